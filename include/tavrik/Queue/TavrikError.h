@@ -1,0 +1,48 @@
+// The engine's own error record: repository-location failures and failed
+// system calls.
+#pragma once
+
+#include "tavrik/Util/Error.h"
+
+#include <optional>
+#include <string>
+
+namespace tavrik {
+
+class TavrikError : public Error {
+public:
+  TavrikError(std::optional<std::string> errorDescription, std::optional<std::string> failureReason = std::nullopt,
+              std::optional<std::string> recoverySuggestion = std::nullopt)
+      : errorDescription(std::move(errorDescription)), failureReason(std::move(failureReason)),
+        recoverySuggestion(std::move(recoverySuggestion)) {}
+
+  static TavrikError invalidRepository() {
+    return {"Invalid Repository", "The provided location is not a valid repository."};
+  }
+  static TavrikError invalidWorktree() { return {"Invalid Worktree", "The repository has no worktree."}; }
+  static TavrikError noCommonAncestor() {
+    return {"No Common Ancestor", "The provided commits have no common ancestor."};
+  }
+  /// A failed system call: `errorDescription` is strerror(errnoValue); the
+  /// failing call is kept in `systemCall` for diagnostics.
+  static TavrikError fromErrno(int errnoValue, std::string systemCall);
+
+  std::optional<std::string> errorDescription;
+  std::optional<std::string> failureReason;
+  std::optional<std::string> recoverySuggestion;
+  /// errno of a failed system call, 0 otherwise.
+  int errnoValue = 0;
+  /// The system call that failed, empty otherwise.
+  std::string systemCall;
+
+  /// The description, or the failure reason when there is no description.
+  std::string localizedDescription() const override;
+
+  /// Equal when the three localized fields are equal.
+  bool operator==(const TavrikError& other) const {
+    return errorDescription == other.errorDescription && failureReason == other.failureReason &&
+           recoverySuggestion == other.recoverySuggestion;
+  }
+};
+
+} // namespace tavrik

@@ -1,0 +1,23 @@
+#include "tavrik/Queue/TavrikError.h"
+
+#include <cstring>
+
+namespace tavrik {
+
+TavrikError TavrikError::fromErrno(int errnoValue, std::string systemCall) {
+  char buf[256];
+  // GNU strerror_r returns the message, which may or may not live in buf.
+  const char* message = strerror_r(errnoValue, buf, sizeof buf);
+  TavrikError error(std::string(message ? message : "Unknown error"));
+  error.errnoValue = errnoValue;
+  error.systemCall = std::move(systemCall);
+  return error;
+}
+
+std::string TavrikError::localizedDescription() const {
+  if (errorDescription) return *errorDescription;
+  if (failureReason) return *failureReason;
+  return "Tavrik error";
+}
+
+} // namespace tavrik
