@@ -1,0 +1,109 @@
+#include "tavrik/Process/GitBuffer.h"
+
+#include <cstring>
+
+namespace tavrik {
+
+bool isValidUTF8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size(), i = 0;
+  while (i < n) {
+    // Fast path over ASCII, eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    unsigned char c = s[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    uint32_t min;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+      len = 2, min = 0x80, cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3, min = 0x800, cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4, min = 0x10000, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char cc = s[i + k];
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (cc & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::optional<std::string> GitBuffer::utf8String() const {
+  if (!isValidUTF8(data_)) return std::nullopt;
+  return data_;
+}
+
+void GitBuffer::advance(size_t count) {
+  offset_ = count > data_.size() - std::min(offset_, data_.size()) ? data_.size() : offset_ + count;
+}
+
+void GitBuffer::clear() {
+  data_.clear();
+  offset_ = 0;
+  isFinalized_ = false;
+}
+
+std::optional<uint8_t> GitBuffer::scanByte() {
+  if (atEnd()) return std::nullopt;
+  return static_cast<uint8_t>(data_[offset_++]);
+}
+
+std::optional<std::string_view> GitBuffer::scanToAny(const ByteSet& delimiters) {
+  if (atEnd()) return std::nullopt;
+  const char* begin = data_.data() + offset_;
+  size_t length = data_.size() - offset_;
+  const char* found = nullptr;
+  // memchr is much faster than a byte loop for the common one-delimiter sets.
+  if (delimiters.count() == 1) {
+    for (int b = 0; b < 256; ++b) {
+      if (delimiters.contains(static_cast<uint8_t>(b))) {
+        found = static_cast<const char*>(std::memchr(begin, b, length));
+        break;
+      }
+    }
+  } else if (delimiters.count() == 2 && delimiters.contains(0x0D) && delimiters.contains(0x0A)) {
+    const char* lf = static_cast<const char*>(std::memchr(begin, '\n', length));
+    size_t crSpan = lf ? static_cast<size_t>(lf - begin) : length;
+    const char* cr = static_cast<const char*>(std::memchr(begin, '\r', crSpan));
+    found = cr ? cr : lf;
+  } else {
+    for (size_t i = 0; i < length; ++i) {
+      if (delimiters.contains(static_cast<uint8_t>(begin[i]))) {
+        found = begin + i;
+        break;
+      }
+    }
+  }
+  if (!found) {
+    offset_ = data_.size();
+    return std::string_view(begin, length);
+  }
+  size_t n = static_cast<size_t>(found - begin);
+  offset_ += n + 1;
+  return std::string_view(begin, n);
+}
+
+std::optional<std::string> GitBuffer::scanStringToAny(const ByteSet& delimiters) {
+  auto bytes = scanToAny(delimiters);
+  if (!bytes || !isValidUTF8(*bytes)) return std::nullopt;
+  return std::string(*bytes);
+}
+
+} // namespace tavrik
