@@ -12,26 +12,28 @@
 
 namespace tavrik {
 
+/// A set of delimiter bytes for the scans.
+class GitByteSet {
+public:
+  constexpr GitByteSet() = default;
+  constexpr GitByteSet(std::initializer_list<uint8_t> bytes) {
+    for (auto b : bytes) add(b);
+  }
+  constexpr void add(uint8_t b) { bits_[b >> 6] |= uint64_t{1} << (b & 63); }
+  constexpr bool contains(uint8_t b) const { return bits_[b >> 6] >> (b & 63) & 1; }
+  constexpr int count() const {
+    int n = 0;
+    for (auto w : bits_) n += __builtin_popcountll(w);
+    return n;
+  }
+
+private:
+  uint64_t bits_[4] = {0, 0, 0, 0};
+};
+
 class GitBuffer {
 public:
-  /// A set of delimiter bytes for the scans.
-  class ByteSet {
-  public:
-    constexpr ByteSet() = default;
-    constexpr ByteSet(std::initializer_list<uint8_t> bytes) {
-      for (auto b : bytes) add(b);
-    }
-    constexpr void add(uint8_t b) { bits_[b >> 6] |= uint64_t{1} << (b & 63); }
-    constexpr bool contains(uint8_t b) const { return bits_[b >> 6] >> (b & 63) & 1; }
-    constexpr int count() const {
-      int n = 0;
-      for (auto w : bits_) n += __builtin_popcountll(w);
-      return n;
-    }
-
-  private:
-    uint64_t bits_[4] = {0, 0, 0, 0};
-  };
+  using ByteSet = GitByteSet;
 
   GitBuffer() = default;
   explicit GitBuffer(std::string data) : data_(std::move(data)) {}
