@@ -118,7 +118,8 @@ Diff::Diff(Diff&&) noexcept = default;
 Diff& Diff::operator=(Diff&&) noexcept = default;
 
 Diff Diff::treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo, const DiffOptions& options) {
-  git_diff_options opts = GIT_DIFF_OPTIONS_INIT;
+  git_diff_options opts;
+  detail::check(git_diff_options_init(&opts, GIT_DIFF_OPTIONS_VERSION), "git_diff_options_init");
   opts.context_lines = options.contextLines;
   opts.max_size = options.maxSize;
   git_diff* raw = nullptr;
@@ -134,7 +135,8 @@ Diff Diff::treeToTree(const std::optional<Tree>& oldTree, const Tree& newTree, c
 }
 
 void Diff::findSimilar(std::optional<uint32_t> maxDeltas) {
-  git_diff_find_options opts = GIT_DIFF_FIND_OPTIONS_INIT;
+  git_diff_find_options opts;
+  detail::check(git_diff_find_options_init(&opts, GIT_DIFF_FIND_OPTIONS_VERSION), "git_diff_find_options_init");
   opts.flags = GIT_DIFF_FIND_RENAMES | GIT_DIFF_FIND_COPIES;
   if (maxDeltas) opts.rename_limit = *maxDeltas;
   detail::check(git_diff_find_similar(diff_.get(), &opts), "git_diff_find_similar");

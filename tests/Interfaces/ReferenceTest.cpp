@@ -147,3 +147,31 @@ TEST(Branch, RejectsReferencesThatAreNoBranch) {
     EXPECT_EQ(error.code(), arbor::Error::Code::invalid);
   }
 }
+
+// The upstream name maps the merge reference through the remote's fetch
+// refspecs, like `git rev-parse --symbolic-full-name main@{upstream}`.
+TEST(Branch, UpstreamFollowsFetchRefspecsAndLocalRemotes) {
+  RefRepo r;
+  Repo repo = Repo::openAtPath(r.scratch.path().string());
+  r.scratch.git({"config", "remote.up.url", "https://example.com/x.git"});
+  r.scratch.git({"config", "--add", "remote.up.fetch", "+refs/tags/*:refs/tags/*"});
+  r.scratch.git({"config", "--add", "remote.up.fetch", "+refs/heads/*:refs/remotes/mirror/*"});
+  r.scratch.git({"config", "branch.main.remote", "up"});
+  r.scratch.git({"config", "branch.main.merge", "refs/heads/trunk"});
+  r.scratch.git({"update-ref", "refs/remotes/mirror/trunk", r.first.string()});
+  EXPECT_EQ(Branch(Reference::dwim("main", repo)).upstreamName(), "refs/remotes/mirror/trunk");
+  EXPECT_EQ(Branch(Reference::dwim("main", repo)).upstreamName(),
+            chomp(r.scratch.git({"rev-parse", "--symbolic-full-name", "main@{upstream}"})));
+
+  // A branch tracking another local branch.
+  r.scratch.git({"config", "branch.feature.remote", "."});
+  r.scratch.git({"config", "branch.feature.merge", "refs/heads/main"});
+  Branch feature(Reference::dwim("feature", repo));
+  EXPECT_EQ(feature.upstreamName(), "refs/heads/main");
+  ASSERT_TRUE(feature.upstream());
+  EXPECT_EQ(feature.upstream()->commitOid(), r.second);
+
+  // No fetch refspec covers the merge reference.
+  r.scratch.git({"config", "branch.main.merge", "refs/other/x"});
+  EXPECT_FALSE(Branch(Reference::dwim("main", repo)).upstreamName());
+}
