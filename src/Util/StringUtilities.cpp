@@ -112,12 +112,15 @@ std::optional<std::string> currentUserHomeDirectory() {
     buffer.resize(buffer.size() * 2);
   }
   if (rc != 0 || !result || !result->pw_dir) return std::nullopt;
-  std::string home = result->pw_dir;
+  return homeDirectoryPath(result->pw_dir);
+}
+
+std::optional<std::string> homeDirectoryPath(std::string_view entry) {
   // Only an absolute directory names a place; as a directory location its
   // path carries no trailing slash (except the root itself).
-  if (home.empty() || home[0] != '/') return std::nullopt;
-  while (home.size() > 1 && home.back() == '/') home.pop_back();
-  return home;
+  if (entry.empty() || entry[0] != '/') return std::nullopt;
+  while (entry.size() > 1 && entry.back() == '/') entry.remove_suffix(1);
+  return std::string(entry);
 }
 
 std::string expandingTildeInPath(std::string_view path) {
@@ -125,9 +128,10 @@ std::string expandingTildeInPath(std::string_view path) {
   return expandingTildeInPath(path, currentUserHomeDirectory());
 }
 
-std::string expandingTildeInPath(std::string_view path, const std::optional<std::string>& home) {
+std::string expandingTildeInPath(std::string_view path, const std::optional<std::string>& homeEntry) {
   if (path != "~" && !detail::hasCharacterPrefix(path, "~/")) return std::string(path);
-  if (!home || home->empty()) return std::string(path);
+  auto home = homeEntry ? homeDirectoryPath(*homeEntry) : std::nullopt;
+  if (!home) return std::string(path);
   return replacingAll(path, "~", *home);
 }
 
@@ -135,8 +139,9 @@ std::string abbreviatingWithTildeInPath(std::string_view path) {
   return abbreviatingWithTildeInPath(path, currentUserHomeDirectory());
 }
 
-std::string abbreviatingWithTildeInPath(std::string_view path, const std::optional<std::string>& home) {
-  if (!home || home->empty()) return std::string(path);
+std::string abbreviatingWithTildeInPath(std::string_view path, const std::optional<std::string>& homeEntry) {
+  auto home = homeEntry ? homeDirectoryPath(*homeEntry) : std::nullopt;
+  if (!home) return std::string(path);
   if (path != *home && !detail::hasCharacterPrefix(path, *home + "/")) return std::string(path);
   return replacingAll(path, *home, "~");
 }

@@ -122,6 +122,26 @@ TEST(StringUtilities, ExpandingTildeWithGivenHome) {
   EXPECT_EQ(expandingTildeInPath("~/x", std::string("/h/\xFF")), "/h/\xFF/x");
 }
 
+// Home entries as the user database may hold them.
+TEST(StringUtilities, OddHomeEntries) {
+  EXPECT_EQ(homeDirectoryPath("/home/user/"), "/home/user");
+  EXPECT_EQ(homeDirectoryPath("/home/user//"), "/home/user");
+  EXPECT_EQ(homeDirectoryPath("/"), "/");
+  EXPECT_EQ(homeDirectoryPath("//"), "/");
+  EXPECT_EQ(homeDirectoryPath(""), std::nullopt);
+  EXPECT_EQ(homeDirectoryPath("relative/home"), std::nullopt);
+
+  EXPECT_EQ(expandingTildeInPath("~/x", std::string("/home/user/")), "/home/user/x");
+  EXPECT_EQ(abbreviatingWithTildeInPath("/home/user/x", std::string("/home/user/")), "~/x");
+  EXPECT_EQ(expandingTildeInPath("~/x", std::string("")), "~/x");
+  EXPECT_EQ(expandingTildeInPath("~/x", std::string("relative")), "~/x");
+  EXPECT_EQ(abbreviatingWithTildeInPath("relative/x", std::string("relative")), "relative/x");
+  // A home containing "~" is substituted once, not recursively.
+  EXPECT_EQ(expandingTildeInPath("~/a", std::string("/h/~x")), "/h/~x/a");
+  EXPECT_EQ(abbreviatingWithTildeInPath("/h/~x/a", std::string("/h/~x")), "~/a");
+  EXPECT_EQ(expandingTildeInPath("~", std::string("/home/\xC3\xA9l\xC3\xA8ve")), "/home/\xC3\xA9l\xC3\xA8ve");
+}
+
 TEST(StringUtilities, AbbreviatingWithTildeWithGivenHome) {
   std::optional<std::string> home = "/home/user";
   std::vector<Case> cases = {

@@ -35,21 +35,24 @@ std::string gitSubject(std::string_view message);
 std::string gitSanitizedBranchName(std::string_view text);
 
 /// The current user's home directory from the user database (real user id),
-/// without trailing slashes; absent when there is no entry or its directory
-/// is empty or not absolute.
+/// as `homeDirectoryPath` forms it; absent when there is no entry.
 std::optional<std::string> currentUserHomeDirectory();
+
+/// A home-directory entry as a directory path: without trailing slashes
+/// (the root stays "/"); absent when the entry is empty or not absolute.
+std::optional<std::string> homeDirectoryPath(std::string_view entry);
 
 /// "~" or "~/..." with every "~" replaced by the home directory; any other
 /// text, or any text when there is no home directory, unchanged.
 std::string expandingTildeInPath(std::string_view path);
-/// The same with the given home directory (absent: no home directory).
-std::string expandingTildeInPath(std::string_view path, const std::optional<std::string>& home);
+/// The same with the given home-directory entry (absent: no user entry).
+std::string expandingTildeInPath(std::string_view path, const std::optional<std::string>& homeEntry);
 
 /// A path that is the home directory or lies below it, with every occurrence
 /// of the home directory replaced by "~"; any other text unchanged.
 std::string abbreviatingWithTildeInPath(std::string_view path);
-/// The same with the given home directory (absent: no home directory).
-std::string abbreviatingWithTildeInPath(std::string_view path, const std::optional<std::string>& home);
+/// The same with the given home-directory entry (absent: no user entry).
+std::string abbreviatingWithTildeInPath(std::string_view path, const std::optional<std::string>& homeEntry);
 
 /// `text` without `prefix` when it begins with it (on a character
 /// boundary), else `text` unchanged.
