@@ -30,16 +30,28 @@ namespace {
 constexpr const char* kChildMode = "TAVRIK_PROCESS_TEST_CHILD";
 constexpr const char* kChildSize = "TAVRIK_PROCESS_TEST_SIZE";
 
-// Deterministic bytes, different for each stream, so that a swapped,
-// dropped or repeated chunk shows.
+// Deterministic bytes, different for each stream: a block of pseudo-random
+// bytes whose length is prime, so that a swapped, dropped or repeated 4096-byte
+// chunk shows, repeated from a stream-dependent start.
 std::string pattern(uint64_t stream, size_t size) {
-  std::string s(size, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull * (stream + 1);
-  for (size_t i = 0; i < size; i += 8) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    std::memcpy(s.data() + i, &x, std::min<size_t>(8, size - i));
+  static const std::string block = [] {
+    std::string s(1000003, '\0');
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (char& c : s) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      c = static_cast<char>(x >> 24);
+    }
+    return s;
+  }();
+  std::string s;
+  s.reserve(size);
+  size_t at = (stream * 333331) % block.size();
+  while (s.size() < size) {
+    size_t n = std::min(block.size() - at, size - s.size());
+    s.append(block, at, n);
+    at = 0;
   }
   return s;
 }
