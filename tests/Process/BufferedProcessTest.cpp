@@ -393,6 +393,20 @@ TEST(BufferedProcess, LaunchesLeaveNoDescriptorBehind) {
   EXPECT_EQ(openDescriptorCount(), before);
 }
 
+TEST(BufferedProcess, ChildOfDroppedTaskIsReaped) {
+  pid_t pid;
+  {
+    auto task = program("/bin/true", {}).launch();
+    pid = task->processIdentifier();
+  }
+  // A zombie keeps its /proc entry until someone reaps it.
+  auto procEntry = "/proc/" + std::to_string(pid);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::filesystem::exists(procEntry) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(std::filesystem::exists(procEntry));
+}
+
 // A grandchild keeps both pipes open after the child exits, and writes again
 // after wait() has given up: the caller's buffers must not change any more.
 TEST(BufferedProcess, WaitGivesUpOnOutputHeldByGrandchild) {
