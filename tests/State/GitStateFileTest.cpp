@@ -242,8 +242,6 @@ TEST(GitHead, RawValuesAndSubject) {
   EXPECT_EQ(h.lastSubject(), "");
   h.lastMessage = "  \n\nFix build\nDetails\n";
   EXPECT_EQ(h.lastSubject(), "Fix build");
-  h.lastMessage = "Windows line\r\nbody";
-  EXPECT_EQ(h.lastSubject(), "Windows line");
 }
 
 TEST(GitStateFileSet, HashAgreesWithEquality) {
