@@ -28,7 +28,7 @@ std::shared_ptr<GitQueue> GitQueue::create(std::optional<GitRepositoryDescriptor
 GitQueue::GitQueue(Passkey, std::optional<GitRepositoryDescriptor> descriptor,
                    std::shared_ptr<persona::PersonaManager> personaManager, std::optional<Url> prefixURL)
     : descriptor_(std::move(descriptor)), prefixURL_(std::move(prefixURL)),
-      personaManager_(std::move(personaManager)) {}
+      personaManager_(std::move(personaManager)), _view(GitView::empty()) {}
 
 GitQueue::~GitQueue() = default;
 
@@ -230,6 +230,36 @@ void GitQueue::notifyObservers(GitAspects aspects) {
   Notification notification{gitQueueViewDidChangeNotification, this, {}};
   notification.userInfo.emplace(changesKey, aspects);
   notificationCenter_.post(std::move(notification));
+}
+
+// The view store
+
+GitView GitQueue::view() const {
+  std::lock_guard lock(_viewLock);
+  return _view;
+}
+
+GitView GitQueue::updateView(const std::function<void(GitView&)>& block) {
+  GitView newView;
+  GitAspects changed;
+  {
+    std::lock_guard lock(_viewLock);
+    newView = _view;
+    block(newView);
+    changed = changedAspects(_view, newView);
+    _view = newView;
+  }
+  // _viewLock is released before _notificationsLock is taken: notification
+  // contents read the view under the notifications lock.
+  if (!changed.isEmpty()) {
+    commitNotificationsWith(changed);
+    notifyObservers(changed);
+  }
+  return newView;
+}
+
+void GitQueue::setLogDescriptor(const GitLogDescriptor& descriptor) {
+  updateView([&](GitView& view) { view.logDescriptor = descriptor; });
 }
 
 // View refresh dispatch

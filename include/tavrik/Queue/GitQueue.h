@@ -25,6 +25,7 @@
 #include "tavrik/Interfaces/Persona.h"
 #include "tavrik/Queue/GitAspects.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Queue/GitView.h"
 #include "tavrik/Queue/NotificationCenter.h"
 #include "tavrik/Queue/OperationQueue.h"
 #include "tavrik/Util/Log.h"
@@ -45,8 +46,6 @@ class GitQueueOperation;
 class GitTask;
 class GitNotification;
 struct GitNotificationContent;
-struct GitView;
-struct GitLogDescriptor;
 
 /// Implemented by the client; every requirement has an empty default.
 class GitQueueDelegate {
@@ -201,9 +200,7 @@ private:
   std::vector<std::shared_ptr<GitNotification>> _notifications;
 
   mutable std::mutex _viewLock; // guards _view
-  // Null until first written: the empty view. Shared so that this header
-  // need not see GitView's definition.
-  std::shared_ptr<GitView> _view;
+  GitView _view;
 
   mutable std::mutex factoryLock_; // guards viewOperationFactory_
   std::shared_ptr<const ViewOperationFactory> viewOperationFactory_;
