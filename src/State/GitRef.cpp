@@ -1,0 +1,113 @@
+#include "tavrik/State/GitRef.h"
+
+#include "tavrik/Util/HashCombine.h"
+
+namespace tavrik {
+
+namespace {
+bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+std::vector<std::string> splitDroppingEmpty(std::string_view text, char sep) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(sep, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) out.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+std::optional<std::string> field(const std::map<std::string, std::string>& fields, const char* key) {
+  auto it = fields.find(key);
+  if (it == fields.end() || it->second.empty()) return std::nullopt;
+  return it->second;
+}
+} // namespace
+
+GitRefType gitRefTypeFromRefname(std::string_view refname) {
+  if (!startsWith(refname, "refs/")) return GitRefType::unknown;
+  std::string_view rest = refname.substr(5);
+  if (startsWith(rest, "heads/")) return GitRefType::branch;
+  if (startsWith(rest, "tags/")) return GitRefType::tag;
+  if (startsWith(rest, "remotes/")) return GitRefType::remote;
+  if (startsWith(rest, "notes/")) return GitRefType::note;
+  return GitRefType::unknown;
+}
+
+std::string GitRef::shorthandFor(std::string_view name) {
+  for (std::string_view prefix : {"refs/heads/", "refs/tags/", "refs/remotes/", "refs/notes/"})
+    if (startsWith(name, prefix)) name.remove_prefix(prefix.size());
+  return std::string(name);
+}
+
+GitRef GitRef::named(std::string name) {
+  GitRef ref;
+  ref.type = gitRefTypeFromRefname(name);
+  ref.shorthand = shorthandFor(name);
+  ref.path = splitDroppingEmpty(ref.shorthand, '/');
+  if (ref.path.size() > 1) ref.pathPrefix.assign(ref.path.begin(), ref.path.end() - 1);
+  // A remote branch's first folder is the remote itself, not a folder of branches.
+  if (ref.type == GitRefType::remote && !ref.pathPrefix.empty()) ref.pathPrefix.erase(ref.pathPrefix.begin());
+  ref.name = std::move(name);
+  return ref;
+}
+
+std::optional<GitRef> GitRef::fromFields(const std::map<std::string, std::string>& fields) {
+  auto head = field(fields, "HEAD");
+  auto objectName = field(fields, "objectname");
+  auto refname = field(fields, "refname");
+  auto dateText = field(fields, "creatordate:iso8601-strict");
+  if (!head || !objectName || !refname || !dateText) return std::nullopt;
+
+  auto date = GitTimestamp::fromStrictISO8601(*dateText);
+  if (!date) return std::nullopt;
+  auto target = Oid::parse(*objectName);
+  if (!target) return std::nullopt;
+  std::optional<Oid> commit = target;
+  if (auto peeled = field(fields, "*objectname")) {
+    commit = Oid::parse(*peeled);
+    if (!commit) return std::nullopt;
+  }
+
+  GitRef ref = named(*refname);
+  ref.isHead = *head == "*";
+  ref.symbolicTarget = field(fields, "symref");
+  ref.upstreamName = field(fields, "upstream");
+  ref.upstreamRemote = field(fields, "upstream:remotename");
+  ref.creatorDate = date;
+  ref.target = target;
+  ref.commit = commit;
+  return ref;
+}
+
+std::optional<std::string> GitRef::upstreamShorthand() const {
+  if (!upstreamName) return std::nullopt;
+  return shorthandFor(*upstreamName);
+}
+
+std::optional<std::string> GitRef::upstreamShorthandWithoutRemote() const {
+  if (!upstreamRemote || !upstreamName) return std::nullopt;
+  std::string shorthand = shorthandFor(*upstreamName);
+  std::string prefix = *upstreamRemote + "/";
+  if (startsWith(shorthand, prefix)) shorthand.erase(0, prefix.size());
+  return shorthand;
+}
+
+bool GitRef::operator<(const GitRef& other) const {
+  const std::string& l = shorthand;
+  const std::string& r = other.shorthand;
+  if (l == "master") return r != "master";
+  if (l == "develop") return r != "master" && r != "develop";
+  if (r == "master" || r == "develop") return false;
+  return l < r;
+}
+
+} // namespace tavrik
+
+size_t std::hash<tavrik::GitRef>::operator()(const tavrik::GitRef& r) const noexcept {
+  return tavrik::detail::hashFields(r.name, r.isHead, r.symbolicTarget, r.upstreamName, r.upstreamRemote,
+                                    r.creatorDate, r.target, r.commit, r.path, r.shorthand, r.type, r.pathPrefix,
+                                    r.upstreamCount);
+}

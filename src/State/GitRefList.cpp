@@ -1,0 +1,69 @@
+#include "tavrik/State/GitRefList.h"
+
+#include "tavrik/Util/HashCombine.h"
+
+#include <algorithm>
+
+namespace tavrik {
+
+GitRefList GitRefList::from(std::vector<GitRef> refs) {
+  GitRefList list;
+  std::vector<GitRef> sorted = refs;
+  std::stable_sort(sorted.begin(), sorted.end());
+  for (const auto& ref : sorted) {
+    if (ref.isHead) list.head = ref;
+    switch (ref.type) {
+    case GitRefType::branch: list.branch.push_back(ref); break;
+    case GitRefType::remote: list.remote.push_back(ref); break;
+    case GitRefType::tag: list.tag.push_back(ref); break;
+    default: break;
+    }
+    (ref.symbolicTarget ? list.symbolic : list.direct).push_back(ref);
+    if (ref.commit) list.targets[*ref.commit].push_back(ref);
+  }
+  list.all = std::move(refs);
+  return list;
+}
+
+int64_t GitRefList::aheadUpstreamTotal() const {
+  int64_t total = 0;
+  for (const auto& r : branch) total += r.upstreamCount.left;
+  return total;
+}
+
+int64_t GitRefList::behindUpstreamTotal() const {
+  int64_t total = 0;
+  for (const auto& r : branch) total += r.upstreamCount.right;
+  return total;
+}
+
+namespace {
+std::vector<GitRef> nonSymbolic(const std::vector<GitRef>& refs) {
+  std::vector<GitRef> out;
+  std::copy_if(refs.begin(), refs.end(), std::back_inserter(out), [](const GitRef& r) { return !r.isSymbolic(); });
+  return out;
+}
+} // namespace
+
+std::vector<GitRef> GitRefList::directLocalBranches() const { return nonSymbolic(branch); }
+std::vector<GitRef> GitRefList::directRemoteBranches() const { return nonSymbolic(remote); }
+
+std::vector<GitRef> GitRefList::directLocalAndRemoteBranches() const {
+  auto out = directLocalBranches();
+  auto remotes = directRemoteBranches();
+  out.insert(out.end(), remotes.begin(), remotes.end());
+  return out;
+}
+
+std::vector<GitRef> GitRefList::graphRefs() const {
+  auto out = directLocalAndRemoteBranches();
+  out.insert(out.end(), tag.begin(), tag.end());
+  return out;
+}
+
+} // namespace tavrik
+
+size_t std::hash<tavrik::GitRefList>::operator()(const tavrik::GitRefList& l) const noexcept {
+  // `all` holds every reference the groups hold, so hashing it and the head suffices.
+  return tavrik::detail::hashFields(l.head, l.all);
+}
