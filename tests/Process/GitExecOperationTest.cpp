@@ -139,7 +139,11 @@ protected:
   }
 
   std::string run(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<TestExecOperation>& op) {
-    return op->enqueue(queue).wait(60s).value;
+    auto future = op->enqueue(queue);
+    // Let the worker drop its references first: ThreadSanitizer cannot see
+    // the uninstrumented reference count of a shared exception_ptr.
+    queue->waitUntilAllOperationsAreFinished();
+    return future.wait(60s).value;
   }
 
   ScratchRepo repo;
