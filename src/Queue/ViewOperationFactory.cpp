@@ -1,12 +1,16 @@
 #include "Queue/ViewOperationFactory.h"
 
-#include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Queue/GitViewHeadOperation.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewRefsOperation.h"
 
 namespace tavrik::detail {
 
 std::shared_ptr<GitQueueOperation> makeViewOperation(GitAspects singleAspect) {
-  (void)singleAspect;
-  // No reader is available yet for any aspect.
+  if (singleAspect == GitAspects::head) return makeOperation<GitViewHeadOperation>();
+  if (singleAspect == GitAspects::status) return makeOperation<GitViewExecStatusOperation>(false);
+  if (singleAspect == GitAspects::refs) return makeOperation<GitViewRefsOperation>();
+  // Stashes, reflogs, configuration and submodules have no reader here yet.
   return nullptr;
 }
 
