@@ -215,3 +215,24 @@ TEST(GitViewExecStatusOperation, SortsLargeListsByPath) {
   for (size_t i = 0; i < entries.size(); ++i) EXPECT_EQ(entries[i].path(), expected[i].path()) << i;
   EXPECT_FALSE(entries[0].path());  // absent path counts as ""
 }
+
+TEST(GitViewExecStatusOperation, StampsDatesOfNestedAndManyFiles) {
+  ScratchRepo repo;
+  repo.commitFile("deep/er/x.txt", "x\n", "nested");
+  repo.write("deep/er/x.txt", "changed\n");
+  repo.write("deep/new/y.txt", "untracked directory\n");
+  // Enough entries that the lookups are split over several threads.
+  for (int i = 0; i < 9000; ++i) std::ofstream(repo.path() / ("u" + std::to_string(i) + ".txt")) << i;
+  auto queue = makeReaderQueue(worktreeDescriptor(repo.path()));
+  auto status = refresh(queue);
+  ASSERT_GE(status.entries.size(), 9001u);
+  for (const auto& e : status.entries) EXPECT_TRUE(e.modificationDate) << *e.path();
+  EXPECT_TRUE(find(status, "deep/new/"));
+  auto* nested = find(status, "deep/er/x.txt");
+  ASSERT_TRUE(nested);
+  struct stat info;
+  ASSERT_EQ(::stat((repo.path() / "deep/er/x.txt").c_str(), &info), 0);
+  auto expected = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
+  EXPECT_EQ(nested->modificationDate->time_since_epoch(),
+            std::chrono::duration_cast<Date::duration>(expected));
+}
