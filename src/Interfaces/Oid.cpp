@@ -3,24 +3,30 @@
 namespace arbor {
 namespace {
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Digit values, 0xFF for bytes that are no hexadecimal digit. A table keeps
+// the status and reference parsers (several ids per line) off a branchy path.
+constexpr auto kHexValues = [] {
+  std::array<unsigned char, 256> table{};
+  table.fill(0xFF);
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<unsigned char>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<unsigned char>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<unsigned char>(c - 'A' + 10);
+  return table;
+}();
 
 } // namespace
 
 std::optional<Oid> Oid::parse(std::string_view text) {
   if (text.size() != kHexSize) return std::nullopt;
   Oid oid;
+  unsigned char invalid = 0;
   for (size_t i = 0; i < kSize; ++i) {
-    int hi = hexDigit(text[2 * i]);
-    int lo = hexDigit(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
+    unsigned char hi = kHexValues[static_cast<unsigned char>(text[2 * i])];
+    unsigned char lo = kHexValues[static_cast<unsigned char>(text[2 * i + 1])];
+    invalid |= (hi | lo) & 0xF0;
     oid.bytes_[i] = static_cast<unsigned char>(hi << 4 | lo);
   }
+  if (invalid) return std::nullopt;
   return oid;
 }
 

@@ -1,0 +1,208 @@
+// The readers on a large generated repository, side by side with the git
+// processes they must run:
+//   - a status refresh (the whole GitViewExecStatusOperation: git, parse,
+//     sort, modification dates, view store) against `git status -z
+//     --porcelain=v2` spawned alone;
+//   - a refs refresh against one for-each-ref plus one rev-list count per
+//     tracking branch, spawned one after another;
+//   - the peak heap of a status refresh, in bytes per status entry, counted
+//     by this executable's own operator new/delete.
+// The repository comes from TAVRIK_BENCH_REPO (made with the
+// make-bench-repo tool); without it every benchmark is skipped.
+#include "tavrik/Process/Shell.h"
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/State/GitRefParser.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <malloc.h>
+#include <new>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::atomic<int64_t> gLiveBytes{0};
+std::atomic<int64_t> gPeakBytes{0};
+
+void noteAllocation(void* p) {
+  if (!p) return;
+  int64_t live = gLiveBytes.fetch_add(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed) +
+                 static_cast<int64_t>(malloc_usable_size(p));
+  int64_t peak = gPeakBytes.load(std::memory_order_relaxed);
+  while (live > peak && !gPeakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
+  }
+}
+
+void noteFree(void* p) {
+  if (p) gLiveBytes.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)), std::memory_order_relaxed);
+}
+
+} // namespace
+
+void* operator new(size_t size) {
+  void* p = std::malloc(size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  noteAllocation(p);
+  return p;
+}
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept {
+  noteFree(p);
+  std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, size_t) noexcept { operator delete(p); }
+
+namespace {
+
+using namespace tavrik;
+
+const char* benchRepo() {
+  const char* repo = std::getenv("TAVRIK_BENCH_REPO");
+  return repo && *repo ? repo : nullptr;
+}
+
+std::shared_ptr<GitQueue> benchQueue() {
+  // Children get this process's environment, as the spawned baselines do.
+  Shell::setDefaultShell(nullptr);
+  auto url = Url::fileURL(benchRepo(), true);
+  return GitQueue::create(GitRepositoryDescriptor::uncheckedWorktree(url, false), nullptr,
+                          Url::fileURL(TAVRIK_TEST_PREFIX, true));
+}
+
+// Spawns git with the prefix's binary in the repository and reads all of its
+// standard output, like the runner does but without any of its machinery.
+std::string spawnGit(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{std::string(TAVRIK_TEST_PREFIX) + "/bin/git", "--no-pager"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) abort();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addchdir_np(&actions, benchRepo());
+  pid_t pid;
+  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) abort();
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string output;
+  char chunk[65536];
+  ssize_t n;
+  while ((n = read(out[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) output.append(chunk, static_cast<size_t>(n));
+  close(out[0]);
+  int status;
+  waitpid(pid, &status, 0);
+  return output;
+}
+
+void BM_StatusRefresh(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  auto queue = benchQueue();
+  size_t entries = 0;
+  for (auto _ : state) {
+    auto view = makeOperation<GitViewExecStatusOperation>(false)->enqueue(queue).wait().value;
+    entries = view.status->entries.size();
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+}
+BENCHMARK(BM_StatusRefresh)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+void BM_StatusGitAlone(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  size_t bytes = 0;
+  for (auto _ : state) bytes = spawnGit({"status", "-z", "--porcelain=v2"}).size();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_StatusGitAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+void BM_RefsRefresh(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  auto queue = benchQueue();
+  size_t refs = 0, tracking = 0;
+  for (auto _ : state) {
+    auto view = makeOperation<GitViewRefsOperation>()->enqueue(queue).wait().value;
+    refs = view.refs.all.size();
+    tracking = 0;
+    for (const auto& r : view.refs.all) tracking += r.upstreamName.has_value();
+  }
+  state.counters["refs"] = static_cast<double>(refs);
+  state.counters["tracking"] = static_cast<double>(tracking);
+}
+BENCHMARK(BM_RefsRefresh)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+void BM_RefsGitAlone(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  const auto fields = GitRefParser::defaultFieldNames();
+  const auto format = GitRefParser::formatArgument(fields);
+  std::vector<std::string> ranges;
+  {
+    GitBuffer buffer(spawnGit({"for-each-ref", format}));
+    for (const auto& ref : GitRefParser::parse(buffer, fields))
+      if (ref.upstreamName) ranges.push_back(ref.name + "..." + *ref.upstreamName);
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(spawnGit({"for-each-ref", format}));
+    for (const auto& range : ranges) benchmark::DoNotOptimize(spawnGit({"rev-list", "--count", "--left-right", range}));
+  }
+  state.counters["tracking"] = static_cast<double>(ranges.size());
+}
+BENCHMARK(BM_RefsGitAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+// Peak heap above the starting level during one status refresh, per entry:
+// 0: the first refresh of a queue (no status yet), enqueued and waited for;
+// 1: the same over a view that already holds the list (the view store copies
+//    the old view);
+// 2: the first refresh as the queue runs it after an operation, through
+//    updateViewFor (no mapped future and no waiter holding copies).
+void BM_StatusPeakMemory(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  const bool warmView = state.range(0) == 1;
+  const bool throughQueue = state.range(0) == 2;
+  double firstPerEntry = 0, retainedPerEntry = 0;
+  size_t entries = 0;
+  for (auto _ : state) {
+    auto queue = benchQueue();
+    if (warmView) makeOperation<GitViewExecStatusOperation>(false)->enqueue(queue).wait();
+    malloc_trim(0);
+    const int64_t base = gLiveBytes.load();
+    gPeakBytes.store(base);
+    if (throughQueue) {
+      queue->updateViewFor(GitAspects::status);
+    } else {
+      auto op = makeOperation<GitViewExecStatusOperation>(false);
+      auto future = op->enqueue(queue);
+      future.wait();
+      op.reset();
+      future = {};
+    }
+    queue->waitUntilAllOperationsAreFinished();
+    entries = queue->view().status->entries.size();
+    firstPerEntry = static_cast<double>(gPeakBytes.load() - base) / static_cast<double>(entries);
+    retainedPerEntry = static_cast<double>(gLiveBytes.load() - base) / static_cast<double>(entries);
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["peakBytesPerEntry"] = firstPerEntry;
+  state.counters["retainedBytesPerEntry"] = retainedPerEntry;
+}
+BENCHMARK(BM_StatusPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+} // namespace
+
+BENCHMARK_MAIN();

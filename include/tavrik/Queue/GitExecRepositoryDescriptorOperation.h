@@ -1,0 +1,41 @@
+// Asks git where a folder's repository lives: working tree, git directory,
+// common directory (which differs in linked worktrees), bare and shallow.
+// git runs in the folder itself with no GIT_DIR, so git discovers the
+// repository the way it would on the command line.
+#pragma once
+
+#include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/Queue/GitRepositoryDescriptor.h"
+
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+class GitExecRepositoryDescriptorOperation : public GitExecOperation<GitRepositoryDescriptor> {
+public:
+  explicit GitExecRepositoryDescriptorOperation(Url url) : url(std::move(url)) {}
+
+  /// The folder to ask about (any folder inside a repository).
+  const Url url;
+  /// The argument list of the next git run.
+  std::vector<std::string> args;
+
+  std::optional<Url> workingDirectoryURL(GitOperationContext& context) override;
+  std::optional<Url> gitDirectoryURL(GitOperationContext& context) override;
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  /// Throws TavrikError::invalidRepository when git's answer is not the
+  /// expected four lines (for a folder outside any repository, for example).
+  GitRepositoryDescriptor execute(GitOperationContext& context) override;
+};
+
+/// Chains a descriptor query for `url` on the queue of `future`.
+template <class T>
+pledge::Future<GitQueueValue<GitRepositoryDescriptor>> repositoryDescriptor(const pledge::Future<GitQueueValue<T>>& future,
+                                                                            Url url) {
+  return next(future, [url = std::move(url)](const GitQueueValue<T>&) {
+    return makeOperation<GitExecRepositoryDescriptorOperation>(url);
+  });
+}
+
+} // namespace tavrik

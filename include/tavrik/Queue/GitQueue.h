@@ -1,0 +1,212 @@
+// The per-repository hub. A client creates one `GitQueue` for each open
+// repository and adds every operation on it here. The queue owns the worker
+// pool the operations run on, the lock that serialises index-changing
+// operations, the list of visible tasks, the notifications waiting for the
+// view to catch up, the cached `GitView`, and a private notification centre
+// through which observers learn which aspects of the view changed.
+//
+// Locks, each guarding what is named beside it:
+//   indexLock           held by an index-changing operation for its whole run
+//   _tasksLock          _tasks
+//   _notificationsLock  _notifications
+//   _viewLock           _view
+// The queue never nests them, with one exception: notification objects are
+// asked for their content under _notificationsLock and may read the view,
+// so the order is _notificationsLock before _viewLock. _viewLock is never
+// held while _notificationsLock is taken. Observers and delegates are called
+// with no queue lock held.
+//
+// Three shared queues without a repository (`global`, `repositoryStatus`,
+// `repositoryInfo`) are created on first use. Their git prefix is the
+// directory named by the environment variable TAVRIK_GIT_PREFIX, read once
+// when the first of them is created (none when unset or empty).
+#pragma once
+
+#include "tavrik/Interfaces/Persona.h"
+#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Queue/GitView.h"
+#include "tavrik/Queue/NotificationCenter.h"
+#include "tavrik/Queue/OperationQueue.h"
+#include "tavrik/Util/Log.h"
+#include "tavrik/Util/Url.h"
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace tavrik {
+
+class GitQueue;
+class GitQueueOperation;
+class GitTask;
+class GitNotification;
+struct GitNotificationContent;
+
+/// Implemented by the client; every requirement has an empty default.
+class GitQueueDelegate {
+public:
+  virtual ~GitQueueDelegate() = default;
+  /// On the operation's worker thread, right before it executes.
+  virtual void gitQueueOperationWillStart(const std::shared_ptr<GitQueue>& queue,
+                                          const std::shared_ptr<GitQueueOperation>& operation);
+  /// From the operation's future observers, on the thread that settled it;
+  /// `error` is null on success.
+  virtual void gitQueueOperationDidFinish(const std::shared_ptr<GitQueue>& queue,
+                                          const std::shared_ptr<GitQueueOperation>& operation,
+                                          std::exception_ptr error);
+  /// A notification committed with content, on the thread of the view update.
+  virtual void gitQueueDidCommitNotification(const std::shared_ptr<GitQueue>& queue,
+                                             const GitNotificationContent& content);
+};
+
+/// Implemented by the client to follow view changes (`addChangeObserver`).
+class GitQueueObserver {
+public:
+  virtual ~GitQueueObserver() = default;
+  virtual void gitQueueDidChange(const std::shared_ptr<GitQueue>& queue, GitAspects aspects) = 0;
+};
+
+class GitQueue : public std::enable_shared_from_this<GitQueue> {
+  struct Passkey {};
+
+public:
+  /// The name of the view-change notification (`gitQueueViewDidChange`).
+  static constexpr const char* gitQueueViewDidChangeNotification = "gitQueueViewDidChangeNotification";
+  /// The user-info key of the changed aspects (a `GitAspects` value).
+  static constexpr const char* changesKey = "changes";
+
+  using ObserverToken = NotificationCenter::Token;
+  /// Makes the view operation that refreshes one aspect; nullptr for none.
+  using ViewOperationFactory = std::function<std::shared_ptr<GitQueueOperation>(GitAspects)>;
+
+  static std::shared_ptr<GitQueue> create(std::optional<GitRepositoryDescriptor> descriptor,
+                                          std::shared_ptr<persona::PersonaManager> personaManager,
+                                          std::optional<Url> prefixURL);
+  GitQueue(Passkey, std::optional<GitRepositoryDescriptor> descriptor,
+           std::shared_ptr<persona::PersonaManager> personaManager, std::optional<Url> prefixURL);
+  ~GitQueue();
+  GitQueue(const GitQueue&) = delete;
+  GitQueue& operator=(const GitQueue&) = delete;
+
+  /// Process-wide queues without a repository, created once on first use.
+  static std::shared_ptr<GitQueue> global();
+  static std::shared_ptr<GitQueue> repositoryStatus();
+  static std::shared_ptr<GitQueue> repositoryInfo();
+  /// The prefix of the shared queues: TAVRIK_GIT_PREFIX, if set and not empty.
+  static std::optional<Url> sharedSupportURL();
+
+  const std::optional<GitRepositoryDescriptor>& descriptor() const { return descriptor_; }
+  const std::optional<Url>& prefixURL() const { return prefixURL_; }
+  const std::shared_ptr<persona::PersonaManager>& personaManager() const { return personaManager_; }
+
+  /// Tool locations under the prefix; each nullopt without a prefix.
+  std::optional<Url> binURL() const;
+  std::optional<Url> libexecGitCoreURL() const;
+  std::optional<Url> gitTemplatesURL() const;
+  std::optional<Url> gitBinaryURL() const;
+  std::optional<Url> askpassBinaryURL() const;
+  std::optional<Url> editorBinaryURL() const;
+
+  /// Held by every operation whose `needsIndexLock()` is true, for its whole run.
+  std::mutex& indexLock() { return indexLock_; }
+  /// The private centre on which view changes are posted.
+  NotificationCenter& notificationCenter() { return notificationCenter_; }
+  /// The worker pool operations run on.
+  OperationQueue& operationQueue() { return queue_; }
+  /// The queue's own log; disabled.
+  const Log& log() const { return log_; }
+
+  std::shared_ptr<GitQueueDelegate> delegate() const;
+  /// Held weakly.
+  void setDelegate(const std::shared_ptr<GitQueueDelegate>& delegate);
+
+  /// A copy of the cached view.
+  GitView view() const;
+  /// A copy of the visible tasks, in the order added (finished ones omitted).
+  std::vector<std::shared_ptr<GitTask>> tasks() const;
+
+  /// Sets the operation's queue, registers its task when it has a title
+  /// (observers get queueTasks now and again when it completes) and hands it
+  /// to the worker pool.
+  void addOperation(const std::shared_ptr<GitQueueOperation>& operation);
+  /// Appends a task after pruning; observers get queueTasks.
+  void addTask(const std::shared_ptr<GitTask>& task);
+  /// Removes tasks whose operation is gone or finished, and `removing`.
+  void pruneTasks(const std::shared_ptr<GitTask>& removing);
+
+  void waitUntilAllOperationsAreFinished();
+  void cancelAllOperations();
+
+  /// Appends a notification to the pending list.
+  void addNotification(const std::shared_ptr<GitNotification>& notification);
+  /// Offers the aspects to the pending notifications; nothing when empty.
+  void commitNotificationsWith(GitAspects aspects);
+  /// A copy of the pending notifications.
+  std::vector<std::shared_ptr<GitNotification>> pendingNotifications() const;
+
+  /// Calls `observer.gitQueueDidChange` for every view change of this queue,
+  /// on `deliveryQueue` or, when null, on the posting thread. The observer
+  /// and this queue are held weakly. Remove the token with
+  /// `removeChangeObserver` (or on `notificationCenter()`), from any thread.
+  ObserverToken addChangeObserver(const std::shared_ptr<GitQueueObserver>& observer,
+                                  std::shared_ptr<OperationQueue> deliveryQueue = nullptr);
+  void removeChangeObserver(const ObserverToken& token);
+
+  /// Stores a log descriptor in the view; observers hear of it if it differs.
+  void setLogDescriptor(const GitLogDescriptor& descriptor);
+  /// Adds one view operation per aspect present (head, status, refs,
+  /// reflogs, stashes, config, submodules, in that order); tells observers
+  /// of logDescriptor at once.
+  void updateViewFor(GitAspects aspects);
+  /// The only way the view is written: runs `block` on a copy under the view
+  /// lock, stores it, and passes the aspects that really changed to the
+  /// pending notifications and the observers. Returns the stored view.
+  GitView updateView(const std::function<void(GitView&)>& block);
+  /// Posts gitQueueViewDidChangeNotification with the aspects; nothing when empty.
+  void notifyObservers(GitAspects aspects);
+
+  /// Replaces the maker of view operations used by `updateViewFor` (tests,
+  /// or clients with readers of their own). An empty function restores the default.
+  void setViewOperationFactory(ViewOperationFactory factory);
+
+private:
+  std::optional<Url> prefixed(std::string_view path, bool isDirectory) const;
+  /// Caller holds _notificationsLock. Returns the contents to hand to the
+  /// delegate once the lock is released.
+  std::vector<GitNotificationContent> commitPendingNotifications(GitAspects aspects);
+  void deliverCommitted(const std::vector<GitNotificationContent>& contents);
+
+  const std::optional<GitRepositoryDescriptor> descriptor_;
+  const std::optional<Url> prefixURL_;
+  const std::shared_ptr<persona::PersonaManager> personaManager_;
+  const Log log_ = Log::disabled();
+
+  NotificationCenter notificationCenter_;
+  std::mutex indexLock_;
+
+  mutable std::mutex delegateLock_; // guards delegate_
+  std::weak_ptr<GitQueueDelegate> delegate_;
+
+  mutable std::mutex _tasksLock; // guards _tasks and tasksPrunedSize_
+  std::deque<std::shared_ptr<GitTask>> _tasks;
+  size_t tasksPrunedSize_ = 0;
+
+  mutable std::mutex _notificationsLock; // guards _notifications
+  std::vector<std::shared_ptr<GitNotification>> _notifications;
+
+  mutable std::mutex _viewLock; // guards _view
+  GitView _view;
+
+  mutable std::mutex factoryLock_; // guards viewOperationFactory_
+  std::shared_ptr<const ViewOperationFactory> viewOperationFactory_;
+
+  // Last, so that it is released first: queued work holds the queue weakly.
+  OperationQueue queue_;
+};
+
+} // namespace tavrik

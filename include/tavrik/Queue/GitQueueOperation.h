@@ -1,0 +1,106 @@
+// The base of every unit of work on a repository: an operation that a client
+// configures at construction and adds to a `GitQueue`, which runs it once on
+// one of its worker threads.
+//
+// Make operations with `makeOperation<Op>(args...)`, never with a bare
+// make_shared: the task's title and the future's observers need the fully
+// constructed object, so they are set up by the factory right after the
+// constructor. (An operation made otherwise is set up when it is added.)
+//
+// An operation holds its queue weakly: work that starts after the client has
+// released the queue does nothing.
+#pragma once
+
+#include "tavrik/Queue/Operation.h"
+#include "tavrik/Util/Uuid.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeinfo>
+
+namespace tavrik {
+
+class GitQueue;
+class GitTask;
+class GitNotification;
+
+class GitQueueOperation : public BlockOperation, public std::enable_shared_from_this<GitQueueOperation> {
+public:
+  GitQueueOperation();
+  ~GitQueueOperation() override;
+
+  /// Fixed at construction.
+  const Uuid& uuid() const { return uuid_; }
+
+  /// Carried for callers; the engine does not read it.
+  bool isQuiet() const { return quiet_.load(std::memory_order_relaxed); }
+  void setQuiet(bool quiet) { quiet_.store(quiet, std::memory_order_relaxed); }
+
+  /// The user-visible name; nullopt (the base) means no visible task.
+  virtual std::optional<std::string> title() const;
+  /// True for operations that change the index or working tree; those hold
+  /// the queue's index lock for their whole run and so never overlap.
+  virtual bool needsIndexLock() const;
+  /// The visible progress; nullptr once the operation has finished or when
+  /// it has no title.
+  std::shared_ptr<GitTask> task() const;
+  /// Committed by the queue once the view has caught up; base nullptr.
+  virtual std::shared_ptr<GitNotification> notification();
+  /// The body; the base does nothing. `GitOperation` runs its flow here.
+  virtual void run();
+
+  /// The queue the operation was added to, while it exists.
+  std::shared_ptr<GitQueue> queue() const;
+
+  /// The class name without namespaces, e.g. "GitExecAddOperation".
+  virtual std::string typeName() const;
+  /// The UUID text, "-", and `typeName()`.
+  std::string diagnosticIdentifier() const;
+
+  /// Cancels the platform operation (see `Operation::cancel`).
+  void cancel() override;
+
+protected:
+  /// Called once, right after construction (by `makeOperation`) or when the
+  /// operation is added: creates the task and registers the execution block.
+  /// Overrides must call the base.
+  virtual void didMakeOperation();
+
+private:
+  friend class GitQueue;
+  template <class Op, class... Args> friend std::shared_ptr<Op> makeOperation(Args&&... args);
+
+  void prepareOnce();
+  void setQueue(const std::shared_ptr<GitQueue>& queue);
+
+  const Uuid uuid_;
+  std::atomic<bool> quiet_{false};
+  std::once_flag prepared_;
+  // Set once by prepareOnce, before the operation is handed to any other thread.
+  std::shared_ptr<GitTask> _task;
+  mutable std::mutex queueLock_; // guards queue_
+  std::weak_ptr<GitQueue> queue_;
+};
+
+/// Makes an operation and sets it up (see the header comment).
+template <class Op, class... Args> std::shared_ptr<Op> makeOperation(Args&&... args) {
+  auto op = std::make_shared<Op>(std::forward<Args>(args)...);
+  static_cast<GitQueueOperation&>(*op).prepareOnce();
+  return op;
+}
+
+/// Sets `isQuiet` and returns the same operation, for chaining at construction.
+template <class Op> std::shared_ptr<Op> quiet(std::shared_ptr<Op> op) {
+  op->setQuiet(true);
+  return op;
+}
+
+namespace detail {
+/// A demangled type name with every namespace qualifier removed.
+std::string unqualifiedTypeName(const std::type_info& type);
+} // namespace detail
+
+} // namespace tavrik

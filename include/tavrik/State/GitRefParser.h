@@ -1,0 +1,35 @@
+// Parser of the tab-separated `git for-each-ref` lines the reference reader
+// asks for. Pure functions over a GitBuffer, so they can be tested with
+// recorded output and fuzzed; they never throw. Lines that do not have one
+// piece per requested field, or that do not make a reference, are skipped.
+#pragma once
+
+#include "tavrik/Process/GitBuffer.h"
+#include "tavrik/State/GitRef.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrik {
+
+struct GitRefParser {
+  /// The for-each-ref fields the reference reader requests, in order.
+  static std::vector<std::string> defaultFieldNames();
+
+  /// "--format=%(a)\t%(b)..." for the given field names.
+  static std::string formatArgument(const std::vector<std::string>& fieldNames);
+
+  /// One line (without its line end): split at every tab, empty pieces kept;
+  /// nullopt unless there is one piece per field name and the pieces make a
+  /// reference (GitRef::fromFields, empty values left out).
+  static std::optional<GitRef> parseLine(std::string_view line, const std::vector<std::string>& fieldNames);
+
+  /// Every reference from the read position on, in git's order. Lines end at
+  /// a carriage return or a line feed; reading stops at the end of the buffer
+  /// or at the first line that is not valid UTF-8.
+  static std::vector<GitRef> parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames);
+};
+
+} // namespace tavrik

@@ -1,0 +1,42 @@
+// The status reader: runs `git status -z --porcelain=v2`, turns every record
+// into a GitStatusEntry, sorts the entries by path, stamps each with its
+// file's modification date and stores them as the view's `status`. It holds
+// the queue's index lock for its whole run, like the commands that write the
+// index, so it never reads a half-written index of its own queue.
+#pragma once
+
+#include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/Queue/GitView.h"
+#include "tavrik/State/GitStatusEntry.h"
+
+#include <vector>
+
+namespace tavrik {
+
+class GitViewExecStatusOperation : public GitExecOperation<GitView> {
+public:
+  explicit GitViewExecStatusOperation(bool includeIgnored = false) : includeIgnored(includeIgnored) {}
+
+  /// Adds "--ignored", so ignored files are listed too.
+  const bool includeIgnored;
+
+  bool needsIndexLock() const override { return true; }
+  /// "status", "-z", ["--ignored"], "--porcelain=v2".
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  /// The updated view. Without a repository, or for a bare one, no git runs
+  /// and the current view comes back unchanged. Throws GitStdError when git
+  /// fails; the view is then untouched.
+  GitView execute(GitOperationContext& context) override;
+
+  /// Sorts entries by path (absent paths as ""), in place and without a second
+  /// copy of the entries.
+  static void sortByPath(std::vector<GitStatusEntry>& entries);
+  /// Sets the modification date of every entry with a `newPath` from the file
+  /// under `worktree`; a file that cannot be examined keeps no date.
+  static void stampModificationDates(std::vector<GitStatusEntry>& entries, const Url& worktree);
+
+private:
+  std::vector<GitStatusEntry> entries;
+};
+
+} // namespace tavrik

@@ -1,0 +1,90 @@
+#include "tavrik/Process/GitEnvironment.h"
+
+#include <cerrno>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace tavrik {
+
+GitEnvironment::Variables GitEnvironment::build(const Inputs& inputs) {
+  Variables env = inputs.shellEnvironment ? *inputs.shellEnvironment : inputs.processEnvironment;
+
+  std::string searchPath;
+  if (auto it = env.find("PATH"); it != env.end()) searchPath = it->second;
+  else searchPath = kDefaultSearchPath;
+
+  if (inputs.homeDirectory) env["HOME"] = *inputs.homeDirectory;
+  if (inputs.processEnvironment.contains("APP_SANDBOX_CONTAINER_ID")) env["GIT_CONFIG_NOSYSTEM"] = "1";
+
+  const auto& prefix = inputs.prefixURL;
+  if (prefix) {
+    std::string askpass = prefix->appendingPathComponent("bin/askpass").path();
+    env["SSH_ASKPASS"] = askpass;
+    env["GIT_ASKPASS"] = askpass;
+  }
+  if (inputs.editorEnvironment && prefix) {
+    for (const auto& [name, value] : *inputs.editorEnvironment) env[name] = value;
+    env["GIT_EDITOR"] = prefix->appendingPathComponent("bin/editor").path();
+  } else {
+    // Never let git open an interactive editor nobody can see.
+    env["GIT_EDITOR"] = ":";
+  }
+  if (prefix) {
+    std::string extended = prefix->appendingPathComponent("bin", true).path();
+    size_t start = 0;
+    while (start <= searchPath.size()) {
+      size_t end = searchPath.find(':', start);
+      if (end == std::string::npos) end = searchPath.size();
+      if (end > start) {
+        extended += ':';
+        extended.append(searchPath, start, end - start);
+      }
+      start = end + 1;
+    }
+    searchPath = std::move(extended);
+    env["GIT_EXEC_PATH"] = prefix->appendingPathComponent("libexec/git-core", true).path();
+    env["GIT_TEMPLATE_DIR"] = prefix->appendingPathComponent("share/git-core/templates", true).path();
+  }
+  if (inputs.gitDirectoryURL) env["GIT_DIR"] = inputs.gitDirectoryURL->path();
+  if (inputs.workingDirectoryURL) env["PWD"] = inputs.workingDirectoryURL->path();
+  if (inputs.author) {
+    env["GIT_AUTHOR_NAME"] = inputs.author->name;
+    env["GIT_AUTHOR_EMAIL"] = inputs.author->email;
+  }
+  if (inputs.committer) {
+    env["GIT_COMMITTER_NAME"] = inputs.committer->name;
+    env["GIT_COMMITTER_EMAIL"] = inputs.committer->email;
+  }
+  env["PATH"] = searchPath;
+  env["GIT_PAGER"] = "";
+  return env;
+}
+
+GitEnvironment::Variables GitEnvironment::processEnvironment() {
+  Variables env;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string_view text(*entry);
+    size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    // The first definition wins, as getenv(3) sees it.
+    env.emplace(std::string(text.substr(0, equals)), std::string(text.substr(equals + 1)));
+  }
+  return env;
+}
+
+std::optional<std::string> GitEnvironment::userHomeDirectory() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (!found || !found->pw_dir) return std::nullopt;
+  return std::string(found->pw_dir);
+}
+
+} // namespace tavrik

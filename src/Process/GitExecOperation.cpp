@@ -1,0 +1,227 @@
+#include "tavrik/Process/GitExecOperation.h"
+
+#include "ProcessText.h"
+#include "tavrik/Interfaces/ArborError.h"
+#include "tavrik/Process/GitProgress.h"
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Process/Shell.h"
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Queue/TavrikError.h"
+
+#include <cerrno>
+
+namespace tavrik {
+namespace detail {
+
+// What the output callbacks touch. Shared with the callbacks rather than
+// reached through the operation, so a drain never outlives what it writes to.
+struct GitExecRun {
+  std::shared_ptr<GitBuffer> stdErrBuffer;
+  Log outputLog = Log::disabled();
+  GitProgress progress;
+  std::weak_ptr<GitQueueOperation> operation;
+
+  void logChunk(const char* stream, std::string_view chunk) const {
+    if (!outputLog.isEnabled(LogLevel::debug) || !isValidUTF8(chunk)) return;
+    outputLog.debug("%s: %s", stream, std::string(chunk).c_str());
+  }
+
+  // On the standard-error drain, after the chunk reached stdErrBuffer.
+  void updateProgress() {
+    auto op = operation.lock();
+    if (!op || op->isFinished()) return;
+    auto task = op->task(); // none without a title
+    if (!task) return;
+    auto update = progress.consumeNextLine(*stdErrBuffer);
+    if (!update) return;
+    task->setString(std::move(update->line));
+    task->setProgress(update->percent);
+  }
+};
+
+} // namespace detail
+
+namespace {
+
+// Runs `finish` when the scope ends, however it ends; errors from it are
+// dropped so they never replace the run's own outcome.
+class EditorFinisher {
+public:
+  explicit EditorFinisher(std::shared_ptr<GitEditor> editor) : editor_(std::move(editor)) {}
+  ~EditorFinisher() {
+    if (!editor_) return;
+    try {
+      editor_->finishEditing();
+    } catch (...) {
+    }
+  }
+  EditorFinisher(const EditorFinisher&) = delete;
+  EditorFinisher& operator=(const EditorFinisher&) = delete;
+
+private:
+  std::shared_ptr<GitEditor> editor_;
+};
+
+std::optional<std::string> trimmedText(const GitBuffer& buffer) {
+  auto text = buffer.utf8String();
+  if (!text) return std::nullopt;
+  auto trimmed = detail::trimmedWhitespaceAndNewlines(*text);
+  if (trimmed.empty()) return std::nullopt;
+  return std::string(trimmed);
+}
+
+} // namespace
+
+GitExecRunner::GitExecRunner()
+    : stdOutBuffer(std::make_shared<GitBuffer>()), stdErrBuffer(std::make_shared<GitBuffer>()) {}
+
+GitExecRunner::~GitExecRunner() = default;
+
+std::shared_ptr<BufferedProcess::Task> GitExecRunner::currentTask() const {
+  std::lock_guard lock(currentTaskLock_);
+  return currentTask_.lock();
+}
+
+void GitExecRunner::setCurrentTask(const std::shared_ptr<BufferedProcess::Task>& task) {
+  std::lock_guard lock(currentTaskLock_);
+  currentTask_ = task;
+}
+
+std::vector<std::string> GitExecRunner::progressPhases() const { return {}; }
+
+std::optional<Url> GitExecRunner::workingDirectoryURL(GitOperationContext& context) {
+  if (auto descriptor = context.effectiveDescriptor()) return descriptor->url;
+  return std::nullopt;
+}
+
+std::optional<Url> GitExecRunner::gitDirectoryURL(GitOperationContext& context) {
+  if (auto descriptor = context.effectiveDescriptor()) return descriptor->gitURL;
+  return std::nullopt;
+}
+
+std::optional<std::string> GitExecRunner::standardInputData() { return std::nullopt; }
+
+std::set<int> GitExecRunner::successStatuses() const { return {0}; }
+
+void GitExecRunner::checkStatus(int status, const std::optional<std::string>& text) {
+  if (text && !successStatuses().contains(status)) throw GitStdError(status, *text);
+}
+
+std::vector<double> GitExecRunner::partialProgress() const {
+  if (!run_) return std::vector<double>(progressPhases().size(), 0.0);
+  return run_->progress.partialProgress();
+}
+
+GitEnvironment::Inputs GitExecRunner::environmentInputs(GitOperationContext& context) {
+  GitEnvironment::Inputs inputs;
+  if (auto shell = Shell::defaultShell(); shell && shell->environment()) inputs.shellEnvironment = *shell->environment();
+  inputs.processEnvironment = GitEnvironment::processEnvironment();
+  inputs.homeDirectory = GitEnvironment::userHomeDirectory();
+  const auto& queue = context.queue;
+  if (queue) inputs.prefixURL = queue->prefixURL();
+  if (editor) inputs.editorEnvironment = editor->editorEnvironment();
+  inputs.gitDirectoryURL = gitDirectoryURL(context);
+  inputs.workingDirectoryURL = workingDirectoryURL(context);
+  const auto* personas = queue ? queue->personaManager().get() : nullptr;
+  if (context.overrideAuthor) inputs.author = context.overrideAuthor;
+  else if (personas) inputs.author = personas->currentAuthor();
+  if (context.overrideCommitter) inputs.committer = context.overrideCommitter;
+  else if (personas) inputs.committer = personas->currentCommitter();
+  return inputs;
+}
+
+std::map<std::string, std::string> GitExecRunner::environment(GitOperationContext& context) {
+  return GitEnvironment::build(environmentInputs(context));
+}
+
+void GitExecRunner::runCommand(GitOperationContext& context) {
+  EditorFinisher finisher(editor);
+  GitQueueOperation& operation = execOperation();
+
+  std::optional<Url> gitURL;
+  if (context.queue) gitURL = context.queue->gitBinaryURL();
+  if (!gitURL) throw arbor::Error::generic("Git executable not found.");
+
+  auto run = std::make_shared<detail::GitExecRun>();
+  run->stdErrBuffer = stdErrBuffer;
+  run->outputLog = outputLog;
+  run->progress = GitProgress(progressPhases());
+  run->operation = operation.weak_from_this();
+  run_ = run;
+
+  auto environmentVariables = environment(context);
+  std::vector<std::string> commandLine{"--no-pager"};
+  auto operationArguments = arguments(context);
+  commandLine.insert(commandLine.end(), std::make_move_iterator(operationArguments.begin()),
+                     std::make_move_iterator(operationArguments.end()));
+
+  stdOutBuffer->clear();
+  stdErrBuffer->clear();
+  auto input = standardInputData();
+
+  BufferedProcess process(*gitURL);
+  process.log = commandLog;
+  if (auto directory = workingDirectoryURL(context)) process.currentDirectoryURL = *directory;
+  process.arguments = std::move(commandLine);
+  process.environment = std::move(environmentVariables);
+
+  auto onStdOut = [run](std::optional<std::string_view> chunk) {
+    if (chunk) run->logChunk("stdout", *chunk);
+  };
+  BufferedProcess::OutputBlock onStdErr;
+  if (run->progress.phases().empty()) {
+    onStdErr = [run](std::optional<std::string_view> chunk) {
+      if (chunk) run->logChunk("stderr", *chunk);
+    };
+  } else {
+    onStdErr = [run](std::optional<std::string_view> chunk) {
+      if (chunk) run->logChunk("stderr", *chunk);
+      run->updateProgress();
+    };
+  }
+
+  auto task = process.launch(input.has_value(), operation.diagnosticIdentifier(), stdOutBuffer, stdErrBuffer,
+                             std::move(onStdOut), std::move(onStdErr));
+  setCurrentTask(task);
+  // A cancel that came before the task was visible to it must still stop git.
+  if (operation.isCancelled()) task->interrupt();
+
+  std::exception_ptr inputError;
+  if (input) {
+    PosixFile* file = task->standardInputFile();
+    try {
+      file->writeAll(*input);
+    } catch (const TavrikError& error) {
+      // git stopped reading (it failed, or needed less): its status and
+      // output tell what happened, so that is what the caller gets.
+      if (error.errnoValue != EPIPE) inputError = std::current_exception();
+    }
+    try {
+      file->close();
+    } catch (...) {
+      if (!inputError) inputError = std::current_exception();
+    }
+  }
+
+  int status = task->wait();
+  stdErrBuffer->resetOffset();
+  stdOutBuffer->resetOffset();
+  if (inputError) std::rethrow_exception(inputError);
+
+  auto text = trimmedText(*stdErrBuffer);
+  if (!text) text = trimmedText(*stdOutBuffer);
+  checkStatus(status, text);
+}
+
+void GitExecRunner::cancelCommand() {
+  if (editor) {
+    try {
+      editor->finishEditing();
+    } catch (...) {
+    }
+  }
+  if (auto task = currentTask()) task->interrupt();
+}
+
+} // namespace tavrik

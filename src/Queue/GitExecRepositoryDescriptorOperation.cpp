@@ -1,0 +1,80 @@
+#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Queue/TavrikError.h"
+
+namespace tavrik {
+namespace {
+
+std::string_view trimmedWhitespace(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  while (true) {
+    size_t lf = text.find('\n', start);
+    out.push_back(text.substr(start, lf == std::string_view::npos ? lf : lf - start));
+    if (lf == std::string_view::npos) break;
+    start = lf + 1;
+  }
+  return out;
+}
+
+} // namespace
+
+std::optional<Url> GitExecRepositoryDescriptorOperation::workingDirectoryURL(GitOperationContext&) { return url; }
+
+std::optional<Url> GitExecRepositoryDescriptorOperation::gitDirectoryURL(GitOperationContext&) {
+  return std::nullopt;
+}
+
+std::vector<std::string> GitExecRepositoryDescriptorOperation::arguments(GitOperationContext&) { return args; }
+
+GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperationContext& context) {
+  args = {"rev-parse", "--absolute-git-dir", "--git-common-dir", "--is-bare-repository", "--is-shallow-repository"};
+  try {
+    runCommand(context);
+  } catch (const GitStdError&) {
+    // "not a git repository": the folder is no repository we can open.
+    throw TavrikError::invalidRepository();
+  }
+  const std::string output = stdOutBuffer->utf8String().value_or("");
+  auto parts = lines(trimmedWhitespace(output));
+  if (parts.size() != 4) throw TavrikError::invalidRepository();
+  const std::string gitDir(parts[0]);
+  const std::string commonDir(parts[1]);
+  const bool isBare = parts[2] == "true";
+  const bool isShallow = parts[3] == "true";
+
+  std::string worktree = gitDir;
+  args = {"rev-parse", "--show-toplevel"};
+  try {
+    runCommand(context);
+    const std::string topOutput = stdOutBuffer->utf8String().value_or("");
+    auto top = trimmedWhitespace(topOutput);
+    if (!top.empty()) worktree = std::string(top);
+  } catch (...) {
+    // A bare repository has no top level; its git directory stands in.
+  }
+
+  GitRepositoryDescriptor descriptor;
+  descriptor.url = Url::fileURL(worktree, true);
+  descriptor.gitURL = Url::fileURL(gitDir, true);
+  // git prints the common directory relative to the directory it ran in (for
+  // example "../../.git" from a subdirectory), so resolve it against that
+  // directory, not against the top level.
+  descriptor.commonURL = !commonDir.empty() && commonDir.front() == '/'
+                             ? Url::fileURL(commonDir, true)
+                             : Url::fileURL(url.path() + "/" + commonDir, true);
+  descriptor.isBare = isBare;
+  descriptor.isShallow = isShallow;
+  descriptor.displayName = descriptor.url.lastPathComponent();
+  return descriptor;
+}
+
+} // namespace tavrik

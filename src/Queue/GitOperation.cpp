@@ -1,0 +1,89 @@
+#include "tavrik/Queue/GitOperation.h"
+
+#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/Log.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tavrik {
+
+GitOperationContext::GitOperationContext(std::shared_ptr<GitQueue> queue,
+                                         std::optional<GitRepositoryDescriptor> overrideDescriptor)
+    : queue(std::move(queue)), overrideDescriptor(std::move(overrideDescriptor)) {}
+
+std::shared_ptr<GitOperationContext> GitOperationContext::copy() const {
+  return std::make_shared<GitOperationContext>(*this);
+}
+
+const GitRepositoryDescriptor* GitOperationContext::effectiveDescriptor() const {
+  if (overrideDescriptor) return &*overrideDescriptor;
+  if (queue && queue->descriptor()) return &*queue->descriptor();
+  return nullptr;
+}
+
+const GitRepositoryDescriptor& GitOperationContext::requireDescriptor() const {
+  if (auto descriptor = effectiveDescriptor()) return *descriptor;
+  throw TavrikError::invalidRepository();
+}
+
+namespace detail {
+
+void runFlowSetWorking(GitQueueOperation& operation) {
+  if (auto task = operation.task()) task->setWorking();
+}
+
+void runFlowSetDone(GitQueueOperation& operation) {
+  if (auto task = operation.task()) task->setDone();
+}
+
+void runFlowPrepareNotification(GitQueue& queue, GitNotification& notification) {
+  auto log = Log::defaultLog();
+  if (log.isEnabled(LogLevel::debug))
+    log.debug("notification: preparing %s", notification.logDescription().c_str());
+  notification.prepare(queue);
+}
+
+void runFlowReportOutcome(GitQueue& queue, GitQueueOperation& operation,
+                          const std::shared_ptr<GitNotification>& notification, const std::exception_ptr& error) {
+  if (error) {
+    // A cancelled operation's failure is expected; it still reaches the future.
+    if (!operation.isCancelled())
+      Log::defaultLog().info("git: %s failed: %s", operation.typeName().c_str(), localizedDescription(error).c_str());
+    return;
+  }
+  if (notification) queue.addNotification(notification);
+}
+
+void runFlowRefreshView(GitQueue& queue, GitAspects aspects) {
+  try {
+    queue.updateViewFor(aspects);
+  } catch (...) {
+    // Only allocation can fail here; the run must still settle its future.
+    Log::defaultLog().error("queue: could not refresh %s: %s", aspects.debugDescription().c_str(),
+                            localizedDescription(std::current_exception()).c_str());
+  }
+}
+
+void runFlowWillStart(GitQueueOperation& operation) {
+  auto queue = operation.queue();
+  if (!queue) return;
+  if (auto delegate = queue->delegate()) delegate->gitQueueOperationWillStart(queue, operation.shared_from_this());
+}
+
+void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& error) {
+  auto queue = operation.queue();
+  if (!queue) return;
+  if (auto delegate = queue->delegate())
+    delegate->gitQueueOperationDidFinish(queue, operation.shared_from_this(), error);
+}
+
+void methodNotImplemented(const char* file, int line) {
+  std::fprintf(stderr, "Fatal error: method not implemented: file %s, line %d\n", file, line);
+  std::abort();
+}
+
+} // namespace detail
+} // namespace tavrik

@@ -1,0 +1,294 @@
+#include "tavrik/Queue/GitQueue.h"
+
+#include "Queue/ViewOperationFactory.h"
+#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Queue/GitTask.h"
+
+#include <algorithm>
+#include <any>
+#include <cstdlib>
+
+namespace tavrik {
+
+void GitQueueDelegate::gitQueueOperationWillStart(const std::shared_ptr<GitQueue>&,
+                                                  const std::shared_ptr<GitQueueOperation>&) {}
+void GitQueueDelegate::gitQueueOperationDidFinish(const std::shared_ptr<GitQueue>&,
+                                                  const std::shared_ptr<GitQueueOperation>&, std::exception_ptr) {}
+void GitQueueDelegate::gitQueueDidCommitNotification(const std::shared_ptr<GitQueue>&,
+                                                     const GitNotificationContent&) {}
+
+std::shared_ptr<GitQueue> GitQueue::create(std::optional<GitRepositoryDescriptor> descriptor,
+                                           std::shared_ptr<persona::PersonaManager> personaManager,
+                                           std::optional<Url> prefixURL) {
+  return std::make_shared<GitQueue>(Passkey{}, std::move(descriptor), std::move(personaManager),
+                                    std::move(prefixURL));
+}
+
+GitQueue::GitQueue(Passkey, std::optional<GitRepositoryDescriptor> descriptor,
+                   std::shared_ptr<persona::PersonaManager> personaManager, std::optional<Url> prefixURL)
+    : descriptor_(std::move(descriptor)), prefixURL_(std::move(prefixURL)),
+      personaManager_(std::move(personaManager)), _view(GitView::empty()) {}
+
+GitQueue::~GitQueue() = default;
+
+std::optional<Url> GitQueue::sharedSupportURL() {
+  static const std::optional<Url> url = []() -> std::optional<Url> {
+    const char* value = std::getenv("TAVRIK_GIT_PREFIX");
+    if (!value || !*value) return std::nullopt;
+    return Url::fileURL(value, true);
+  }();
+  return url;
+}
+
+namespace {
+// Deliberately never destroyed: work may still run on them while the process exits.
+std::shared_ptr<GitQueue>& makeSharedQueue() {
+  return *new std::shared_ptr<GitQueue>(GitQueue::create(std::nullopt, nullptr, GitQueue::sharedSupportURL()));
+}
+} // namespace
+
+std::shared_ptr<GitQueue> GitQueue::global() {
+  static auto& queue = makeSharedQueue();
+  return queue;
+}
+
+std::shared_ptr<GitQueue> GitQueue::repositoryStatus() {
+  static auto& queue = makeSharedQueue();
+  return queue;
+}
+
+std::shared_ptr<GitQueue> GitQueue::repositoryInfo() {
+  static auto& queue = makeSharedQueue();
+  return queue;
+}
+
+std::optional<Url> GitQueue::prefixed(std::string_view path, bool isDirectory) const {
+  if (!prefixURL_) return std::nullopt;
+  return prefixURL_->appendingPathComponent(path, isDirectory);
+}
+
+std::optional<Url> GitQueue::binURL() const { return prefixed("bin", true); }
+std::optional<Url> GitQueue::libexecGitCoreURL() const { return prefixed("libexec/git-core", false); }
+std::optional<Url> GitQueue::gitTemplatesURL() const { return prefixed("share/git-core/templates", false); }
+std::optional<Url> GitQueue::gitBinaryURL() const { return prefixed("bin/git", false); }
+std::optional<Url> GitQueue::askpassBinaryURL() const { return prefixed("bin/askpass", false); }
+std::optional<Url> GitQueue::editorBinaryURL() const { return prefixed("bin/editor", false); }
+
+std::shared_ptr<GitQueueDelegate> GitQueue::delegate() const {
+  std::lock_guard lock(delegateLock_);
+  return delegate_.lock();
+}
+
+void GitQueue::setDelegate(const std::shared_ptr<GitQueueDelegate>& delegate) {
+  std::lock_guard lock(delegateLock_);
+  delegate_ = delegate;
+}
+
+// Tasks
+
+std::vector<std::shared_ptr<GitTask>> GitQueue::tasks() const {
+  std::lock_guard lock(_tasksLock);
+  std::vector<std::shared_ptr<GitTask>> copy;
+  copy.reserve(_tasks.size());
+  // Pruning is amortised (see addTask), so finished ones are filtered here.
+  for (const auto& task : _tasks)
+    if (task->isValid()) copy.push_back(task);
+  return copy;
+}
+
+void GitQueue::addOperation(const std::shared_ptr<GitQueueOperation>& operation) {
+  if (!operation) return;
+  operation->prepareOnce();
+  operation->setQueue(shared_from_this());
+  if (!operation->isFinished() && operation->title()) {
+    auto task = operation->_task;
+    addTask(task);
+    operation->setCompletionBlock([weak = weak_from_this(), task] {
+      if (auto queue = weak.lock()) {
+        queue->pruneTasks(task);
+        queue->notifyObservers(GitAspects::queueTasks);
+      }
+    });
+  }
+  queue_.addOperation(operation);
+}
+
+void GitQueue::addTask(const std::shared_ptr<GitTask>& task) {
+  {
+    std::lock_guard lock(_tasksLock);
+    // A full prune visits every task, so it runs only once the list has
+    // doubled since the last one; with thousands of queued operations a
+    // prune per addition would make adding quadratic. `tasks()` never shows
+    // stale entries either way.
+    if (_tasks.size() >= std::max<size_t>(64, 2 * tasksPrunedSize_)) {
+      std::erase_if(_tasks, [](const std::shared_ptr<GitTask>& t) { return !t->isValid(); });
+      tasksPrunedSize_ = _tasks.size();
+    }
+    _tasks.push_back(task);
+  }
+  notifyObservers(GitAspects::queueTasks);
+}
+
+void GitQueue::pruneTasks(const std::shared_ptr<GitTask>& removing) {
+  std::lock_guard lock(_tasksLock);
+  if (removing) {
+    // Operations complete roughly in the order they were added, so the task
+    // is found near the front.
+    auto it = std::find(_tasks.begin(), _tasks.end(), removing);
+    if (it != _tasks.end()) _tasks.erase(it);
+  }
+  // Drop invalid tasks at the front cheaply; the rest wait for the next full prune.
+  while (!_tasks.empty() && !_tasks.front()->isValid()) _tasks.pop_front();
+  tasksPrunedSize_ = std::min(tasksPrunedSize_, _tasks.size());
+}
+
+void GitQueue::waitUntilAllOperationsAreFinished() { queue_.waitUntilAllOperationsAreFinished(); }
+
+void GitQueue::cancelAllOperations() { queue_.cancelAllOperations(); }
+
+// Notifications
+
+void GitQueue::addNotification(const std::shared_ptr<GitNotification>& notification) {
+  if (!notification) return;
+  std::lock_guard lock(_notificationsLock);
+  if (log_.isEnabled(LogLevel::defaultLevel))
+    log_.info("notification: adding %s", notification->logDescription().c_str());
+  _notifications.push_back(notification);
+}
+
+void GitQueue::commitNotificationsWith(GitAspects aspects) {
+  if (aspects.isEmpty()) return;
+  std::vector<GitNotificationContent> committed;
+  {
+    std::lock_guard lock(_notificationsLock);
+    committed = commitPendingNotifications(aspects);
+  }
+  deliverCommitted(committed);
+}
+
+std::vector<std::shared_ptr<GitNotification>> GitQueue::pendingNotifications() const {
+  std::lock_guard lock(_notificationsLock);
+  return _notifications;
+}
+
+std::vector<GitNotificationContent> GitQueue::commitPendingNotifications(GitAspects aspects) {
+  std::vector<GitNotificationContent> committed;
+  if (_notifications.empty()) return committed;
+  std::vector<std::shared_ptr<GitNotification>> kept;
+  for (auto& notification : _notifications) {
+    auto remaining = notification->commitOn().subtracting(aspects);
+    notification->setCommitOn(remaining);
+    if (!remaining.isEmpty()) {
+      if (log_.isEnabled(LogLevel::defaultLevel))
+        log_.info("notification: could not commit %s, still waiting on aspects %d",
+                  notification->logDescription().c_str(), static_cast<int>(remaining.rawValue));
+      kept.push_back(std::move(notification));
+      continue;
+    }
+    if (auto content = notification->content(*this)) committed.push_back(std::move(*content));
+    if (log_.isEnabled(LogLevel::defaultLevel))
+      log_.info("notification: committed %s", notification->logDescription().c_str());
+  }
+  _notifications = std::move(kept);
+  return committed;
+}
+
+void GitQueue::deliverCommitted(const std::vector<GitNotificationContent>& contents) {
+  if (contents.empty()) return;
+  auto delegate = this->delegate();
+  if (!delegate) return;
+  auto self = shared_from_this();
+  for (const auto& content : contents) delegate->gitQueueDidCommitNotification(self, content);
+}
+
+// Observers
+
+GitQueue::ObserverToken GitQueue::addChangeObserver(const std::shared_ptr<GitQueueObserver>& observer,
+                                                    std::shared_ptr<OperationQueue> deliveryQueue) {
+  std::weak_ptr<GitQueueObserver> weakObserver = observer;
+  return notificationCenter_.addObserver(
+      gitQueueViewDidChangeNotification, this, std::move(deliveryQueue),
+      [weakQueue = weak_from_this(), weakObserver](const Notification& notification) {
+        auto it = notification.userInfo.find(changesKey);
+        if (it == notification.userInfo.end()) return;
+        const auto* aspects = std::any_cast<GitAspects>(&it->second);
+        if (!aspects) return;
+        auto queue = weakQueue.lock();
+        auto observer = weakObserver.lock();
+        if (!queue || !observer) return;
+        observer->gitQueueDidChange(queue, *aspects);
+      });
+}
+
+void GitQueue::removeChangeObserver(const ObserverToken& token) { notificationCenter_.removeObserver(token); }
+
+void GitQueue::notifyObservers(GitAspects aspects) {
+  if (aspects.isEmpty()) return;
+  if (log_.isEnabled(LogLevel::defaultLevel))
+    log_.info("queue: notifying observers for %s", aspects.debugDescription().c_str());
+  Notification notification{gitQueueViewDidChangeNotification, this, {}};
+  notification.userInfo.emplace(changesKey, aspects);
+  notificationCenter_.post(std::move(notification));
+}
+
+// The view store
+
+GitView GitQueue::view() const {
+  std::lock_guard lock(_viewLock);
+  return _view;
+}
+
+GitView GitQueue::updateView(const std::function<void(GitView&)>& block) {
+  GitView newView;
+  GitAspects changed;
+  {
+    std::lock_guard lock(_viewLock);
+    newView = _view;
+    block(newView);
+    changed = changedAspects(_view, newView);
+    _view = newView;
+  }
+  // _viewLock is released before _notificationsLock is taken: notification
+  // contents read the view under the notifications lock.
+  if (!changed.isEmpty()) {
+    commitNotificationsWith(changed);
+    notifyObservers(changed);
+  }
+  return newView;
+}
+
+void GitQueue::setLogDescriptor(const GitLogDescriptor& descriptor) {
+  updateView([&](GitView& view) { view.logDescriptor = descriptor; });
+}
+
+// View refresh dispatch
+
+void GitQueue::setViewOperationFactory(ViewOperationFactory factory) {
+  auto shared = factory ? std::make_shared<const ViewOperationFactory>(std::move(factory)) : nullptr;
+  std::lock_guard lock(factoryLock_);
+  viewOperationFactory_ = std::move(shared);
+}
+
+void GitQueue::updateViewFor(GitAspects aspects) {
+  if (aspects.isEmpty()) return;
+  static constexpr GitAspects kRefreshed[] = {GitAspects::head,    GitAspects::status, GitAspects::refs,
+                                              GitAspects::reflogs, GitAspects::stashes, GitAspects::config,
+                                              GitAspects::submodules};
+  if (aspects.containsAny(GitAspects{GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs,
+                                     GitAspects::stashes, GitAspects::config, GitAspects::submodules})) {
+    std::shared_ptr<const ViewOperationFactory> factory;
+    {
+      std::lock_guard lock(factoryLock_);
+      factory = viewOperationFactory_;
+    }
+    for (auto aspect : kRefreshed) {
+      if (!aspects.contains(aspect)) continue;
+      auto operation = factory ? (*factory)(aspect) : detail::makeViewOperation(aspect);
+      if (operation) addOperation(operation);
+    }
+  }
+  if (aspects.contains(GitAspects::logDescriptor)) notifyObservers(GitAspects::logDescriptor);
+}
+
+} // namespace tavrik

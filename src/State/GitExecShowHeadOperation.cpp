@@ -1,0 +1,24 @@
+#include "tavrik/State/GitExecShowHeadOperation.h"
+
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/State/GitShowHeadParser.h"
+
+namespace tavrik {
+
+GitExecShowHeadOperation::GitExecShowHeadOperation(GitHeadFile file)
+    : file(file), formatFields(GitShowHeadParser::defaultFormatFields()) {}
+
+std::vector<std::string> GitExecShowHeadOperation::arguments(GitOperationContext&) {
+  return {"show", "--no-patch", GitShowHeadParser::formatArgument(formatFields), std::string(rawValue(file))};
+}
+
+GitHead GitExecShowHeadOperation::execute(GitOperationContext& context) {
+  try {
+    runCommand(context);
+  } catch (const GitStdError&) {
+    return GitShowHeadParser::emptyHead(file);
+  }
+  return GitShowHeadParser::parse(*stdOutBuffer, file, formatFields);
+}
+
+} // namespace tavrik

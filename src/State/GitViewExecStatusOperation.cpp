@@ -1,0 +1,119 @@
+#include "tavrik/State/GitViewExecStatusOperation.h"
+
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/State/GitStatusParser.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tavrik {
+
+std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"status", "-z"};
+  if (includeIgnored) args.push_back("--ignored");
+  args.push_back("--porcelain=v2");
+  return args;
+}
+
+void GitViewExecStatusOperation::sortByPath(std::vector<GitStatusEntry>& entries) {
+  // Entries are large; sort small indices, then move each entry once along
+  // the cycles of the permutation.
+  std::vector<uint32_t> order(entries.size());
+  std::iota(order.begin(), order.end(), 0u);
+  GitStatusEntryPathLess less;
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return less(entries[a], entries[b]); });
+  for (size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    GitStatusEntry held = std::move(entries[start]);
+    size_t slot = start;
+    while (order[slot] != start) {
+      size_t from = order[slot];
+      entries[slot] = std::move(entries[from]);
+      order[slot] = static_cast<uint32_t>(slot);
+      slot = from;
+    }
+    entries[slot] = std::move(held);
+    order[slot] = static_cast<uint32_t>(slot);
+  }
+}
+
+namespace {
+
+std::optional<Date> modificationDate(int directory, const char* name) {
+  struct stat info;
+  if (::fstatat(directory, name, &info, 0) != 0) return std::nullopt;
+  auto sinceEpoch = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
+  return Date(std::chrono::duration_cast<Date::duration>(sinceEpoch));
+}
+
+// Stamps a run of entries. Entries come sorted by path, so neighbours share
+// their directory: each directory is opened once and its files are looked up
+// by name only, which saves the kernel walking the whole path for every file.
+void stampRange(GitStatusEntry* begin, GitStatusEntry* end, int worktree) {
+  std::string directory, name;
+  int directoryFd = -1;
+  bool haveDirectory = false;
+  for (auto* entry = begin; entry != end; ++entry) {
+    if (!entry->newPath) continue;
+    std::string_view path = *entry->newPath;
+    // "build/" is a directory entry: its own name is the part before the slash.
+    std::string_view trimmed = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+    size_t slash = trimmed.rfind('/');
+    std::string_view parent = slash == std::string_view::npos ? std::string_view() : trimmed.substr(0, slash);
+    if (!haveDirectory || parent != directory) {
+      if (directoryFd >= 0) ::close(directoryFd);
+      directory.assign(parent);
+      directoryFd = parent.empty() ? -1 : ::openat(worktree, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      haveDirectory = true;
+    }
+    int base = parent.empty() ? worktree : directoryFd;
+    if (base < 0) continue;
+    name.assign(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
+    entry->modificationDate = modificationDate(base, name.c_str());
+  }
+  if (directoryFd >= 0) ::close(directoryFd);
+}
+
+} // namespace
+
+void GitViewExecStatusOperation::stampModificationDates(std::vector<GitStatusEntry>& entries, const Url& worktree) {
+  int worktreeFd = ::open(worktree.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (worktreeFd < 0) return;
+  // File-system lookups dominate for large lists; split them over a few
+  // threads in contiguous runs, so each run keeps its directory locality.
+  constexpr size_t kPerThread = 8192;
+  const size_t threads =
+      std::min<size_t>({entries.size() / kPerThread + 1, std::max(2u, std::thread::hardware_concurrency()), 4});
+  const size_t chunk = (entries.size() + threads - 1) / std::max<size_t>(threads, 1);
+  std::vector<std::thread> workers;
+  for (size_t t = 1; t < threads; ++t) {
+    size_t from = std::min(entries.size(), t * chunk), to = std::min(entries.size(), (t + 1) * chunk);
+    workers.emplace_back(stampRange, entries.data() + from, entries.data() + to, worktreeFd);
+  }
+  stampRange(entries.data(), entries.data() + std::min(entries.size(), chunk), worktreeFd);
+  for (auto& worker : workers) worker.join();
+  ::close(worktreeFd);
+}
+
+GitView GitViewExecStatusOperation::execute(GitOperationContext& context) {
+  const GitRepositoryDescriptor* descriptor = context.effectiveDescriptor();
+  if (!descriptor || descriptor->isBare) return context.queue->view();
+  const Url worktree = descriptor->url;
+
+  runCommand(context);
+  entries = GitStatusParser::parse(*stdOutBuffer);
+  // The output is not needed any more; give its memory back before the view
+  // is copied.
+  *stdOutBuffer = GitBuffer();
+  sortByPath(entries);
+  stampModificationDates(entries, worktree);
+
+  return context.queue->updateView([this](GitView& view) { view.status = GitStatusList{std::move(entries)}; });
+}
+
+} // namespace tavrik

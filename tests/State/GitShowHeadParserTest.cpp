@@ -1,0 +1,102 @@
+#include "tavrik/State/GitShowHeadParser.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrik;
+using namespace std::string_literals;
+
+namespace {
+
+GitHead parse(std::string output, GitHeadFile file = GitHeadFile::head) {
+  GitBuffer buffer(std::move(output));
+  return GitShowHeadParser::parse(buffer, file, GitShowHeadParser::defaultFormatFields());
+}
+
+} // namespace
+
+TEST(GitShowHeadParser, FormatArgument) {
+  EXPECT_EQ(GitShowHeadParser::formatArgument(GitShowHeadParser::defaultFormatFields()),
+            "--format=%H%x00%D%x00%an%x00%ae%x00%aI%x00%B");
+}
+
+TEST(GitShowHeadParser, ReadsRecordedOutput) {
+  // Recorded from `git show --no-patch --format=... HEAD` (git 2.39).
+  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> main, tag: v1, tag: light\0A U Thor\0"
+                    "a@x\0002024-01-02T10:00:00+02:00\0ours\n\nbody line\n\n"s);
+  EXPECT_EQ(head.commit, Oid::parse("65c73ff249528b104daf06686cb251e7d1da0387"));
+  EXPECT_EQ(head.refname, "main");
+  EXPECT_FALSE(head.isSymbolic);
+  ASSERT_TRUE(head.lastAuthor);
+  EXPECT_EQ(head.lastAuthor->name, "A U Thor");
+  EXPECT_EQ(head.lastAuthor->email, "a@x");
+  EXPECT_EQ(head.lastAuthor->timestamp.offset, 7200);
+  EXPECT_EQ(head.lastMessage, "ours\n\nbody line\n\n");
+}
+
+TEST(GitShowHeadParser, DetachedHeadIsSymbolic) {
+  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD, origin/main\0A\0a@x\0002024-01-02T10:00:00+02:00\0m\n"s);
+  EXPECT_EQ(head.refname, "HEAD");
+  EXPECT_TRUE(head.isSymbolic);
+  auto onBranch = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> HEADS\0"s);
+  EXPECT_EQ(onBranch.refname, "HEADS");
+  EXPECT_FALSE(onBranch.isSymbolic);
+}
+
+TEST(GitShowHeadParser, StopsAtFirstMissingOrInvalidField) {
+  // Author name is not UTF-8: hash and decoration are kept, the rest is not.
+  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> main\0\xFF\0a@x\0002024-01-02T10:00:00+02:00\0m"s);
+  EXPECT_TRUE(head.commit);
+  EXPECT_EQ(head.refname, "main");
+  EXPECT_FALSE(head.lastAuthor);
+  EXPECT_FALSE(head.lastMessage);
+
+  // Only the hash: no decoration, so the head is named after its file.
+  auto bare = parse("65c73ff249528b104daf06686cb251e7d1da0387"s, GitHeadFile::origHead);
+  EXPECT_TRUE(bare.commit);
+  EXPECT_EQ(bare.refname, "ORIG_HEAD");
+  EXPECT_TRUE(bare.isSymbolic);
+
+  auto empty = parse("", GitHeadFile::mergeHead);
+  EXPECT_EQ(empty, GitShowHeadParser::emptyHead(GitHeadFile::mergeHead));
+  EXPECT_FALSE(empty.commit);
+}
+
+TEST(GitShowHeadParser, EmptyFieldsCountAsRead) {
+  auto head = parse("zz\0\0\0\0002024-01-02T10:00:00+02:00\0\0"s);
+  EXPECT_FALSE(head.commit);  // not an id
+  EXPECT_EQ(head.refname, "");  // no decorations: present and empty
+  EXPECT_FALSE(head.isSymbolic);
+  ASSERT_TRUE(head.lastAuthor);
+  EXPECT_EQ(head.lastAuthor->name, "");
+  EXPECT_EQ(head.lastMessage, "");
+  EXPECT_EQ(head.lastSubject(), "");
+}
+
+TEST(GitShowHeadParser, DecorationNamesTheBranch) {
+  struct Case {
+    const char* decoration;
+    const char* refname;
+  } cases[] = {
+      {"HEAD -> main, origin/main, tag: release", "main"},
+      // The branch after the arrow wins even when a tag or remote is shorter.
+      {"HEAD -> feature/login, tag: v1", "feature/login"},
+      {"HEAD -> feature/login, o/x", "feature/login"},
+      {"HEAD -> a->b, tag: v1", "a->b"},
+      // No arrow: the shortest entry, branches preferred over tags (ORIG_HEAD
+      // and MERGE_HEAD after a reset or merge onto a tagged commit).
+      {"tag: v1, feature", "feature"},
+      {"tag: v1, origin/feature", "origin/feature"},
+      {"origin/main, tag: a, HEAD", "HEAD"},
+      {"HEAD, origin/main", "HEAD"},
+      {"HEAD, z", "z"},
+      {"tag: v10, tag: v2", "tag: v2"},
+      {"tag: v1", "tag: v1"},
+      {"abc, xyz", "abc"},
+      {"", ""},
+      {" ,\t", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.decoration);
+    EXPECT_EQ(GitShowHeadParser::refnameFromDecoration(c.decoration), c.refname);
+  }
+}
