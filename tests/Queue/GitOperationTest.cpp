@@ -196,12 +196,13 @@ TEST(GitOperation, NotificationIsPreparedWithADebugLine) {
 // Operations hold their queue weakly: one that starts after the client has
 // released the queue does nothing and settles nothing.
 TEST(GitOperation, OperationStartingAfterItsQueueIsReleasedDoesNothing) {
+  // Fill every worker so that the operation under test waits in the queue.
   struct Blocker : GitQueueOperation {
-    explicit Blocker(std::latch& g) : gate(g) {}
-    std::latch& gate;
-    void run() override { gate.wait(); }
+    explicit Blocker(std::shared_ptr<std::latch> g) : gate(std::move(g)) {}
+    std::shared_ptr<std::latch> gate; // shared: blockers may outlive the test body
+    void run() override { gate->wait(); }
   };
-  std::latch gate(1);
+  auto gate = std::make_shared<std::latch>(1);
   auto queue = makeQueue();
   for (int i = 0; i < OperationQueue::defaultMaxConcurrentOperationCount(); ++i)
     queue->addOperation(makeOperation<Blocker>(gate));
@@ -214,7 +215,7 @@ TEST(GitOperation, OperationStartingAfterItsQueueIsReleasedDoesNothing) {
   std::weak_ptr<GitQueue> weak = queue;
   queue.reset();
   EXPECT_TRUE(weak.expired());
-  gate.count_down();
+  gate->count_down();
   op->waitUntilFinished();
   EXPECT_FALSE(executed);
   EXPECT_FALSE(op->future().isSettled());
@@ -278,13 +279,16 @@ TEST(GitOperation, CancelBeforeStartSkipsExecuteAndCancelsTheFuture) {
   queue->setDelegate(delegate);
   auto observer = std::make_shared<CountingObserver>();
   auto token = queue->addChangeObserver(observer);
+  std::latch gate(1);
   auto op = makeOperation<ScriptedOperation>("Push", false, [&](GitOperationContext&, ScriptedOperation&) {
+    gate.wait();
     recorder.add("execute");
     return 1;
   });
   queue->addOperation(op);
   op->cancel();
-  // The operation may already be running; the future is cancelled either way.
+  gate.count_down();
+  // Whether or not the body had started, the cancel wins over its result.
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_TRUE(op->future().isCancelled());
   EXPECT_EQ(recorder.count("didFinish:The operation was cancelled"), 1u);
