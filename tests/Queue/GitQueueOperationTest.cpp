@@ -63,7 +63,8 @@ TEST(GitQueueOperation, BareMakeSharedIsSetUpWhenAdded) {
   auto op = std::make_shared<GitExecAddOperation>();
   EXPECT_EQ(op->task(), nullptr);
   auto future = op->enqueue(queue);
-  EXPECT_NO_THROW(future.wait(std::chrono::seconds(10)));
+  EXPECT_NO_THROW(future.wait(std::chrono::seconds(10))); // the execution block was registered
+  queue->waitUntilAllOperationsAreFinished();
   EXPECT_TRUE(op->isFinished());
   EXPECT_EQ(op->queue(), queue);
 }
