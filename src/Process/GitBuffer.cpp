@@ -1,5 +1,6 @@
 #include "tavrik/Process/GitBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tavrik {
@@ -65,25 +66,48 @@ std::optional<uint8_t> GitBuffer::scanByte() {
   return static_cast<uint8_t>(data_[offset_++]);
 }
 
+namespace {
+
+// The first of two bytes. Searching the whole rest for one byte and then the
+// other would rescan the tail on every call (quadratic over a long run of CR
+// progress lines with one LF at the end), so both are searched in a window
+// that doubles while neither turns up: the work stays proportional to the
+// bytes consumed.
+const char* findFirstOfTwo(const char* p, size_t n, char a, char b) {
+  size_t window = 64;
+  while (n > 0) {
+    size_t w = std::min(window, n);
+    const char* x = static_cast<const char*>(std::memchr(p, a, w));
+    const char* y = static_cast<const char*>(std::memchr(p, b, x ? static_cast<size_t>(x - p) : w));
+    if (y) return y;
+    if (x) return x;
+    p += w;
+    n -= w;
+    window = std::min<size_t>(window * 2, 1 << 16);
+  }
+  return nullptr;
+}
+
+} // namespace
+
 std::optional<std::string_view> GitBuffer::scanToAny(const ByteSet& delimiters) {
   if (atEnd()) return std::nullopt;
   const char* begin = data_.data() + offset_;
   size_t length = data_.size() - offset_;
   const char* found = nullptr;
-  // memchr is much faster than a byte loop for the common one-delimiter sets.
-  if (delimiters.count() == 1) {
-    for (int b = 0; b < 256; ++b) {
-      if (delimiters.contains(static_cast<uint8_t>(b))) {
-        found = static_cast<const char*>(std::memchr(begin, b, length));
-        break;
-      }
-    }
-  } else if (delimiters.count() == 2 && delimiters.contains(0x0D) && delimiters.contains(0x0A)) {
-    const char* lf = static_cast<const char*>(std::memchr(begin, '\n', length));
-    size_t crSpan = lf ? static_cast<size_t>(lf - begin) : length;
-    const char* cr = static_cast<const char*>(std::memchr(begin, '\r', crSpan));
-    found = cr ? cr : lf;
-  } else {
+  // memchr is much faster than a byte loop for the common small sets.
+  switch (delimiters.count()) {
+  case 0:
+    break;
+  case 1:
+    found = static_cast<const char*>(std::memchr(begin, delimiters.first(), length));
+    break;
+  case 2: {
+    int a = delimiters.first();
+    found = findFirstOfTwo(begin, length, static_cast<char>(a), static_cast<char>(delimiters.next(a)));
+    break;
+  }
+  default:
     for (size_t i = 0; i < length; ++i) {
       if (delimiters.contains(static_cast<uint8_t>(begin[i]))) {
         found = begin + i;

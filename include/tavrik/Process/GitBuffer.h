@@ -3,6 +3,8 @@
 // scans after the producer is done. It has no lock of its own.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,8 +25,20 @@ public:
   constexpr bool contains(uint8_t b) const { return bits_[b >> 6] >> (b & 63) & 1; }
   constexpr int count() const {
     int n = 0;
-    for (auto w : bits_) n += __builtin_popcountll(w);
+    for (auto w : bits_) n += std::popcount(w);
     return n;
+  }
+  /// The smallest byte in the set, or -1 when the set is empty.
+  constexpr int first() const {
+    for (int i = 0; i < 4; ++i)
+      if (bits_[i]) return i * 64 + std::countr_zero(bits_[i]);
+    return -1;
+  }
+  /// The byte after `b` in the set, or -1 when there is none.
+  constexpr int next(int b) const {
+    for (int c = b + 1; c < 256; ++c)
+      if (contains(static_cast<uint8_t>(c))) return c;
+    return -1;
   }
 
 private:
@@ -38,6 +52,7 @@ public:
   GitBuffer() = default;
   explicit GitBuffer(std::string data) : data_(std::move(data)) {}
   explicit GitBuffer(std::string_view data) : data_(data) {}
+  explicit GitBuffer(const char* data) : data_(data) {}
 
   /// The bytes received so far (all of them, not only the unread part).
   const std::string& data() const { return data_; }
@@ -72,7 +87,9 @@ public:
   /// The bytes up to (not including) the first delimiter from the read
   /// position; the delimiter is consumed. Without a delimiter, the rest of the
   /// data (even when not finalized). nullopt, with nothing moved, at the end.
-  /// The view points into data() and stays valid until the next mutation.
+  /// Each byte of the set is a delimiter by itself: with {CR, LF} the bytes
+  /// "a\r\nb" scan as "a", "", "b". The view points into data() and stays
+  /// valid until the next mutation. Linear in the bytes consumed.
   std::optional<std::string_view> scanToAny(const ByteSet& delimiters);
   std::optional<std::string_view> scanToNull() { return scanToAny(kNull); }
   std::optional<std::string_view> scanToTab() { return scanToAny(kTab); }
