@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <future>
+#include <latch>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -330,4 +331,30 @@ TEST(GitQueue, ConcurrentViewUpdatesAndReads) {
   EXPECT_EQ(observer->calls.load(), 400);
   // Each notification was added before a later head change, except possibly the last few.
   EXPECT_LE(queue->pendingNotifications().size(), 4u);
+}
+
+TEST(GitQueue, CancelAllOperationsCancelsQueuedFutures) {
+  struct Gate : GitOperation<int> {
+    explicit Gate(std::shared_ptr<std::latch> g) : gate(std::move(g)) {}
+    std::shared_ptr<std::latch> gate;
+    int execute(GitOperationContext&) override {
+      gate->wait();
+      return 1;
+    }
+  };
+  auto queue = makeQueue();
+  auto gate = std::make_shared<std::latch>(1);
+  std::vector<std::shared_ptr<Gate>> ops;
+  // More than the workers, so some are still queued when cancelled.
+  for (int i = 0; i < OperationQueue::defaultMaxConcurrentOperationCount() + 4; ++i) {
+    ops.push_back(makeOperation<Gate>(gate));
+    queue->addOperation(ops.back());
+  }
+  queue->cancelAllOperations();
+  gate->count_down();
+  queue->waitUntilAllOperationsAreFinished();
+  for (auto& op : ops) {
+    EXPECT_TRUE(op->future().isCancelled());
+    EXPECT_TRUE(op->isFinished());
+  }
 }
