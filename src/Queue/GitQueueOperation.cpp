@@ -46,7 +46,10 @@ std::string GitQueueOperation::diagnosticIdentifier() const { return uuid_.uuidS
 void GitQueueOperation::cancel() { Operation::cancel(); }
 
 void GitQueueOperation::prepareOnce() {
-  std::call_once(prepared_, [this] { didMakeOperation(); });
+  std::lock_guard lock(prepareLock_);
+  if (prepared_) return;
+  prepared_ = true;
+  didMakeOperation();
 }
 
 void GitQueueOperation::didMakeOperation() {

@@ -94,18 +94,23 @@ public:
 
   /// Settles with a value. Returns false (and does nothing) when already settled.
   bool resolve(T value) const {
+    // Held locally: an observer may release the last handle (this one included).
+    const auto state = state_;
     std::vector<std::function<void(const T&)>> observers;
+    // The losing observers are destroyed outside the lock too: what they
+    // captured may reach back into this future when released.
+    std::vector<std::function<void(const std::exception_ptr&)>> unused;
     const T* stored = nullptr;
     {
-      std::lock_guard lock(state_->mutex);
-      if (state_->phase != Phase::pending) return false;
-      state_->value.emplace(std::move(value));
-      state_->phase = Phase::resolved;
-      observers.swap(state_->successObservers);
-      state_->failureObservers.clear();
-      stored = &*state_->value;
+      std::lock_guard lock(state->mutex);
+      if (state->phase != Phase::pending) return false;
+      state->value.emplace(std::move(value));
+      state->phase = Phase::resolved;
+      observers.swap(state->successObservers);
+      unused.swap(state->failureObservers);
+      stored = &*state->value;
     }
-    state_->settled.notify_all();
+    state->settled.notify_all();
     // The value is never written again once settled, so reading it unlocked is safe.
     for (auto& observer : observers) invoke(observer, *stored);
     return true;
@@ -145,7 +150,8 @@ public:
       return *this;
     }
     if (state_->phase != Phase::resolved) return *this;
-    const T* stored = &*state_->value;
+    const auto state = state_; // see resolve()
+    const T* stored = &*state->value;
     lock.unlock();
     invoke(observer, *stored);
     return *this;
@@ -226,16 +232,18 @@ private:
   }
 
   bool fail(std::exception_ptr error, Phase phase) const {
+    const auto state = state_; // see resolve()
     std::vector<std::function<void(const std::exception_ptr&)>> observers;
+    std::vector<std::function<void(const T&)>> unused; // see resolve()
     {
-      std::lock_guard lock(state_->mutex);
-      if (state_->phase != Phase::pending) return false;
-      state_->error = error;
-      state_->phase = phase;
-      observers.swap(state_->failureObservers);
-      state_->successObservers.clear();
+      std::lock_guard lock(state->mutex);
+      if (state->phase != Phase::pending) return false;
+      state->error = error;
+      state->phase = phase;
+      observers.swap(state->failureObservers);
+      unused.swap(state->successObservers);
     }
-    state_->settled.notify_all();
+    state->settled.notify_all();
     for (auto& observer : observers) invoke(observer, error);
     return true;
   }

@@ -14,7 +14,8 @@
 // asked for their content under _notificationsLock and may read the view,
 // so the order is _notificationsLock before _viewLock. _viewLock is never
 // held while _notificationsLock is taken. Observers and delegates are called
-// with no queue lock held.
+// with none of the last three held (an index-changing operation's delegate
+// calls happen inside its run, so under indexLock).
 //
 // Three shared queues without a repository (`global`, `repositoryStatus`,
 // `repositoryInfo`) are created on first use. Their git prefix is the

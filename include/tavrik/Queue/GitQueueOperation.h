@@ -78,7 +78,9 @@ private:
 
   const Uuid uuid_;
   std::atomic<bool> quiet_{false};
-  std::once_flag prepared_;
+  // Not std::call_once: glibc's once path makes a futex system call per flag.
+  std::mutex prepareLock_; // guards prepared_ and the one-time setup
+  bool prepared_ = false;
   // Set once by prepareOnce, before the operation is handed to any other thread.
   std::shared_ptr<GitTask> _task;
   mutable std::mutex queueLock_; // guards queue_
