@@ -115,7 +115,8 @@ const GitRemoteList& GitConfigSnapshot::remoteList() const {
   std::call_once(remoteListOnce_, [this] {
     std::map<std::string, std::string> urls;
     // Keys are visited in order, so remote.NAME.url (after .pushurl) wins.
-    for (const auto& [key, value] : matching(R"(^remote\..*\.(push)?url$)")->values()) {
+    const auto addresses = matching(R"(^remote\..*\.(push)?url$)");
+    for (const auto& [key, value] : addresses->values()) {
       auto pieces = splitDroppingEmpty(key, '.');
       if (pieces.size() == 3) urls[std::string(pieces[1])] = value;
     }

@@ -1,6 +1,7 @@
 #include "tavrik/State/GitHead.h"
 
 #include "tavrik/Util/HashCombine.h"
+#include "tavrik/Util/StringUtilities.h"
 
 namespace tavrik {
 
@@ -36,27 +37,9 @@ std::string_view rawValue(GitFormatField field) {
   return "";
 }
 
-namespace {
-// The first line of a message, as the text utilities define a git subject.
-// Kept local until those utilities are part of this library.
-bool isSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string subjectOf(std::string_view message) {
-  size_t b = 0, e = message.size();
-  while (b < e && isSpace(message[b])) ++b;
-  while (e > b && isSpace(message[e - 1])) --e;
-  std::string_view trimmed = message.substr(b, e - b);
-  size_t nl = trimmed.find('\n');
-  std::string_view first = nl == std::string_view::npos ? trimmed : trimmed.substr(0, nl);
-  // A CR LF pair ends the line as one break.
-  if (nl != std::string_view::npos && !first.empty() && first.back() == '\r') first.remove_suffix(1);
-  return std::string(first);
-}
-} // namespace
-
 std::optional<std::string> GitHead::lastSubject() const {
   if (!lastMessage) return std::nullopt;
-  return subjectOf(*lastMessage);
+  return gitSubject(*lastMessage);
 }
 
 std::string GitHeadList::stateTitle() const {

@@ -30,16 +30,28 @@ namespace {
 constexpr const char* kChildMode = "TAVRIK_PROCESS_TEST_CHILD";
 constexpr const char* kChildSize = "TAVRIK_PROCESS_TEST_SIZE";
 
-// Deterministic bytes, different for each stream, so that a swapped,
-// dropped or repeated chunk shows.
+// Deterministic bytes, different for each stream: a block of pseudo-random
+// bytes whose length is prime, so that a swapped, dropped or repeated 4096-byte
+// chunk shows, repeated from a stream-dependent start.
 std::string pattern(uint64_t stream, size_t size) {
-  std::string s(size, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull * (stream + 1);
-  for (size_t i = 0; i < size; i += 8) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    std::memcpy(s.data() + i, &x, std::min<size_t>(8, size - i));
+  static const std::string block = [] {
+    std::string s(1000003, '\0');
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (char& c : s) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      c = static_cast<char>(x >> 24);
+    }
+    return s;
+  }();
+  std::string s;
+  s.reserve(size);
+  size_t at = (stream * 333331) % block.size();
+  while (s.size() < size) {
+    size_t n = std::min(block.size() - at, size - s.size());
+    s.append(block, at, n);
+    at = 0;
   }
   return s;
 }
@@ -381,6 +393,20 @@ TEST(BufferedProcess, LaunchesLeaveNoDescriptorBehind) {
   EXPECT_EQ(openDescriptorCount(), before);
 }
 
+TEST(BufferedProcess, ChildOfDroppedTaskIsReaped) {
+  pid_t pid;
+  {
+    auto task = program("/bin/true", {}).launch();
+    pid = task->processIdentifier();
+  }
+  // A zombie keeps its /proc entry until someone reaps it.
+  auto procEntry = "/proc/" + std::to_string(pid);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::filesystem::exists(procEntry) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(std::filesystem::exists(procEntry));
+}
+
 // A grandchild keeps both pipes open after the child exits, and writes again
 // after wait() has given up: the caller's buffers must not change any more.
 TEST(BufferedProcess, WaitGivesUpOnOutputHeldByGrandchild) {
@@ -388,12 +414,12 @@ TEST(BufferedProcess, WaitGivesUpOnOutputHeldByGrandchild) {
   size_t descriptorsBefore = openDescriptorCount();
   Recorder out;
   auto start = std::chrono::steady_clock::now();
-  auto task = program("/bin/sh", {"-c", "echo early; (sleep 2.5; echo late; echo late >&2) &"})
+  auto task = program("/bin/sh", {"-c", "echo early; (sleep 3.5; echo late; echo late >&2) &"})
                   .launch(false, "grandchild-op", nullptr, nullptr, out.block());
   EXPECT_EQ(task->wait(), 0);
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::milliseconds(1900));
-  EXPECT_LT(waited, std::chrono::milliseconds(2450));
+  EXPECT_LT(waited, std::chrono::milliseconds(3200));  // well before the grandchild ends
   EXPECT_TRUE(task->outputTimedOut());
 
   auto buffer = task->standardOutputBuffer();
@@ -408,7 +434,7 @@ TEST(BufferedProcess, WaitGivesUpOnOutputHeldByGrandchild) {
 
   // Once the grandchild has written and exited, the detached drains close
   // their ends of the pipes.
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
   while (openDescriptorCount() != descriptorsBefore && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(openDescriptorCount(), descriptorsBefore);

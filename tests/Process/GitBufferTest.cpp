@@ -39,6 +39,7 @@ TEST(GitBuffer, ScanToAnyConsumesDelimiterAndReturnsUnterminatedLastField) {
       {"no delimiter", GitBuffer::kNull, {"no delimiter"}},
       {"a,b;c.d", GitBuffer::ByteSet{',', ';', '.'}, {"a", "b", "c", "d"}},
       {"a;b", GitBuffer::ByteSet{}, {"a;b"}},
+      {"k=v&x&=y", GitBuffer::ByteSet{'=', '&'}, {"k", "v", "x", "", "y"}},
       {"\xff\x01\xff", GitBuffer::ByteSet{0xFF}, {"", "\x01"}},
   };
   for (const auto& c : cases) {

@@ -73,6 +73,19 @@ ssize_t failingWrite(int fd, const void* buf, size_t count) {
   return n;
 }
 
+std::atomic<int> gInterruptFd{-1};
+std::atomic<int> gInterrupts{0};
+
+// Interrupts every other read of one descriptor; others pass through, since
+// drains of other tests may still be reading on background workers.
+ssize_t interruptedRead(int fd, void* buf, size_t count) {
+  if (fd == gInterruptFd && gInterrupts++ % 2 == 0) {
+    errno = EINTR;
+    return -1;
+  }
+  return ::read(fd, buf, count);
+}
+
 // Reads everything from `fd` on a thread, so writers never fill the pipe.
 class Collector {
 public:
@@ -295,4 +308,30 @@ TEST(PosixFile, ReadAsyncLeavesGroupAfterFinalNullopt) {
   EXPECT_TRUE(sawEnd);
   EXPECT_EQ(received, "payload");
   reader->close();
+}
+
+TEST(PosixFile, ReadsRetryEINTR) {
+  TestPipe pipe;
+  auto data = pattern(20000);
+  std::thread writerThread([fd = pipe.release(1), &data] {
+    PosixFile writer(fd);
+    writer.writeAll(data);
+    writer.close();
+  });
+  gInterrupts = 0;
+  gInterruptFd = pipe.fds[0];
+  auto old = detail::posixRead.exchange(&interruptedRead);
+  PosixFile reader(pipe.fds[0]);
+  std::string first = reader.read(10);
+  std::string rest;
+  // An interrupted read must not end the drain as end of file would.
+  reader.drain([&](std::optional<std::string_view> chunk) {
+    if (chunk) rest.append(*chunk);
+  });
+  detail::posixRead = old;
+  gInterruptFd = -1;
+  writerThread.join();
+  EXPECT_EQ(first, data.substr(0, 10));
+  EXPECT_TRUE(first + rest == data);
+  EXPECT_GE(gInterrupts, 3);
 }

@@ -97,7 +97,10 @@ public:
 class BufferedProcess::Task {
 public:
   /// Closes a standard-input pipe still open. A child never waited for is
-  /// reaped on a background worker, so it does not linger as a zombie.
+  /// reaped on a background worker, so it does not linger as a zombie. Drains
+  /// of a task destroyed without wait() stay attached: they go on filling the
+  /// buffers and calling the callbacks until end of stream, so whatever the
+  /// callbacks capture must outlive the child's output.
   ~Task();
   Task(const Task&) = delete;
   Task& operator=(const Task&) = delete;
@@ -116,7 +119,8 @@ public:
   /// Blocks until the child has exited, then at most kOutputTimeout for both
   /// drains to reach end of stream. On timeout it logs "error: <id> operation
   /// timed out while waiting on output" to Log::defaultLog() and detaches the
-  /// drains (see the header comment). Returns the exit status, or the signal
+  /// drains (see the header comment); a callback running at that moment is
+  /// allowed to finish first. Returns the exit status, or the signal
   /// number when a signal ended the child, or -1 when the child had already
   /// been reaped by someone else. Later calls return the same status at once.
   /// Thread-safe.

@@ -1,0 +1,46 @@
+// An opened git repository of the object-model layer (libgit2 underneath).
+//
+// `Repo` is a handle: copies share one opened repository, and the objects that
+// read from it (walks, trees, diffs, references) keep a copy, so the repository
+// stays open as long as any of them lives.
+//
+// Threads: an opened repository and everything read from it is used by one
+// thread at a time. Different `Repo::openAtPath` results may be used on
+// different threads at once.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+struct git_repository;
+
+namespace arbor {
+
+namespace detail {
+struct RepoHandle;
+}
+
+class Repo {
+public:
+  /// Opens the repository at `path`: a working tree (with a `.git` directory
+  /// or file, so linked worktrees too), a git directory or a bare repository.
+  /// Parent directories are not searched. Throws `arbor::Error` (code
+  /// `notFound` when there is no repository there).
+  static Repo openAtPath(const std::string& path);
+
+  /// The repository's git directory, without a trailing slash.
+  std::string gitDirectoryPath() const;
+  /// The working-tree directory without a trailing slash; nullopt when bare.
+  std::optional<std::string> workingDirectoryPath() const;
+  bool isBare() const;
+
+  /// The underlying libgit2 handle, for the layer's own sources.
+  git_repository* handle() const;
+
+private:
+  explicit Repo(std::shared_ptr<detail::RepoHandle> handle) : handle_(std::move(handle)) {}
+  std::shared_ptr<detail::RepoHandle> handle_;
+};
+
+} // namespace arbor

@@ -1,0 +1,63 @@
+#include "Interfaces/Libgit2.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace arbor::detail {
+
+namespace {
+
+struct LibraryState {
+  LibraryState() { git_libgit2_init(); }
+  ~LibraryState() { git_libgit2_shutdown(); }
+};
+
+Error::Code codeFor(int rc) {
+  switch (rc) {
+  case GIT_ENOTFOUND:
+    return Error::Code::notFound;
+  case GIT_EAMBIGUOUS:
+    return Error::Code::ambiguous;
+  case GIT_EINVALIDSPEC:
+  case GIT_EINVALID:
+    return Error::Code::invalid;
+  default:
+    return Error::Code::generic;
+  }
+}
+
+} // namespace
+
+std::shared_ptr<void> libraryToken() {
+  // A function-local static is initialised exactly once even with racing
+  // first callers; repositories hold a copy so that no object outlives the
+  // library at process exit.
+  static const std::shared_ptr<void> token = std::make_shared<LibraryState>();
+  return token;
+}
+
+void throwGitError(int rc, const char* operation) {
+  // libgit2 keeps its last error per thread: copy it now, before any other
+  // call on this thread can replace it.
+  const git_error* last = git_error_last();
+  std::string message;
+  if (last && last->message && *last->message) {
+    message = last->message;
+  } else {
+    message = std::string(operation) + " failed (" + std::to_string(rc) + ")";
+  }
+  git_error_clear();
+  throw Error(std::move(message), codeFor(rc));
+}
+
+Signature toSignature(const git_signature* signature) {
+  Signature out;
+  if (!signature) return out;
+  if (signature->name) out.name = signature->name;
+  if (signature->email) out.email = signature->email;
+  out.date = tavrik::Date(std::chrono::seconds(signature->when.time));
+  out.offsetMinutes = signature->when.offset;
+  return out;
+}
+
+} // namespace arbor::detail

@@ -1,0 +1,41 @@
+#include "tavrik/Interfaces/Repo.h"
+
+#include "Interfaces/Libgit2.h"
+
+namespace arbor {
+
+namespace {
+
+std::string withoutTrailingSlash(const char* path) {
+  std::string s = path ? path : "";
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+} // namespace
+
+Repo Repo::openAtPath(const std::string& path) {
+  auto handle = std::make_shared<detail::RepoHandle>();
+  handle->token = detail::libraryToken();
+  git_repository* repo = nullptr;
+  // No search upwards: a path that is not itself a repository must fail
+  // rather than silently open an enclosing one.
+  detail::check(git_repository_open_ext(&repo, path.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr),
+                "git_repository_open_ext");
+  handle->repo.reset(repo);
+  return Repo(std::move(handle));
+}
+
+std::string Repo::gitDirectoryPath() const { return withoutTrailingSlash(git_repository_path(handle())); }
+
+std::optional<std::string> Repo::workingDirectoryPath() const {
+  const char* workdir = git_repository_workdir(handle());
+  if (!workdir) return std::nullopt;
+  return withoutTrailingSlash(workdir);
+}
+
+bool Repo::isBare() const { return git_repository_is_bare(handle()) != 0; }
+
+git_repository* Repo::handle() const { return handle_->repo.get(); }
+
+} // namespace arbor
