@@ -1,0 +1,109 @@
+#include "GitPrefix.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace tavrik::cli {
+namespace {
+
+std::optional<fs::path> findOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    if (!dir.empty()) {
+      fs::path candidate = fs::path(dir) / program;
+      if (access(candidate.c_str(), X_OK) == 0 && fs::is_regular_file(candidate)) return candidate;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::string execPathOf(const fs::path& git) {
+  std::string command = "'" + git.string() + "' --exec-path 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run " + git.string());
+  std::string out;
+  std::array<char, 512> buf;
+  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
+  int status = pclose(pipe);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  if (status != 0 || out.empty()) throw std::runtime_error("git --exec-path failed for " + git.string());
+  return out;
+}
+
+fs::path cacheDirectory() {
+  if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/') return fs::path(xdg) / "tavrik";
+  if (const char* home = std::getenv("HOME"); home && *home == '/') return fs::path(home) / ".cache" / "tavrik";
+  return fs::temp_directory_path() / ("tavrik-" + std::to_string(getuid()));
+}
+
+fs::path selfDirectory() {
+  std::error_code ec;
+  auto self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path();
+}
+
+// Replaces `link` with a symbolic link to `target`, atomically, so that
+// concurrent clients never see a half-made prefix.
+void placeLink(const fs::path& target, const fs::path& link) {
+  std::error_code ec;
+  if (fs::is_symlink(link, ec) && fs::read_symlink(link, ec) == target) return;
+  fs::path temporary = link;
+  temporary += ".tmp" + std::to_string(getpid());
+  fs::remove(temporary, ec);
+  fs::create_symlink(target, temporary);
+  fs::rename(temporary, link);
+}
+
+} // namespace
+
+Url resolveGitPrefix(const std::optional<std::string>& requested) {
+  if (requested) {
+    auto url = Url::fileURL(*requested, true);
+    if (access((url.path() + "/bin/git").c_str(), X_OK) != 0)
+      throw std::runtime_error("no executable bin/git under the prefix " + url.path());
+    return url;
+  }
+  auto git = findOnPath("git");
+  if (!git) throw std::runtime_error("git was not found on PATH; pass --prefix");
+  fs::path realGit = fs::canonical(*git);
+  fs::path prefix = cacheDirectory() / "git-prefix";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "libexec");
+  fs::create_directories(prefix / "share" / "git-core");
+  placeLink(realGit, prefix / "bin" / "git");
+  placeLink(execPathOf(realGit), prefix / "libexec" / "git-core");
+  for (const char* templates : {"/usr/share/git-core/templates", "/usr/local/share/git-core/templates"}) {
+    if (fs::is_directory(templates)) {
+      placeLink(templates, prefix / "share" / "git-core" / "templates");
+      break;
+    }
+  }
+  // The companion programs are built next to the client (build tree) or
+  // installed beside it.
+  fs::path self = selfDirectory();
+  for (const char* companion : {"askpass", "editor"}) {
+    for (const auto& candidate : {self / ".." / "companions" / companion, self / ("tavrik-" + std::string(companion))}) {
+      std::error_code ec;
+      if (fs::is_regular_file(candidate, ec)) {
+        placeLink(fs::canonical(candidate), prefix / "bin" / companion);
+        break;
+      }
+    }
+  }
+  return Url::fileURL(prefix.string(), true);
+}
+
+} // namespace tavrik::cli

@@ -1,0 +1,35 @@
+// JSON forms of the engine's records for `tavrik --json`: keys are the
+// records' field names, optional fields are left out when absent, object ids
+// are 40 hex digits and timestamps an object with the ISO 8601 date and the
+// offset in seconds east of UTC.
+#pragma once
+
+#include "tavrik/Commands/GitCount.h"
+#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/State/GitHead.h"
+#include "tavrik/State/GitRefList.h"
+#include "tavrik/State/GitStatusEntry.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tavrik::cli {
+
+nlohmann::json toJson(const GitTimestamp& timestamp);
+nlohmann::json toJson(const GitSignature& signature);
+nlohmann::json toJson(const GitCount& count);
+nlohmann::json toJson(const GitRef& ref);
+nlohmann::json toJson(const GitRefList& refs);
+nlohmann::json toJson(const GitStatusEntry& entry);
+nlohmann::json toJson(const GitStatusList& status);
+nlohmann::json toJson(const GitHead& head);
+nlohmann::json toJson(const GitHeadList& heads);
+nlohmann::json toJson(const GitRepositoryDescriptor& descriptor);
+
+/// Text that is not valid UTF-8 (a file name, say) cannot go into JSON as is:
+/// invalid bytes become U+FFFD.
+std::string jsonSafe(std::string_view text);
+
+/// The case name of a state ("cherrypickSequence").
+std::string stateName(GitState state);
+
+} // namespace tavrik::cli

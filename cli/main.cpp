@@ -1,0 +1,147 @@
+// tavrik: inspect a repository through the Tavrik engine, the way a desktop
+// client drives it: one GitQueue per repository, operations added to it,
+// results read from their futures and the queue's view.
+#include "GitPrefix.h"
+#include "JsonOutput.h"
+#include "ProgressBar.h"
+#include "TextOutput.h"
+
+#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Queue/GitFindReadmeOperation.h"
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Queue/GitViewHeadOperation.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+#include "tavrik/Util/Error.h"
+#include "tavrik/Util/Log.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+using namespace tavrik;
+using nlohmann::json;
+
+namespace {
+
+struct Options {
+  std::optional<std::string> prefix;
+  std::string directory = ".";
+  bool json = false;
+  bool verbose = false;
+  bool ignored = false;
+  std::string left, right;
+};
+
+// Prints view changes when --verbose is given.
+class ChangePrinter : public GitQueueObserver {
+public:
+  void gitQueueDidChange(const std::shared_ptr<GitQueue>&, GitAspects aspects) override {
+    std::fprintf(stderr, "view changed: %s\n", aspects.debugDescription().c_str());
+  }
+};
+
+void print(const json& value) { std::cout << value.dump(2) << "\n"; }
+
+template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
+  return operation->enqueue(queue).wait().value;
+}
+
+int run(const std::string& command, const Options& options) {
+  Url prefix = cli::resolveGitPrefix(options.prefix);
+
+  // Discovery runs on a queue without a repository, as a client's repository
+  // list does.
+  auto discovery = GitQueue::create(std::nullopt, nullptr, prefix);
+  auto descriptor = runOn(discovery, makeOperation<GitExecRepositoryDescriptorOperation>(
+                                         Url::fileURL(options.directory, true)));
+
+  auto queue = GitQueue::create(descriptor, nullptr, prefix);
+  auto progress = std::make_shared<cli::ProgressBar>(stderr);
+  auto progressToken = queue->addChangeObserver(progress, nullptr);
+  std::shared_ptr<ChangePrinter> printer;
+  std::optional<GitQueue::ObserverToken> printerToken;
+  if (options.verbose) {
+    printer = std::make_shared<ChangePrinter>();
+    printerToken = queue->addChangeObserver(printer, nullptr);
+  }
+
+  int status = 0;
+  if (command == "describe") {
+    options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
+  } else if (command == "status") {
+    auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
+    GitStatusList list = view.status.value_or(GitStatusList{});
+    options.json ? print(cli::toJson(list)) : cli::printStatus(std::cout, list);
+  } else if (command == "refs") {
+    auto view = runOn(queue, makeOperation<GitViewRefsOperation>());
+    options.json ? print(cli::toJson(view.refs)) : cli::printRefs(std::cout, view.refs);
+  } else if (command == "head") {
+    auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
+    options.json ? print(cli::toJson(view.headList)) : cli::printHeads(std::cout, view.headList);
+  } else if (command == "count") {
+    auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(options.left, options.right, std::nullopt));
+    options.json ? print(cli::toJson(count)) : void(std::cout << count.left << "\t" << count.right << "\n");
+  } else if (command == "readme") {
+    auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
+    if (options.json) {
+      json o = json::object();
+      if (readme) o["readmeURL"] = cli::jsonSafe(readme->absoluteString());
+      print(o);
+    } else if (readme) {
+      std::cout << readme->path() << "\n";
+    } else {
+      std::cerr << "no readme in " << descriptor.url.path() << "\n";
+      status = 1;
+    }
+  }
+
+  queue->waitUntilAllOperationsAreFinished();
+  progress->finish();
+  queue->removeChangeObserver(progressToken);
+  if (printerToken) queue->removeChangeObserver(*printerToken);
+  return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Inspect a git repository through the Tavrik engine."};
+  app.require_subcommand(1);
+  Options options;
+  app.add_option("--prefix", options.prefix, "git installation prefix (bin/git, libexec/git-core, ...)");
+  app.add_option("-C", options.directory, "repository directory (default: the current directory)");
+  auto addCommon = [&](CLI::App* sub) {
+    sub->add_flag("--json", options.json, "print the record as JSON");
+    sub->add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
+    return sub;
+  };
+  addCommon(app.add_subcommand("describe", "where the repository's worktree and git directories are"));
+  addCommon(app.add_subcommand("status", "working-tree status, like git status --short"))
+      ->add_flag("--ignored", options.ignored, "list ignored files too");
+  addCommon(app.add_subcommand("refs", "branches, remote branches and tags with ahead/behind counts"));
+  addCommon(app.add_subcommand("head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress"));
+  auto count = addCommon(app.add_subcommand("count", "commits only in <left> and only in <right>"));
+  count->add_option("left", options.left, "left revision")->required();
+  count->add_option("right", options.right, "right revision")->required();
+  addCommon(app.add_subcommand("readme", "the readme file of the working tree"));
+  app.add_flag("--json", options.json, "print the record as JSON");
+  app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
+
+  CLI11_PARSE(app, argc, argv);
+  if (options.verbose) setDebugLoggingEnabled(true);
+  // Log lines go to stderr in verbose mode, nowhere otherwise: a command-line
+  // tool should not fill the system log.
+  setLogSink([verbose = options.verbose](LogLevel, std::string_view category, std::string_view message) {
+    if (verbose) std::fprintf(stderr, "[%.*s] %.*s\n", int(category.size()), category.data(), int(message.size()),
+                              message.data());
+  });
+
+  try {
+    return run(app.get_subcommands().front()->get_name(), options);
+  } catch (...) {
+    std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
+    return 1;
+  }
+}
