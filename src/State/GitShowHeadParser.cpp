@@ -61,7 +61,13 @@ GitHead GitShowHeadParser::parse(GitBuffer& buffer, GitHeadFile file, const std:
   if (auto hash = value(GitFormatField::commitHash)) head.commit = Oid::parse(*hash);
   if (auto decoration = value(GitFormatField::refNamesWithoutWrapping))
     head.refname = refnameFromDecoration(*decoration);
-  if (auto body = value(GitFormatField::rawBody)) head.lastMessage = std::string(*body);
+  if (auto body = value(GitFormatField::rawBody)) {
+    // `git show --format` ends its output with a newline of its own; left on,
+    // every message would gain a line and an empty message would read "\n".
+    if (!fields.empty() && fields.back() == GitFormatField::rawBody && body->ends_with('\n'))
+      body->remove_suffix(1);
+    head.lastMessage = std::string(*body);
+  }
 
   auto fileName = rawValue(file);
   if (!head.refname) head.refname = std::string(fileName);

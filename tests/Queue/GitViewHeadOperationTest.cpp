@@ -49,6 +49,16 @@ private:
 
 } // namespace
 
+TEST(GitViewHeadOperation, EmptyMessageReadsEmpty) {
+  ScratchRepo repo;
+  repo.write("a.txt", "a\n");
+  repo.git({"add", "a.txt"});
+  repo.git({"commit", "-q", "--allow-empty-message", "-m", ""});
+  auto list = refresh(repo);
+  EXPECT_EQ(list.head.lastMessage, "");
+  EXPECT_EQ(list.head.lastSubject(), "");
+}
+
 TEST(GitViewHeadOperation, HeadOnBranch) {
   ScratchRepo repo;
   repo.commitFile("a.txt", "a\n", "Subject line\n\nBody text");
@@ -62,6 +72,8 @@ TEST(GitViewHeadOperation, HeadOnBranch) {
   EXPECT_EQ(list.head.lastAuthor->email, "author@example.com");
   EXPECT_EQ(list.head.lastAuthor->timestamp.offset, 7200);
   EXPECT_EQ(list.head.lastSubject(), "Subject line");
+  // Byte-exact: git's raw body, without the newline `git show --format` adds.
+  EXPECT_EQ(list.head.lastMessage, "Subject line\n\nBody text\n");
   // No ORIG_HEAD and no MERGE_HEAD: empty heads named after their files.
   EXPECT_EQ(list.origHead, GitShowHeadParser::emptyHead(GitHeadFile::origHead));
   EXPECT_EQ(list.mergeHead.refname, "MERGE_HEAD");

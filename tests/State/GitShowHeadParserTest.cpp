@@ -30,7 +30,7 @@ TEST(GitShowHeadParser, ReadsRecordedOutput) {
   EXPECT_EQ(head.lastAuthor->name, "A U Thor");
   EXPECT_EQ(head.lastAuthor->email, "a@x");
   EXPECT_EQ(head.lastAuthor->timestamp.offset, 7200);
-  EXPECT_EQ(head.lastMessage, "ours\n\nbody line\n\n");
+  EXPECT_EQ(head.lastMessage, "ours\n\nbody line\n"); // git's own terminator is not part of the message
 }
 
 TEST(GitShowHeadParser, DetachedHeadIsSymbolic) {
@@ -70,6 +70,10 @@ TEST(GitShowHeadParser, EmptyFieldsCountAsRead) {
   EXPECT_EQ(head.lastAuthor->name, "");
   EXPECT_EQ(head.lastMessage, "");
   EXPECT_EQ(head.lastSubject(), "");
+
+  // An empty message as git prints it: only the format's terminator.
+  auto emptyMessage = parse("zz\0\0\0\0002024-01-02T10:00:00+02:00\0\n"s);
+  EXPECT_EQ(emptyMessage.lastMessage, "");
 }
 
 TEST(GitShowHeadParser, DecorationNamesTheBranch) {
