@@ -1,6 +1,6 @@
 #include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/Util/StringUtilities.h"
 
-#include "ProcessText.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Process/GitProgress.h"
 #include "tavrik/Process/GitStdError.h"
@@ -66,9 +66,9 @@ private:
 std::optional<std::string> trimmedText(const GitBuffer& buffer) {
   auto text = buffer.utf8String();
   if (!text) return std::nullopt;
-  auto trimmed = detail::trimmedWhitespaceAndNewlines(*text);
-  if (trimmed.empty()) return std::nullopt;
-  return std::string(trimmed);
+  auto result = trimmed(*text);
+  if (result.empty()) return std::nullopt;
+  return result;
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "tavrik/Process/Shell.h"
+#include "tavrik/Util/StringUtilities.h"
 
-#include "ProcessText.h"
 #include "tavrik/Process/GitBuffer.h"
 
 #include <cerrno>
@@ -198,8 +198,8 @@ Shell::Environment Shell::parseEnvironment(std::string_view text) {
     line.remove_prefix(nameStart);
     size_t equals = line.find('=');
     if (equals == std::string_view::npos || equals + 1 >= line.size()) continue;
-    auto name = detail::trimmedWhitespaceAndNewlines(line.substr(0, equals));
-    auto value = detail::trimmedWhitespaceAndNewlines(line.substr(equals + 1));
+    auto name = tavrik::trimmed(line.substr(0, equals));
+    auto value = tavrik::trimmed(line.substr(equals + 1));
     result[std::string(name)] = std::string(value);
   }
   return result;
