@@ -72,7 +72,8 @@ int run(const std::string& command, const Options& options) {
     options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
   } else if (command == "status") {
     auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
-    GitStatusList list = view.status.value_or(GitStatusList{});
+    static const GitStatusList kNoEntries;
+    const GitStatusList& list = view.status ? *view.status : kNoEntries;
     options.json ? print(cli::toJson(list)) : cli::printStatus(std::cout, list);
   } else if (command == "refs") {
     auto view = runOn(queue, makeOperation<GitViewRefsOperation>());

@@ -63,10 +63,12 @@ private:
   std::shared_ptr<GitEditor> editor_;
 };
 
+// Checked and trimmed in place, so only the text itself is copied: on
+// success this runs over the whole output of a listing command.
 std::optional<std::string> trimmedText(const GitBuffer& buffer) {
-  auto text = buffer.utf8String();
-  if (!text) return std::nullopt;
-  auto result = trimmed(*text);
+  std::string_view text = buffer.data();
+  if (!isValidUTF8(text)) return std::nullopt;
+  auto result = trimmed(text);
   if (result.empty()) return std::nullopt;
   return result;
 }

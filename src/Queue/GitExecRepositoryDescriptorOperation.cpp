@@ -2,16 +2,10 @@
 
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/StringUtilities.h"
 
 namespace tavrik {
 namespace {
-
-std::string_view trimmedWhitespace(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 std::vector<std::string_view> lines(std::string_view text) {
   std::vector<std::string_view> out;
@@ -43,8 +37,8 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
     // "not a git repository": the folder is no repository we can open.
     throw TavrikError::invalidRepository();
   }
-  const std::string output = stdOutBuffer->utf8String().value_or("");
-  auto parts = lines(trimmedWhitespace(output));
+  const std::string output = trimmed(stdOutBuffer->utf8String().value_or(""));
+  auto parts = lines(output);
   if (parts.size() != 4) throw TavrikError::invalidRepository();
   const std::string gitDir(parts[0]);
   const std::string commonDir(parts[1]);
@@ -55,9 +49,8 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   args = {"rev-parse", "--show-toplevel"};
   try {
     runCommand(context);
-    const std::string topOutput = stdOutBuffer->utf8String().value_or("");
-    auto top = trimmedWhitespace(topOutput);
-    if (!top.empty()) worktree = std::string(top);
+    auto top = trimmed(stdOutBuffer->utf8String().value_or(""));
+    if (!top.empty()) worktree = std::move(top);
   } catch (...) {
     // A bare repository has no top level; its git directory stands in.
   }

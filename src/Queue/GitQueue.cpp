@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <any>
 #include <cstdlib>
+#include <utility>
 
 namespace tavrik {
 
@@ -241,13 +242,16 @@ GitView GitQueue::view() const {
 
 GitView GitQueue::updateView(const std::function<void(GitView&)>& block) {
   GitView newView;
+  GitView oldView;
   GitAspects changed;
   {
     std::lock_guard lock(_viewLock);
     newView = _view;
     block(newView);
     changed = changedAspects(_view, newView);
-    _view = newView;
+    // The replaced view is released after the lock: dropping a large status
+    // list takes a while and readers need not wait for it.
+    oldView = std::exchange(_view, newView);
   }
   // _viewLock is released before _notificationsLock is taken: notification
   // contents read the view under the notifications lock.

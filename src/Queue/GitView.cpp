@@ -26,8 +26,7 @@ bool GitView::operator==(const GitView& other) const {
 GitAspects changedAspects(const GitView& oldView, const GitView& newView) {
   GitAspects changed;
   if (oldView.headList != newView.headList) changed.insert(GitAspects::head);
-  if (oldView.status.has_value() != newView.status.has_value() ||
-      (oldView.status && oldView.status->entries != newView.status->entries))
+  if (oldView.status != newView.status)
     changed.insert(GitAspects::status);
   if (oldView.refs != newView.refs) changed.insert(GitAspects::refs);
   if (oldView.reflogs.names != newView.reflogs.names) changed.insert(GitAspects::reflogs);

@@ -19,11 +19,6 @@ std::vector<std::string> splitDroppingEmpty(std::string_view text, char sep) {
   return out;
 }
 
-std::optional<std::string> field(const std::map<std::string, std::string>& fields, const char* key) {
-  auto it = fields.find(key);
-  if (it == fields.end() || it->second.empty()) return std::nullopt;
-  return it->second;
-}
 } // namespace
 
 GitRefType gitRefTypeFromRefname(std::string_view refname) {
@@ -55,27 +50,46 @@ GitRef GitRef::named(std::string name) {
 }
 
 std::optional<GitRef> GitRef::fromFields(const std::map<std::string, std::string>& fields) {
-  auto head = field(fields, "HEAD");
-  auto objectName = field(fields, "objectname");
-  auto refname = field(fields, "refname");
-  auto dateText = field(fields, "creatordate:iso8601-strict");
-  if (!head || !objectName || !refname || !dateText) return std::nullopt;
+  FieldValues values;
+  for (const auto& [name, value] : fields)
+    if (auto slot = fieldValueSlot(name)) values.*slot = value;
+  return fromFieldValues(values);
+}
 
-  auto date = GitTimestamp::fromStrictISO8601(*dateText);
+std::string_view GitRef::FieldValues::*GitRef::fieldValueSlot(std::string_view fieldName) {
+  if (fieldName == "HEAD") return &FieldValues::head;
+  if (fieldName == "objectname") return &FieldValues::objectName;
+  if (fieldName == "*objectname") return &FieldValues::peeledObjectName;
+  if (fieldName == "refname") return &FieldValues::refname;
+  if (fieldName == "symref") return &FieldValues::symref;
+  if (fieldName == "upstream") return &FieldValues::upstream;
+  if (fieldName == "upstream:remotename") return &FieldValues::upstreamRemote;
+  if (fieldName == "creatordate:iso8601-strict") return &FieldValues::creatorDate;
+  return nullptr;
+}
+
+std::optional<GitRef> GitRef::fromFieldValues(const FieldValues& values) {
+  if (values.head.empty() || values.objectName.empty() || values.refname.empty() || values.creatorDate.empty())
+    return std::nullopt;
+
+  auto date = GitTimestamp::fromStrictISO8601(values.creatorDate);
   if (!date) return std::nullopt;
-  auto target = Oid::parse(*objectName);
+  auto target = Oid::parse(values.objectName);
   if (!target) return std::nullopt;
   std::optional<Oid> commit = target;
-  if (auto peeled = field(fields, "*objectname")) {
-    commit = Oid::parse(*peeled);
+  if (!values.peeledObjectName.empty()) {
+    commit = Oid::parse(values.peeledObjectName);
     if (!commit) return std::nullopt;
   }
 
-  GitRef ref = named(*refname);
-  ref.isHead = *head == "*";
-  ref.symbolicTarget = field(fields, "symref");
-  ref.upstreamName = field(fields, "upstream");
-  ref.upstreamRemote = field(fields, "upstream:remotename");
+  auto optionalString = [](std::string_view value) {
+    return value.empty() ? std::nullopt : std::optional<std::string>(value);
+  };
+  GitRef ref = named(std::string(values.refname));
+  ref.isHead = values.head == "*";
+  ref.symbolicTarget = optionalString(values.symref);
+  ref.upstreamName = optionalString(values.upstream);
+  ref.upstreamRemote = optionalString(values.upstreamRemote);
   ref.creatorDate = date;
   ref.target = target;
   ref.commit = commit;

@@ -1,6 +1,5 @@
 #include "tavrik/State/GitRefParser.h"
 
-#include <map>
 
 namespace tavrik {
 
@@ -22,47 +21,48 @@ std::string GitRefParser::formatArgument(const std::vector<std::string>& fieldNa
 
 namespace {
 
-// Fills `fields` (one entry per field name, kept between lines so that the
-// nodes and their string capacity are reused) from one line. An empty value
-// counts as absent for GitRef::fromFields, so the key may stay in the map.
-std::optional<GitRef> refFromLine(std::string_view line, const std::vector<std::string>& fieldNames,
-                                  std::map<std::string, std::string>& fields,
-                                  std::vector<std::string*>& slots) {
+// The FieldValues slot of every requested field, in order (null for fields a
+// reference does not use). Worked out once per parse, so a line costs only
+// its split: no dictionary and no copies of the values.
+using Slots = std::vector<std::string_view GitRef::FieldValues::*>;
+
+Slots slotsFor(const std::vector<std::string>& fieldNames) {
+  Slots slots;
+  slots.reserve(fieldNames.size());
+  for (const auto& name : fieldNames) slots.push_back(GitRef::fieldValueSlot(name));
+  return slots;
+}
+
+std::optional<GitRef> refFromLine(std::string_view line, const Slots& slots) {
   // Count first, so a malformed line costs nothing.
   size_t pieces = 1;
   for (char c : line) pieces += c == '\t';
-  if (pieces != fieldNames.size()) return std::nullopt;
+  if (pieces != slots.size()) return std::nullopt;
 
-  if (slots.size() != fieldNames.size()) {
-    fields.clear();
-    slots.clear();
-    for (const auto& name : fieldNames) slots.push_back(&fields[name]);
-  }
+  // A name requested twice takes its last value, as a dictionary would.
+  GitRef::FieldValues values;
   size_t start = 0;
-  for (auto* slot : slots) {
+  for (auto slot : slots) {
     size_t tab = line.find('\t', start);
     if (tab == std::string_view::npos) tab = line.size();
-    slot->assign(line.substr(start, tab - start));
+    if (slot) values.*slot = line.substr(start, tab - start);
     start = tab + 1;
   }
-  return GitRef::fromFields(fields);
+  return GitRef::fromFieldValues(values);
 }
 
 } // namespace
 
 std::optional<GitRef> GitRefParser::parseLine(std::string_view line, const std::vector<std::string>& fieldNames) {
-  std::map<std::string, std::string> fields;
-  std::vector<std::string*> slots;
-  return refFromLine(line, fieldNames, fields, slots);
+  return refFromLine(line, slotsFor(fieldNames));
 }
 
 std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames) {
   std::vector<GitRef> refs;
-  std::map<std::string, std::string> fields;
-  std::vector<std::string*> slots;
+  const Slots slots = slotsFor(fieldNames);
   while (auto line = buffer.scanToEOL()) {
     if (!isValidUTF8(*line)) break;
-    if (auto ref = refFromLine(*line, fieldNames, fields, slots)) refs.push_back(std::move(*ref));
+    if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
   }
   return refs;
 }

@@ -21,12 +21,36 @@ std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationConte
 }
 
 void GitViewExecStatusOperation::sortByPath(std::vector<GitStatusEntry>& entries) {
-  // Entries are large; sort small indices, then move each entry once along
+  GitStatusEntryPathLess less;
+  // git lists changes, then untracked files, then ignored ones, each group in
+  // path order: find those ascending runs and merge them rather than sort.
+  std::vector<size_t> runs{0};
+  for (size_t i = 1; i < entries.size(); ++i)
+    if (less(entries[i], entries[i - 1])) runs.push_back(i);
+  if (runs.size() == 1) return;
+  runs.push_back(entries.size());
+
+  // Entries are large; order small indices, then move each entry once along
   // the cycles of the permutation.
   std::vector<uint32_t> order(entries.size());
   std::iota(order.begin(), order.end(), 0u);
-  GitStatusEntryPathLess less;
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return less(entries[a], entries[b]); });
+  auto byPath = [&](uint32_t a, uint32_t b) { return less(entries[a], entries[b]); };
+  constexpr size_t kMaxMergedRuns = 16;
+  if (runs.size() - 1 > kMaxMergedRuns) {
+    std::sort(order.begin(), order.end(), byPath);
+  } else {
+    while (runs.size() > 2) {
+      std::vector<size_t> merged{0};
+      for (size_t r = 0; r + 2 < runs.size(); r += 2) {
+        std::inplace_merge(order.begin() + static_cast<ptrdiff_t>(runs[r]),
+                           order.begin() + static_cast<ptrdiff_t>(runs[r + 1]),
+                           order.begin() + static_cast<ptrdiff_t>(runs[r + 2]), byPath);
+        merged.push_back(runs[r + 2]);
+      }
+      if (runs.size() % 2 == 0) merged.push_back(runs.back()); // an odd run out waits for the next round
+      runs = std::move(merged);
+    }
+  }
   for (size_t start = 0; start < order.size(); ++start) {
     if (order[start] == start) continue;
     GitStatusEntry held = std::move(entries[start]);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace tavrik;
 using namespace std::string_literals;
 
@@ -85,6 +87,27 @@ TEST(GitRefParser, SkipsMalformedLines) {
     ASSERT_EQ(refs.size(), 1u);
     EXPECT_EQ(refs[0].name, "refs/heads/good");
   }
+}
+
+// Other field lists work too: unknown names are ignored, and a name given
+// twice takes its last value, as the field dictionary would.
+TEST(GitRefParser, ReadsOtherFieldLists) {
+  const std::string id = "65c73ff249528b104daf06686cb251e7d1da0387";
+  const std::vector<std::string> fields{"refname", "color", "HEAD", "objectname", "refname",
+                                        "creatordate:iso8601-strict"};
+  auto ref = GitRefParser::parseLine("refs/heads/first\tred\t*\t" + id + "\trefs/heads/second\t2024-01-02T10:00:00+02:00",
+                                     fields);
+  ASSERT_TRUE(ref);
+  EXPECT_EQ(ref->name, "refs/heads/second");
+  EXPECT_TRUE(ref->isHead);
+  std::map<std::string, std::string> dictionary{{"refname", "refs/heads/second"},
+                                                {"color", "red"},
+                                                {"HEAD", "*"},
+                                                {"objectname", id},
+                                                {"creatordate:iso8601-strict", "2024-01-02T10:00:00+02:00"}};
+  EXPECT_EQ(GitRef::fromFields(dictionary), ref);
+  EXPECT_FALSE(GitRefParser::parseLine("refs/heads/x\t*\t" + id + "\t2024-01-02T10:00:00+02:00",
+                                       {"refname", "HEAD", "objectname", "creatordate"}));
 }
 
 TEST(GitRefParser, LineEndsAtCarriageReturnOrLineFeed) {

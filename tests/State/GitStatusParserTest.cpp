@@ -182,6 +182,35 @@ TEST(GitStatusParser, OddNumbersStayLenient) {
   EXPECT_FALSE(entries[0].score);      // letter alone: absent
   EXPECT_EQ(entries[1].score, 75);
   EXPECT_EQ(entries[1].index, GitStatus::copied);
+
+  // Numbers beyond what a mode or a percentage can be do not convert.
+  auto huge = parse("2 R. N... 100644 99999999999 -7 " + id + " " + id + " R99999999999 a\0b\0"s);
+  ASSERT_EQ(huge.size(), 1u);
+  EXPECT_EQ(huge[0].modeIndex, 0);
+  EXPECT_EQ(huge[0].modeWorktree, -7);
+  EXPECT_FALSE(huge[0].score);
+}
+
+// A field that is not UTF-8 rejects its record, whichever field it is.
+TEST(GitStatusParser, RejectsRecordsWithFieldsThatAreNotUTF8) {
+  const std::string id = "78981922613b2afb6025042ff6bd878ac1994e85";
+  const std::string good = "1 .M N... 100644 100644 100644 " + id + " " + id + " good\0"s;
+  const std::string bad[] = {
+      "1 .M N... 100644 10\xFF" "644 100644 " + id + " " + id + " x\0"s,
+      "1 .M N.\xFF. 100644 100644 100644 " + id + " " + id + " x\0"s,
+      "1 .M N... 100644 100644 100644 " + id + " " + id + " x\xC3\0"s,
+      "2 R. N... 100644 100644 100644 " + id + " " + id + " R\xFF x\0y\0"s,
+  };
+  for (const auto& record : bad) {
+    SCOPED_TRACE(record);
+    auto entries = parse(good + record);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].newPath, "good");
+  }
+  // A sub field of four code points, not four bytes, is accepted.
+  auto wide = parse("1 .M N\xC3\xA9.. 100644 100644 100644 " + id + " " + id + " w\0"s);
+  ASSERT_EQ(wide.size(), 1u);
+  EXPECT_FALSE(wide[0].submoduleState.isSubmodule);
 }
 
 TEST(GitStatusParser, HandlesEmptyAndTruncatedOutput) {

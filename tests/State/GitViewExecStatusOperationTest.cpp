@@ -216,6 +216,36 @@ TEST(GitViewExecStatusOperation, SortsLargeListsByPath) {
   EXPECT_FALSE(entries[0].path());  // absent path counts as ""
 }
 
+// git lists changes, untracked and ignored files as separate sorted groups;
+// those runs are merged, whatever their number and lengths.
+TEST(GitViewExecStatusOperation, MergesSortedGroupsByPath) {
+  for (size_t groups : {2u, 3u, 5u, 16u, 17u}) {
+    SCOPED_TRACE(groups);
+    std::vector<GitStatusEntry> entries;
+    for (size_t g = 0; g < groups; ++g) {
+      // Interleaved groups of different lengths, each ascending on its own.
+      for (size_t i = 0; i < 20 + 7 * g; ++i) {
+        auto& e = entries.emplace_back();
+        e.newPath = "p" + std::to_string(1000 + i * groups + g);
+        e.modeHead = static_cast<int32_t>(g);
+      }
+    }
+    entries.emplace_back().newPath = "a-last-but-first"; // a run of its own
+    auto expected = sortedByPath(entries);
+    GitViewExecStatusOperation::sortByPath(entries);
+    ASSERT_EQ(entries.size(), expected.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(entries[i].path(), expected[i].path()) << i;
+      EXPECT_EQ(entries[i].modeHead, expected[i].modeHead) << i; // the entry moved with its path
+    }
+  }
+  std::vector<GitStatusEntry> sorted(3);
+  sorted[0].newPath = "a", sorted[1].newPath = "b", sorted[2].newPath = "c";
+  auto copy = sorted;
+  GitViewExecStatusOperation::sortByPath(sorted);
+  EXPECT_EQ(sorted, copy);
+}
+
 TEST(GitViewExecStatusOperation, StampsDatesOfNestedAndManyFiles) {
   ScratchRepo repo;
   repo.commitFile("deep/er/x.txt", "x\n", "nested");

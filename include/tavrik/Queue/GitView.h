@@ -13,6 +13,7 @@
 #include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
 #include "tavrik/State/GitSubmodule.h"
+#include "tavrik/Util/SharedValue.h"
 
 #include <functional>
 #include <memory>
@@ -23,8 +24,9 @@ namespace tavrik {
 
 struct GitView {
   GitHeadList headList;
-  /// Absent until the first status refresh.
-  std::optional<GitStatusList> status;
+  /// Absent until the first status refresh. Shared, not copied, between
+  /// copies of the view: the list can hold a hundred thousand entries.
+  SharedValue<GitStatusList> status;
   GitRefList refs;
   GitReflogList reflogs;
   GitLogDescriptor logDescriptor;

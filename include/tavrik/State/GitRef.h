@@ -64,6 +64,23 @@ struct GitRef {
   /// not parse.
   static std::optional<GitRef> fromFields(const std::map<std::string, std::string>& fields);
 
+  /// The values of the reader's fields, each empty when absent.
+  struct FieldValues {
+    std::string_view head;             // "HEAD"
+    std::string_view objectName;       // "objectname"
+    std::string_view peeledObjectName; // "*objectname"
+    std::string_view refname;          // "refname"
+    std::string_view symref;           // "symref"
+    std::string_view upstream;         // "upstream"
+    std::string_view upstreamRemote;   // "upstream:remotename"
+    std::string_view creatorDate;      // "creatordate:iso8601-strict"
+  };
+  /// `fromFields` without the dictionary, for the parser's inner loop.
+  static std::optional<GitRef> fromFieldValues(const FieldValues& values);
+  /// Where `fieldName`'s value goes in FieldValues; null for a field the
+  /// reference does not use.
+  static std::string_view FieldValues::*fieldValueSlot(std::string_view fieldName);
+
   /// `name` without "refs/heads/", "refs/tags/", "refs/remotes/" and
   /// "refs/notes/", each dropped in turn when it begins the text.
   static std::string shorthandFor(std::string_view name);

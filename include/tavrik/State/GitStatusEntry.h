@@ -25,19 +25,22 @@ struct GitStatusEntry {
   std::optional<std::string> newPath;
   GitSubmoduleState submoduleState;
   // Modes hold the digits git prints read as a decimal number: "100644" is
-  // stored as 100644, not as its octal value.
-  std::optional<int64_t> modeStage1;
-  std::optional<int64_t> modeStage2;
-  std::optional<int64_t> modeStage3;
-  std::optional<int64_t> modeHead;
-  std::optional<int64_t> modeIndex;
-  std::optional<int64_t> modeWorktree;
+  // stored as 100644, not as its octal value. Git's modes have six digits, so
+  // 32 bits hold them with room to spare and keep the entry small (views hold
+  // a hundred thousand of them); a number beyond that range does not convert.
+  std::optional<int32_t> modeStage1;
+  std::optional<int32_t> modeStage2;
+  std::optional<int32_t> modeStage3;
+  std::optional<int32_t> modeHead;
+  std::optional<int32_t> modeIndex;
+  std::optional<int32_t> modeWorktree;
   std::optional<Oid> oidStage1;
   std::optional<Oid> oidStage2;
   std::optional<Oid> oidStage3;
   std::optional<Oid> oidHead;
   std::optional<Oid> oidIndex;
-  std::optional<int64_t> score;
+  /// A percentage.
+  std::optional<int32_t> score;
   std::optional<Date> modificationDate;
 
   /// `newPath`, else `oldPath`.
