@@ -75,9 +75,17 @@ std::optional<Date> modificationDate(int directory, const char* name) {
   return Date(std::chrono::duration_cast<Date::duration>(sinceEpoch));
 }
 
+// The directory part of a status path ("a/b" for "a/b/c" and for "a/b/c/").
+std::string_view parentOf(std::string_view path) {
+  std::string_view trimmed = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+  size_t slash = trimmed.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : trimmed.substr(0, slash);
+}
+
 // Stamps a run of entries. Entries come sorted by path, so neighbours share
-// their directory: each directory is opened once and its files are looked up
-// by name only, which saves the kernel walking the whole path for every file.
+// their directory: a directory holding several of them is opened once and its
+// files are looked up by name only. A lone file is looked up by its whole
+// path, since opening and closing its directory would cost two more calls.
 void stampRange(GitStatusEntry* begin, GitStatusEntry* end, int worktree) {
   std::string directory, name;
   int directoryFd = -1;
@@ -85,20 +93,29 @@ void stampRange(GitStatusEntry* begin, GitStatusEntry* end, int worktree) {
   for (auto* entry = begin; entry != end; ++entry) {
     if (!entry->newPath) continue;
     std::string_view path = *entry->newPath;
-    // "build/" is a directory entry: its own name is the part before the slash.
     std::string_view trimmed = path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
-    size_t slash = trimmed.rfind('/');
-    std::string_view parent = slash == std::string_view::npos ? std::string_view() : trimmed.substr(0, slash);
+    std::string_view parent = parentOf(path);
+    if (parent.empty()) {
+      name.assign(trimmed);
+      entry->modificationDate = modificationDate(worktree, name.c_str());
+      continue;
+    }
     if (!haveDirectory || parent != directory) {
+      auto* next = entry + 1;
+      while (next != end && !next->newPath) ++next;
+      if (next == end || parentOf(*next->newPath) != parent) {
+        name.assign(trimmed);
+        entry->modificationDate = modificationDate(worktree, name.c_str());
+        continue;
+      }
       if (directoryFd >= 0) ::close(directoryFd);
       directory.assign(parent);
-      directoryFd = parent.empty() ? -1 : ::openat(worktree, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      directoryFd = ::openat(worktree, directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
       haveDirectory = true;
     }
-    int base = parent.empty() ? worktree : directoryFd;
-    if (base < 0) continue;
-    name.assign(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
-    entry->modificationDate = modificationDate(base, name.c_str());
+    if (directoryFd < 0) continue;
+    name.assign(trimmed.substr(parent.size() + 1));
+    entry->modificationDate = modificationDate(directoryFd, name.c_str());
   }
   if (directoryFd >= 0) ::close(directoryFd);
 }
