@@ -71,7 +71,7 @@ std::optional<std::string> Branch::upstreamName() const {
       git_error_clear();
       continue;
     }
-    RefspecPtr spec(rawSpec);
+    RefspecPtr ownedRefspec(rawSpec); // frees it on every way out
     if (!git_refspec_src_matches(rawSpec, merge->c_str())) continue;
     detail::Buf out;
     detail::check(git_refspec_transform(&out.buf, rawSpec, merge->c_str()), "git_refspec_transform");
