@@ -1,5 +1,7 @@
 #include "tavrik/Queue/OperationQueue.h"
 
+#include "QueueTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,22 +17,7 @@ using tavrik::BlockOperation;
 using tavrik::Operation;
 using tavrik::OperationQueue;
 
-namespace {
-
-// Tracks how many bodies run at the same moment.
-struct OverlapMeter {
-  std::atomic<int> current{0};
-  std::atomic<int> maximum{0};
-  void enter() {
-    int now = ++current;
-    int seen = maximum.load();
-    while (now > seen && !maximum.compare_exchange_weak(seen, now)) {
-    }
-  }
-  void leave() { --current; }
-};
-
-} // namespace
+using tavrik::testing::OverlapMeter;
 
 TEST(OperationQueue, DefaultConcurrencyIsProcessorCountOrEight) {
   int expected = std::max(static_cast<int>(std::thread::hardware_concurrency()), 8);
