@@ -98,8 +98,10 @@ std::string stripQualifiers(std::string_view name) {
 
 std::string unqualifiedTypeName(const std::type_info& type) {
   // Demangling allocates and walks the whole name; each type is done once.
-  static std::shared_mutex mutex;
-  static std::unordered_map<std::type_index, std::string> cache;
+  // The cache is never destroyed: worker threads of a queue may still name
+  // their operations while the process runs its exit-time destructors.
+  static auto& mutex = *new std::shared_mutex;
+  static auto& cache = *new std::unordered_map<std::type_index, std::string>;
   {
     std::shared_lock lock(mutex);
     if (auto it = cache.find(type); it != cache.end()) return it->second;

@@ -346,8 +346,10 @@ TEST_F(GitExecOperationTest, CancelInterruptsRunningGit) {
   auto op = makeOperation<TestExecOperation>(std::vector<std::string>{"fetch"});
   op->editor = editor;
   auto future = op->enqueue(queue);
-  // Interrupt only once git's handler is in place.
-  for (int i = 0; i < 2000 && !std::filesystem::exists(git.marker("started")); ++i) std::this_thread::sleep_for(5ms);
+  // Interrupt only once git's handler is in place and the runner has
+  // published the running child (the child may get there first).
+  for (int i = 0; i < 2000 && !(std::filesystem::exists(git.marker("started")) && op->currentTask()); ++i)
+    std::this_thread::sleep_for(5ms);
   ASSERT_TRUE(op->currentTask());
   op->cancel();
   EXPECT_THROW(future.wait(60s), pledge::CancelledError);
