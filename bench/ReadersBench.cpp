@@ -3,8 +3,9 @@
 //   - a status refresh (the whole GitViewExecStatusOperation: git, parse,
 //     sort, modification dates, view store) against `git status -z
 //     --porcelain=v2` spawned alone;
-//   - a refs refresh against one for-each-ref plus one rev-list count per
-//     tracking branch, spawned one after another;
+//   - a refs refresh against the one for-each-ref it needs (counts
+//     included), and the old way of counting (one rev-list per tracking
+//     branch) for comparison;
 //   - the peak heap of a status refresh, in bytes per status entry, counted
 //     by this executable's own operator new/delete.
 // The repository comes from TAVRIK_BENCH_REPO (made with the
@@ -147,7 +148,22 @@ void BM_RefsRefresh(benchmark::State& state) {
 }
 BENCHMARK(BM_RefsRefresh)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
 
+// The one git process a refresh must run: for-each-ref printing the
+// reader's fields and every tracking branch's counts.
 void BM_RefsGitAlone(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  auto fields = GitRefParser::defaultFieldNames();
+  fields.push_back("upstream:track");
+  const auto format = GitRefParser::formatArgument(fields);
+  size_t bytes = 0;
+  for (auto _ : state) bytes = spawnGit({"for-each-ref", format}).size();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_RefsGitAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+
+// What counting cost before: for-each-ref, then one rev-list per tracking
+// branch, one after another.
+void BM_RefsGitCountEachBranch(benchmark::State& state) {
   if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
   const auto fields = GitRefParser::defaultFieldNames();
   const auto format = GitRefParser::formatArgument(fields);
@@ -163,7 +179,7 @@ void BM_RefsGitAlone(benchmark::State& state) {
   }
   state.counters["tracking"] = static_cast<double>(ranges.size());
 }
-BENCHMARK(BM_RefsGitAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5);
+BENCHMARK(BM_RefsGitCountEachBranch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // Peak heap above the starting level during one status refresh, per entry:
 // 0: the first refresh of a queue (no status yet), enqueued and waited for;

@@ -2,6 +2,8 @@
 
 #include "tavrik/Util/HashCombine.h"
 
+#include <charconv>
+
 namespace tavrik {
 
 namespace {
@@ -65,6 +67,7 @@ std::string_view GitRef::FieldValues::*GitRef::fieldValueSlot(std::string_view f
   if (fieldName == "upstream") return &FieldValues::upstream;
   if (fieldName == "upstream:remotename") return &FieldValues::upstreamRemote;
   if (fieldName == "creatordate:iso8601-strict") return &FieldValues::creatorDate;
+  if (fieldName == "upstream:track,nobracket") return &FieldValues::upstreamTrack;
   return nullptr;
 }
 
@@ -93,7 +96,25 @@ std::optional<GitRef> GitRef::fromFieldValues(const FieldValues& values) {
   ref.creatorDate = date;
   ref.target = target;
   ref.commit = commit;
+  if (ref.upstreamName) ref.upstreamCount = countFromTrack(values.upstreamTrack);
   return ref;
+}
+
+GitCount GitRef::countFromTrack(std::string_view track) {
+  // for-each-ref writes these words untranslated whatever the locale, and
+  // only "ahead" before "behind".
+  GitCount count;
+  auto take = [&track](std::string_view word, int64_t& into) {
+    if (!startsWith(track, word)) return true;
+    track.remove_prefix(word.size());
+    auto [end, ec] = std::from_chars(track.data(), track.data() + track.size(), into);
+    if (ec != std::errc() || into < 0) return false;
+    track.remove_prefix(static_cast<size_t>(end - track.data()));
+    if (startsWith(track, ", ")) track.remove_prefix(2);
+    return true;
+  };
+  if (!take("ahead ", count.left) || !take("behind ", count.right) || !track.empty()) return GitCount::zero;
+  return count;
 }
 
 std::optional<std::string> GitRef::upstreamShorthand() const {

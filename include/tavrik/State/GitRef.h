@@ -74,12 +74,19 @@ struct GitRef {
     std::string_view upstream;         // "upstream"
     std::string_view upstreamRemote;   // "upstream:remotename"
     std::string_view creatorDate;      // "creatordate:iso8601-strict"
+    std::string_view upstreamTrack;    // "upstream:track,nobracket"
   };
   /// `fromFields` without the dictionary, for the parser's inner loop.
   static std::optional<GitRef> fromFieldValues(const FieldValues& values);
   /// Where `fieldName`'s value goes in FieldValues; null for a field the
   /// reference does not use.
   static std::string_view FieldValues::*fieldValueSlot(std::string_view fieldName);
+
+  /// The ahead/behind pair of a for-each-ref "upstream:track,nobracket"
+  /// value ("ahead 2, behind 1", "ahead 2", "behind 1"); zero for an empty
+  /// value (even with its upstream, or no upstream), for "gone" and for
+  /// anything else.
+  static GitCount countFromTrack(std::string_view track);
 
   /// `name` without "refs/heads/", "refs/tags/", "refs/remotes/" and
   /// "refs/notes/", each dropped in turn when it begins the text.

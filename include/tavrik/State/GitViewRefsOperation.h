@@ -1,8 +1,7 @@
 // The reference reader: lists every reference with `git for-each-ref` in a
-// tab-separated format, counts each tracking branch's distance to its
-// upstream with one inline `rev-list --count --left-right` (one git process
-// per tracking branch), groups the references into a GitRefList and stores it
-// as the view's `refs`.
+// tab-separated format, with each tracking branch's distance to its upstream
+// counted by the same for-each-ref (one git process in all), groups the
+// references into a GitRefList and stores it as the view's `refs`.
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
@@ -17,7 +16,8 @@ class GitViewRefsOperation : public GitExecOperation<GitView> {
 public:
   GitViewRefsOperation();
 
-  /// The for-each-ref fields requested, in order.
+  /// The for-each-ref fields requested, in order: the parser's own, then the
+  /// ahead/behind counts.
   std::vector<std::string> fieldNames;
 
   /// "for-each-ref", "--format=%(HEAD)\t%(objectname)\t...".
