@@ -1,5 +1,7 @@
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 
+#include "tavrik/Queue/TavrikError.h"
+
 #include <charconv>
 
 namespace tavrik {
@@ -9,7 +11,8 @@ GitExecRevListCountOperation::GitExecRevListCountOperation(const Oid& commit, st
 
 GitExecRevListCountOperation::GitExecRevListCountOperation(std::string left, std::string right,
                                                            std::optional<int64_t> maxCount)
-    : commitish(left + "..." + right), maxCount(maxCount), leftRight(true) {}
+    : commitish(left + "..." + right), maxCount(maxCount), leftRight(true),
+      callerRevisions_{std::move(left), std::move(right)} {}
 
 std::vector<std::string> GitExecRevListCountOperation::arguments(GitOperationContext&) {
   std::vector<std::string> args{"rev-list", "--count"};
@@ -19,6 +22,8 @@ std::vector<std::string> GitExecRevListCountOperation::arguments(GitOperationCon
     args.push_back(std::to_string(*maxCount));
   }
   args.push_back(commitish);
+  // A working-tree file named like a revision must not make it ambiguous.
+  args.push_back("--");
   return args;
 }
 
@@ -42,6 +47,7 @@ GitCount GitExecRevListCountOperation::parseCount(GitBuffer& buffer, bool leftRi
 }
 
 GitCount GitExecRevListCountOperation::execute(GitOperationContext& context) {
+  for (const auto& revision : callerRevisions_) TavrikError::refuseOptionLikeRevision(revision);
   runCommand(context);
   return parseCount(*stdOutBuffer, leftRight);
 }

@@ -4,6 +4,8 @@
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
 
+#include <filesystem>
+
 namespace tavrik {
 namespace {
 
@@ -30,16 +32,21 @@ std::optional<Url> GitExecRepositoryDescriptorOperation::gitDirectoryURL(GitOper
 std::vector<std::string> GitExecRepositoryDescriptorOperation::arguments(GitOperationContext&) { return args; }
 
 GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperationContext& context) {
+  // Checked here so that the error names the folder, not just the errno of a
+  // child that could not change into it.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(url.path(), ec)) throw TavrikError::noSuchFolder(url.path());
   args = {"rev-parse", "--absolute-git-dir", "--git-common-dir", "--is-bare-repository", "--is-shallow-repository"};
   try {
     runCommand(context);
   } catch (const GitStdError&) {
     // "not a git repository": the folder is no repository we can open.
-    throw TavrikError::invalidRepository();
+    throw TavrikError::invalidRepository(url.path());
   }
-  const std::string output = trimmed(stdOutBuffer->utf8String().value_or(""));
+  // Paths are bytes: a folder whose name is not UTF-8 is still a repository.
+  const std::string output = trimmed(stdOutBuffer->data());
   auto parts = lines(output);
-  if (parts.size() != 4) throw TavrikError::invalidRepository();
+  if (parts.size() != 4) throw TavrikError::invalidRepository(url.path());
   const std::string gitDir(parts[0]);
   const std::string commonDir(parts[1]);
   const bool isBare = parts[2] == "true";
@@ -49,7 +56,7 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   args = {"rev-parse", "--show-toplevel"};
   try {
     runCommand(context);
-    auto top = trimmed(stdOutBuffer->utf8String().value_or(""));
+    auto top = trimmed(stdOutBuffer->data());
     if (!top.empty()) worktree = std::move(top);
   } catch (...) {
     // A bare repository has no top level; its git directory stands in.

@@ -9,7 +9,11 @@ GitExecShowHeadOperation::GitExecShowHeadOperation(GitHeadFile file)
     : file(file), formatFields(GitShowHeadParser::defaultFormatFields()) {}
 
 std::vector<std::string> GitExecShowHeadOperation::arguments(GitOperationContext&) {
-  return {"show", "--no-patch", GitShowHeadParser::formatArgument(formatFields), std::string(rawValue(file))};
+  // The user's log.decorate, colour and notes settings would change what the
+  // parser reads; "--" keeps a working-tree file named like the head from
+  // making the revision ambiguous.
+  return {"show",        "--no-patch", "--decorate=short", "--no-color", "--no-notes",
+          GitShowHeadParser::formatArgument(formatFields), std::string(rawValue(file)), "--"};
 }
 
 GitHead GitExecShowHeadOperation::execute(GitOperationContext& context) {

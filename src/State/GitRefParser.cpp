@@ -61,7 +61,6 @@ std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std
   std::vector<GitRef> refs;
   const Slots slots = slotsFor(fieldNames);
   while (auto line = buffer.scanToEOL()) {
-    if (!isValidUTF8(*line)) break;
     if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
   }
   return refs;

@@ -44,7 +44,7 @@ GitHead GitShowHeadParser::parse(GitBuffer& buffer, GitHeadFile file, const std:
   std::optional<std::string_view> values[11];
   for (auto field : fields) {
     auto value = buffer.scanToNull();
-    if (!value || !isValidUTF8(*value)) break;
+    if (!value) break;
     auto slot = static_cast<size_t>(field);
     if (slot < std::size(values)) values[slot] = value;
   }

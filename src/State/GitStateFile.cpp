@@ -54,7 +54,6 @@ bool isDirectory(GitStateFileType type) {
 }
 
 std::optional<std::string> GitStateFile::contentString() const {
-  if (!content || !isValidUTF8(*content)) return std::nullopt;
   return content;
 }
 

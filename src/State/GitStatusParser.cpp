@@ -23,9 +23,8 @@ public:
   Cursor(const Cursor&) = delete;
   Cursor& operator=(const Cursor&) = delete;
 
-  // The raw bytes of the next field, not checked for UTF-8: for fields whose
-  // own checks reject every byte outside ASCII (letters, ids), and for callers
-  // that check themselves.
+  // The raw bytes of the next field. Paths are bytes to git, so they are
+  // kept as git printed them, valid UTF-8 or not.
   bool raw(char delimiter, std::string_view& out) {
     if (p_ == end_) return false;
     const auto* stop = static_cast<const char*>(std::memchr(p_, delimiter, static_cast<size_t>(end_ - p_)));
@@ -38,8 +37,6 @@ public:
     }
     return true;
   }
-  // The next field, valid UTF-8.
-  bool text(char delimiter, std::string_view& out) { return raw(delimiter, out) && isValidUTF8(out); }
   void skipByte() {
     if (p_ != end_) ++p_;
   }
@@ -141,7 +138,7 @@ bool readSub(Cursor& cursor, GitStatusEntry& entry) {
 // built, the other copied from it.
 bool readSamePath(Cursor& cursor, GitStatusEntry& entry) {
   std::string_view path;
-  if (!cursor.text('\0', path)) return false;
+  if (!cursor.raw('\0', path)) return false;
   entry.newPath.emplace(path);
   entry.oldPath.emplace(*entry.newPath);
   return true;
@@ -159,10 +156,10 @@ bool renamed(Cursor& cursor, GitStatusEntry& entry) {
       !readOid(cursor, entry.oidIndex))
     return false;
   std::string_view score, path, origPath;
-  if (!cursor.text(' ', score)) return false;
+  if (!cursor.raw(' ', score)) return false;
   // "R100" / "C75": the letter goes, the rest is the similarity.
   entry.score = decimal(score.substr(firstCodePointLength(score)));
-  if (!cursor.text('\0', path) || !cursor.text('\0', origPath)) return false;
+  if (!cursor.raw('\0', path) || !cursor.raw('\0', origPath)) return false;
   entry.newPath.emplace(path);
   entry.oldPath.emplace(origPath);
   return true;
@@ -177,7 +174,7 @@ bool unmerged(Cursor& cursor, GitStatusEntry& entry) {
 
 bool pathOnly(Cursor& cursor, GitStatusEntry& entry, GitStatus status) {
   std::string_view path;
-  if (!cursor.text('\0', path)) return false;
+  if (!cursor.raw('\0', path)) return false;
   entry.index = status;
   entry.worktree = status;
   entry.newPath.emplace(path);

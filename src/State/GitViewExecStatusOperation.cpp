@@ -17,6 +17,10 @@ std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationConte
   std::vector<std::string> args{"status", "-z"};
   if (includeIgnored) args.push_back("--ignored");
   args.push_back("--porcelain=v2");
+  // status.showUntrackedFiles and status.renames in the user's configuration
+  // would hide records; pin git's defaults.
+  args.push_back("--untracked-files=normal");
+  args.push_back("--renames");
   return args;
 }
 

@@ -1,22 +1,33 @@
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 
 #include "State/ReadersTestSupport.h"
+#include "tavrik/Queue/TavrikError.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace tavrik;
 using namespace tavrik::testing;
 
-TEST(GitExecRevListCountOperation, Arguments) {
-  auto queue = makeReaderQueue(std::nullopt);
-  GitOperationContext context(queue);
-  auto id = *Oid::parse("65c73ff249528b104daf06686cb251e7d1da0387");
-  EXPECT_EQ(makeOperation<GitExecRevListCountOperation>(id, 10)->arguments(context),
-            (std::vector<std::string>{"rev-list", "--count", "-n", "10", id.string()}));
-  EXPECT_EQ(makeOperation<GitExecRevListCountOperation>("refs/heads/a", "refs/remotes/o/a")->arguments(context),
-            (std::vector<std::string>{"rev-list", "--count", "--left-right", "refs/heads/a...refs/remotes/o/a"}));
-  EXPECT_EQ(makeOperation<GitExecStatusChangeCountOperation>()->arguments(context),
-            (std::vector<std::string>{"status", "-z", "--porcelain"}));
+// Revisions that git would read as options are refused before git runs, and
+// a working-tree file named like a revision does not make the count fail.
+TEST(GitExecRevListCountOperation, RevisionsNeverReadAsOptionsOrPaths) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "1\n", "one");
+  repo.git({"branch", "other"});
+  repo.commitFile("HEAD", "a file named like a revision\n", "two");
+  repo.write("main", "untracked file named like the branch\n");
+  auto queue = makeReaderQueue(worktreeDescriptor(repo.path()));
+  EXPECT_EQ(runOn(queue, makeOperation<GitExecRevListCountOperation>("HEAD", "other")), (GitCount{1, 0}));
+
+  const auto written = repo.path() / "written";
+  for (auto [left, right] : {std::pair{"--output=" + written.string(), std::string("HEAD")},
+                             std::pair{std::string("HEAD"), std::string("-n1")}}) {
+    SCOPED_TRACE(left + " " + right);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecRevListCountOperation>(left, right)), TavrikError);
+  }
+  EXPECT_FALSE(std::filesystem::exists(repo.path() / ("written...HEAD")));
 }
 
 TEST(GitExecRevListCountOperation, ParsesCounts) {

@@ -86,8 +86,17 @@ TEST(GitExecRepositoryDescriptorOperation, NonRepositoryIsInvalid) {
     future.wait(std::chrono::seconds(60));
     FAIL() << "expected invalidRepository";
   } catch (const TavrikError& error) {
-    EXPECT_EQ(error.errorDescription, "Invalid Repository");
-    EXPECT_EQ(error.failureReason, "The provided location is not a valid repository.");
+    EXPECT_EQ(error.errorDescription, "Invalid Repository: " + plain.path().string());
+  }
+  // A folder that does not exist is named too, not only the errno of a child.
+  const std::string missing = plain.path().string() + "/no/such/dir";
+  try {
+    makeOperation<GitExecRepositoryDescriptorOperation>(Url::fileURL(missing, true))
+        ->enqueue(queue)
+        .wait(std::chrono::seconds(60));
+    FAIL() << "expected noSuchFolder";
+  } catch (const TavrikError& error) {
+    EXPECT_NE(error.localizedDescription().find(missing), std::string::npos) << error.localizedDescription();
   }
 }
 

@@ -115,11 +115,14 @@ TEST(GitRefParser, LineEndsAtCarriageReturnOrLineFeed) {
   EXPECT_EQ(refs.size(), 5u);
 }
 
-TEST(GitRefParser, StopsAtFirstLineThatIsNotUTF8) {
+// Ref names are bytes: a Latin-1 name is kept as it is and reading goes on.
+TEST(GitRefParser, KeepsNamesThatAreNotUTF8) {
   std::string lines = kRecorded;
   size_t second = lines.find('\n') + 1;
-  lines.insert(second, "\xFF\n");
+  lines.insert(second, " \ta3b63b29198b2482a32244704e87756d66ae2e9b\t\trefs/heads/a\xE9\t\t\t\t\t2024-01-02T10:00:00+02:00\n");
   auto refs = parse(lines);
-  ASSERT_EQ(refs.size(), 1u);
-  EXPECT_EQ(refs[0].name, "refs/heads/feature/x");
+  ASSERT_EQ(refs.size(), 6u);
+  EXPECT_EQ(refs[1].name, "refs/heads/a\xE9");
+  EXPECT_EQ(refs[1].shorthand, "a\xE9");
+  EXPECT_EQ(refs[5].name, "refs/tags/v1");
 }

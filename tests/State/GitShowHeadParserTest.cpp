@@ -42,13 +42,14 @@ TEST(GitShowHeadParser, DetachedHeadIsSymbolic) {
   EXPECT_FALSE(onBranch.isSymbolic);
 }
 
-TEST(GitShowHeadParser, StopsAtFirstMissingOrInvalidField) {
-  // Author name is not UTF-8: hash and decoration are kept, the rest is not.
-  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> main\0\xFF\0a@x\0002024-01-02T10:00:00+02:00\0m"s);
+TEST(GitShowHeadParser, KeepsBytesAndStopsAtFirstMissingField) {
+  // A Latin-1 author name and branch are kept as git printed them.
+  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> a\xE9\0Jos\xE9\0a@x\0002024-01-02T10:00:00+02:00\0m"s);
   EXPECT_TRUE(head.commit);
-  EXPECT_EQ(head.refname, "main");
-  EXPECT_FALSE(head.lastAuthor);
-  EXPECT_FALSE(head.lastMessage);
+  EXPECT_EQ(head.refname, "a\xE9");
+  ASSERT_TRUE(head.lastAuthor);
+  EXPECT_EQ(head.lastAuthor->name, "Jos\xE9");
+  EXPECT_EQ(head.lastMessage, "m");
 
   // Only the hash: no decoration, so the head is named after its file.
   auto bare = parse("65c73ff249528b104daf06686cb251e7d1da0387"s, GitHeadFile::origHead);

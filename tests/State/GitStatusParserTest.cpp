@@ -144,9 +144,6 @@ TEST(GitStatusParser, DropsMalformedRecords) {
       {"sub of three characters", "1 .M N.. 100644 100644 100644 " + id + " " + id + " bad.txt\0"s, 0},
       {"short object id", "1 .M N... 100644 100644 100644 " + id.substr(1) + " " + id + " bad.txt\0"s, 0},
       {"object id not hex", "1 .M N... 100644 100644 100644 " + std::string(40, 'g') + " " + id + " bad.txt\0"s, 0},
-      {"invalid UTF-8 path", "1 .M N... 100644 100644 100644 " + id + " " + id + " bad\xFF.txt\0"s, 2},
-      {"invalid UTF-8 untracked path", "? bad\xFF\0"s, 2},
-      {"invalid UTF-8 rename source", "2 R. N... 100644 100644 100644 " + id + " " + id + " R100 bad.txt\0\xFF\0"s, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -192,14 +189,14 @@ TEST(GitStatusParser, OddNumbersStayLenient) {
 }
 
 // A field that is not UTF-8 rejects its record, whichever field it is.
-TEST(GitStatusParser, RejectsRecordsWithFieldsThatAreNotUTF8) {
+// Paths are bytes to git: a name in a legacy encoding is kept exactly, in
+// every record type; other fields that are not UTF-8 still reject the record.
+TEST(GitStatusParser, KeepsPathBytesAndRejectsOtherFieldsThatAreNotUTF8) {
   const std::string id = "78981922613b2afb6025042ff6bd878ac1994e85";
   const std::string good = "1 .M N... 100644 100644 100644 " + id + " " + id + " good\0"s;
   const std::string bad[] = {
       "1 .M N... 100644 10\xFF" "644 100644 " + id + " " + id + " x\0"s,
       "1 .M N.\xFF. 100644 100644 100644 " + id + " " + id + " x\0"s,
-      "1 .M N... 100644 100644 100644 " + id + " " + id + " x\xC3\0"s,
-      "2 R. N... 100644 100644 100644 " + id + " " + id + " R\xFF x\0y\0"s,
   };
   for (const auto& record : bad) {
     SCOPED_TRACE(record);
@@ -207,6 +204,14 @@ TEST(GitStatusParser, RejectsRecordsWithFieldsThatAreNotUTF8) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].newPath, "good");
   }
+  auto kept = parse("1 .M N... 100644 100644 100644 " + id + " " + id + " bad\xFF\xFEname\0"s + "? unt\xE9\0"s +
+                    "2 R. N... 100644 100644 100644 " + id + " " + id + " R100 new\xE9\0old\xFF\0"s + good);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_EQ(kept[0].newPath, "bad\xFF\xFEname");
+  EXPECT_EQ(kept[1].newPath, "unt\xE9");
+  EXPECT_EQ(kept[2].newPath, "new\xE9");
+  EXPECT_EQ(kept[2].oldPath, "old\xFF");
+  EXPECT_EQ(kept[3].newPath, "good");
   // A sub field of four code points, not four bytes, is accepted.
   auto wide = parse("1 .M N\xC3\xA9.. 100644 100644 100644 " + id + " " + id + " w\0"s);
   ASSERT_EQ(wide.size(), 1u);

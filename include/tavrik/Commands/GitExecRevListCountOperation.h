@@ -27,11 +27,15 @@ public:
   bool leftRight = false;
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// Throws GitStdError when git fails. Output without a number gives zero.
+  /// Throws GitStdError when git fails, TavrikError before git runs when a
+  /// revision begins with "-". Output without a number gives zero.
   GitCount execute(GitOperationContext& context) override;
 
   /// The count from rev-list's first output line ("3" or "3\t5").
   static GitCount parseCount(GitBuffer& buffer, bool leftRight);
+
+private:
+  std::vector<std::string> callerRevisions_;
 };
 
 class GitExecStatusChangeCountOperation : public GitExecOperation<int64_t> {

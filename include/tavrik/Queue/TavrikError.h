@@ -19,6 +19,24 @@ public:
   static TavrikError invalidRepository() {
     return {"Invalid Repository", "The provided location is not a valid repository."};
   }
+  /// The same, naming the folder that is no repository.
+  static TavrikError invalidRepository(const std::string& path) {
+    return {"Invalid Repository: " + path, "The folder \"" + path + "\" is not a valid repository."};
+  }
+  /// A folder the engine was pointed at that does not exist.
+  static TavrikError noSuchFolder(const std::string& path) {
+    return {"No such folder: " + path, "The folder \"" + path + "\" does not exist."};
+  }
+  /// A revision that git would read as an option (it begins with "-").
+  static TavrikError optionLikeRevision(const std::string& revision) {
+    return {"Invalid revision \"" + revision + "\": a revision cannot begin with \"-\".",
+            "Git would read it as an option."};
+  }
+  /// Throws optionLikeRevision for a revision that begins with "-", before
+  /// it can reach a git command line.
+  static void refuseOptionLikeRevision(const std::string& revision) {
+    if (!revision.empty() && revision.front() == '-') throw optionLikeRevision(revision);
+  }
   static TavrikError invalidWorktree() { return {"Invalid Worktree", "The repository has no worktree."}; }
   static TavrikError noCommonAncestor() {
     return {"No Common Ancestor", "The provided commits have no common ancestor."};

@@ -27,8 +27,8 @@ struct GitRefParser {
   static std::optional<GitRef> parseLine(std::string_view line, const std::vector<std::string>& fieldNames);
 
   /// Every reference from the read position on, in git's order. Lines end at
-  /// a carriage return or a line feed; reading stops at the end of the buffer
-  /// or at the first line that is not valid UTF-8.
+  /// a carriage return or a line feed. Names are bytes to git and are kept as
+  /// printed, valid UTF-8 or not.
   static std::vector<GitRef> parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames);
 };
 

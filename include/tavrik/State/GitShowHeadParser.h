@@ -25,8 +25,9 @@ struct GitShowHeadParser {
   static GitHead emptyHead(GitHeadFile file);
 
   /// Reads one NUL-terminated field per entry of `fields` (the last may end at
-  /// the end of the data), stopping at the first that is missing or not valid
-  /// UTF-8; what was read so far is used. A bad id or date leaves its field
+  /// the end of the data), stopping at the first that is missing; what was
+  /// read so far is used, as the bytes git printed (names and messages in a
+  /// legacy encoding are kept). A bad id or date leaves its field
   /// absent. Without a usable "%D" value the head is named after the file and
   /// symbolic.
   static GitHead parse(GitBuffer& buffer, GitHeadFile file, const std::vector<GitFormatField>& fields);

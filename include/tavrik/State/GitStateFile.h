@@ -50,7 +50,8 @@ struct GitStateFile {
   /// The file's bytes; absent for a directory or an unreadable file.
   std::optional<std::string> content;
 
-  /// `content` as UTF-8 text; absent when missing or not valid UTF-8.
+  /// `content` as text: the bytes as git wrote them (a branch name or message
+  /// need not be UTF-8); absent when missing.
   std::optional<std::string> contentString() const;
 
   bool operator==(const GitStateFile&) const = default;
@@ -104,7 +105,7 @@ struct GitStateFileSet {
   std::optional<GitStateFile> file(GitStateFileType type) const;
   bool has(GitStateFileType type) const;
   /// The message git prepared for the commit that ends the operation:
-  /// MERGE_MSG, else rebase-merge/message, as UTF-8 text.
+  /// MERGE_MSG, else rebase-merge/message, as git wrote it.
   std::optional<std::string> editMessage() const;
 
   bool operator==(const GitStateFileSet&) const = default;
