@@ -9,11 +9,18 @@ GitExecShowHeadOperation::GitExecShowHeadOperation(GitHeadFile file)
     : file(file), formatFields(GitShowHeadParser::defaultFormatFields()) {}
 
 std::vector<std::string> GitExecShowHeadOperation::arguments(GitOperationContext&) {
-  // The user's log.decorate, colour and notes settings would change what the
-  // parser reads; "--" keeps a working-tree file named like the head from
-  // making the revision ambiguous.
-  return {"show",        "--no-patch", "--decorate=short", "--no-color", "--no-notes",
-          GitShowHeadParser::formatArgument(formatFields), std::string(rawValue(file)), "--"};
+  // The user's log.decorate, colour, notes and output-encoding settings would
+  // change what the parser reads; "--" keeps a working-tree file named like
+  // the head from making the revision ambiguous.
+  return {"show",
+          "--no-patch",
+          "--decorate=short",
+          "--no-color",
+          "--no-notes",
+          "--encoding=UTF-8",
+          GitShowHeadParser::formatArgument(formatFields),
+          std::string(rawValue(file)),
+          "--"};
 }
 
 GitHead GitExecShowHeadOperation::execute(GitOperationContext& context) {

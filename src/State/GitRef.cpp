@@ -72,11 +72,15 @@ std::string_view GitRef::FieldValues::*GitRef::fieldValueSlot(std::string_view f
 }
 
 std::optional<GitRef> GitRef::fromFieldValues(const FieldValues& values) {
-  if (values.head.empty() || values.objectName.empty() || values.refname.empty() || values.creatorDate.empty())
-    return std::nullopt;
+  if (values.head.empty() || values.objectName.empty() || values.refname.empty()) return std::nullopt;
 
-  auto date = GitTimestamp::fromStrictISO8601(values.creatorDate);
-  if (!date) return std::nullopt;
+  // A tag of a blob or a tree has no creator date; it is a reference all the
+  // same and is kept, dateless.
+  std::optional<GitTimestamp> date;
+  if (!values.creatorDate.empty()) {
+    date = GitTimestamp::fromStrictISO8601(values.creatorDate);
+    if (!date) return std::nullopt;
+  }
   auto target = Oid::parse(values.objectName);
   if (!target) return std::nullopt;
   std::optional<Oid> commit = target;

@@ -96,13 +96,18 @@ TEST(GitRef, FromFieldsRequiresFieldsAndParsableValues) {
   EXPECT_FALSE(ref("refs/heads/main").isHead);
   EXPECT_FALSE(ref("refs/heads/main").upstreamShorthandWithoutRemote());
 
-  for (const char* required : {"HEAD", "objectname", "refname", "creatordate:iso8601-strict"}) {
+  for (const char* required : {"HEAD", "objectname", "refname"}) {
     auto missing = fields("refs/heads/main");
     missing.erase(required);
     EXPECT_FALSE(GitRef::fromFields(missing)) << required;
     missing[required] = "";
     EXPECT_FALSE(GitRef::fromFields(missing)) << required << " empty";
   }
+  // A tag of a blob has no creator date and is kept without one.
+  auto dateless = fields("refs/heads/main");
+  dateless["creatordate:iso8601-strict"] = "";
+  ASSERT_TRUE(GitRef::fromFields(dateless));
+  EXPECT_FALSE(GitRef::fromFields(dateless)->creatorDate);
   auto badDate = fields("refs/heads/main");
   badDate["creatordate:iso8601-strict"] = "2024-01-02T10:00:00";
   EXPECT_FALSE(GitRef::fromFields(badDate));
