@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -30,14 +34,29 @@ std::optional<fs::path> findOnPath(const std::string& program) {
   return std::nullopt;
 }
 
+// Runs git itself, not through a shell: a shell costs a start-up of its own
+// and reads the user's profile.
 std::string execPathOf(const fs::path& git) {
-  std::string command = "'" + git.string() + "' --exec-path 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + git.string());
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot run " + git.string());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string program = git.string();
+  char* argv[] = {program.data(), const_cast<char*>("--exec-path"), nullptr};
+  pid_t pid = 0;
+  int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
   std::string out;
   std::array<char, 512> buf;
-  while (size_t n = fread(buf.data(), 1, buf.size(), pipe)) out.append(buf.data(), n);
-  int status = pclose(pipe);
+  for (ssize_t n; spawned == 0 && ((n = read(fds[0], buf.data(), buf.size())) > 0 || (n < 0 && errno == EINTR));)
+    if (n > 0) out.append(buf.data(), static_cast<size_t>(n));
+  close(fds[0]);
+  int status = -1;
+  if (spawned == 0)
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   if (status != 0 || out.empty()) throw std::runtime_error("git --exec-path failed for " + git.string());
   return out;
@@ -83,8 +102,13 @@ Url resolveGitPrefix(const std::optional<std::string>& requested) {
   fs::create_directories(prefix / "bin");
   fs::create_directories(prefix / "libexec");
   fs::create_directories(prefix / "share" / "git-core");
+  // A prefix laid out earlier for the same git is reused without asking git
+  // for its exec path again.
+  std::error_code ec;
+  const bool cached = fs::is_symlink(prefix / "bin" / "git", ec) && fs::read_symlink(prefix / "bin" / "git", ec) == realGit &&
+                      fs::is_directory(prefix / "libexec" / "git-core", ec);
   placeLink(realGit, prefix / "bin" / "git");
-  placeLink(execPathOf(realGit), prefix / "libexec" / "git-core");
+  if (!cached) placeLink(execPathOf(realGit), prefix / "libexec" / "git-core");
   for (const char* templates : {"/usr/share/git-core/templates", "/usr/local/share/git-core/templates"}) {
     if (fs::is_directory(templates)) {
       placeLink(templates, prefix / "share" / "git-core" / "templates");

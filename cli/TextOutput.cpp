@@ -20,28 +20,37 @@ void printHead(std::ostream& out, const char* label, const GitHead& head) {
   if (head.commit) out << " " << head.commit->string();
   out << "\n";
   if (head.lastAuthor) {
-    out << "  author: " << head.lastAuthor->string() << " " << head.lastAuthor->timestamp.iso8601String() << "\n";
+    out << "  author: " << head.lastAuthor->name << " <" << head.lastAuthor->email << "> "
+        << head.lastAuthor->timestamp.iso8601String() << "\n";
   }
   if (auto subject = head.lastSubject()) out << "  subject: " << *subject << "\n";
 }
 
 } // namespace
 
+// Quoted as `git status --short` quotes paths with the default core.quotePath:
+// control bytes, '"', '\\' and every byte from 0x80 on are escaped, and a
+// space alone asks for the quotes, so a name in any encoding prints as git
+// shows it.
 std::string quotedPath(std::string_view path) {
   bool needsQuotes = false;
   for (unsigned char c : path)
-    if (c < 0x20 || c == '"' || c == '\\' || c == 0x7F) needsQuotes = true;
+    if (c <= 0x20 || c == '"' || c == '\\' || c >= 0x7F) needsQuotes = true;
   if (!needsQuotes) return std::string(path);
   std::string out = "\"";
   for (unsigned char c : path) {
     switch (c) {
     case '"': out += "\\\""; break;
     case '\\': out += "\\\\"; break;
+    case '\a': out += "\\a"; break;
+    case '\b': out += "\\b"; break;
     case '\t': out += "\\t"; break;
     case '\n': out += "\\n"; break;
+    case '\v': out += "\\v"; break;
+    case '\f': out += "\\f"; break;
     case '\r': out += "\\r"; break;
     default:
-      if (c < 0x20 || c == 0x7F) {
+      if (c < 0x20 || c >= 0x7F) {
         char buf[8];
         std::snprintf(buf, sizeof buf, "\\%03o", c);
         out += buf;
@@ -55,6 +64,7 @@ std::string quotedPath(std::string_view path) {
 }
 
 void printStatus(std::ostream& out, const GitStatusList& status) {
+  if (status.entries.empty()) out << "nothing to commit, working tree clean\n";
   for (const auto& entry : status.entries) {
     out << columnLetter(entry.index) << columnLetter(entry.worktree) << " ";
     if (entry.isRenamed() || entry.either(GitStatus::copied)) {
@@ -102,8 +112,10 @@ void printHeads(std::ostream& out, const GitHeadList& heads) {
   out << "state: " << stateName(heads.stateFiles.state) << "\n";
   out << "state title: " << heads.stateTitle() << "\n";
   printHead(out, "HEAD", heads.head);
-  printHead(out, "ORIG_HEAD", heads.origHead);
-  printHead(out, "MERGE_HEAD", heads.mergeHead);
+  // ORIG_HEAD and MERGE_HEAD exist only after some commands; an absent one is
+  // not a head to show.
+  if (heads.origHead.commit) printHead(out, "ORIG_HEAD", heads.origHead);
+  if (heads.mergeHead.commit) printHead(out, "MERGE_HEAD", heads.mergeHead);
 }
 
 void printDescriptor(std::ostream& out, const GitRepositoryDescriptor& d) {

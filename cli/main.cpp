@@ -7,6 +7,7 @@
 #include "TextOutput.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
 #include "tavrik/Queue/GitQueue.h"
@@ -18,6 +19,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <unistd.h>
 #include <iostream>
 
 using namespace tavrik;
@@ -42,13 +44,22 @@ public:
   }
 };
 
-void print(const json& value) { std::cout << value.dump(2) << "\n"; }
+// Names that are not UTF-8 would make the dump throw; their invalid bytes
+// become U+FFFD so the document stays valid JSON. Indentation only helps a
+// person at a terminal, and costs much on a large status.
+void print(const json& value) {
+  static const bool indent = isatty(STDOUT_FILENO);
+  std::cout << value.dump(indent ? 2 : -1, ' ', false, json::error_handler_t::replace) << "\n";
+}
 
 template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
   return operation->enqueue(queue).wait().value;
 }
 
 int run(const std::string& command, const Options& options) {
+  // Started from a shell, the client's own environment already is the login
+  // shell's: probing one again would only cost its start-up.
+  Shell::setDefaultShell(nullptr);
   Url prefix = cli::resolveGitPrefix(options.prefix);
 
   // Discovery runs on a queue without a repository, as a client's repository

@@ -54,7 +54,7 @@ TEST(Cli, StatusJsonListsEveryKindOfChange) {
 
   auto text = tavrikCli(repo.path(), {"status"});
   EXPECT_EQ(text.status, 0);
-  EXPECT_EQ(text.out, "?? new dir/\nR  old.txt -> renamed.txt\n M tracked.txt\n");
+  EXPECT_EQ(text.out, "?? \"new dir/\"\nR  old.txt -> renamed.txt\n M tracked.txt\n");
 }
 
 TEST(Cli, RefsHeadCountAndDescribe) {
@@ -117,13 +117,21 @@ TEST(Cli, ReadmePrefersReadmeMd) {
   EXPECT_EQ(result.out, (repo.path() / "Readme.MD").string() + "\n");
 }
 
+// The client's text names files exactly as git's own listing does, and a
+// repository with such names reads whole, in text and in JSON.
 TEST(CliOutput, QuotesPathsLikeGit) {
-  EXPECT_EQ(cli::quotedPath("plain name.txt"), "plain name.txt");
-  EXPECT_EQ(cli::quotedPath("tab\there"), "\"tab\\there\"");
-  EXPECT_EQ(cli::quotedPath("new\nline"), "\"new\\nline\"");
-  EXPECT_EQ(cli::quotedPath("q\"b\\"), "\"q\\\"b\\\\\"");
-  EXPECT_EQ(cli::quotedPath("\x01"), "\"\\001\"");
-  EXPECT_EQ(cli::quotedPath("ünïcode"), "ünïcode");
+  ScratchRepo repo;
+  const std::vector<std::string> names = {"plain name.txt", "tab\there", "new\nline", "q\"b\\", "\x01\x7f",
+                                          "caf\xC3\xA9",  "bad\xFF\xFEname", "unt\xE9"};
+  for (const auto& name : names) repo.write(name, "x\n");
+  auto listed = repo.git({"status", "--short", "--untracked-files=all"});
+  auto ours = tavrikCli(repo.path(), {"status"});
+  ASSERT_EQ(ours.status, 0) << ours.err;
+  EXPECT_EQ(ours.out, listed);
+  EXPECT_EQ(jsonOf(tavrikCli(repo.path(), {"status", "--json"}))["entries"].size(), names.size());
+  repo.git({"add", "-A"});
+  repo.git({"commit", "-q", "-m", "all"});
+  EXPECT_EQ(tavrikCli(repo.path(), {"status"}).out, "nothing to commit, working tree clean\n");
 }
 
 TEST(CliOutput, JsonSafeReplacesOnlyInvalidBytes) {
