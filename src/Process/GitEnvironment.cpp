@@ -3,14 +3,40 @@
 #include <cerrno>
 #include <pwd.h>
 #include <unistd.h>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
 
 namespace tavrik {
 
+namespace {
+
+// What `git rev-parse --local-env-vars` lists: each one points git at some
+// other repository, index or object store than the one the runner chose.
+constexpr std::string_view kRepositoryLocalVariables[] = {
+    "GIT_ALTERNATE_OBJECT_DIRECTORIES", "GIT_CONFIG", "GIT_CONFIG_PARAMETERS", "GIT_CONFIG_COUNT",
+    "GIT_OBJECT_DIRECTORY", "GIT_DIR", "GIT_WORK_TREE", "GIT_IMPLICIT_WORK_TREE", "GIT_GRAFT_FILE",
+    "GIT_INDEX_FILE", "GIT_NO_REPLACE_OBJECTS", "GIT_REPLACE_REF_BASE", "GIT_PREFIX", "GIT_INTERNAL_SUPER_PREFIX",
+    "GIT_SHALLOW_FILE", "GIT_COMMON_DIR"};
+
+// Settings injected through the environment would change what the engine's
+// own commands print; the user's config files stay reachable through HOME.
+void removeInheritedRepositoryVariables(GitEnvironment::Variables& env) {
+  for (auto name : kRepositoryLocalVariables) env.erase(std::string(name));
+  std::erase_if(env, [](const auto& entry) {
+    return entry.first.starts_with("GIT_CONFIG_KEY_") || entry.first.starts_with("GIT_CONFIG_VALUE_");
+  });
+}
+
+} // namespace
+
 GitEnvironment::Variables GitEnvironment::build(const Inputs& inputs) {
   Variables env = inputs.shellEnvironment ? *inputs.shellEnvironment : inputs.processEnvironment;
+  removeInheritedRepositoryVariables(env);
+  // Errors are classified by git's English messages, whatever the user's locale.
+  env["LC_ALL"] = "C.UTF-8";
+  env.erase("LANGUAGE");
 
   std::string searchPath;
   if (auto it = env.find("PATH"); it != env.end()) searchPath = it->second;

@@ -114,7 +114,7 @@ TEST(GitEnvironment, RepositoryLocations) {
   GitEnvironment::Inputs inputs;
   inputs.shellEnvironment = Variables{{"GIT_DIR", "/inherited"}, {"PWD", "/inherited"}};
   auto env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_DIR"), "/inherited");
+  EXPECT_EQ(value(env, "GIT_DIR"), std::nullopt);  // an inherited repository never leaks through
   EXPECT_EQ(value(env, "PWD"), "/inherited");
   inputs.gitDirectoryURL = Url::fileURL("/repo/.git", true);
   inputs.workingDirectoryURL = Url::fileURL("/repo", true);
