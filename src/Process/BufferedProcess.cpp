@@ -262,6 +262,7 @@ int BufferedProcess::Task::wait() {
     } while (result < 0 && errno == EINTR);
     _reaped = true;
     _status = result == pid_ ? decodeStatus(status) : -1;
+    if (result == pid_ && WIFSIGNALED(status)) _signal = WTERMSIG(status);
   }
   if (!_drainsSettled) {
     _drainsSettled = true;
@@ -278,6 +279,11 @@ int BufferedProcess::Task::wait() {
 void BufferedProcess::Task::interrupt() {
   std::lock_guard lock(processMutex_);
   if (!_reaped && pid_ > 0) ::kill(pid_, SIGINT);
+}
+
+std::optional<int> BufferedProcess::Task::terminationSignal() const {
+  std::lock_guard lock(processMutex_);
+  return _signal;
 }
 
 bool BufferedProcess::Task::outputTimedOut() const { return timedOut_; }

@@ -93,3 +93,13 @@ TEST_F(ChildIsolation, GitSpeaksEnglishUnderAGermanLocale) {
   setEnv("LC_MESSAGES", "C.UTF-8");
   EXPECT_EQ(errorOf({"rev-parse", "--verify", "no-such-ref"}), "fatal: Needed a single revision");
 }
+
+TEST_F(ChildIsolation, MessageThatIsNotUTF8IsStillAnError) {
+  auto text = errorOf({"rev-parse", "caf\xe9"});
+  EXPECT_NE(text.find("fatal: ambiguous argument 'caf\xEF\xBF\xBD': unknown revision"), std::string::npos) << text;
+}
+
+TEST_F(ChildIsolation, GitKilledByASignalFails) {
+  // The alias's shell kills its parent, the git the runner started.
+  EXPECT_EQ(errorOf({"-c", "alias.die=!kill -KILL $PPID", "die"}), "git was killed by signal SIGKILL");
+}
