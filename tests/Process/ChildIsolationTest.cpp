@@ -103,3 +103,10 @@ TEST_F(ChildIsolation, GitKilledByASignalFails) {
   // The alias's shell kills its parent, the git the runner started.
   EXPECT_EQ(errorOf({"-c", "alias.die=!kill -KILL $PPID", "die"}), "git was killed by signal SIGKILL");
 }
+
+// Outside our session git has no controlling terminal to prompt on.
+TEST_F(ChildIsolation, GitRunsInASessionOfItsOwn) {
+  auto sid = run({"-c", "alias.sid=!cut -d' ' -f6 /proc/$$/stat", "sid"});
+  ASSERT_FALSE(sid.empty());
+  EXPECT_NE(std::stol(sid), static_cast<long>(::getsid(0)));
+}

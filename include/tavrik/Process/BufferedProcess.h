@@ -130,7 +130,8 @@ public:
   /// exited (or was reaped by someone else).
   std::optional<int> terminationSignal() const;
 
-  /// Sends SIGINT to the child unless it has already been reaped. Safe from
+  /// Sends SIGINT to the child's process group (the child starts a session
+  /// of its own) unless the child has already been reaped. Safe from
   /// any thread, also while another thread is in wait().
   void interrupt();
 
