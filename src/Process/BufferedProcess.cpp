@@ -141,7 +141,11 @@ std::shared_ptr<BufferedProcess::Task> BufferedProcess::launch(bool standardInpu
     sigaddset(&defaults, sig);
   setup.check(posix_spawnattr_setsigmask(&setup.attributes, &empty), "posix_spawnattr_setsigmask");
   setup.check(posix_spawnattr_setsigdefault(&setup.attributes, &defaults), "posix_spawnattr_setsigdefault");
-  setup.check(posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+  // A session of its own has no controlling terminal, so ssh's questions
+  // reach the askpass companion and a client in a background job is never
+  // stopped by SIGTTIN; the child's group is also what interrupt() signals.
+  setup.check(posix_spawnattr_setflags(&setup.attributes,
+                                       POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID),
               "posix_spawnattr_setflags");
 
   const std::string& path = executableURL.path();
@@ -262,6 +266,7 @@ int BufferedProcess::Task::wait() {
     } while (result < 0 && errno == EINTR);
     _reaped = true;
     _status = result == pid_ ? decodeStatus(status) : -1;
+    if (result == pid_ && WIFSIGNALED(status)) _signal = WTERMSIG(status);
   }
   if (!_drainsSettled) {
     _drainsSettled = true;
@@ -277,7 +282,14 @@ int BufferedProcess::Task::wait() {
 
 void BufferedProcess::Task::interrupt() {
   std::lock_guard lock(processMutex_);
-  if (!_reaped && pid_ > 0) ::kill(pid_, SIGINT);
+  // The group shares the leader's id while the leader is unreaped, so its
+  // helpers (ssh, hooks, filters) stop with it.
+  if (!_reaped && pid_ > 0) ::kill(-pid_, SIGINT);
+}
+
+std::optional<int> BufferedProcess::Task::terminationSignal() const {
+  std::lock_guard lock(processMutex_);
+  return _signal;
 }
 
 bool BufferedProcess::Task::outputTimedOut() const { return timedOut_; }

@@ -46,6 +46,25 @@ bool isValidUTF8(std::string_view bytes) {
   return true;
 }
 
+std::string lossyUTF8(std::string_view bytes) {
+  if (isValidUTF8(bytes)) return std::string(bytes);
+  std::string result;
+  result.reserve(bytes.size() + 8);
+  size_t i = 0;
+  while (i < bytes.size()) {
+    auto c = static_cast<unsigned char>(bytes[i]);
+    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (len && i + len <= bytes.size() && isValidUTF8(bytes.substr(i, len))) {
+      result.append(bytes.substr(i, len));
+      i += len;
+    } else {
+      result += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return result;
+}
+
 std::optional<std::string> GitBuffer::utf8String() const {
   if (!isValidUTF8(data_)) return std::nullopt;
   return data_;

@@ -10,6 +10,7 @@
 #include "tavrik/Queue/TavrikError.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace tavrik {
 namespace detail {
@@ -63,14 +64,14 @@ private:
   std::shared_ptr<GitEditor> editor_;
 };
 
-// Checked and trimmed in place, so only the text itself is copied: on
-// success this runs over the whole output of a listing command.
+// Trimmed in place, so only the text itself is copied: on success this runs
+// over the whole output of a listing command. Bytes that are not UTF-8 (a
+// Latin-1 branch name in a message) still make a message, or a failure
+// would pass for a silent one.
 std::optional<std::string> trimmedText(const GitBuffer& buffer) {
-  std::string_view text = buffer.data();
-  if (!isValidUTF8(text)) return std::nullopt;
-  auto result = trimmed(text);
+  auto result = trimmed(buffer.data());
   if (result.empty()) return std::nullopt;
-  return result;
+  return lossyUTF8(result);
 }
 
 } // namespace
@@ -210,6 +211,15 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   stdErrBuffer->resetOffset();
   stdOutBuffer->resetOffset();
   if (inputError) std::rethrow_exception(inputError);
+
+  // A killed git finished nothing, whatever its status or silence says and
+  // whichever statuses the operation accepts.
+  if (auto signal = task->terminationSignal()) {
+    const char* name = sigabbrev_np(*signal);
+    std::string message = "git was killed by signal " + (name ? "SIG" + std::string(name) : std::to_string(*signal));
+    if (auto text = trimmedText(*stdErrBuffer)) message += ": " + *text;
+    throw GitStdError(*signal, message);
+  }
 
   auto text = trimmedText(*stdErrBuffer);
   if (!text) text = trimmedText(*stdOutBuffer);

@@ -126,7 +126,12 @@ public:
   /// Thread-safe.
   int wait();
 
-  /// Sends SIGINT to the child unless it has already been reaped. Safe from
+  /// The signal that ended the child, once wait() returned; absent when it
+  /// exited (or was reaped by someone else).
+  std::optional<int> terminationSignal() const;
+
+  /// Sends SIGINT to the child's process group (the child starts a session
+  /// of its own) unless the child has already been reaped. Safe from
   /// any thread, also while another thread is in wait().
   void interrupt();
 
@@ -151,6 +156,7 @@ private:
   // Lock order: waitMutex_ before processMutex_.
   std::mutex waitMutex_;      // serialises wait(); guards _status, _drainsSettled
   int _status = -1;
+  std::optional<int> _signal;
   bool _drainsSettled = false;
   std::atomic<bool> timedOut_{false};
   mutable std::mutex processMutex_;  // guards _reaped, so a signal never reaches a recycled pid

@@ -119,4 +119,8 @@ private:
 /// points above U+10FFFF).
 bool isValidUTF8(std::string_view bytes);
 
+/// `bytes` with every byte that starts no well-formed sequence replaced by
+/// U+FFFD; valid text is returned unchanged.
+std::string lossyUTF8(std::string_view bytes);
+
 } // namespace tavrik

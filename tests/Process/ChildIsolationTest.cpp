@@ -1,0 +1,87 @@
+#include "tavrik/Process/GitExecOperation.h"
+
+#include "Support/ScratchRepo.h"
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Process/Shell.h"
+#include "tavrik/Queue/GitQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tavrik;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Git's standard output; status 1 passes, as `git config --get` of a missing key needs.
+struct RawOperation : GitExecOperation<std::string> {
+  explicit RawOperation(std::vector<std::string> args) : args(std::move(args)) {}
+  std::vector<std::string> arguments(GitOperationContext&) override { return args; }
+  std::set<int> successStatuses() const override { return {0, 1}; }
+  std::string execute(GitOperationContext& context) override {
+    runCommand(context);
+    return stdOutBuffer->utf8String().value_or("");
+  }
+  std::vector<std::string> args;
+};
+
+// The engine's own environment as a hook or a German shell leaves it.
+struct ChildIsolation : ::testing::Test {
+  void SetUp() override {
+    tavrik::testing::makeGitEnvironmentHermetic();
+    Shell::setDefaultShell(nullptr);
+  }
+  void TearDown() override {
+    for (const auto& name : set) ::unsetenv(name.c_str());
+  }
+  void setEnv(std::map<std::string, std::string> vars) {
+    for (const auto& [name, value] : vars) ::setenv(name.c_str(), value.c_str(), 1), set.push_back(name);
+  }
+  std::string run(std::vector<std::string> args) {
+    auto queue = GitQueue::create(GitRepositoryDescriptor::uncheckedWorktree(Url::fileURL(b.path().string(), true), false),
+                                  nullptr, Url::fileURL(tavrik::testing::testPrefix().string(), true));
+    auto future = makeOperation<RawOperation>(std::move(args))->enqueue(queue);
+    queue->waitUntilAllOperationsAreFinished();
+    try {
+      return future.wait(60s).value;
+    } catch (const GitStdError& error) {
+      return "error: " + error.text().value_or("");
+    }
+  }
+  tavrik::testing::ScratchRepo other, b;
+  std::vector<std::string> set;
+};
+
+} // namespace
+
+TEST_F(ChildIsolation, InheritedLocationsAndConfigDoNotRedirectGit) {
+  other.commitFile("other.txt", "x\n", "other");
+  auto otherGit = (other.path() / ".git").string();
+  setEnv({{"GIT_DIR", otherGit}, {"GIT_WORK_TREE", other.path().string()}, {"GIT_INDEX_FILE", otherGit + "/index"},
+          {"GIT_CONFIG_COUNT", "1"}, {"GIT_CONFIG_KEY_0", "tavrik.probe"}, {"GIT_CONFIG_VALUE_0", "leaked"}});
+  auto real = std::filesystem::canonical(b.path()).string();
+  EXPECT_EQ(run({"rev-parse", "--show-toplevel", "--path-format=absolute", "--git-path", "index"}),
+            real + "\n" + real + "/.git/index\n");
+  EXPECT_EQ(run({"ls-files"}), "");
+  EXPECT_EQ(run({"config", "--get", "tavrik.probe"}), "");
+}
+
+// de_DE.UTF-8 is not generated here, but LANGUAGE alone translates under C.UTF-8.
+TEST_F(ChildIsolation, GitSpeaksEnglishUnderAGermanLocale) {
+  ::unsetenv("LC_ALL");
+  setEnv({{"LANGUAGE", "de"}, {"LANG", "de_DE.UTF-8"}, {"LC_MESSAGES", "C.UTF-8"}});
+  EXPECT_EQ(run({"rev-parse", "--verify", "no-such-ref"}), "error: fatal: Needed a single revision");
+}
+
+TEST_F(ChildIsolation, MessageThatIsNotUTF8AndDeathBySignalFail) {
+  EXPECT_TRUE(run({"rev-parse", "caf\xe9"}).starts_with("error: fatal: ambiguous argument 'caf\xEF\xBF\xBD'"));
+  // The alias's shell kills its parent, the git the runner started.
+  EXPECT_EQ(run({"-c", "alias.die=!kill -KILL $PPID", "die"}), "error: git was killed by signal SIGKILL");
+}
+
+// Outside our session git has no controlling terminal to prompt on.
+TEST_F(ChildIsolation, GitRunsInASessionOfItsOwn) {
+  auto sid = run({"-c", "alias.sid=!cut -d' ' -f6 /proc/$$/stat", "sid"});
+  EXPECT_NE(std::stol(sid), static_cast<long>(::getsid(0))) << sid;
+}
