@@ -1,0 +1,146 @@
+// Every change, ref and head the readers find against git's own listing, byte
+// for byte, in the two repositories of the bug reports, with no user
+// configuration and under one that sets every option that changes a record.
+#include "tavrik/Queue/GitViewHeadOperation.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+
+#include "State/ReadersTestSupport.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+namespace {
+
+// Signs with a fixed block; a verification "succeeds" with a report on
+// stderr, which git copies into `show` output when log.showSignature is on.
+const char* kGpg = "#!/bin/sh\ncase \"$*\" in *--verify*) echo 'gpg: Good signature' >&2;;\n"
+                   "*) echo '[GNUPG:] SIG_CREATED ' >&2; cat >/dev/null\n"
+                   "printf -- '-----BEGIN PGP SIGNATURE-----\\n\\nx\\n-----END PGP SIGNATURE-----\\n';; esac\n";
+
+// Names, authors and messages that are not UTF-8 (raw and with an encoding
+// header), files named like the heads, a stash, a signed commit; then
+// branches a\351, main, zzz, tags of a blob and a tree, an upstream and a
+// merge stopped on a conflict.
+const char* kScenarios[] = {
+    R"sh(b=$(printf 'bad\377\376name'); printf 1 > "$b"; for f in HEAD ORIG_HEAD MERGE_HEAD keep; do echo $f > $f; done
+git add -A && GIT_AUTHOR_NAME=$(printf 'J\366rg') git commit -q -m "$(printf 'caf\351')" && echo s >> keep && git stash -q
+git -c i18n.commitEncoding=ISO-8859-1 commit -q --allow-empty --author="$(printf 'M\374ller <m@x>')" -m "$(printf 'na\357ve')"
+git reset -q --soft HEAD~ && git -c gpg.program=.git/gpg commit -q -S --allow-empty -m signed
+printf 2 > "$b" && printf u > "$(printf 'unt\351')" && git mv keep kept)sh",
+    R"sh(a=$(printf 'a\351'); c=$(printf 'conf\351'); echo 1 > f; git add f && git commit -q -m one && git tag v1
+git branch "$a" && git branch zzz && git tag -a -m t annotated && git tag blobtag HEAD:f && git tag treetag 'HEAD^{tree}'
+git update-ref "refs/remotes/origin/$a" HEAD && git symbolic-ref refs/remotes/origin/HEAD "refs/remotes/origin/$a"
+git config "branch.$a.remote" origin && git config "branch.$a.merge" "refs/heads/$a"
+git checkout -q "$a" && echo x > "$c" && git add -A && git commit -q -m x && git checkout -q main
+echo y > "$c" && git add -A && git commit -q -m y && ! git merge -q "$a" >/dev/null)sh",
+};
+
+// What git's configuration documentation lists that changes the printing
+// of status, for-each-ref or show.
+const char* kHostile[] = {
+    "log.decorate full", "log.excludeDecoration refs/heads/*", "log.excludeDecoration HEAD",
+    "log.initialDecorationSet all", "log.showSignature true", "log.abbrevCommit true", "log.date relative",
+    "log.mailmap true", "color.ui always", "column.ui always", "status.showUntrackedFiles no", "status.showStash true",
+    "status.renames false", "status.branch true", "status.short true", "status.aheadBehind false",
+    "status.relativePaths false", "diff.renames false", "diff.noprefix true", "diff.relative true",
+    "core.quotePath false", "core.abbrev 7", "format.pretty oneline", "i18n.logOutputEncoding ISO-8859-1",
+    "notes.displayRef refs/notes/*"};
+
+std::vector<std::string> split(const std::string& out, char end) {
+  std::vector<std::string> pieces;
+  for (size_t start = 0, stop; (stop = out.find(end, start)) != std::string::npos; start = stop + 1)
+    pieces.push_back(out.substr(start, stop - start));
+  return pieces;
+}
+
+// Reads a global setting through the engine's runner: the hostile
+// configuration must reach the readers' git for the test to mean anything.
+struct GlobalDecorate : GitExecOperation<std::string> {
+  std::vector<std::string> arguments(GitOperationContext&) override { return {"config", "--global", "log.decorate"}; }
+  std::string execute(GitOperationContext& context) override {
+    runCommand(context);
+    return stdOutBuffer->scanStringToLF().value_or("");
+  }
+};
+
+class ReadersListWhatGitLists : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+} // namespace
+
+TEST_P(ReadersListWhatGitLists, EveryChangeRefAndHead) {
+  auto [scenario, hostile] = GetParam();
+  ScratchRepo repo;
+  repo.write(".git/gpg", kGpg);
+  std::filesystem::permissions(repo.path() / ".git/gpg", std::filesystem::perms::owner_all);
+  ASSERT_EQ(runProgram({"/bin/sh", "-ec", kScenarios[scenario]}, repo.path()).status, 0);
+  std::set<std::string> changes;  // "XY path", a rename's source after "<-"
+  auto records = split(repo.git({"status", "-z", "--porcelain"}), '\0');
+  for (size_t i = 0; i < records.size(); ++i) {
+    std::string change = records[i];
+    changes.insert(change + (change[0] == 'R' ? " <- " + records[++i] : ""));
+  }
+  const auto refs = split(repo.git({"for-each-ref", "--format=%(refname) %(objectname) %(*objectname) %(symref) "
+                                                    "%(upstream) %(HEAD) %(creatordate:unix)"}), '\n');
+  std::map<std::string, CommandResult> shown;
+  for (std::string file : {"HEAD", "ORIG_HEAD", "MERGE_HEAD"})
+    shown[file] = repo.tryGit({"show", "--no-patch", "--format=%H %an %ae%x00%B", file, "--"});
+  const auto branch = repo.git({"symbolic-ref", "--short", "HEAD"});
+  std::ifstream mergeMessage(repo.path() / ".git/MERGE_MSG", std::ios::binary);
+
+  const auto config = (repo.path() / ".git/hostile").string();
+  for (std::string setting : kHostile)
+    repo.git({"config", "-f", config, "--add", setting.substr(0, setting.find(' ')), setting.substr(setting.find(' ') + 1)});
+  repo.git({"config", "-f", config, "gpg.program", (repo.path() / ".git/gpg").string()});
+  auto queue = makeReaderQueue(worktreeDescriptor(repo.path()));
+  struct Restore {
+    ~Restore() { setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1); }
+  } restore;
+  if (hostile) setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
+  EXPECT_EQ(runOn(queue, makeOperation<GlobalDecorate>()), hostile ? "full" : "");
+
+  std::set<std::string> listed;
+  auto letter = [](GitStatus s) { return s == GitStatus::unmodified ? ' ' : rawValue(s); };  // as porcelain v1 has it
+  for (const auto& e : runOn(queue, makeOperation<GitViewExecStatusOperation>(false)).status->entries)
+    listed.insert(std::string{letter(e.index), letter(e.worktree), ' '} + *e.newPath +
+                  (e.isRenamed() ? " <- " + *e.oldPath : ""));
+  EXPECT_EQ(listed, changes);
+
+  std::vector<std::string> read;
+  for (const auto& r : runOn(queue, makeOperation<GitViewRefsOperation>()).refs.all) {
+    using std::chrono::seconds;
+    auto date = r.creatorDate ? std::to_string(floor<seconds>(r.creatorDate->date.time_since_epoch()).count()) : "";
+    read.push_back(r.name + " " + r.target->string() + " " + (r.commit == r.target ? "" : r.commit->string()) + " " +
+                   r.symbolicTarget.value_or("") + " " + r.upstreamName.value_or("") + " " + (r.isHead ? "*" : " ") +
+                   " " + date);
+  }
+  EXPECT_EQ(read, refs);
+
+  auto heads = runOn(queue, makeOperation<GitViewHeadOperation>()).headList;
+  EXPECT_EQ(heads.head.refname, branch.substr(0, branch.size() - 1));
+  std::map<std::string, GitHead> byFile{{"HEAD", heads.head}, {"ORIG_HEAD", heads.origHead}, {"MERGE_HEAD", heads.mergeHead}};
+  for (const auto& [file, git] : shown) {
+    SCOPED_TRACE(file);
+    const auto& head = byFile[file];
+    std::string read = head.commit ? head.commit->string() + " " + head.lastAuthor.value_or(GitSignature{}).name + " " +
+                                         head.lastAuthor.value_or(GitSignature{}).email + '\0' +
+                                         head.lastMessage.value_or("") + "\n"
+                                   : "";
+    EXPECT_EQ(read, git.status == 0 ? git.out : "");
+  }
+  EXPECT_EQ(heads.stateFiles.state, mergeMessage ? GitState::merge : GitState::none);
+  if (mergeMessage) {
+    EXPECT_EQ(heads.stateFiles.editMessage(), std::string(std::istreambuf_iterator<char>(mergeMessage), {}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Repositories, ReadersListWhatGitLists,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Bool()), [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "Refs" : "Names") +
+                                  (std::get<1>(info.param) ? "Hostile" : "Plain");
+                         });
