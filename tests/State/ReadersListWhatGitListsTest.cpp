@@ -23,20 +23,20 @@ const char* kGpg = "#!/bin/sh\ncase \"$*\" in *--verify*) echo 'gpg: Good signat
                    "*) echo '[GNUPG:] SIG_CREATED ' >&2; cat >/dev/null\n"
                    "printf -- '-----BEGIN PGP SIGNATURE-----\\n\\nx\\n-----END PGP SIGNATURE-----\\n';; esac\n";
 
-// Names, authors and messages that are not UTF-8 (raw and with an encoding
-// header), files named like the heads, a stash, a signed commit; then
-// branches a\351, main, zzz, tags of a blob and a tree, an upstream and a
-// merge stopped on a conflict.
+// Names, an author and a message that are not UTF-8, files named like the
+// heads, a stash and a signed commit; then branches a\351, main and zzz, tags
+// of a blob and a tree, an upstream and a merge stopped on a conflict.
 const char* kScenarios[] = {
     R"sh(b=$(printf 'bad\377\376name'); printf 1 > "$b"; for f in HEAD ORIG_HEAD MERGE_HEAD keep; do echo $f > $f; done
-git add -A && GIT_AUTHOR_NAME=$(printf 'J\366rg') git commit -q -m "$(printf 'caf\351')" && echo s >> keep && git stash -q
-git -c i18n.commitEncoding=ISO-8859-1 commit -q --allow-empty --author="$(printf 'M\374ller <m@x>')" -m "$(printf 'na\357ve')"
-git reset -q --soft HEAD~ && git -c gpg.program=.git/gpg commit -q -S --allow-empty -m signed
+git add -A && git commit -q -m one && echo s >> keep && git stash -q && git update-ref ORIG_HEAD "$(printf \
+  'tree %s\nauthor J\366rg <j@x> 1700000000 +0100\ncommitter J <j@x> 1700000000 +0100\n\ncaf\351\n' "$(git write-tree)" |
+  git hash-object -t commit -w --stdin)"
+git -c gpg.program=.git/gpg commit -q -S --allow-empty --author="$(printf 'M\303\274ller <m@x>')" -m "$(printf '\303\257')"
 printf 2 > "$b" && printf u > "$(printf 'unt\351')" && git mv keep kept)sh",
     R"sh(a=$(printf 'a\351'); c=$(printf 'conf\351'); echo 1 > f; git add f && git commit -q -m one && git tag v1
 git branch "$a" && git branch zzz && git tag -a -m t annotated && git tag blobtag HEAD:f && git tag treetag 'HEAD^{tree}'
 git update-ref "refs/remotes/origin/$a" HEAD && git symbolic-ref refs/remotes/origin/HEAD "refs/remotes/origin/$a"
-git config "branch.$a.remote" origin && git config "branch.$a.merge" "refs/heads/$a"
+git remote add origin . && git branch -q -u "origin/$a" "$a"
 git checkout -q "$a" && echo x > "$c" && git add -A && git commit -q -m x && git checkout -q main
 echo y > "$c" && git add -A && git commit -q -m y && ! git merge -q "$a" >/dev/null)sh",
 };
