@@ -41,8 +41,8 @@ git checkout -q "$a" && echo x > "$c" && git add -A && git commit -q -m x && git
 echo y > "$c" && git add -A && git commit -q -m y && ! git merge -q "$a" >/dev/null)sh",
 };
 
-// What git's configuration documentation lists that changes the printing
-// of status, for-each-ref or show.
+// What git's configuration documentation lists that changes the printing of
+// status, for-each-ref or show (git runs gpg from the working tree's top).
 const char* kHostile[] = {
     "log.decorate full", "log.excludeDecoration refs/heads/*", "log.excludeDecoration HEAD",
     "log.initialDecorationSet all", "log.showSignature true", "log.abbrevCommit true", "log.date relative",
@@ -50,7 +50,7 @@ const char* kHostile[] = {
     "status.renames false", "status.branch true", "status.short true", "status.aheadBehind false",
     "status.relativePaths false", "diff.renames false", "diff.noprefix true", "diff.relative true",
     "core.quotePath false", "core.abbrev 7", "format.pretty oneline", "i18n.logOutputEncoding ISO-8859-1",
-    "notes.displayRef refs/notes/*"};
+    "notes.displayRef refs/notes/*", "gpg.program .git/gpg"};
 
 std::vector<std::string> split(const std::string& out, char end) {
   std::vector<std::string> pieces;
@@ -59,8 +59,8 @@ std::vector<std::string> split(const std::string& out, char end) {
   return pieces;
 }
 
-// Reads a global setting through the engine's runner: the hostile
-// configuration must reach the readers' git for the test to mean anything.
+// Reads a global setting through the engine's runner: the hostile one must
+// reach the readers' git for the test to mean anything.
 struct GlobalDecorate : GitExecOperation<std::string> {
   std::vector<std::string> arguments(GitOperationContext&) override { return {"config", "--global", "log.decorate"}; }
   std::string execute(GitOperationContext& context) override {
@@ -79,64 +79,54 @@ TEST_P(ReadersListWhatGitLists, EveryChangeRefAndHead) {
   repo.write(".git/gpg", kGpg);
   std::filesystem::permissions(repo.path() / ".git/gpg", std::filesystem::perms::owner_all);
   ASSERT_EQ(runProgram({"/bin/sh", "-ec", kScenarios[scenario]}, repo.path()).status, 0);
-  std::set<std::string> changes;  // "XY path", a rename's source after "<-"
+  const auto config = (repo.path() / ".git/hostile").string();
+  for (std::string setting : kHostile)
+    repo.git({"config", "-f", config, "--add", setting.substr(0, setting.find(' ')), setting.substr(setting.find(' ') + 1)});
+  auto queue = makeReaderQueue(worktreeDescriptor(repo.path()));
+  if (hostile) setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);  // until the next scratch repository resets it
+  auto decorate = runOn(queue, makeOperation<GlobalDecorate>());
+  auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(false)).status;
+  auto refs = runOn(queue, makeOperation<GitViewRefsOperation>()).refs;
+  auto heads = runOn(queue, makeOperation<GitViewHeadOperation>()).headList;
+  setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);  // git's own listings, below, read no user configuration
+  EXPECT_EQ(decorate, hostile ? "full" : "");
+
+  std::set<std::string> changes, listed;  // "XY path", then a rename's source after "<-", as porcelain v1 has them
   auto records = split(repo.git({"status", "-z", "--porcelain"}), '\0');
   for (size_t i = 0; i < records.size(); ++i) {
     std::string change = records[i];
     changes.insert(change + (change[0] == 'R' ? " <- " + records[++i] : ""));
   }
-  const auto refs = split(repo.git({"for-each-ref", "--format=%(refname) %(objectname) %(*objectname) %(symref) "
-                                                    "%(upstream) %(HEAD) %(creatordate:unix)"}), '\n');
-  std::map<std::string, CommandResult> shown;
-  for (std::string file : {"HEAD", "ORIG_HEAD", "MERGE_HEAD"})
-    shown[file] = repo.tryGit({"show", "--no-patch", "--format=%H %an %ae%x00%B", file, "--"});
-  const auto branch = repo.git({"symbolic-ref", "--short", "HEAD"});
-  std::ifstream mergeMessage(repo.path() / ".git/MERGE_MSG", std::ios::binary);
-
-  const auto config = (repo.path() / ".git/hostile").string();
-  for (std::string setting : kHostile)
-    repo.git({"config", "-f", config, "--add", setting.substr(0, setting.find(' ')), setting.substr(setting.find(' ') + 1)});
-  repo.git({"config", "-f", config, "gpg.program", (repo.path() / ".git/gpg").string()});
-  auto queue = makeReaderQueue(worktreeDescriptor(repo.path()));
-  struct Restore {
-    ~Restore() { setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1); }
-  } restore;
-  if (hostile) setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
-  EXPECT_EQ(runOn(queue, makeOperation<GlobalDecorate>()), hostile ? "full" : "");
-
-  std::set<std::string> listed;
-  auto letter = [](GitStatus s) { return s == GitStatus::unmodified ? ' ' : rawValue(s); };  // as porcelain v1 has it
-  for (const auto& e : runOn(queue, makeOperation<GitViewExecStatusOperation>(false)).status->entries)
+  auto letter = [](GitStatus s) { return s == GitStatus::unmodified ? ' ' : rawValue(s); };
+  for (const auto& e : status->entries)
     listed.insert(std::string{letter(e.index), letter(e.worktree), ' '} + *e.newPath +
                   (e.isRenamed() ? " <- " + *e.oldPath : ""));
   EXPECT_EQ(listed, changes);
 
   std::vector<std::string> read;
-  for (const auto& r : runOn(queue, makeOperation<GitViewRefsOperation>()).refs.all) {
+  for (const auto& r : refs.all) {
     using std::chrono::seconds;
     auto date = r.creatorDate ? std::to_string(floor<seconds>(r.creatorDate->date.time_since_epoch()).count()) : "";
     read.push_back(r.name + " " + r.target->string() + " " + (r.commit == r.target ? "" : r.commit->string()) + " " +
                    r.symbolicTarget.value_or("") + " " + r.upstreamName.value_or("") + " " + (r.isHead ? "*" : " ") +
                    " " + date);
   }
-  EXPECT_EQ(read, refs);
+  EXPECT_EQ(read, split(repo.git({"for-each-ref", "--format=%(refname) %(objectname) %(*objectname) %(symref) "
+                                                  "%(upstream) %(HEAD) %(creatordate:unix)"}), '\n'));
 
-  auto heads = runOn(queue, makeOperation<GitViewHeadOperation>()).headList;
-  EXPECT_EQ(heads.head.refname, branch.substr(0, branch.size() - 1));
-  std::map<std::string, GitHead> byFile{{"HEAD", heads.head}, {"ORIG_HEAD", heads.origHead}, {"MERGE_HEAD", heads.mergeHead}};
-  for (const auto& [file, git] : shown) {
-    SCOPED_TRACE(file);
-    const auto& head = byFile[file];
-    std::string read = head.commit ? head.commit->string() + " " + head.lastAuthor.value_or(GitSignature{}).name + " " +
-                                         head.lastAuthor.value_or(GitSignature{}).email + '\0' +
-                                         head.lastMessage.value_or("") + "\n"
-                                   : "";
-    EXPECT_EQ(read, git.status == 0 ? git.out : "");
+  EXPECT_EQ(*heads.head.refname + "\n", repo.git({"symbolic-ref", "--short", "HEAD"}));
+  for (const auto& [file, head] : std::map<std::string, GitHead>{
+           {"HEAD", heads.head}, {"ORIG_HEAD", heads.origHead}, {"MERGE_HEAD", heads.mergeHead}}) {
+    auto git = repo.tryGit({"show", "--no-patch", "--format=%H %an %ae%x00%B", file, "--"});
+    auto author = head.lastAuthor.value_or(GitSignature{});
+    EXPECT_EQ(head.commit ? head.commit->string() + " " + author.name + " " + author.email + '\0' +
+                                head.lastMessage.value_or("") + "\n" : "",
+              git.status == 0 ? git.out : "") << file;
   }
-  EXPECT_EQ(heads.stateFiles.state, mergeMessage ? GitState::merge : GitState::none);
-  if (mergeMessage) {
-    EXPECT_EQ(heads.stateFiles.editMessage(), std::string(std::istreambuf_iterator<char>(mergeMessage), {}));
-  }
+  std::ifstream merge(repo.path() / ".git/MERGE_MSG", std::ios::binary);
+  EXPECT_EQ(heads.stateFiles.state, merge ? GitState::merge : GitState::none);
+  EXPECT_EQ(heads.stateFiles.editMessage(),
+            merge ? std::optional(std::string(std::istreambuf_iterator<char>(merge), {})) : std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Repositories, ReadersListWhatGitLists,
