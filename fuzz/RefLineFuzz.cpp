@@ -1,15 +1,38 @@
 // Feeds arbitrary bytes to the for-each-ref line parser. Every reference it
 // makes must have come from a line with the full field count and carry a
-// name and a target.
+// name and a target (a tag of a blob or a tree has no date, so none is
+// required). The bytes are also laid as the name into a well-formed line,
+// which must give back exactly those bytes: ref names are bytes to git.
 #include "tavrik/State/GitRefParser.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
+
+namespace {
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const auto fieldNames = tavrik::GitRefParser::defaultFieldNames();
-  tavrik::GitBuffer buffer(std::string_view(reinterpret_cast<const char*>(data), size));
-  for (const auto& ref : tavrik::GitRefParser::parse(buffer, fieldNames)) {
-    if (ref.name.empty() || !ref.target || !ref.commit || !ref.creatorDate) abort();
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  tavrik::GitBuffer buffer(input);
+  for (const auto& ref : tavrik::GitRefParser::parse(buffer, fieldNames))
+    check(!ref.name.empty() && ref.target && ref.commit);
+
+  std::string name(input);
+  for (char& c : name)
+    if (c == '\t' || c == '\n' || c == '\r') c = '/';
+  if (name.empty()) return 0;
+  const std::string id(40, 'b');
+  for (const char* date : {"2024-01-02T10:00:00+02:00", ""}) {
+    tavrik::GitBuffer line("*\t" + id + "\t\t" + name + "\t\t\t\t\t" + date + "\n");
+    auto refs = tavrik::GitRefParser::parse(line, fieldNames);
+    check(refs.size() == 1 && refs[0].name == name && refs[0].isHead && refs[0].creatorDate.has_value() == (*date != 0));
   }
   return 0;
 }

@@ -18,9 +18,12 @@ std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationConte
   if (includeIgnored) args.push_back("--ignored");
   args.push_back("--porcelain=v2");
   // status.showUntrackedFiles and status.renames in the user's configuration
-  // would hide records; pin git's defaults.
+  // would hide records, and status.showStash adds a "# stash" header whose
+  // unknown type the parser steps through into the records behind it; pin
+  // git's defaults.
   args.push_back("--untracked-files=normal");
   args.push_back("--renames");
+  args.push_back("--no-show-stash");
   return args;
 }
 

@@ -20,7 +20,8 @@ public:
   /// %H, %D, %an, %ae, %aI, %B.
   std::vector<GitFormatField> formatFields;
 
-  /// "show", "--no-patch", "--format=%H%x00%D%x00...", the file's name.
+  /// "show", "--no-patch", the printing options pinned against the user's
+  /// configuration, "--format=%H%x00%D%x00...", the file's name, "--".
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// The head. git's own failure (GitStdError) gives the empty head of the
   /// file; a failure to run git at all (no git installation, no process) is

@@ -21,7 +21,8 @@ public:
   const bool includeIgnored;
 
   bool needsIndexLock() const override { return true; }
-  /// "status", "-z", ["--ignored"], "--porcelain=v2".
+  /// "status", "-z", ["--ignored"], "--porcelain=v2", then the untracked,
+  /// rename and stash-header settings pinned against the user's configuration.
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// The updated view. Without a repository, or for a bare one, no git runs
   /// and the current view comes back unchanged. Throws GitStdError when git
