@@ -11,6 +11,7 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -68,14 +69,17 @@ int millisecondsUntil(Clock::time_point deadline) {
 
 struct DefaultShellState {
   std::once_flag once;
-  std::mutex mutex; // guards shell and isSet
+  std::mutex mutex; // guards shell, isSet and probeStarted
   std::shared_ptr<const Shell> shell;
   bool isSet = false;
+  bool probeStarted = false;
 };
 
+// Never destroyed: a background probe may still be running while the
+// process exits.
 DefaultShellState& defaultShellState() {
-  static DefaultShellState state;
-  return state;
+  static auto* state = new DefaultShellState;
+  return *state;
 }
 
 } // namespace
@@ -239,6 +243,18 @@ std::shared_ptr<const Shell> Shell::defaultShell() {
   });
   std::lock_guard lock(state.mutex);
   return state.shell;
+}
+
+void Shell::startDefaultShellProbe() {
+  auto& state = defaultShellState();
+  {
+    std::lock_guard lock(state.mutex);
+    if (state.isSet || state.probeStarted) return;
+    state.probeStarted = true;
+  }
+  // Detached: the probe ends by itself within its timeouts, and whoever needs
+  // the environment first waits for it in defaultShell().
+  std::thread([] { defaultShell(); }).detach();
 }
 
 void Shell::setDefaultShell(std::shared_ptr<const Shell> shell) {

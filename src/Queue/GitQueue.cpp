@@ -2,6 +2,7 @@
 
 #include "Queue/ViewOperationFactory.h"
 #include "tavrik/Process/GitNotification.h"
+#include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitTask.h"
 
@@ -22,6 +23,9 @@ void GitQueueDelegate::gitQueueDidCommitNotification(const std::shared_ptr<GitQu
 std::shared_ptr<GitQueue> GitQueue::create(std::optional<GitRepositoryDescriptor> descriptor,
                                            std::shared_ptr<persona::PersonaManager> personaManager,
                                            std::optional<Url> prefixURL) {
+  // The first git command needs the login shell's environment; probing while
+  // the client sets up hides most of the probe's time.
+  Shell::startDefaultShellProbe();
   return std::make_shared<GitQueue>(Passkey{}, std::move(descriptor), std::move(personaManager),
                                     std::move(prefixURL));
 }

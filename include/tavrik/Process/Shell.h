@@ -1,6 +1,7 @@
 // The user's login-shell environment, on which every git child's environment
 // is based, so git sees the PATH and variables the user set up in the shell's
-// start-up files. Probed once per process (`defaultShell()`), on first use.
+// start-up files. Probed once per process, in the background from the first
+// queue's creation or on first use (`defaultShell()`).
 #pragma once
 
 #include "tavrik/Util/Url.h"
@@ -55,6 +56,10 @@ public:
   /// The process-wide shell, probed on the first call (callers racing with
   /// it wait for the one probe). Null when the user has no login shell.
   static std::shared_ptr<const Shell> defaultShell();
+  /// Starts the first `defaultShell()` probe on a thread of its own, unless
+  /// a shell was set or a probe already started, so that it overlaps other
+  /// start-up work. Creating a queue calls it.
+  static void startDefaultShellProbe();
   /// Replaces the process-wide shell; a replacement made before the first
   /// `defaultShell()` call means no probe ever runs.
   static void setDefaultShell(std::shared_ptr<const Shell> shell);
