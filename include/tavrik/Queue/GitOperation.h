@@ -3,7 +3,8 @@
 // by the run flow (or cancelled by `cancel()`).
 //
 // The run flow, on a worker thread of the operation's queue:
-//   1. no queue any more: return, settling nothing
+//   1. no queue any more: the future is rejected with queueReleased and
+//      nothing runs
 //   2. index lock when `needsIndexLock()`
 //   3. task "Working...", 0
 //   4-6. context; the notification, if any, is prepared
@@ -30,6 +31,7 @@
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitQueueValue.h"
+#include "tavrik/Queue/TavrikError.h"
 
 #include <exception>
 #include <memory>
@@ -127,7 +129,11 @@ private:
 
 template <class T> void GitOperation<T>::run() {
   auto queue = this->queue();
-  if (!queue) return;
+  if (!queue) {
+    // A waiter without a limit must not hang on an operation that cannot run.
+    future_.reject(std::make_exception_ptr(TavrikError::queueReleased()));
+    return;
+  }
 
   const bool locksIndex = needsIndexLock();
   std::unique_lock<std::mutex> indexLock;

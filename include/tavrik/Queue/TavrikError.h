@@ -37,6 +37,10 @@ public:
   static void refuseOptionLikeRevision(const std::string& revision) {
     if (!revision.empty() && revision.front() == '-') throw optionLikeRevision(revision);
   }
+  /// An operation that started after the client released its queue.
+  static TavrikError queueReleased() {
+    return {"Queue Released", "The operation's queue was released before the operation started."};
+  }
   static TavrikError invalidWorktree() { return {"Invalid Worktree", "The repository has no worktree."}; }
   static TavrikError noCommonAncestor() {
     return {"No Common Ancestor", "The provided commits have no common ancestor."};
