@@ -1,87 +1,88 @@
-#include "ArborTestHelpers.h"
+#include "ArborSupport.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Interfaces/Commit.h"
-#include "tavrik/Interfaces/Repo.h"
+#include "tavrik/Interfaces/Reflog.h"
 
-#include <gtest/gtest.h>
 #include <unordered_set>
 
-using arbor::Commit;
-using arbor::Repo;
+using namespace arbor;
 using namespace arbor::testing;
-using tavrik::testing::ScratchRepo;
 
-TEST(Commit, ReadsIdsMessageAndSignaturesWithDateAndOffset) {
-  ScratchRepo scratch;
-  setenv("GIT_AUTHOR_DATE", "2024-01-02T10:00:00+02:00", 1);
-  setenv("GIT_COMMITTER_DATE", "2023-06-01T00:00:00-05:30", 1);
-  scratch.write("a.txt", "a\n");
-  scratch.git({"add", "a.txt"});
-  scratch.git({"commit", "-q", "-m", "Subject line\n\nBody text"});
-  auto head = oidOf(scratch.git({"rev-parse", "HEAD"}));
-
-  Repo repo = Repo::openAtPath(scratch.path().string());
-  Commit commit = Commit::lookup(head, repo);
-  EXPECT_EQ(commit.id, head);
-  EXPECT_EQ(commit.treeId, oidOf(scratch.git({"rev-parse", "HEAD^{tree}"})));
-  EXPECT_TRUE(commit.parentIds.empty());
-  EXPECT_EQ(commit.message, "Subject line\n\nBody text\n");
-
-  EXPECT_EQ(commit.author.name, "Test Author");
-  EXPECT_EQ(commit.author.email, "author@example.com");
-  // 2024-01-02T08:00:00Z
-  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(commit.author.date.time_since_epoch()).count(),
-            1704182400);
-  EXPECT_EQ(commit.author.offsetMinutes, 120);
-
-  EXPECT_EQ(commit.committer.name, "Test Committer");
-  EXPECT_EQ(commit.committer.email, "committer@example.com");
-  // 2023-06-01T05:30:00Z
-  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(commit.committer.date.time_since_epoch()).count(),
-            1685597400);
-  EXPECT_EQ(commit.committer.offsetMinutes, -330);
+namespace {
+std::string seconds(const tavrik::Date& date) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(date.time_since_epoch()).count());
 }
+std::string zone(int minutes) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%c%02d%02d", minutes < 0 ? '-' : '+', std::abs(minutes) / 60, std::abs(minutes) % 60);
+  return buf;
+}
+} // namespace
 
-TEST(Commit, ListsParentsFirstParentFirst) {
-  ScratchRepo scratch;
-  scratch.commitFile("a.txt", "a\n", "base");
-  scratch.git({"checkout", "-q", "-b", "side"});
-  scratch.commitFile("b.txt", "b\n", "side");
-  scratch.git({"checkout", "-q", "main"});
-  scratch.commitFile("c.txt", "c\n", "main");
-  scratch.git({"merge", "-q", "--no-ff", "-m", "merge side", "side"});
-
-  Repo repo = Repo::openAtPath(scratch.path().string());
-  Commit merge = Commit::lookup(oidOf(scratch.git({"rev-parse", "HEAD"})), repo);
-  ASSERT_EQ(merge.parentIds.size(), 2u);
-  EXPECT_EQ(merge.parentIds[0], oidOf(scratch.git({"rev-parse", "HEAD^1"})));
-  EXPECT_EQ(merge.parentIds[1], oidOf(scratch.git({"rev-parse", "HEAD^2"})));
+// Every commit of the scenario (roots, merges, the stash's) read by the
+// library against git's own listing of it.
+TEST(Commit, ReadsEveryCommitAsGitListsIt) {
+  Repo repo = openWork();
+  auto listed = lines(work().git({"log", "--all", "--format=%H %T %P%x00%an%x00%ae%x00%at %ai%x00%cn%x00%ce%x00%ct %ci"}));
+  ASSERT_GT(listed.size(), 15u);
+  for (const auto& line : listed) {
+    SCOPED_TRACE(line);
+    Commit c = Commit::lookup(oidOf(line), repo);
+    std::string parents;
+    for (const auto& p : c.parentIds) parents += (parents.empty() ? "" : " ") + p.string();
+    std::string ours = c.id.string() + " " + c.treeId.string() + " " + parents + '\0' + c.author.name + '\0' + c.author.email +
+                       '\0' + seconds(c.author.date) + " " + zone(c.author.offsetMinutes) + '\0' + c.committer.name +
+                       '\0' + c.committer.email + '\0' + seconds(c.committer.date) + " " + zone(c.committer.offsetMinutes);
+    // git writes "%ai" as "2024-03-01 10:00:00 +0200": only its zone is compared.
+    std::string theirs = line;
+    for (size_t at; (at = theirs.find(" 2024-")) != std::string::npos;) theirs.erase(at, 20);
+    EXPECT_EQ(ours, theirs);
+    auto raw = work().git({"cat-file", "commit", c.id.string()});
+    EXPECT_EQ(c.message, raw.substr(raw.find("\n\n") + 2));
+  }
+  EXPECT_EQ(Commit::lookup(oidOf(work().rev("HEAD")), repo), Commit::lookup(oidOf(work().rev("main")), repo));
+  std::unordered_set<Commit> set{Commit::lookup(oidOf(work().rev("HEAD")), repo), Commit::lookup(oidOf(work().rev("main")), repo),
+                                 Commit::lookup(oidOf(work().rev("side")), repo)};
+  EXPECT_EQ(set.size(), 2u);
 }
 
 TEST(Commit, LookupFailsForMissingObjectOrNonCommit) {
-  ScratchRepo scratch;
-  scratch.commitFile("a.txt", "a\n", "first");
-  Repo repo = Repo::openAtPath(scratch.path().string());
+  Repo repo = openWork();
   try {
-    Commit::lookup(*arbor::Oid::parse("0123456789abcdef0123456789abcdef01234567"), repo);
+    Commit::lookup(*Oid::parse("0123456789abcdef0123456789abcdef01234567"), repo);
     FAIL() << "found a commit that does not exist";
-  } catch (const arbor::Error& error) {
-    EXPECT_EQ(error.code(), arbor::Error::Code::notFound);
-    EXPECT_FALSE(error.message().empty());
+  } catch (const Error& error) {
+    EXPECT_EQ(error.code(), Error::Code::notFound);
   }
-  EXPECT_THROW(Commit::lookup(oidOf(scratch.git({"rev-parse", "HEAD^{tree}"})), repo), arbor::Error);
+  EXPECT_THROW(Commit::lookup(oidOf(work().rev("HEAD^{tree}")), repo), Error);
 }
 
-TEST(Commit, HashAgreesWithEquality) {
-  ScratchRepo scratch;
-  auto first = oidOf(scratch.commitFile("a.txt", "a\n", "first"));
-  auto second = oidOf(scratch.commitFile("a.txt", "b\n", "second"));
-  Repo repo = Repo::openAtPath(scratch.path().string());
-  Commit a = Commit::lookup(first, repo), a2 = Commit::lookup(first, repo), b = Commit::lookup(second, repo);
-  EXPECT_EQ(a, a2);
-  EXPECT_EQ(std::hash<Commit>{}(a), std::hash<Commit>{}(a2));
-  EXPECT_NE(a, b);
-  EXPECT_EQ(std::hash<arbor::Signature>{}(a.author), std::hash<arbor::Signature>{}(a2.author));
-  std::unordered_set<Commit> set{a, a2, b};
-  EXPECT_EQ(set.size(), 2u);
+// Reflogs newest first, chained old to new, as `git log -g` lists them.
+TEST(Reflog, ReadsEntriesAsGitListsThem) {
+  Repo repo = openWork();
+  for (const char* name : {"HEAD", "refs/heads/side", "refs/heads/main"}) {
+    SCOPED_TRACE(name);
+    Reflog reflog = Reflog::read(name, repo);
+    std::vector<std::string> ours;
+    for (const auto& e : reflog.entries()) ours.push_back(e.newId.string() + " " + e.committer.name + " " + e.message);
+    EXPECT_EQ(ours, lines(work().git({"log", "-g", "--format=%H %gn %gs", name, "--"})));
+    for (size_t i = 0; i + 1 < reflog.count(); ++i) EXPECT_EQ(reflog.entry(i).oldId, reflog.entry(i + 1).newId) << i;
+    EXPECT_TRUE(reflog.entries().back().oldId.isZero());
+    EXPECT_THROW(reflog.entry(reflog.count()), Error);
+  }
+  EXPECT_EQ(Reflog::read("refs/heads/no-log", repo).count(), 0u);
+  auto entries = Reflog::read("HEAD", repo).entries();
+  std::unordered_set<ReflogEntry> set(entries.begin(), entries.end());
+  EXPECT_EQ(set.size(), entries.size());
+}
+
+TEST(Oid, ParsesFortyHexDigitsInEitherCaseOnly) {
+  auto lower = Oid::parse("0123456789abcdef0123456789abcdef01234567");
+  ASSERT_TRUE(lower);
+  EXPECT_EQ(Oid::parse("0123456789ABCDEF0123456789ABCDEF01234567"), lower);
+  EXPECT_EQ(lower->string(), "0123456789abcdef0123456789abcdef01234567");
+  for (const char* text : {"", "0123", "0123456789abcdef0123456789abcdef0123456", "0123456789abcdef0123456789abcdef012345678",
+                           "g123456789abcdef0123456789abcdef01234567", " 123456789abcdef0123456789abcdef01234567"})
+    EXPECT_FALSE(Oid::parse(text)) << text;
+  EXPECT_EQ(Oid::parse(std::string(40, '0')), Oid::zero);
 }

@@ -1,11 +1,15 @@
 #include "tavrik/Process/GitExecOperation.h"
 
-#include "Support/ScratchRepo.h"
+#include "Support/ScenarioRepo.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueue.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <thread>
 
 #include <unistd.h>
 
@@ -38,9 +42,12 @@ struct ChildIsolation : ::testing::Test {
   void setEnv(std::map<std::string, std::string> vars) {
     for (const auto& [name, value] : vars) ::setenv(name.c_str(), value.c_str(), 1), set.push_back(name);
   }
+  std::shared_ptr<GitQueue> queue() {
+    return GitQueue::create(GitRepositoryDescriptor::uncheckedWorktree(Url::fileURL(b.path().string(), true), false),
+                            nullptr, Url::fileURL(tavrik::testing::testPrefix().string(), true));
+  }
   std::string run(std::vector<std::string> args) {
-    auto queue = GitQueue::create(GitRepositoryDescriptor::uncheckedWorktree(Url::fileURL(b.path().string(), true), false),
-                                  nullptr, Url::fileURL(tavrik::testing::testPrefix().string(), true));
+    auto queue = this->queue();
     auto future = makeOperation<RawOperation>(std::move(args))->enqueue(queue);
     queue->waitUntilAllOperationsAreFinished();
     try {
@@ -84,4 +91,23 @@ TEST_F(ChildIsolation, MessageThatIsNotUTF8AndDeathBySignalFail) {
 TEST_F(ChildIsolation, GitRunsInASessionOfItsOwn) {
   auto sid = run({"-c", "alias.sid=!cut -d' ' -f6 /proc/$$/stat", "sid"});
   EXPECT_NE(std::stol(sid), static_cast<long>(::getsid(0))) << sid;
+}
+
+// The alias's shell waits for an inner shell that becomes `sleep`: git would
+// pass an interrupt to its own child only, so the sleep hears of the cancel
+// only if the whole process group is interrupted.
+TEST_F(ChildIsolation, CancelReachesGrandchildren) {
+  auto pidFile = b.path() / "sleep.pid";
+  auto queue = this->queue();
+  auto op = makeOperation<RawOperation>(std::vector<std::string>{
+      "-c", "alias.nap=!sh -c 'echo $$ > \"" + pidFile.string() + "\"; exec sleep 30' >/dev/null 2>&1; true", "nap"});
+  auto future = op->enqueue(queue);
+  pid_t sleeper = 0;
+  for (int i = 0; i < 2000 && !(std::ifstream(pidFile) >> sleeper); ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_GT(sleeper, 0);
+  op->cancel();
+  EXPECT_THROW(future.wait(60s), pledge::CancelledError);
+  for (int i = 0; i < 1000 && !tavrik::testing::processIsGone(sleeper); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(tavrik::testing::processIsGone(sleeper)) << "sleep " << sleeper << " outlived the cancel";
+  if (!tavrik::testing::processIsGone(sleeper)) ::kill(sleeper, SIGKILL);
 }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 
 using tavrik::GitEnvironment;
 using tavrik::Url;
@@ -12,144 +10,91 @@ using Variables = GitEnvironment::Variables;
 
 namespace {
 
-GitEnvironment::Inputs withPrefix() {
-  GitEnvironment::Inputs inputs;
-  inputs.prefixURL = Url::fileURL("/opt/git", true);
-  return inputs;
-}
-
 std::optional<std::string> value(const Variables& env, const std::string& name) {
   auto it = env.find(name);
-  if (it == env.end()) return std::nullopt;
-  return it->second;
+  return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+GitEnvironment::Inputs fromShell(Variables shell, bool prefix = true) {
+  GitEnvironment::Inputs inputs;
+  inputs.shellEnvironment = std::move(shell);
+  if (prefix) inputs.prefixURL = Url::fileURL("/opt/git", true);
+  return inputs;
 }
 
 } // namespace
 
-TEST(GitEnvironment, StartsFromShellElseProcessEnvironment) {
-  GitEnvironment::Inputs inputs;
-  inputs.processEnvironment = {{"FROM", "process"}, {"ONLY_PROCESS", "1"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "FROM"), "process");
-  inputs.shellEnvironment = Variables{{"FROM", "shell"}, {"SHELL_ONLY", "x"}};
-  auto env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "FROM"), "shell");
-  EXPECT_EQ(value(env, "SHELL_ONLY"), "x");
-  EXPECT_EQ(value(env, "ONLY_PROCESS"), std::nullopt);
-  // A shell whose probes all failed still replaces the process environment.
-  inputs.shellEnvironment = Variables{};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "FROM"), std::nullopt);
-}
-
-TEST(GitEnvironment, SearchPath) {
-  GitEnvironment::Inputs inputs;
-  inputs.shellEnvironment = Variables{};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "PATH"), GitEnvironment::kDefaultSearchPath);
-  inputs.prefixURL = Url::fileURL("/opt/git", true);
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "PATH"),
-            "/opt/git/bin:/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin:/Library/Apple/usr/bin");
-  inputs.shellEnvironment = Variables{{"PATH", ":/a::/b:/opt/git/bin:"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "PATH"), "/opt/git/bin:/a:/b:/opt/git/bin");
-  // Without a prefix the path is written back untouched, empty parts included.
-  inputs.prefixURL.reset();
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "PATH"), ":/a::/b:/opt/git/bin:");
-  inputs.shellEnvironment = Variables{{"PATH", ""}};
-  inputs.prefixURL = Url::fileURL("/opt/git", true);
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "PATH"), "/opt/git/bin");
-}
-
-TEST(GitEnvironment, Home) {
-  GitEnvironment::Inputs inputs;
-  inputs.shellEnvironment = Variables{{"HOME", "/from/shell"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "HOME"), "/from/shell");
-  inputs.homeDirectory = "/home/real";
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "HOME"), "/home/real");
-  passwd* entry = ::getpwuid(::getuid());
-  if (entry) {
-    EXPECT_EQ(GitEnvironment::userHomeDirectory(), std::string(entry->pw_dir));
+// Inputs against the variables git gets.
+TEST(GitEnvironment, BuildsTheChildsVariables) {
+  struct Case {
+    const char* name;
+    GitEnvironment::Inputs inputs;
+    Variables expected; // "<absent>" for a variable that must not be there
+  };
+  auto editing = fromShell({{"GIT_EDITOR", "vim"}, {"TOKEN", "old"}});
+  editing.editorEnvironment = Variables{{"TOKEN", "new"}, {"GIT_EDITOR", "ignored"}};
+  auto editingWithoutPrefix = editing;
+  editingWithoutPrefix.prefixURL.reset();
+  auto located = fromShell({{"GIT_DIR", "/inherited"}, {"PWD", "/inherited"}, {"HOME", "/from/shell"}});
+  located.gitDirectoryURL = Url::fileURL("/repo/.git", true);
+  located.workingDirectoryURL = Url::fileURL("/repo", true);
+  located.homeDirectory = "/home/real";
+  auto personas = fromShell({{"GIT_AUTHOR_NAME", "Shell A"}, {"GIT_COMMITTER_NAME", "Shell C"}});
+  personas.author = persona::Persona{"Ann", "ann@example.com"};
+  GitEnvironment::Inputs processOnly;
+  processOnly.processEnvironment = {{"FROM", "process"}, {"GIT_PAGER", "less"}, {"APP_SANDBOX_CONTAINER_ID", ""}};
+  auto shellWins = fromShell({{"FROM", "shell"}, {"APP_SANDBOX_CONTAINER_ID", "x"}}, false);
+  shellWins.processEnvironment = {{"FROM", "process"}, {"ONLY_PROCESS", "1"}};
+  const Case cases[] = {
+      {"prefix locations", fromShell({}),
+       {{"SSH_ASKPASS", "/opt/git/bin/askpass"}, {"GIT_ASKPASS", "/opt/git/bin/askpass"},
+        {"GIT_EXEC_PATH", "/opt/git/libexec/git-core"}, {"GIT_TEMPLATE_DIR", "/opt/git/share/git-core/templates"},
+        {"GIT_EDITOR", ":"}, {"GIT_PAGER", ""}, {"PATH", "/opt/git/bin:" + std::string(GitEnvironment::kDefaultSearchPath)}}},
+      {"no prefix", fromShell({{"GIT_EXEC_PATH", "/keep"}, {"PATH", ":/a::/b:"}}, false),
+       {{"SSH_ASKPASS", "<absent>"}, {"GIT_EXEC_PATH", "/keep"}, {"PATH", ":/a::/b:"}}},
+      {"search path: prefix first, empty entries dropped", fromShell({{"PATH", ":/a::/b:/opt/git/bin:"}}),
+       {{"PATH", "/opt/git/bin:/a:/b:/opt/git/bin"}}},
+      {"empty search path", fromShell({{"PATH", ""}}), {{"PATH", "/opt/git/bin"}}},
+      {"editor", editing, {{"GIT_EDITOR", "/opt/git/bin/editor"}, {"TOKEN", "new"}}},
+      {"editor without its companion", editingWithoutPrefix, {{"GIT_EDITOR", ":"}, {"TOKEN", "old"}}},
+      {"repository, working directory and home", located,
+       {{"GIT_DIR", "/repo/.git"}, {"PWD", "/repo"}, {"HOME", "/home/real"}}},
+      {"personas set one by one", personas,
+       {{"GIT_AUTHOR_NAME", "Ann"}, {"GIT_AUTHOR_EMAIL", "ann@example.com"}, {"GIT_COMMITTER_NAME", "Shell C"},
+        {"GIT_COMMITTER_EMAIL", "<absent>"}}},
+      {"process environment without a shell; sandbox from it only", processOnly,
+       {{"FROM", "process"}, {"GIT_PAGER", ""}, {"GIT_CONFIG_NOSYSTEM", "1"}}},
+      {"shell replaces the process environment", shellWins,
+       {{"FROM", "shell"}, {"ONLY_PROCESS", "<absent>"}, {"GIT_CONFIG_NOSYSTEM", "<absent>"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto env = GitEnvironment::build(c.inputs);
+    for (const auto& [name, expected] : c.expected)
+      EXPECT_EQ(value(env, name).value_or("<absent>"), expected) << name;
   }
 }
 
-TEST(GitEnvironment, SandboxDisablesSystemConfigFromProcessEnvironmentOnly) {
-  GitEnvironment::Inputs inputs;
-  inputs.shellEnvironment = Variables{{"APP_SANDBOX_CONTAINER_ID", "x"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "GIT_CONFIG_NOSYSTEM"), std::nullopt);
-  inputs.processEnvironment = {{"APP_SANDBOX_CONTAINER_ID", ""}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "GIT_CONFIG_NOSYSTEM"), "1");
-}
-
-TEST(GitEnvironment, PrefixLocations) {
-  auto env = GitEnvironment::build(withPrefix());
-  EXPECT_EQ(value(env, "SSH_ASKPASS"), "/opt/git/bin/askpass");
-  EXPECT_EQ(value(env, "GIT_ASKPASS"), "/opt/git/bin/askpass");
-  EXPECT_EQ(value(env, "GIT_EXEC_PATH"), "/opt/git/libexec/git-core");
-  EXPECT_EQ(value(env, "GIT_TEMPLATE_DIR"), "/opt/git/share/git-core/templates");
-
-  GitEnvironment::Inputs bare;
-  bare.shellEnvironment = Variables{{"GIT_EXEC_PATH", "/keep"}};
-  auto without = GitEnvironment::build(bare);
-  EXPECT_EQ(value(without, "SSH_ASKPASS"), std::nullopt);
-  EXPECT_EQ(value(without, "GIT_ASKPASS"), std::nullopt);
-  EXPECT_EQ(value(without, "GIT_EXEC_PATH"), "/keep");
-  EXPECT_EQ(value(without, "GIT_TEMPLATE_DIR"), std::nullopt);
-}
-
-TEST(GitEnvironment, Editor) {
-  auto inputs = withPrefix();
-  inputs.shellEnvironment = Variables{{"GIT_EDITOR", "vim"}, {"EDITOR_TOKEN", "old"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "GIT_EDITOR"), ":");
-
-  inputs.editorEnvironment = Variables{{"EDITOR_TOKEN", "new"}, {"GIT_EDITOR", "ignored"}};
-  auto env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_EDITOR"), "/opt/git/bin/editor");
-  EXPECT_EQ(value(env, "EDITOR_TOKEN"), "new");
-
-  // An editor without a prefix has no companion program to point git at.
-  inputs.prefixURL.reset();
-  env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_EDITOR"), ":");
-  EXPECT_EQ(value(env, "EDITOR_TOKEN"), "old");
-}
-
-TEST(GitEnvironment, RepositoryLocations) {
-  GitEnvironment::Inputs inputs;
-  inputs.shellEnvironment = Variables{{"GIT_DIR", "/inherited"}, {"PWD", "/inherited"}};
-  auto env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_DIR"), std::nullopt);  // an inherited repository never leaks through
-  EXPECT_EQ(value(env, "PWD"), "/inherited");
-  inputs.gitDirectoryURL = Url::fileURL("/repo/.git", true);
-  inputs.workingDirectoryURL = Url::fileURL("/repo", true);
-  env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_DIR"), "/repo/.git");
-  EXPECT_EQ(value(env, "PWD"), "/repo");
-}
-
-TEST(GitEnvironment, PersonasSetIndependently) {
-  GitEnvironment::Inputs inputs;
-  inputs.shellEnvironment = Variables{{"GIT_AUTHOR_NAME", "Shell A"}, {"GIT_COMMITTER_NAME", "Shell C"}};
-  inputs.author = persona::Persona{"Ann", "ann@example.com"};
-  auto env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_AUTHOR_NAME"), "Ann");
-  EXPECT_EQ(value(env, "GIT_AUTHOR_EMAIL"), "ann@example.com");
-  EXPECT_EQ(value(env, "GIT_COMMITTER_NAME"), "Shell C");
-  EXPECT_EQ(value(env, "GIT_COMMITTER_EMAIL"), std::nullopt);
-  inputs.author.reset();
-  inputs.committer = persona::Persona{"Cid", "cid@example.com"};
-  env = GitEnvironment::build(inputs);
-  EXPECT_EQ(value(env, "GIT_AUTHOR_NAME"), "Shell A");
-  EXPECT_EQ(value(env, "GIT_COMMITTER_NAME"), "Cid");
-  EXPECT_EQ(value(env, "GIT_COMMITTER_EMAIL"), "cid@example.com");
-}
-
-TEST(GitEnvironment, PagerAlwaysEmpty) {
-  GitEnvironment::Inputs inputs;
-  inputs.processEnvironment = {{"GIT_PAGER", "less"}};
-  EXPECT_EQ(value(GitEnvironment::build(inputs), "GIT_PAGER"), "");
-  EXPECT_EQ(value(GitEnvironment::build(withPrefix()), "GIT_PAGER"), "");
-}
-
-TEST(GitEnvironment, ReadsProcessEnvironment) {
+// Variables that would point a child at another repository, inject settings
+// or translate git's messages, whether from the process or the login shell.
+TEST(GitEnvironment, DropsRepositoryConfigAndLocaleVariablesFromEitherSource) {
+  const Variables leaked = {
+      {"GIT_DIR", "/other/.git"},     {"GIT_WORK_TREE", "/other"},      {"GIT_INDEX_FILE", "/other/index"},
+      {"GIT_COMMON_DIR", "/other"},   {"GIT_CONFIG_COUNT", "1"},        {"GIT_CONFIG_KEY_0", "log.decorate"},
+      {"GIT_CONFIG_VALUE_0", "full"}, {"GIT_CONFIG_PARAMETERS", "'a.b'='c'"}, {"GIT_OBJECT_DIRECTORY", "/o"},
+      {"LANGUAGE", "de"},             {"LC_ALL", "de_DE.UTF-8"},        {"KEEP", "1"}};
+  for (bool shell : {false, true}) {
+    SCOPED_TRACE(shell ? "shell" : "process");
+    GitEnvironment::Inputs inputs;
+    if (shell) inputs.shellEnvironment = leaked;
+    else inputs.processEnvironment = leaked;
+    auto env = GitEnvironment::build(inputs);
+    for (const auto& [name, ignored] : leaked)
+      if (name != "KEEP" && name != "LC_ALL") EXPECT_FALSE(env.contains(name)) << name;
+    EXPECT_EQ(env["KEEP"], "1");
+    EXPECT_EQ(env["LC_ALL"], "C.UTF-8");
+  }
   ::setenv("TAVRIK_ENV_PROBE", "a=b", 1);
   EXPECT_EQ(value(GitEnvironment::processEnvironment(), "TAVRIK_ENV_PROBE"), "a=b");
   ::unsetenv("TAVRIK_ENV_PROBE");
-  EXPECT_EQ(value(GitEnvironment::processEnvironment(), "TAVRIK_ENV_PROBE"), std::nullopt);
 }

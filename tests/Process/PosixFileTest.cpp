@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -107,127 +106,46 @@ private:
 
 } // namespace
 
-TEST(PosixFile, ReadReturnsChunksAndEmptyAtEnd) {
-  TestPipe pipe;
-  PosixFile writer(pipe.release(1));
-  EXPECT_EQ(writer.write("hello world"), 11u);
-  writer.close();
-  PosixFile reader(pipe.fds[0]);
-  EXPECT_EQ(reader.read(5), "hello");
-  EXPECT_EQ(reader.read(), " world");
-  EXPECT_EQ(reader.read(), "");
-  EXPECT_THROW(reader.read(PosixFile::kBufferSize + 1), TavrikError);
-}
-
-TEST(PosixFile, ReadToEndCollectsManyBuffers) {
-  TestPipe pipe;
-  Collector collector(pipe.release(0));
-  PosixFile writer(pipe.release(1));
-  auto data = pattern(300000);
-  EXPECT_EQ(writer.writeAll(data), data.size());
-  writer.close();
-  EXPECT_TRUE(collector.finish() == data);
-}
-
-TEST(PosixFile, FailuresThrowErrnoMessage) {
-  PosixFile file(-1);
-  try {
-    file.write("x");
-    FAIL() << "write to a bad descriptor did not throw";
-  } catch (const TavrikError& error) {
-    EXPECT_EQ(error.errnoValue, EBADF);
-    EXPECT_EQ(error.errorDescription, std::string(strerror(EBADF)));
-    EXPECT_EQ(error.failureReason, std::nullopt);
-    EXPECT_EQ(error.recoverySuggestion, std::nullopt);
-  }
-  EXPECT_THROW(file.read(), TavrikError);
-  EXPECT_THROW(file.close(), TavrikError);
-}
-
-TEST(PosixFile, CloseTwiceDoesNotCloseAReusedDescriptor) {
-  TestPipe pipe;
-  PosixFile file(pipe.release(0));
-  int fd = file.fd();
-  file.close();
-  EXPECT_FALSE(file.isOpen());
-  // A new descriptor likely takes the same number; the second close must not touch it.
-  int reused = ::dup(pipe.fds[1]);
-  try {
-    file.close();
-    ADD_FAILURE() << "second close did not throw";
-  } catch (const TavrikError& error) {
-    EXPECT_EQ(error.errnoValue, EBADF);
-  }
-  EXPECT_NE(fcntl(reused, F_GETFD), -1) << "fd " << reused << " (was " << fd << ") closed behind our back";
-  ::close(reused);
-}
-
-TEST(PosixFile, WriteAndClose) {
-  TestPipe pipe;
-  PosixFile writer(pipe.release(1));
-  EXPECT_EQ(writer.writeAndClose("abc"), 3u);
-  EXPECT_FALSE(writer.isOpen());
-  PosixFile reader(pipe.fds[0]);
-  EXPECT_EQ(reader.readToEnd(), "abc");
-}
-
-TEST(PosixFile, WriteDoesNotRetryShortWrites) {
-  gCalls = 0;
-  TestPipe pipe;
-  PosixFile writer(pipe.fds[1]);
-  ScopedWrite seam(&shortWrite);
-  EXPECT_EQ(writer.write("abcdefgh"), 3u);
-  EXPECT_EQ(gCalls, 1);
-}
-
-TEST(PosixFile, WriteAllRetriesShortWrites) {
-  gCalls = 0;
-  TestPipe pipe;
-  Collector collector(pipe.release(0));
-  PosixFile writer(pipe.release(1));
-  auto data = pattern(10000);
-  {
-    ScopedWrite seam(&shortWrite);
-    EXPECT_EQ(writer.writeAll(data), data.size());
-  }
-  writer.close();
-  EXPECT_TRUE(collector.finish() == data);
-  EXPECT_EQ(gCalls, 3334);
-}
-
-TEST(PosixFile, WriteAllRetriesEINTR) {
-  gCalls = 0;
-  TestPipe pipe;
-  Collector collector(pipe.release(0));
-  PosixFile writer(pipe.release(1));
-  auto data = pattern(50000);
-  {
-    ScopedWrite seam(&interruptedWrite);
-    EXPECT_EQ(writer.writeAll(data), data.size());
-  }
-  writer.close();
-  EXPECT_TRUE(collector.finish() == data);
-  EXPECT_EQ(gCalls, 100);
-}
-
-TEST(PosixFile, WriteAllStopsAtTheFirstRealError) {
-  gWritten = 0;
-  gFailAfter = 10;
-  TestPipe pipe;
-  Collector collector(pipe.release(0));
-  PosixFile writer(pipe.release(1));
-  {
-    ScopedWrite seam(&failingWrite);
-    try {
-      writer.writeAll(pattern(100));
-      ADD_FAILURE() << "writeAll did not report the failure";
-    } catch (const TavrikError& error) {
-      EXPECT_EQ(error.errnoValue, EIO);
-      EXPECT_EQ(error.systemCall, "write");
+// Through the write seam: writeAll retries short writes and EINTR and stops
+// at the first real error; write makes one call and reports what it wrote.
+TEST(PosixFile, WritesThroughTheSeam) {
+  struct Case {
+    const char* name;
+    detail::WriteFunction seam;
+    size_t size;
+    bool all;
+    int calls; // -1: not counted
+    size_t written;
+    int error;
+  } cases[] = {
+      {"short writes", &shortWrite, 10000, true, 3334, 10000, 0},
+      {"EINTR", &interruptedWrite, 50000, true, 100, 50000, 0},
+      {"a real error", &failingWrite, 100, true, -1, 10, EIO},
+      {"write alone", &shortWrite, 8, false, 1, 3, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gCalls = 0;
+    gWritten = 0;
+    gFailAfter = 10;
+    TestPipe pipe;
+    Collector collector(pipe.release(0));
+    PosixFile writer(pipe.release(1));
+    auto data = pattern(c.size);
+    {
+      ScopedWrite seam(c.seam);
+      try {
+        EXPECT_EQ(c.all ? writer.writeAll(data) : writer.write(data), c.written);
+        EXPECT_EQ(c.error, 0);
+      } catch (const TavrikError& error) {
+        EXPECT_EQ(error.errnoValue, c.error);
+        EXPECT_EQ(error.systemCall, "write");
+      }
     }
+    writer.close();
+    EXPECT_TRUE(collector.finish() == data.substr(0, c.written));
+    if (c.calls >= 0) EXPECT_EQ(gCalls, c.calls);
   }
-  writer.close();
-  EXPECT_EQ(collector.finish(), pattern(10));
 }
 
 TEST(PosixFile, WriteToClosedPipeThrowsEPIPEWithoutSignal) {
@@ -242,51 +160,57 @@ TEST(PosixFile, WriteToClosedPipeThrowsEPIPEWithoutSignal) {
     EXPECT_EQ(error.errnoValue, EPIPE);
   }
   EXPECT_THROW(writer.write("x"), TavrikError);
-  sigset_t pending;
+  sigset_t pending, mask;
   sigemptyset(&pending);
   sigpending(&pending);
   EXPECT_FALSE(sigismember(&pending, SIGPIPE));
-  sigset_t mask;
   pthread_sigmask(SIG_SETMASK, nullptr, &mask);
   EXPECT_FALSE(sigismember(&mask, SIGPIPE)) << "the thread's signal mask was not restored";
 }
 
-TEST(PosixFile, DrainDeliversBoundedChunksInOrderThenNullopt) {
+TEST(PosixFile, CloseTwiceDoesNotCloseAReusedDescriptor) {
   TestPipe pipe;
-  PosixFile reader(pipe.release(0));
+  PosixFile file(pipe.release(0));
+  file.close();
+  int reused = ::dup(pipe.fds[1]); // likely the number just closed
+  EXPECT_THROW(file.close(), TavrikError);
+  EXPECT_NE(fcntl(reused, F_GETFD), -1) << "fd " << reused << " closed behind our back";
+  ::close(reused);
+}
+
+// Reads retry EINTR (an interrupted read is no end of file); a drain hands
+// over bounded chunks in order and ends once, also on a read error.
+TEST(PosixFile, DrainsEverythingThroughInterruptedReads) {
+  TestPipe pipe;
   auto data = pattern(100000);
   std::thread writerThread([fd = pipe.release(1), &data] {
     PosixFile writer(fd);
     writer.writeAll(data);
     writer.close();
   });
-  std::string received;
+  gInterrupts = 0;
+  gInterruptFd = pipe.fds[0];
+  auto old = detail::posixRead.exchange(&interruptedRead);
+  PosixFile reader(pipe.fds[0]);
+  std::string received = reader.read(10);
   int ends = 0;
   size_t largest = 0;
   reader.drain([&](std::optional<std::string_view> chunk) {
-    ASSERT_EQ(ends, 0) << "chunk after end of stream";
-    if (!chunk) {
-      ++ends;
-      return;
-    }
+    EXPECT_EQ(ends, 0) << "chunk after end of stream";
+    if (!chunk) return void(++ends);
     largest = std::max(largest, chunk->size());
     received.append(*chunk);
   });
+  detail::posixRead = old;
+  gInterruptFd = -1;
   writerThread.join();
-  reader.close();
+  EXPECT_TRUE(received == data);
   EXPECT_EQ(ends, 1);
   EXPECT_LE(largest, PosixFile::kBufferSize);
-  EXPECT_TRUE(received == data);
-}
-
-TEST(PosixFile, DrainEndsQuietlyOnReadError) {
-  PosixFile bad(-1);
-  std::vector<std::optional<std::string>> seen;
-  bad.drain([&](std::optional<std::string_view> chunk) {
-    seen.push_back(chunk ? std::optional<std::string>(*chunk) : std::nullopt);
-  });
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0], std::nullopt);
+  EXPECT_GE(gInterrupts, 3);
+  int badEnds = 0;
+  PosixFile(-1).drain([&](std::optional<std::string_view> chunk) { badEnds += !chunk; });
+  EXPECT_EQ(badEnds, 1);
 }
 
 TEST(PosixFile, ReadAsyncLeavesGroupAfterFinalNullopt) {
@@ -300,38 +224,9 @@ TEST(PosixFile, ReadAsyncLeavesGroupAfterFinalNullopt) {
     else sawEnd = true;
   });
   EXPECT_FALSE(group->waitFor(std::chrono::milliseconds(50)));
-  {
-    PosixFile writer(pipe.release(1));
-    writer.writeAndClose("payload");
-  }
+  PosixFile(pipe.release(1)).writeAndClose("payload");
   EXPECT_TRUE(group->waitFor(std::chrono::seconds(10)));
   EXPECT_TRUE(sawEnd);
   EXPECT_EQ(received, "payload");
   reader->close();
-}
-
-TEST(PosixFile, ReadsRetryEINTR) {
-  TestPipe pipe;
-  auto data = pattern(20000);
-  std::thread writerThread([fd = pipe.release(1), &data] {
-    PosixFile writer(fd);
-    writer.writeAll(data);
-    writer.close();
-  });
-  gInterrupts = 0;
-  gInterruptFd = pipe.fds[0];
-  auto old = detail::posixRead.exchange(&interruptedRead);
-  PosixFile reader(pipe.fds[0]);
-  std::string first = reader.read(10);
-  std::string rest;
-  // An interrupted read must not end the drain as end of file would.
-  reader.drain([&](std::optional<std::string_view> chunk) {
-    if (chunk) rest.append(*chunk);
-  });
-  detail::posixRead = old;
-  gInterruptFd = -1;
-  writerThread.join();
-  EXPECT_EQ(first, data.substr(0, 10));
-  EXPECT_TRUE(first + rest == data);
-  EXPECT_GE(gInterrupts, 3);
 }

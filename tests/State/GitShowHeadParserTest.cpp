@@ -14,12 +14,7 @@ GitHead parse(std::string output, GitHeadFile file = GitHeadFile::head) {
 
 } // namespace
 
-TEST(GitShowHeadParser, FormatArgument) {
-  EXPECT_EQ(GitShowHeadParser::formatArgument(GitShowHeadParser::defaultFormatFields()),
-            "--format=%H%x00%D%x00%an%x00%ae%x00%aI%x00%B");
-}
-
-TEST(GitShowHeadParser, ReadsRecordedOutput) {
+TEST(GitShowHeadParser, ReadsFieldsAsGitPrintsThem) {
   // Recorded from `git show --no-patch --format=... HEAD` (git 2.39).
   auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> main, tag: v1, tag: light\0A U Thor\0"
                     "a@x\0002024-01-02T10:00:00+02:00\0ours\n\nbody line\n\n"s);
@@ -28,53 +23,21 @@ TEST(GitShowHeadParser, ReadsRecordedOutput) {
   EXPECT_FALSE(head.isSymbolic);
   ASSERT_TRUE(head.lastAuthor);
   EXPECT_EQ(head.lastAuthor->name, "A U Thor");
-  EXPECT_EQ(head.lastAuthor->email, "a@x");
   EXPECT_EQ(head.lastAuthor->timestamp.offset, 7200);
   EXPECT_EQ(head.lastMessage, "ours\n\nbody line\n"); // git's own terminator is not part of the message
-}
 
-TEST(GitShowHeadParser, DetachedHeadIsSymbolic) {
-  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD, origin/main\0A\0a@x\0002024-01-02T10:00:00+02:00\0m\n"s);
-  EXPECT_EQ(head.refname, "HEAD");
-  EXPECT_TRUE(head.isSymbolic);
-  auto onBranch = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> HEADS\0"s);
-  EXPECT_EQ(onBranch.refname, "HEADS");
-  EXPECT_FALSE(onBranch.isSymbolic);
-}
+  // Bytes are kept; an empty message is only the terminator.
+  auto latin = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> a\xE9\0Jos\xE9\0a@x\0002024-01-02T10:00:00+02:00\0\n"s);
+  EXPECT_EQ(latin.refname, "a\xE9");
+  EXPECT_EQ(latin.lastAuthor->name, "Jos\xE9");
+  EXPECT_EQ(latin.lastMessage, "");
 
-TEST(GitShowHeadParser, KeepsBytesAndStopsAtFirstMissingField) {
-  // A Latin-1 author name and branch are kept as git printed them.
-  auto head = parse("65c73ff249528b104daf06686cb251e7d1da0387\0HEAD -> a\xE9\0Jos\xE9\0a@x\0002024-01-02T10:00:00+02:00\0m"s);
-  EXPECT_TRUE(head.commit);
-  EXPECT_EQ(head.refname, "a\xE9");
-  ASSERT_TRUE(head.lastAuthor);
-  EXPECT_EQ(head.lastAuthor->name, "Jos\xE9");
-  EXPECT_EQ(head.lastMessage, "m");
-
-  // Only the hash: no decoration, so the head is named after its file.
+  // Without a decoration the head is named after its file and symbolic.
   auto bare = parse("65c73ff249528b104daf06686cb251e7d1da0387"s, GitHeadFile::origHead);
   EXPECT_TRUE(bare.commit);
   EXPECT_EQ(bare.refname, "ORIG_HEAD");
   EXPECT_TRUE(bare.isSymbolic);
-
-  auto empty = parse("", GitHeadFile::mergeHead);
-  EXPECT_EQ(empty, GitShowHeadParser::emptyHead(GitHeadFile::mergeHead));
-  EXPECT_FALSE(empty.commit);
-}
-
-TEST(GitShowHeadParser, EmptyFieldsCountAsRead) {
-  auto head = parse("zz\0\0\0\0002024-01-02T10:00:00+02:00\0\0"s);
-  EXPECT_FALSE(head.commit);  // not an id
-  EXPECT_EQ(head.refname, "");  // no decorations: present and empty
-  EXPECT_FALSE(head.isSymbolic);
-  ASSERT_TRUE(head.lastAuthor);
-  EXPECT_EQ(head.lastAuthor->name, "");
-  EXPECT_EQ(head.lastMessage, "");
-  EXPECT_EQ(head.lastSubject(), "");
-
-  // An empty message as git prints it: only the format's terminator.
-  auto emptyMessage = parse("zz\0\0\0\0002024-01-02T10:00:00+02:00\0\n"s);
-  EXPECT_EQ(emptyMessage.lastMessage, "");
+  EXPECT_EQ(parse("", GitHeadFile::mergeHead), GitShowHeadParser::emptyHead(GitHeadFile::mergeHead));
 }
 
 TEST(GitShowHeadParser, DecorationNamesTheBranch) {
@@ -87,16 +50,14 @@ TEST(GitShowHeadParser, DecorationNamesTheBranch) {
       {"HEAD -> feature/login, tag: v1", "feature/login"},
       {"HEAD -> feature/login, o/x", "feature/login"},
       {"HEAD -> a->b, tag: v1", "a->b"},
+      {"HEAD -> HEADS", "HEADS"},
       // No arrow: the shortest entry, branches preferred over tags (ORIG_HEAD
       // and MERGE_HEAD after a reset or merge onto a tagged commit).
       {"tag: v1, feature", "feature"},
       {"tag: v1, origin/feature", "origin/feature"},
       {"origin/main, tag: a, HEAD", "HEAD"},
-      {"HEAD, origin/main", "HEAD"},
       {"HEAD, z", "z"},
       {"tag: v10, tag: v2", "tag: v2"},
-      {"tag: v1", "tag: v1"},
-      {"abc, xyz", "abc"},
       {"", ""},
       {" ,\t", ""},
   };

@@ -5,7 +5,7 @@
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 
-#include "State/ReadersTestSupport.h"
+#include "Support/Helpers.h"
 
 #include <fstream>
 #include <iterator>
@@ -51,13 +51,6 @@ const char* kHostile[] = {
     "status.relativePaths false", "diff.renames false", "diff.noprefix true", "diff.relative true",
     "core.quotePath false", "core.abbrev 7", "format.pretty oneline", "i18n.logOutputEncoding ISO-8859-1",
     "notes.displayRef refs/notes/*", "gpg.program .git/gpg"};
-
-std::vector<std::string> split(const std::string& out, char end) {
-  std::vector<std::string> pieces;
-  for (size_t start = 0, stop; (stop = out.find(end, start)) != std::string::npos; start = stop + 1)
-    pieces.push_back(out.substr(start, stop - start));
-  return pieces;
-}
 
 // Reads a global setting through the engine's runner: the hostile one must
 // reach the readers' git for the test to mean anything.

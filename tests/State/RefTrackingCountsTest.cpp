@@ -1,6 +1,6 @@
 #include "tavrik/State/GitViewRefsOperation.h"
 
-#include "State/ReadersTestSupport.h"
+#include "Support/Helpers.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;

@@ -1,7 +1,6 @@
 #include "tavrik/Util/GitMessage.h"
 
 #include <gtest/gtest.h>
-#include <unordered_set>
 
 using tavrik::GitMessage;
 
@@ -37,10 +36,3 @@ TEST(GitMessage, PrettifyCleansEveryLine) {
   EXPECT_EQ(GitMessage("Title  \n\nBody\t").prettify(), "Title\n\nBody\n");
 }
 
-TEST(GitMessage, HashAgreesWithEquality) {
-  GitMessage a(" x "), b("x"), c("y");
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(std::hash<GitMessage>{}(a), std::hash<GitMessage>{}(b));
-  EXPECT_NE(a, c);
-  EXPECT_EQ((std::unordered_set<GitMessage>{a, b, c}.size()), 2u);
-}

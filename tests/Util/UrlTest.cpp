@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <unordered_set>
 
 using tavrik::Url;
 
@@ -67,10 +66,4 @@ TEST(Url, ComponentsAndAppending) {
   EXPECT_EQ(Url::fileURL("/a/b").deletingLastPathComponent().path(), "/a");
   EXPECT_EQ(Url::fileURL("/").lastPathComponent(), "/");
   EXPECT_EQ(Url::fileURL("/").deletingLastPathComponent().path(), "/");
-}
-
-TEST(Url, HashAgreesWithEquality) {
-  std::unordered_set<Url> set{Url::fileURL("/a"), Url::fileURL("/a/"), Url::fileURL("//a"), Url::fileURL("/b"),
-                              *Url::parse("https://a")};
-  EXPECT_EQ(set.size(), 3u);
 }
