@@ -36,31 +36,36 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   // child that could not change into it.
   std::error_code ec;
   if (!std::filesystem::is_directory(url.path(), ec)) throw TavrikError::noSuchFolder(url.path());
-  args = {"rev-parse", "--absolute-git-dir", "--git-common-dir", "--is-bare-repository", "--is-shallow-repository"};
+  // One git for the usual case: the top level comes with the rest. Where
+  // there is no work tree (a bare repository, inside the git directory) that
+  // run fails, and the directories are asked for alone.
+  const std::vector<std::string> directories = {"rev-parse", "--absolute-git-dir", "--git-common-dir",
+                                                "--is-bare-repository", "--is-shallow-repository"};
+  args = directories;
+  args.push_back("--show-toplevel");
+  bool hasTopLevel = true;
   try {
     runCommand(context);
   } catch (const GitStdError&) {
-    // "not a git repository": the folder is no repository we can open.
-    throw TavrikError::invalidRepository(url.path());
+    hasTopLevel = false;
+    args = directories;
+    try {
+      runCommand(context);
+    } catch (const GitStdError&) {
+      // "not a git repository": the folder is no repository we can open.
+      throw TavrikError::invalidRepository(url.path());
+    }
   }
   // Paths are bytes: a folder whose name is not UTF-8 is still a repository.
   const std::string output = trimmed(stdOutBuffer->data());
   auto parts = lines(output);
-  if (parts.size() != 4) throw TavrikError::invalidRepository(url.path());
+  if (parts.size() != (hasTopLevel ? 5u : 4u)) throw TavrikError::invalidRepository(url.path());
   const std::string gitDir(parts[0]);
   const std::string commonDir(parts[1]);
   const bool isBare = parts[2] == "true";
   const bool isShallow = parts[3] == "true";
-
-  std::string worktree = gitDir;
-  args = {"rev-parse", "--show-toplevel"};
-  try {
-    runCommand(context);
-    auto top = trimmed(stdOutBuffer->data());
-    if (!top.empty()) worktree = std::move(top);
-  } catch (...) {
-    // A bare repository has no top level; its git directory stands in.
-  }
+  // A bare repository has no top level; its git directory stands in.
+  const std::string worktree = hasTopLevel && !parts[4].empty() ? std::string(parts[4]) : gitDir;
 
   GitRepositoryDescriptor descriptor;
   descriptor.url = Url::fileURL(worktree, true);

@@ -3,6 +3,8 @@
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitExecShowHeadOperation.h"
 
+#include <filesystem>
+
 namespace tavrik {
 
 GitView GitViewHeadOperation::execute(GitOperationContext& context) {
@@ -12,8 +14,13 @@ GitView GitViewHeadOperation::execute(GitOperationContext& context) {
   GitHeadList list;
   list.stateFiles = GitStateFileSet::read(descriptor->gitURL);
   list.head = makeOperation<GitExecShowHeadOperation>(GitHeadFile::head)->execute(context);
-  list.origHead = makeOperation<GitExecShowHeadOperation>(GitHeadFile::origHead)->execute(context);
-  list.mergeHead = makeOperation<GitExecShowHeadOperation>(GitHeadFile::mergeHead)->execute(context);
+  auto pseudoHead = [&](GitHeadFile file) {
+    std::error_code ec;
+    if (!std::filesystem::exists(descriptor->gitURL.path() + "/" + std::string(rawValue(file)), ec)) return GitHead{};
+    return makeOperation<GitExecShowHeadOperation>(file)->execute(context);
+  };
+  list.origHead = pseudoHead(GitHeadFile::origHead);
+  list.mergeHead = pseudoHead(GitHeadFile::mergeHead);
   return context.queue->updateView([&list](GitView& view) { view.headList = std::move(list); });
 }
 

@@ -46,6 +46,7 @@ TEST(GitExecRepositoryDescriptorOperation, DescribesEveryKindOfRepository) {
       {linked, linked, git / "worktrees" / "linked", git, false, false},
       {scenario->upstream.path(), scenario->upstream.path(), scenario->upstream.path(), scenario->upstream.path(), true, false},
       {shallow, shallow, shallow / ".git", shallow / ".git", false, true},
+      {git, git, git, git, false, false}, // no work tree from inside the git directory
   };
   std::filesystem::create_directories(work.path() / "old");
   for (const auto& c : cases) {

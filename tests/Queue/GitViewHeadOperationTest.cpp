@@ -59,6 +59,19 @@ TEST(GitViewHeadOperation, DetachedAndUnbornHeadsAreSymbolic) {
   EXPECT_TRUE(list.head.isSymbolic);
 }
 
+// ORIG_HEAD is git's file, not whatever else git would resolve by that name.
+TEST(GitViewHeadOperation, PseudoHeadsComeFromTheirFilesOnly) {
+  auto scenario = ScenarioRepo::copy();
+  auto& work = scenario->work;
+  std::filesystem::remove(work.path() / ".git/ORIG_HEAD");
+  work.git({"branch", "ORIG_HEAD", "HEAD~1"});
+  EXPECT_EQ(refresh(work).origHead, GitHead{});
+  work.git({"branch", "-D", "ORIG_HEAD"});
+  const auto before = work.rev("HEAD");
+  work.git({"reset", "-q", "--soft", "HEAD~1"});
+  EXPECT_EQ(refresh(work).origHead.commit.value_or(Oid{}).string(), before);
+}
+
 TEST(GitViewHeadOperation, NoRepositoryIsInvalid) {
   try {
     runOn(makeReaderQueue(std::nullopt), makeOperation<GitViewHeadOperation>());

@@ -24,8 +24,8 @@ public:
   std::optional<Url> workingDirectoryURL(GitOperationContext& context) override;
   std::optional<Url> gitDirectoryURL(GitOperationContext& context) override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// Throws TavrikError::invalidRepository when git's answer is not the
-  /// expected four lines (for a folder outside any repository, for example).
+  /// Throws TavrikError::invalidRepository when git cannot answer (a folder
+  /// outside any repository, for example) or answers in an unexpected form.
   GitRepositoryDescriptor execute(GitOperationContext& context) override;
 };
 

@@ -1,6 +1,9 @@
 // Refreshes the view's head list: the in-progress markers of the git
 // directory and the heads HEAD, ORIG_HEAD and MERGE_HEAD, read inline with
 // this operation's context and stored together with one view update.
+// ORIG_HEAD and MERGE_HEAD are asked of git only when their files exist: a
+// missing one is an empty head without a git run (and never a branch that
+// happens to be named like it).
 #pragma once
 
 #include "tavrik/Queue/GitOperation.h"
