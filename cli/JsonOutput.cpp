@@ -2,6 +2,7 @@
 
 #include "tavrik/Process/GitBuffer.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
 
@@ -15,12 +16,6 @@ template <class T, class F> void putOptional(json& object, const char* key, cons
 }
 
 json text(std::string_view s) { return jsonSafe(s); }
-
-json textArray(const std::vector<std::string>& items) {
-  json array = json::array();
-  for (const auto& item : items) array.push_back(text(item));
-  return array;
-}
 
 std::string utcDateString(Date date) {
   auto seconds = std::chrono::floor<std::chrono::seconds>(date);
@@ -85,84 +80,6 @@ json toJson(const GitSignature& s) {
 
 json toJson(const GitCount& c) { return {{"left", c.left}, {"right", c.right}}; }
 
-json toJson(const GitRef& r) {
-  json o;
-  o["name"] = text(r.name);
-  o["isHead"] = r.isHead;
-  putOptional(o, "symbolicTarget", r.symbolicTarget, text);
-  putOptional(o, "upstreamName", r.upstreamName, text);
-  putOptional(o, "upstreamRemote", r.upstreamRemote, text);
-  putOptional(o, "creatorDate", r.creatorDate, [](const GitTimestamp& t) { return toJson(t); });
-  putOptional(o, "target", r.target, [](const Oid& id) { return id.string(); });
-  putOptional(o, "commit", r.commit, [](const Oid& id) { return id.string(); });
-  o["path"] = textArray(r.path);
-  o["shorthand"] = text(r.shorthand);
-  o["type"] = static_cast<int>(r.type);
-  o["pathPrefix"] = textArray(r.pathPrefix);
-  o["upstreamCount"] = toJson(r.upstreamCount);
-  return o;
-}
-
-json toJson(const GitRefList& l) {
-  auto refs = [](const std::vector<GitRef>& list) {
-    json array = json::array();
-    for (const auto& r : list) array.push_back(toJson(r));
-    return array;
-  };
-  json o;
-  putOptional(o, "head", l.head, [](const GitRef& r) { return toJson(r); });
-  o["all"] = refs(l.all);
-  o["direct"] = refs(l.direct);
-  o["symbolic"] = refs(l.symbolic);
-  o["branch"] = refs(l.branch);
-  o["remote"] = refs(l.remote);
-  o["tag"] = refs(l.tag);
-  // The dictionary from commit to references, with reference names as values
-  // (the full records are already listed above).
-  json targets = json::object();
-  for (const auto& [oid, list] : l.targets) {
-    json names = json::array();
-    for (const auto& r : list) names.push_back(text(r.name));
-    targets[oid.string()] = std::move(names);
-  }
-  o["targets"] = std::move(targets);
-  return o;
-}
-
-json toJson(const GitStatusEntry& e) {
-  json o;
-  o["index"] = std::string(1, rawValue(e.index));
-  o["worktree"] = std::string(1, rawValue(e.worktree));
-  putOptional(o, "oldPath", e.oldPath, text);
-  putOptional(o, "newPath", e.newPath, text);
-  o["submoduleState"] = {{"isSubmodule", e.submoduleState.isSubmodule},
-                         {"commitChanged", e.submoduleState.commitChanged},
-                         {"hasTrackedChanges", e.submoduleState.hasTrackedChanges},
-                         {"hasUntrackedChanges", e.submoduleState.hasUntrackedChanges}};
-  auto number = [](int64_t v) { return v; };
-  auto oid = [](const Oid& id) { return id.string(); };
-  putOptional(o, "modeStage1", e.modeStage1, number);
-  putOptional(o, "modeStage2", e.modeStage2, number);
-  putOptional(o, "modeStage3", e.modeStage3, number);
-  putOptional(o, "modeHead", e.modeHead, number);
-  putOptional(o, "modeIndex", e.modeIndex, number);
-  putOptional(o, "modeWorktree", e.modeWorktree, number);
-  putOptional(o, "oidStage1", e.oidStage1, oid);
-  putOptional(o, "oidStage2", e.oidStage2, oid);
-  putOptional(o, "oidStage3", e.oidStage3, oid);
-  putOptional(o, "oidHead", e.oidHead, oid);
-  putOptional(o, "oidIndex", e.oidIndex, oid);
-  putOptional(o, "score", e.score, number);
-  putOptional(o, "modificationDate", e.modificationDate, utcDateString);
-  return o;
-}
-
-json toJson(const GitStatusList& l) {
-  json entries = json::array();
-  for (const auto& e : l.entries) entries.push_back(toJson(e));
-  return {{"entries", std::move(entries)}};
-}
-
 json toJson(const GitHead& h) {
   json o;
   putOptional(o, "commit", h.commit, [](const Oid& id) { return id.string(); });
@@ -196,6 +113,238 @@ json toJson(const GitRepositoryDescriptor& d) {
           {"isBare", d.isBare},
           {"isShallow", d.isShallow},
           {"displayName", text(d.displayName)}};
+}
+
+namespace {
+
+// Compact JSON written record by record into a buffer that goes out in large
+// writes. A `json` document of every record would cost more than git's own
+// run on a large repository (a tree node and a key string per field), so the
+// records are written field by field; the text is what `json::dump()` gives
+// for the same document: keys in sorted order, strings escaped as it escapes
+// them, text that is not UTF-8 made valid by `jsonSafe`.
+class RecordWriter {
+public:
+  explicit RecordWriter(std::ostream& out) : out_(out) { buffer_.reserve(kChunk + 4096); }
+  ~RecordWriter() { flush(); }
+
+  void beginObject() { open('{'); }
+  void endObject() { close('}'); }
+  void beginArray() { open('['); }
+  void endArray() { close(']'); }
+  /// Our own keys are plain ASCII.
+  void key(std::string_view name) {
+    separate();
+    buffer_ += '"';
+    buffer_ += name;
+    buffer_ += "\":";
+    first_ = true;
+  }
+  void string(std::string_view text) {
+    separate();
+    if (isValidUTF8(text))
+      escaped(text);
+    else
+      escaped(jsonSafe(text));
+    maybeFlush();
+  }
+  void number(int64_t value) {
+    separate();
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    buffer_.append(digits, end);
+  }
+  void boolean(bool value) {
+    separate();
+    buffer_ += value ? "true" : "false";
+  }
+  void value(const json& v) {
+    separate();
+    buffer_ += v.dump(-1, ' ', false, json::error_handler_t::replace);
+  }
+  void strings(const std::vector<std::string>& items) {
+    beginArray();
+    for (const auto& item : items) string(item);
+    endArray();
+  }
+  template <class T, class Write> void optional(std::string_view name, const std::optional<T>& v, Write&& write) {
+    if (!v) return;
+    key(name);
+    write(*v);
+  }
+
+private:
+  static constexpr size_t kChunk = 1 << 16;
+
+  void separate() {
+    if (!first_) buffer_ += ',';
+    first_ = false;
+  }
+  void open(char bracket) {
+    separate();
+    buffer_ += bracket;
+    first_ = true;
+  }
+  void close(char bracket) {
+    buffer_ += bracket;
+    first_ = false;
+    maybeFlush();
+  }
+  void escaped(std::string_view text) {
+    buffer_ += '"';
+    size_t run = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c >= 0x20 && c != '"' && c != '\\') continue;
+      buffer_.append(text.substr(run, i - run));
+      run = i + 1;
+      switch (c) {
+      case '"': buffer_ += "\\\""; break;
+      case '\\': buffer_ += "\\\\"; break;
+      case '\b': buffer_ += "\\b"; break;
+      case '\t': buffer_ += "\\t"; break;
+      case '\n': buffer_ += "\\n"; break;
+      case '\f': buffer_ += "\\f"; break;
+      case '\r': buffer_ += "\\r"; break;
+      default: {
+        static constexpr char kHex[] = "0123456789abcdef";
+        buffer_ += "\\u00";
+        buffer_ += kHex[c >> 4];
+        buffer_ += kHex[c & 0xF];
+      }
+      }
+    }
+    buffer_.append(text.substr(run));
+    buffer_ += '"';
+  }
+  void maybeFlush() {
+    if (buffer_.size() >= kChunk) flush();
+  }
+  void flush() {
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    buffer_.clear();
+  }
+
+  std::ostream& out_;
+  std::string buffer_;
+  bool first_ = true;
+};
+
+void writeOid(RecordWriter& w, const Oid& id) { w.string(id.string()); }
+
+void writeRef(RecordWriter& w, const GitRef& r) {
+  w.beginObject();
+  w.optional("commit", r.commit, [&](const Oid& id) { writeOid(w, id); });
+  w.optional("creatorDate", r.creatorDate, [&](const GitTimestamp& t) { w.value(toJson(t)); });
+  w.key("isHead");
+  w.boolean(r.isHead);
+  w.key("name");
+  w.string(r.name);
+  w.key("path");
+  w.strings(r.path);
+  w.key("pathPrefix");
+  w.strings(r.pathPrefix);
+  w.key("shorthand");
+  w.string(r.shorthand);
+  w.optional("symbolicTarget", r.symbolicTarget, [&](const std::string& t) { w.string(t); });
+  w.optional("target", r.target, [&](const Oid& id) { writeOid(w, id); });
+  w.key("type");
+  w.number(static_cast<int>(r.type));
+  w.key("upstreamCount");
+  w.beginObject();
+  w.key("left");
+  w.number(r.upstreamCount.left);
+  w.key("right");
+  w.number(r.upstreamCount.right);
+  w.endObject();
+  w.optional("upstreamName", r.upstreamName, [&](const std::string& t) { w.string(t); });
+  w.optional("upstreamRemote", r.upstreamRemote, [&](const std::string& t) { w.string(t); });
+  w.endObject();
+}
+
+void writeRefs(RecordWriter& w, std::string_view name, const std::vector<GitRef>& refs) {
+  w.key(name);
+  w.beginArray();
+  for (const auto& r : refs) writeRef(w, r);
+  w.endArray();
+}
+
+void writeEntry(RecordWriter& w, const GitStatusEntry& e) {
+  auto number = [&](int64_t v) { w.number(v); };
+  auto oid = [&](const Oid& id) { writeOid(w, id); };
+  const char status[] = {rawValue(e.index), rawValue(e.worktree)};
+  w.beginObject();
+  w.key("index");
+  w.string({status, 1});
+  w.optional("modeHead", e.modeHead, number);
+  w.optional("modeIndex", e.modeIndex, number);
+  w.optional("modeStage1", e.modeStage1, number);
+  w.optional("modeStage2", e.modeStage2, number);
+  w.optional("modeStage3", e.modeStage3, number);
+  w.optional("modeWorktree", e.modeWorktree, number);
+  w.optional("modificationDate", e.modificationDate, [&](Date d) { w.string(utcDateString(d)); });
+  w.optional("newPath", e.newPath, [&](const std::string& p) { w.string(p); });
+  w.optional("oidHead", e.oidHead, oid);
+  w.optional("oidIndex", e.oidIndex, oid);
+  w.optional("oidStage1", e.oidStage1, oid);
+  w.optional("oidStage2", e.oidStage2, oid);
+  w.optional("oidStage3", e.oidStage3, oid);
+  w.optional("oldPath", e.oldPath, [&](const std::string& p) { w.string(p); });
+  w.optional("score", e.score, number);
+  w.key("submoduleState");
+  w.beginObject();
+  w.key("commitChanged");
+  w.boolean(e.submoduleState.commitChanged);
+  w.key("hasTrackedChanges");
+  w.boolean(e.submoduleState.hasTrackedChanges);
+  w.key("hasUntrackedChanges");
+  w.boolean(e.submoduleState.hasUntrackedChanges);
+  w.key("isSubmodule");
+  w.boolean(e.submoduleState.isSubmodule);
+  w.endObject();
+  w.key("worktree");
+  w.string({status + 1, 1});
+  w.endObject();
+}
+
+} // namespace
+
+void writeJson(std::ostream& out, const GitRefList& l) {
+  RecordWriter w(out);
+  w.beginObject();
+  writeRefs(w, "all", l.all);
+  writeRefs(w, "branch", l.branch);
+  writeRefs(w, "direct", l.direct);
+  if (l.head) {
+    w.key("head");
+    writeRef(w, *l.head);
+  }
+  writeRefs(w, "remote", l.remote);
+  writeRefs(w, "symbolic", l.symbolic);
+  writeRefs(w, "tag", l.tag);
+  // The dictionary from commit to references, with reference names as values
+  // (the full records are already listed above). Object ids order as their
+  // hex forms do.
+  w.key("targets");
+  w.beginObject();
+  for (const auto& [oid, list] : l.targets) {
+    w.key(oid.string());
+    w.beginArray();
+    for (const auto& r : list) w.string(r.name);
+    w.endArray();
+  }
+  w.endObject();
+  w.endObject();
+}
+
+void writeJson(std::ostream& out, const GitStatusList& l) {
+  RecordWriter w(out);
+  w.beginObject();
+  w.key("entries");
+  w.beginArray();
+  for (const auto& e : l.entries) writeEntry(w, e);
+  w.endArray();
+  w.endObject();
 }
 
 } // namespace tavrik::cli

@@ -12,18 +12,22 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ostream>
+
 namespace tavrik::cli {
 
 nlohmann::json toJson(const GitTimestamp& timestamp);
 nlohmann::json toJson(const GitSignature& signature);
 nlohmann::json toJson(const GitCount& count);
-nlohmann::json toJson(const GitRef& ref);
-nlohmann::json toJson(const GitRefList& refs);
-nlohmann::json toJson(const GitStatusEntry& entry);
-nlohmann::json toJson(const GitStatusList& status);
 nlohmann::json toJson(const GitHead& head);
 nlohmann::json toJson(const GitHeadList& heads);
 nlohmann::json toJson(const GitRepositoryDescriptor& descriptor);
+
+/// The large records as compact JSON on `out` (without a final newline),
+/// written one record at a time; the text is what dumping the same document
+/// built as one `json` would give.
+void writeJson(std::ostream& out, const GitRefList& refs);
+void writeJson(std::ostream& out, const GitStatusList& status);
 
 /// Text that is not valid UTF-8 (a file name, say) cannot go into JSON as is:
 /// invalid bytes become U+FFFD.

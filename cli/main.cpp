@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <unistd.h>
 #include <iostream>
+#include <sstream>
 
 using namespace tavrik;
 using nlohmann::json;
@@ -47,9 +48,26 @@ public:
 // Names that are not UTF-8 would make the dump throw; their invalid bytes
 // become U+FFFD so the document stays valid JSON. Indentation only helps a
 // person at a terminal, and costs much on a large status.
+bool outputIsTerminal() {
+  static const bool terminal = isatty(STDOUT_FILENO);
+  return terminal;
+}
+
 void print(const json& value) {
-  static const bool indent = isatty(STDOUT_FILENO);
-  std::cout << value.dump(indent ? 2 : -1, ' ', false, json::error_handler_t::replace) << "\n";
+  std::cout << value.dump(outputIsTerminal() ? 2 : -1, ' ', false, json::error_handler_t::replace) << "\n";
+}
+
+// Lists of many thousand records go out record by record; only a person at a
+// terminal gets them re-read and indented.
+template <class Records> void printRecords(const Records& records) {
+  if (!outputIsTerminal()) {
+    cli::writeJson(std::cout, records);
+    std::cout << "\n";
+    return;
+  }
+  std::ostringstream compact;
+  cli::writeJson(compact, records);
+  print(json::parse(compact.str()));
 }
 
 template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
@@ -85,10 +103,10 @@ int run(const std::string& command, const Options& options) {
     auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
     static const GitStatusList kNoEntries;
     const GitStatusList& list = view.status ? *view.status : kNoEntries;
-    options.json ? print(cli::toJson(list)) : cli::printStatus(std::cout, list);
+    options.json ? printRecords(list) : cli::printStatus(std::cout, list);
   } else if (command == "refs") {
     auto view = runOn(queue, makeOperation<GitViewRefsOperation>());
-    options.json ? print(cli::toJson(view.refs)) : cli::printRefs(std::cout, view.refs);
+    options.json ? printRecords(view.refs) : cli::printRefs(std::cout, view.refs);
   } else if (command == "head") {
     auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
     options.json ? print(cli::toJson(view.headList)) : cli::printHeads(std::cout, view.headList);

@@ -60,6 +60,18 @@ TEST(Cli, StatusListsEveryChangeLikeGit) {
   scenario->work.git({"add", "-A"});
   scenario->work.git({"commit", "-q", "-m", "all"});
   EXPECT_EQ(tavrikCli(scenario->work, {"status"}).out, "nothing to commit, working tree clean\n");
+
+  // The JSON is written record by record; it must be exactly what the JSON
+  // library itself prints for the document, escapes and key order included.
+  const std::string odd = "b\\s\x01\x1f\x7f\"\tq\xe9";
+  scenario->work.write(odd, "x");
+  for (const char* command : {"status", "refs"}) {
+    auto out = tavrikCli(scenario->work, {command, "--json"}).out;
+    EXPECT_EQ(json::parse(out).dump(-1, ' ', false) + "\n", out) << command;
+  }
+  auto listed = jsonOf(tavrikCli(scenario->work, {"status", "--json"})).at("entries");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0]["newPath"], cli::jsonSafe(odd));
 }
 
 TEST(Cli, RefsHeadCountAndDescribeAgreeWithGit) {
