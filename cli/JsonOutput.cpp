@@ -132,13 +132,14 @@ public:
   void endObject() { close('}'); }
   void beginArray() { open('['); }
   void endArray() { close(']'); }
-  /// Our own keys are plain ASCII.
-  void key(std::string_view name) {
+  /// Our own keys are plain ASCII. Returns the writer for the value.
+  RecordWriter& key(std::string_view name) {
     separate();
     buffer_ += '"';
     buffer_ += name;
     buffer_ += "\":";
     first_ = true;
+    return *this;
   }
   void string(std::string_view text) {
     separate();
@@ -236,26 +237,17 @@ void writeRef(RecordWriter& w, const GitRef& r) {
   w.beginObject();
   w.optional("commit", r.commit, [&](const Oid& id) { writeOid(w, id); });
   w.optional("creatorDate", r.creatorDate, [&](const GitTimestamp& t) { w.value(toJson(t)); });
-  w.key("isHead");
-  w.boolean(r.isHead);
-  w.key("name");
-  w.string(r.name);
-  w.key("path");
-  w.strings(r.path);
-  w.key("pathPrefix");
-  w.strings(r.pathPrefix);
-  w.key("shorthand");
-  w.string(r.shorthand);
+  w.key("isHead").boolean(r.isHead);
+  w.key("name").string(r.name);
+  w.key("path").strings(r.path);
+  w.key("pathPrefix").strings(r.pathPrefix);
+  w.key("shorthand").string(r.shorthand);
   w.optional("symbolicTarget", r.symbolicTarget, [&](const std::string& t) { w.string(t); });
   w.optional("target", r.target, [&](const Oid& id) { writeOid(w, id); });
-  w.key("type");
-  w.number(static_cast<int>(r.type));
-  w.key("upstreamCount");
-  w.beginObject();
-  w.key("left");
-  w.number(r.upstreamCount.left);
-  w.key("right");
-  w.number(r.upstreamCount.right);
+  w.key("type").number(static_cast<int>(r.type));
+  w.key("upstreamCount").beginObject();
+  w.key("left").number(r.upstreamCount.left);
+  w.key("right").number(r.upstreamCount.right);
   w.endObject();
   w.optional("upstreamName", r.upstreamName, [&](const std::string& t) { w.string(t); });
   w.optional("upstreamRemote", r.upstreamRemote, [&](const std::string& t) { w.string(t); });
@@ -263,8 +255,7 @@ void writeRef(RecordWriter& w, const GitRef& r) {
 }
 
 void writeRefs(RecordWriter& w, std::string_view name, const std::vector<GitRef>& refs) {
-  w.key(name);
-  w.beginArray();
+  w.key(name).beginArray();
   for (const auto& r : refs) writeRef(w, r);
   w.endArray();
 }
@@ -274,8 +265,7 @@ void writeEntry(RecordWriter& w, const GitStatusEntry& e) {
   auto oid = [&](const Oid& id) { writeOid(w, id); };
   const char status[] = {rawValue(e.index), rawValue(e.worktree)};
   w.beginObject();
-  w.key("index");
-  w.string({status, 1});
+  w.key("index").string({status, 1});
   w.optional("modeHead", e.modeHead, number);
   w.optional("modeIndex", e.modeIndex, number);
   w.optional("modeStage1", e.modeStage1, number);
@@ -291,19 +281,13 @@ void writeEntry(RecordWriter& w, const GitStatusEntry& e) {
   w.optional("oidStage3", e.oidStage3, oid);
   w.optional("oldPath", e.oldPath, [&](const std::string& p) { w.string(p); });
   w.optional("score", e.score, number);
-  w.key("submoduleState");
-  w.beginObject();
-  w.key("commitChanged");
-  w.boolean(e.submoduleState.commitChanged);
-  w.key("hasTrackedChanges");
-  w.boolean(e.submoduleState.hasTrackedChanges);
-  w.key("hasUntrackedChanges");
-  w.boolean(e.submoduleState.hasUntrackedChanges);
-  w.key("isSubmodule");
-  w.boolean(e.submoduleState.isSubmodule);
+  w.key("submoduleState").beginObject();
+  w.key("commitChanged").boolean(e.submoduleState.commitChanged);
+  w.key("hasTrackedChanges").boolean(e.submoduleState.hasTrackedChanges);
+  w.key("hasUntrackedChanges").boolean(e.submoduleState.hasUntrackedChanges);
+  w.key("isSubmodule").boolean(e.submoduleState.isSubmodule);
   w.endObject();
-  w.key("worktree");
-  w.string({status + 1, 1});
+  w.key("worktree").string({status + 1, 1});
   w.endObject();
 }
 
@@ -325,11 +309,9 @@ void writeJson(std::ostream& out, const GitRefList& l) {
   // The dictionary from commit to references, with reference names as values
   // (the full records are already listed above). Object ids order as their
   // hex forms do.
-  w.key("targets");
-  w.beginObject();
+  w.key("targets").beginObject();
   for (const auto& [oid, list] : l.targets) {
-    w.key(oid.string());
-    w.beginArray();
+    w.key(oid.string()).beginArray();
     for (const auto& r : list) w.string(r.name);
     w.endArray();
   }
@@ -340,8 +322,7 @@ void writeJson(std::ostream& out, const GitRefList& l) {
 void writeJson(std::ostream& out, const GitStatusList& l) {
   RecordWriter w(out);
   w.beginObject();
-  w.key("entries");
-  w.beginArray();
+  w.key("entries").beginArray();
   for (const auto& e : l.entries) writeEntry(w, e);
   w.endArray();
   w.endObject();
