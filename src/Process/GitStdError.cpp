@@ -44,9 +44,10 @@ struct CompiledRule {
 };
 
 // Compiled once per process; pcre2_code is read-only while matching, so the
-// rules are shared by every thread.
+// rules are shared by every thread. Never destroyed: a worker may still be
+// classifying a failure while the process exits.
 const std::vector<CompiledRule>& compiledRules() {
-  static const std::vector<CompiledRule> rules = [] {
+  static const auto* rules = new std::vector<CompiledRule>([] {
     std::vector<CompiledRule> result;
     std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(pcre2_compile_context_create(nullptr));
     // Any line terminator stops ".", as the client's own pattern engine does.
@@ -63,8 +64,8 @@ const std::vector<CompiledRule>& compiledRules() {
       result.push_back({std::unique_ptr<pcre2_code, CodeDeleter>(code), rule.kind});
     }
     return result;
-  }();
-  return rules;
+  }());
+  return *rules;
 }
 
 constexpr std::array<std::string_view, 7> kKindNames{

@@ -110,4 +110,5 @@ TEST_F(ChildIsolation, CancelReachesGrandchildren) {
   for (int i = 0; i < 1000 && !tavrik::testing::processIsGone(sleeper); ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(tavrik::testing::processIsGone(sleeper)) << "sleep " << sleeper << " outlived the cancel";
   if (!tavrik::testing::processIsGone(sleeper)) ::kill(sleeper, SIGKILL);
+  queue->waitUntilAllOperationsAreFinished();
 }
