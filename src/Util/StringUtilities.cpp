@@ -40,6 +40,20 @@ bool endsWithIgnoringASCIICase(std::string_view text, std::string_view lowerSuff
 
 } // namespace
 
+std::vector<std::string_view> splitPieces(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      pieces.push_back(text.substr(start));
+      return pieces;
+    }
+    pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 std::string trimmed(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end) {

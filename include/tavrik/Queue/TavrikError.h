@@ -37,6 +37,11 @@ public:
   static void refuseOptionLikeRevision(const std::string& revision) {
     if (!revision.empty() && revision.front() == '-') throw optionLikeRevision(revision);
   }
+  /// A branch, tag or start point that git would read as an option.
+  static TavrikError optionLikeName(const std::string& name) {
+    return {"Invalid name \"" + name + "\": a branch, tag or revision cannot begin with \"-\".",
+            "Git would read it as an option."};
+  }
   /// An operation that started after the client released its queue.
   static TavrikError queueReleased() {
     return {"Queue Released", "The operation's queue was released before the operation started."};

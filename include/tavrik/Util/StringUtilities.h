@@ -13,12 +13,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrik {
 
 /// Without leading and trailing Unicode White_Space (spaces, tabs and all
 /// newline characters).
 std::string trimmed(std::string_view text);
+
+/// The pieces of `text` between `separator`s, empty ones included: "a//b"
+/// gives "a", "", "b"; "" gives one empty piece. Views into `text`.
+std::vector<std::string_view> splitPieces(std::string_view text, char separator);
 
 /// Absent when `text` is empty; a string of blanks is not empty.
 std::optional<std::string> nilOnEmpty(std::string_view text);

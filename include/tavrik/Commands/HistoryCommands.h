@@ -1,0 +1,123 @@
+// The commands that move history: merge, rebase, cherry-pick and revert,
+// each with its continue and abort, and the abort-only forms of mailbox
+// apply and bisect. All but bisect hold the queue's index lock. None opens
+// an editor: git takes its prepared messages as they are.
+#pragma once
+
+#include "tavrik/Commands/GitExecCommandOperation.h"
+#include "tavrik/Interfaces/Oid.h"
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+class GitExecMergeOperation : public GitExecCommandOperation {
+public:
+  GitExecMergeOperation(std::optional<std::string> refish, bool squash, bool noFastForward, bool abort = false,
+                        bool continueMerge = false)
+      : refish(std::move(refish)), squash(squash), noFastForward(noFastForward), abort(abort),
+        continueMerge(continueMerge) {}
+  static std::shared_ptr<GitExecMergeOperation> abortMerge();
+  static std::shared_ptr<GitExecMergeOperation> continueOperation();
+
+  const std::optional<std::string> refish;
+  const bool squash, noFastForward, abort;
+  // `continue` in the design; a keyword here.
+  const bool continueMerge;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  GitAspects aspects() const override;
+  bool needsIndexLock() const override { return true; }
+  void validate(GitOperationContext& context) override;
+};
+
+class GitExecRebaseOperation : public GitExecCommandOperation {
+public:
+  GitExecRebaseOperation(std::optional<std::string> refish, bool abort = false, bool continueRebase = false,
+                         bool interactive = false, bool root = false)
+      : refish(std::move(refish)), abort(abort), continueRebase(continueRebase), interactive(interactive),
+        root(root) {}
+  static std::shared_ptr<GitExecRebaseOperation> abortRebase();
+  static std::shared_ptr<GitExecRebaseOperation> continueOperation();
+
+  const std::optional<std::string> refish;
+  const bool abort, continueRebase, interactive, root;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  GitAspects aspects() const override;
+  bool needsIndexLock() const override { return true; }
+  void validate(GitOperationContext& context) override;
+};
+
+/// Chains `git rebase --continue` on the queue of `future`; `quiet` marks it.
+template <class T>
+pledge::Future<GitQueueValue<pledge::Void>> continueRebase(const pledge::Future<GitQueueValue<T>>& future,
+                                                           bool quiet) {
+  return next(future, [quiet](const GitQueueValue<T>&) {
+    auto op = GitExecRebaseOperation::continueOperation();
+    op->setQuiet(quiet);
+    return op;
+  });
+}
+
+/// Picked commits keep their authors: the engine's author identity is not
+/// given to git.
+class GitExecCherryPickOperation : public GitExecCommandOperation {
+public:
+  explicit GitExecCherryPickOperation(std::vector<Oid> commits, bool abort = false, bool continuePick = false)
+      : commits(std::move(commits)), abort(abort), continuePick(continuePick) {}
+  static std::shared_ptr<GitExecCherryPickOperation> abortPick();
+  static std::shared_ptr<GitExecCherryPickOperation> continueOperation();
+
+  const std::vector<Oid> commits;
+  const bool abort, continuePick;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  std::map<std::string, std::string> environment(GitOperationContext& context) override;
+  GitAspects aspects() const override;
+  bool needsIndexLock() const override { return true; }
+};
+
+/// A revert that stops on a conflict (git's status 1) succeeds: the
+/// repository is then in its revert state for the client to resolve.
+class GitExecRevertOperation : public GitExecCommandOperation {
+public:
+  explicit GitExecRevertOperation(std::optional<Oid> oid, bool abort = false, bool continueRevert = false)
+      : oid(oid), abort(abort), continueRevert(continueRevert) {}
+  static std::shared_ptr<GitExecRevertOperation> abortRevert();
+  static std::shared_ptr<GitExecRevertOperation> continueOperation();
+
+  const std::optional<Oid> oid;
+  const bool abort, continueRevert;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  std::set<int> successStatuses() const override { return {0, 1}; }
+  GitAspects aspects() const override;
+  bool needsIndexLock() const override { return true; }
+};
+
+class GitExecAmOperation : public GitExecCommandOperation {
+public:
+  explicit GitExecAmOperation(bool abort) : abort(abort) {}
+  static std::shared_ptr<GitExecAmOperation> abortApply();
+  const bool abort;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  GitAspects aspects() const override { return {}; }
+  bool needsIndexLock() const override { return true; }
+};
+
+class GitExecBisectOperation : public GitExecCommandOperation {
+public:
+  explicit GitExecBisectOperation(bool reset) : reset(reset) {}
+  static std::shared_ptr<GitExecBisectOperation> resetBisect();
+  const bool reset;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  GitAspects aspects() const override;
+};
+
+} // namespace tavrik

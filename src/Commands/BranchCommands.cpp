@@ -1,0 +1,157 @@
+#include "tavrik/Commands/BranchCommands.h"
+
+#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/StringUtilities.h"
+
+namespace tavrik {
+
+GitExecBranchOperation::GitExecBranchOperation(bool deleteBranch, bool move, bool copy, bool force, bool track,
+                                               std::optional<std::string> setUpstreamTo,
+                                               std::optional<std::string> unsetUpstream,
+                                               std::optional<std::string> contains,
+                                               std::vector<std::optional<std::string>> names)
+    : deleteBranch(deleteBranch), move(move), copy(copy), force(force), track(track),
+      setUpstreamTo(std::move(setUpstreamTo)), unsetUpstream(std::move(unsetUpstream)),
+      contains(std::move(contains)), names(std::move(names)) {}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::deleteBranches(std::vector<std::string> names,
+                                                                               bool force) {
+  return makeOperation<GitExecBranchOperation>(true, false, false, force, false, std::nullopt, std::nullopt,
+                                               std::nullopt,
+                                               std::vector<std::optional<std::string>>(names.begin(), names.end()));
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::moveBranch(std::string name, std::string newName,
+                                                                           bool force) {
+  return makeOperation<GitExecBranchOperation>(false, true, false, force, false, std::nullopt, std::nullopt,
+                                               std::nullopt,
+                                               std::vector<std::optional<std::string>>{std::move(name), std::move(newName)});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::copyBranch(std::string name, std::string newName,
+                                                                           bool force) {
+  return makeOperation<GitExecBranchOperation>(false, false, true, force, false, std::nullopt, std::nullopt,
+                                               std::nullopt,
+                                               std::vector<std::optional<std::string>>{std::move(name), std::move(newName)});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::create(std::string name,
+                                                                       std::optional<std::string> start, bool track) {
+  return makeOperation<GitExecBranchOperation>(false, false, false, false, track, std::nullopt, std::nullopt,
+                                               std::nullopt,
+                                               std::vector<std::optional<std::string>>{std::move(name), std::move(start)});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::setUpstream(std::string upstream, std::string name) {
+  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::move(upstream), std::nullopt,
+                                               std::nullopt, std::vector<std::optional<std::string>>{std::move(name)});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::unsetUpstreamOf(std::string name) {
+  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::move(name),
+                                               std::nullopt, std::vector<std::optional<std::string>>{});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::containing(std::string commit) {
+  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::nullopt,
+                                               std::move(commit), std::vector<std::optional<std::string>>{});
+}
+
+std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::list() {
+  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::nullopt,
+                                               std::nullopt, std::vector<std::optional<std::string>>{});
+}
+
+std::vector<std::string> GitExecBranchOperation::arguments(GitOperationContext&) {
+  // column.ui would lay the listing out in columns; it never changes a
+  // command that is not a listing.
+  std::vector<std::string> args{"branch", "--no-color", "--no-column"};
+  if (deleteBranch) args.push_back("--delete");
+  if (move) args.push_back("--move");
+  if (copy) args.push_back("--copy");
+  if (force) args.push_back("--force");
+  if (track) args.push_back("--track");
+  if (setUpstreamTo) {
+    args.push_back("--set-upstream-to");
+    args.push_back(*setUpstreamTo);
+  }
+  if (unsetUpstream) {
+    args.push_back("--unset-upstream");
+    args.push_back(*unsetUpstream);
+  }
+  if (contains) {
+    args.push_back("--all");
+    args.push_back("--contains");
+    args.push_back(*contains);
+  }
+  for (const auto& name : names)
+    if (name) args.push_back(*name);
+  return args;
+}
+
+void GitExecBranchOperation::validate(GitOperationContext&) {
+  detail::refuseOptionLike(setUpstreamTo);
+  detail::refuseOptionLike(unsetUpstream);
+  detail::refuseOptionLike(contains);
+  for (const auto& name : names) detail::refuseOptionLike(name);
+}
+
+GitAspects GitExecBranchOperation::aspects() const {
+  return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};
+}
+
+GitExecBranchList GitExecBranchOperation::execute(GitOperationContext& context) {
+  runAndReport(context);
+  return parseBranchList(stdOutBuffer->data());
+}
+
+GitExecBranchList GitExecBranchOperation::parseBranchList(std::string_view output) {
+  GitExecBranchList list;
+  for (auto line : splitPieces(output, '\n')) {
+    // A symbolic entry reads "origin/HEAD -> origin/main"; "->" alone may be
+    // part of a name, but a space may not.
+    if (line.empty() || line.find(" -> ") != std::string_view::npos) continue;
+    GitExecBranch branch;
+    branch.isHead = line.front() == '*';
+    // "+ " marks a branch checked out in another worktree; a name has no space.
+    if (line.size() > 2 && line[0] == '+' && line[1] == ' ') line.remove_prefix(2);
+    auto isPadding = [](char c) { return c == '*' || c == ' ' || c == '\t' || c == '\r'; };
+    while (!line.empty() && isPadding(line.front())) line.remove_prefix(1);
+    while (!line.empty() && isPadding(line.back())) line.remove_suffix(1);
+    if (line.empty()) continue;
+    branch.name = std::string(line);
+    list.branches.push_back(std::move(branch));
+  }
+  return list;
+}
+
+std::shared_ptr<GitExecTagOperation> GitExecTagOperation::create(std::string tag, std::optional<std::string> target,
+                                                                 std::optional<std::string> message, bool force) {
+  return makeOperation<GitExecTagOperation>(std::move(tag), std::move(target), std::move(message), force, false);
+}
+
+std::shared_ptr<GitExecTagOperation> GitExecTagOperation::deleteTagNamed(std::string tag) {
+  return makeOperation<GitExecTagOperation>(std::move(tag), std::nullopt, std::nullopt, false, true);
+}
+
+std::vector<std::string> GitExecTagOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"tag"};
+  if (force) args.push_back("--force");
+  if (message) {
+    args.push_back("-m");
+    args.push_back(*message);
+  }
+  if (deleteTag) args.push_back("--delete");
+  args.push_back(tag);
+  if (target) args.push_back(*target);
+  return args;
+}
+
+void GitExecTagOperation::validate(GitOperationContext&) {
+  detail::refuseOptionLike(tag);
+  detail::refuseOptionLike(target);
+}
+
+GitAspects GitExecTagOperation::aspects() const { return GitAspects::refs; }
+
+} // namespace tavrik

@@ -1,0 +1,89 @@
+#include "tavrik/Util/FileSystem.h"
+
+#include "tavrik/Queue/TavrikError.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace tavrik {
+
+namespace {
+
+class Descriptor {
+public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+private:
+  int fd_;
+};
+
+mode_t currentUmask() {
+  // umask can only be read by setting it; this is the way everyone does it.
+  mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+} // namespace
+
+std::optional<std::string> readFileIfExists(const std::string& path) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    throw TavrikError::fromErrno(errno, "open " + path);
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw TavrikError::fromErrno(errno, "read " + path);
+    if (n == 0) return bytes;
+    bytes.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void writeFileAtomically(const std::string& requestedPath, std::string_view bytes) {
+  std::string path = requestedPath;
+  if (char* resolved = ::realpath(requestedPath.c_str(), nullptr)) {
+    path = resolved;
+    std::free(resolved);
+  }
+  struct stat existing {};
+  mode_t mode = 0666 & ~currentUmask();
+  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+
+  std::string temporary = path + ".tmp-XXXXXX";
+  Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (fd.get() < 0) throw TavrikError::fromErrno(errno, "mkstemp " + temporary);
+  auto fail = [&](const char* call) {
+    int saved = errno;
+    ::unlink(temporary.c_str());
+    throw TavrikError::fromErrno(saved, std::string(call) + " " + temporary);
+  };
+  size_t written = 0;
+  while (written < bytes.size()) {
+    ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail("write");
+    written += static_cast<size_t>(n);
+  }
+  if (::fchmod(fd.get(), mode) != 0) fail("fchmod");
+  if (::fsync(fd.get()) != 0) fail("fsync");
+  if (::close(fd.release()) != 0) fail("close");
+  if (::rename(temporary.c_str(), path.c_str()) != 0) fail("rename");
+}
+
+} // namespace tavrik

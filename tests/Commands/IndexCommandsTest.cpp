@@ -1,0 +1,170 @@
+#include "tavrik/Commands/IndexCommands.h"
+
+#include "Support/Helpers.h"
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Queue/TavrikError.h"
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+namespace {
+
+using Paths = std::set<std::string>;
+
+// "XY path" of each changed path, from git's porcelain v2 -z records.
+std::map<std::string, std::string> gitStatus(const GitDir& repo) {
+  std::map<std::string, std::string> result;
+  for (const auto& record : split(repo.git({"status", "--porcelain=v2", "-z", "--untracked-files=all"}), '\0')) {
+    if (record.size() < 3) continue;
+    const std::string& body = record;
+    if (body[0] == '?') {
+      result.emplace(body.substr(2), "??");
+    } else if (body[0] == '1') {
+      // "1 XY sub mH mI mW hH hI path": the path follows the eighth space.
+      size_t at = 0;
+      for (int i = 0; i < 8; ++i) at = body.find(' ', at) + 1;
+      result[body.substr(at)] = body.substr(2, 2);
+    }
+  }
+  return result;
+}
+
+// Files whose names git would read as patterns, beside the files they match.
+struct PatternRepo : ScratchRepo {
+  static constexpr const char* kNames[] = {"*", "[ab].txt", "a.txt", ":(top)x", "x"};
+  PatternRepo() {
+    for (const char* name : kNames) write(name, "one\n");
+    git({"add", "--all"});
+    git({"commit", "-q", "-m", "files named like patterns"});
+    for (const char* name : kNames) write(name, "two\n");
+  }
+};
+
+} // namespace
+
+// Paths name files, never patterns: "*" is one file, "[ab].txt" is not
+// a.txt, ":(top)x" is not x.
+TEST(IndexCommands, PathsAreLiteral) {
+  PatternRepo repo;
+  auto queue = readerQueue(repo);
+  runOn(queue, makeOperation<GitExecAddOperation>(Paths{"*", "[ab].txt", ":(top)x"}));
+  auto status = gitStatus(repo);
+  EXPECT_EQ(status["*"], "M.");
+  EXPECT_EQ(status["[ab].txt"], "M.");
+  EXPECT_EQ(status[":(top)x"], "M.");
+  EXPECT_EQ(status["a.txt"], ".M");
+  EXPECT_EQ(status["x"], ".M");
+
+  runOn(queue, makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, Paths{"*"}));
+  EXPECT_EQ(gitStatus(repo)["*"], ".M");
+  EXPECT_EQ(gitStatus(repo)["[ab].txt"], "M.");
+
+  // Discarding "*" restores that file alone.
+  runOn(queue, makeOperation<GitExecCheckoutOperation>(std::nullopt, Paths{"*"}, false, false, false, false, false));
+  status = gitStatus(repo);
+  EXPECT_EQ(status.count("*"), 0u);
+  EXPECT_EQ(status["a.txt"], ".M");
+  EXPECT_EQ(readFile(repo.path() / "a.txt"), "two\n");
+
+  runOn(queue, makeOperation<GitExecRmOperation>(Paths{"[ab].txt"}, true, false));
+  status = gitStatus(repo);
+  EXPECT_EQ(status["[ab].txt"], "D.");
+  EXPECT_TRUE(std::filesystem::exists(repo.path() / "[ab].txt"));
+  EXPECT_EQ(status["a.txt"], ".M");
+}
+
+TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
+  ScratchRepo repo;
+  auto first = repo.commitFile("f", "1\n", "one");
+  auto second = repo.commitFile("f", "2\n", "two");
+  auto queue = readerQueue(repo);
+
+  runOn(queue, makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt));
+  EXPECT_EQ(repo.rev("HEAD"), first);
+  EXPECT_EQ(gitStatus(repo)["f"], "M.");
+
+  runOn(queue, makeOperation<GitExecResetOperation>(false, false, true, second, std::nullopt));
+  EXPECT_EQ(repo.rev("HEAD"), second);
+  EXPECT_TRUE(gitStatus(repo).empty());
+
+  auto checkout = makeOperation<GitExecCheckoutOperation>("new branch", Paths{}, true, false, false, false, false);
+  EXPECT_EQ(checkout->title(), "Checkout new branch");
+  EXPECT_THROW(runOn(queue, checkout), GitStdError) << "a branch name with a space";
+  runOn(queue, makeOperation<GitExecCheckoutOperation>("topic", Paths{}, true, false, false, false, false));
+  EXPECT_EQ(repo.git({"symbolic-ref", "HEAD"}), "refs/heads/topic\n");
+  runOn(queue, makeOperation<GitExecCheckoutOperation>(first, Paths{}, false, false, false, false, false));
+  EXPECT_EQ(repo.rev("HEAD"), first);
+  EXPECT_NE(repo.tryGit({"symbolic-ref", "-q", "HEAD"}).status, 0) << "detached";
+
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>(false, false, true, "--hard", std::nullopt)),
+               TavrikError);
+}
+
+TEST(IndexCommands, GitErrorsReachTheFuture) {
+  ScratchRepo repo;
+  repo.commitFile("f", "1\n", "one");
+  auto queue = readerQueue(repo);
+  try {
+    runOn(queue, makeOperation<GitExecAddOperation>(Paths{"missing"}));
+    FAIL() << "git add of a missing file succeeded";
+  } catch (const GitStdError& error) {
+    EXPECT_NE(error.localizedDescription().find("missing"), std::string::npos) << error.localizedDescription();
+  }
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRmOperation>(Paths{"not-in-index"}, false, false)), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>("no-such-branch", Paths{}, false, false, false,
+                                                                    false, false)),
+               GitStdError);
+}
+
+// Stashes are addressed by their number, and messages of any kind survive.
+TEST(IndexCommands, StashSavesAppliesPopsAndDropsByIndex) {
+  ScratchRepo repo;
+  repo.commitFile("f", "base\n", "base");
+  auto queue = readerQueue(repo);
+  const std::string messages[] = {"-starts with a dash", "plain", "caf\xc3\xa9 and \xff"};
+  for (size_t i = 0; i < 3; ++i) {
+    repo.write("f", "change " + std::to_string(i) + "\n");
+    runOn(queue, GitExecStashOperation::save(messages[i], false, false, false));
+  }
+  EXPECT_EQ(repo.git({"stash", "list", "--format=%gs"}),
+            "On main: " + messages[2] + "\nOn main: plain\nOn main: " + messages[0] + "\n");
+
+  runOn(queue, GitExecStashOperation::apply(2, false));
+  EXPECT_EQ(readFile(repo.path() / "f"), "change 0\n");
+  repo.git({"checkout", "--", "f"});
+  runOn(queue, GitExecStashOperation::drop(1));
+  EXPECT_EQ(repo.git({"stash", "list", "--format=%gs"}), "On main: " + messages[2] + "\nOn main: " + messages[0] + "\n");
+  runOn(queue, GitExecStashOperation::pop(std::nullopt, false));
+  EXPECT_EQ(readFile(repo.path() / "f"), "change 2\n");
+  EXPECT_EQ(repo.git({"stash", "list", "--format=%gs"}), "On main: " + messages[0] + "\n");
+
+  // --keep-index leaves the staged change; --include-untracked takes new files.
+  repo.write("staged", "s\n");
+  repo.git({"add", "staged"});
+  repo.write("loose", "u\n");
+  runOn(queue, GitExecStashOperation::save(std::nullopt, true, true, false));
+  EXPECT_TRUE(std::filesystem::exists(repo.path() / "staged"));
+  EXPECT_FALSE(std::filesystem::exists(repo.path() / "loose"));
+  runOn(queue, GitExecStashOperation::pop(0, true));
+  EXPECT_EQ(gitStatus(repo)["staged"], "A.");
+  EXPECT_EQ(gitStatus(repo)["loose"], "??");
+}
+
+TEST(IndexCommands, CommitKeepsTheMessageBytesAndTheIdentities) {
+  ScratchRepo repo;
+  repo.commitFile("f", "1\n", "one");
+  auto queue = readerQueue(repo);
+  const std::string message = "subject with \"quotes\" and 'single'\n\nbody caf\xc3\xa9 line\n-dash line";
+  repo.write("f", "2\n");
+  repo.git({"add", "f"});
+  auto commit = makeOperation<GitExecCommitOperation>(message, true, false);
+  commit->author = persona::Persona{"Ann Author", "ann@example.com"};
+  runOn(queue, commit);
+  auto raw = repo.git({"cat-file", "commit", "HEAD"});
+  EXPECT_NE(raw.find("\n\n" + message + "\n\nSigned-off-by: "), std::string::npos) << raw;
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%an <%ae>"}), "Ann Author <ann@example.com>\n");
+
+  runOn(queue, makeOperation<GitExecCommitOperation>("amended", false, true));
+  EXPECT_EQ(repo.git({"log", "--format=%s"}), "amended\none\n");
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecCommitOperation>("nothing staged", false, false)), GitStdError);
+}
