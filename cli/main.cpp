@@ -1,6 +1,7 @@
 // tavrik: inspect a repository through the Tavrik engine, the way a desktop
 // client drives it: one GitQueue per repository, operations added to it,
 // results read from their futures and the queue's view.
+#include "CommandVerbs.h"
 #include "GitPrefix.h"
 #include "JsonOutput.h"
 #include "ProgressBar.h"
@@ -74,7 +75,7 @@ template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shar
   return operation->enqueue(queue).wait().value;
 }
 
-int run(const std::string& command, const Options& options) {
+int run(const std::string& command, const Options& options, const cli::VerbAction& action) {
   // Started from a shell, the client's own environment already is the login
   // shell's: probing one again would only cost its start-up.
   Shell::setDefaultShell(nullptr);
@@ -97,7 +98,9 @@ int run(const std::string& command, const Options& options) {
   }
 
   int status = 0;
-  if (command == "describe") {
+  if (action) {
+    action(queue, options.json, std::cout);
+  } else if (command == "describe") {
     options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
   } else if (command == "status") {
     auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
@@ -137,7 +140,7 @@ int run(const std::string& command, const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Inspect a git repository through the Tavrik engine."};
+  CLI::App app{"Inspect and change a git repository through the Tavrik engine."};
   app.require_subcommand(1);
   Options options;
   app.add_option("--prefix", options.prefix, "git installation prefix (bin/git, libexec/git-core, ...)");
@@ -156,10 +159,16 @@ int main(int argc, char** argv) {
   count->add_option("left", options.left, "left revision")->required();
   count->add_option("right", options.right, "right revision")->required();
   addCommon(app.add_subcommand("readme", "the readme file of the working tree"));
+  cli::VerbAction action;
+  std::vector<std::string> args(argv, argv + argc);
+  auto resetPaths = cli::takeResetPaths(args);
+  cli::addCommandVerbs(app, action, addCommon, resetPaths);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
 
-  CLI11_PARSE(app, argc, argv);
+  std::vector<char*> parsedArgv;
+  for (auto& arg : args) parsedArgv.push_back(arg.data());
+  CLI11_PARSE(app, static_cast<int>(parsedArgv.size()), parsedArgv.data());
   if (options.verbose) setDebugLoggingEnabled(true);
   // Log lines go to stderr in verbose mode, nowhere otherwise: a command-line
   // tool should not fill the system log.
@@ -169,7 +178,7 @@ int main(int argc, char** argv) {
   });
 
   try {
-    return run(app.get_subcommands().front()->get_name(), options);
+    return run(app.get_subcommands().front()->get_name(), options, action);
   } catch (...) {
     std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
     return 1;

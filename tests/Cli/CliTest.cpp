@@ -120,3 +120,45 @@ TEST(CliOutput, ProgressBarRendersPercent) {
   EXPECT_EQ(cli::ProgressBar::render("Push", std::nullopt, "", 4), "Push [    ]   0%");
   EXPECT_EQ(cli::ProgressBar::render("Push", 250, "", 4), "Push [####] 100%");
 }
+
+// The changing verbs, one after another as a user would run them, each
+// checked against git's own view of the repository.
+TEST(Cli, CommandVerbsChangeTheRepositoryLikeGit) {
+  tt::ScratchRepo repo;
+  repo.commitFile("a.txt", "1\n", "one");
+  auto ok = [&](std::vector<std::string> args) {
+    auto result = tavrikCli(repo, args);
+    EXPECT_EQ(result.status, 0) << args.front() << ": " << result.err;
+    return result;
+  };
+  repo.write("a.txt", "2\n");
+  repo.write("*", "star\n");
+  ok({"stage", "*", "a.txt"});
+  ok({"reset", "--", "a.txt"});
+  EXPECT_EQ(repo.git({"status", "--porcelain"}), "A  *\n M a.txt\n");
+  auto verbose = ok({"-v", "commit", "-m", "two words\n\nbody"});
+  EXPECT_NE(verbose.err.find("view changed:"), std::string::npos) << verbose.err;
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%B"}), "two words\n\nbody\n\n");
+
+  ok({"branch", "create", "feature", "HEAD^"});
+  EXPECT_EQ(repo.rev("feature"), repo.rev("HEAD^"));
+  auto branches = jsonOf(tavrikCli(repo, {"branch", "--json"}));
+  EXPECT_EQ(branches, json::parse(R"({"branches":[{"isHead":false,"name":"feature"},{"isHead":true,"name":"main"}]})"));
+  ok({"tag", "v1", "feature", "-m", "release"});
+  EXPECT_EQ(repo.git({"cat-file", "-t", "v1"}), "tag\n");
+  EXPECT_EQ(ok({"merge-base", "main", "feature"}).out, repo.rev("feature") + "\n");
+
+  ok({"checkout", "feature"});
+  ok({"cherry-pick", "main"});
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%s"}), "two words\n");
+  ok({"ignore", "*.log", "--exclude"});
+  EXPECT_EQ(repo.git({"check-ignore", "x.log"}), "x.log\n");
+
+  auto refused = tavrikCli(repo, {"branch", "create", "--", "-d"});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("cannot begin with \"-\""), std::string::npos) << refused.err;
+  auto failed = tavrikCli(repo, {"merge", "no-such-branch"});
+  EXPECT_NE(failed.status, 0);
+  EXPECT_NE(failed.err.find("no-such-branch"), std::string::npos) << failed.err;
+  EXPECT_NE(tavrikCli(repo, {"continue"}).status, 0);
+}

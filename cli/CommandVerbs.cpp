@@ -1,0 +1,328 @@
+#include "CommandVerbs.h"
+
+#include "JsonOutput.h"
+
+#include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/CommitQueries.h"
+#include "tavrik/Commands/HistoryCommands.h"
+#include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Commands/WorktreeActions.h"
+#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Queue/TavrikError.h"
+
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tavrik::cli {
+
+namespace {
+
+using nlohmann::json;
+
+template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
+  return operation->enqueue(queue).wait().value;
+}
+
+// A commit named the way a person names it ("HEAD~2", a short id), as its id.
+class RevParseCommitOperation : public GitExecOperation<Oid> {
+public:
+  explicit RevParseCommitOperation(std::string revision) : revision_(std::move(revision)) {}
+  std::vector<std::string> arguments(GitOperationContext&) override {
+    return {"rev-parse", "--verify", "--quiet", "--end-of-options", revision_ + "^{commit}"};
+  }
+  Oid execute(GitOperationContext& context) override {
+    TavrikError::refuseOptionLikeRevision(revision_);
+    try {
+      runCommand(context);
+    } catch (const Error&) {
+    }
+    auto line = stdOutBuffer->scanToEOL();
+    if (auto oid = line ? Oid::parse(*line) : std::nullopt) return *oid;
+    throw TavrikError("Unknown commit \"" + revision_ + "\"", "Git knows no commit by that name.");
+  }
+
+private:
+  std::string revision_;
+};
+
+std::vector<Oid> commitIds(const std::shared_ptr<GitQueue>& queue, const std::vector<std::string>& revisions) {
+  std::vector<Oid> ids;
+  for (const auto& revision : revisions) ids.push_back(runOn(queue, makeOperation<RevParseCommitOperation>(revision)));
+  return ids;
+}
+
+std::set<std::string> pathSet(const std::vector<std::string>& paths) { return {paths.begin(), paths.end()}; }
+
+// Operations without a result: run, wait, print nothing.
+template <class Make> VerbAction plain(Make make) {
+  return [make](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) { runOn(queue, make(queue)); };
+}
+
+void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out) {
+  if (asJson) {
+    json branches = json::array();
+    for (const auto& branch : list.branches)
+      branches.push_back({{"name", jsonSafe(branch.name)}, {"isHead", branch.isHead}});
+    out << json{{"branches", branches}}.dump() << "\n";
+    return;
+  }
+  for (const auto& branch : list.branches) out << (branch.isHead ? "* " : "  ") << branch.name << "\n";
+}
+
+struct VerbOptions {
+  std::vector<std::string> paths, commits, names, rules;
+  std::optional<std::string> treeish, start, target, message, upstream;
+  std::string name, newName, single;
+  bool cached = false, recursive = false, soft = false, mixed = false, hard = false, createBranch = false,
+       track = false, force = false, amend = false, signOff = false, squash = false, noFastForward = false,
+       deleteTag = false, keepIndex = false, includeUntracked = false, includeIgnored = false, reinstateIndex = false,
+       ours = false, theirs = false, exclude = false, unset = false;
+  std::optional<std::string> contains;
+  std::optional<int> index;
+};
+
+} // namespace
+
+std::optional<std::vector<std::string>> takeResetPaths(std::vector<std::string>& args) {
+  // The verb is the first word that is not an option or an option's value
+  // ("-C dir", "--prefix dir").
+  size_t i = 1;
+  while (i < args.size() && !args[i].empty() && args[i].front() == '-') i += (args[i] == "-C" || args[i] == "--prefix") ? 2 : 1;
+  if (i >= args.size() || args[i] != "reset") return std::nullopt;
+  for (size_t j = i + 1; j < args.size(); ++j) {
+    if (args[j] != "--") continue;
+    std::vector<std::string> paths(args.begin() + static_cast<std::ptrdiff_t>(j) + 1, args.end());
+    args.resize(j);
+    return paths;
+  }
+  return std::nullopt;
+}
+
+void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon,
+                     std::optional<std::vector<std::string>> resetPaths) {
+  auto o = std::make_shared<VerbOptions>();
+  auto verb = [&](const char* name, const char* help) { return addCommon(app.add_subcommand(name, help)); };
+  auto pathsArg = [o](CLI::App* sub) { sub->add_option("paths", o->paths, "paths relative to the working tree")->required(); };
+
+  auto stage = verb("stage", "stage the changes of the paths (git add --all)");
+  pathsArg(stage);
+  stage->callback([&action, o] {
+    action = plain([o](auto&) { return makeOperation<GitExecAddOperation>(pathSet(o->paths)); });
+  });
+
+  auto unstage = verb("unstage", "unstage the paths (git reset -- paths)");
+  pathsArg(unstage);
+  unstage->callback([&action, o] {
+    action = plain([o](auto&) {
+      return makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, pathSet(o->paths));
+    });
+  });
+
+  auto discard = verb("discard", "discard the working-tree changes of the paths (git checkout -- paths)");
+  pathsArg(discard);
+  discard->callback([&action, o] {
+    action = plain([o](auto&) {
+      return makeOperation<GitExecCheckoutOperation>(std::nullopt, pathSet(o->paths), false, false, false, false, false);
+    });
+  });
+
+  auto rm = verb("rm", "remove the paths from the index and the working tree");
+  pathsArg(rm);
+  rm->add_flag("--cached", o->cached, "keep the files in the working tree");
+  rm->add_flag("-r", o->recursive, "remove folders recursively");
+  rm->callback([&action, o] {
+    action = plain([o](auto&) { return makeOperation<GitExecRmOperation>(pathSet(o->paths), o->cached, o->recursive); });
+  });
+
+  auto reset = verb("reset", "reset HEAD, the index or paths: reset [--soft|--mixed|--hard] [TREEISH] [-- PATH...]");
+  reset->add_flag("--soft", o->soft, "move HEAD only");
+  reset->add_flag("--mixed", o->mixed, "move HEAD and reset the index");
+  reset->add_flag("--hard", o->hard, "move HEAD and reset the index and the working tree");
+  reset->add_option("treeish", o->treeish, "the commit to reset to");
+  reset->callback([&action, o, resetPaths] {
+    action = plain([o, resetPaths](auto&) {
+      std::optional<std::set<std::string>> paths;
+      if (resetPaths) paths = pathSet(*resetPaths);
+      return makeOperation<GitExecResetOperation>(o->soft, o->mixed, o->hard, o->treeish, paths);
+    });
+  });
+
+  auto checkout = verb("checkout", "switch to a branch or commit, or create a branch with -b");
+  checkout->add_flag("-b", o->createBranch, "create the branch TREEISH at HEAD");
+  checkout->add_flag("--track", o->track, "set the upstream of the new branch");
+  checkout->add_option("treeish", o->treeish, "branch, tag or commit")->required();
+  checkout->callback([&action, o] {
+    action = plain([o](auto&) {
+      return makeOperation<GitExecCheckoutOperation>(o->treeish, std::set<std::string>{}, o->createBranch, o->track,
+                                                     false, false, false);
+    });
+  });
+
+  auto commit = verb("commit", "commit the index (continues a rebase that waits for a commit)");
+  commit->add_option("-m,--message", o->message, "the commit message")->required();
+  commit->add_flag("--amend", o->amend, "replace the last commit");
+  commit->add_flag("--signoff", o->signOff, "add a Signed-off-by trailer");
+  commit->callback([&action, o] {
+    action = plain([o](auto&) { return makeOperation<GitCommitAction>(*o->message, o->signOff, o->amend); });
+  });
+
+  auto branch = verb("branch", "list branches, or create, delete, move, copy them and set their upstreams");
+  branch->add_option("--contains", o->contains, "list the local and remote branches that contain COMMIT");
+  branch->require_subcommand(0, 1);
+  branch->callback([&action, o, branch] {
+    if (!branch->get_subcommands().empty()) return;
+    action = [o](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      auto op = o->contains ? GitExecBranchOperation::containing(*o->contains) : GitExecBranchOperation::list();
+      printBranches(runOn(queue, op), asJson, out);
+    };
+  });
+  auto create = addCommon(branch->add_subcommand("create", "create branch NAME at START (default HEAD)"));
+  create->add_option("name", o->name)->required();
+  create->add_option("start", o->start);
+  create->add_flag("--track", o->track, "set START as the upstream");
+  create->callback([&action, o] {
+    action = plain([o](auto&) { return GitExecBranchOperation::create(o->name, o->start, o->track); });
+  });
+  auto remove = addCommon(branch->add_subcommand("delete", "delete branches"));
+  remove->add_option("names", o->names)->required();
+  remove->add_flag("--force", o->force, "delete even when not merged");
+  remove->callback([&action, o] {
+    action = plain([o](auto&) { return GitExecBranchOperation::deleteBranches(o->names, o->force); });
+  });
+  for (const char* kind : {"move", "copy"}) {
+    const bool isMove = std::string(kind) == "move";
+    auto sub = addCommon(branch->add_subcommand(kind, isMove ? "rename branch OLD to NEW" : "copy branch OLD to NEW"));
+    sub->add_option("old", o->name)->required();
+    sub->add_option("new", o->newName)->required();
+    sub->add_flag("--force", o->force, "replace an existing NEW");
+    sub->callback([&action, o, isMove] {
+      action = plain([o, isMove](auto&) {
+        return isMove ? GitExecBranchOperation::moveBranch(o->name, o->newName, o->force)
+                      : GitExecBranchOperation::copyBranch(o->name, o->newName, o->force);
+      });
+    });
+  }
+  auto upstream = addCommon(branch->add_subcommand("upstream", "set (NAME UPSTREAM) or unset (--unset NAME) an upstream"));
+  upstream->add_flag("--unset", o->unset, "remove the upstream of NAME");
+  upstream->add_option("name", o->name)->required();
+  upstream->add_option("upstream", o->upstream);
+  upstream->callback([&action, o] {
+    if (!o->unset && !o->upstream) throw CLI::ValidationError("upstream", "give UPSTREAM, or --unset");
+    action = plain([o](auto&) {
+      return o->unset ? GitExecBranchOperation::unsetUpstreamOf(o->name)
+                      : GitExecBranchOperation::setUpstream(*o->upstream, o->name);
+    });
+  });
+
+  auto tag = verb("tag", "create tag NAME at TARGET (annotated with -m), or delete it with --delete");
+  tag->add_option("name", o->name)->required();
+  tag->add_option("target", o->target);
+  tag->add_option("-m,--message", o->message, "make an annotated tag with this message");
+  tag->add_flag("--force", o->force, "replace an existing tag");
+  tag->add_flag("--delete", o->deleteTag, "delete the tag");
+  tag->callback([&action, o] {
+    action = plain([o](auto&) {
+      return o->deleteTag ? GitExecTagOperation::deleteTagNamed(o->name)
+                          : GitExecTagOperation::create(o->name, o->target, o->message, o->force);
+    });
+  });
+
+  auto merge = verb("merge", "merge REFISH into the current branch");
+  merge->add_option("refish", o->single)->required();
+  merge->add_flag("--squash", o->squash, "stage the merged changes without committing");
+  merge->add_flag("--no-ff", o->noFastForward, "always create a merge commit");
+  merge->callback([&action, o] {
+    action = plain([o](auto&) { return makeOperation<GitExecMergeOperation>(o->single, o->squash, o->noFastForward); });
+  });
+
+  auto rebase = verb("rebase", "rebase the current branch onto REFISH");
+  rebase->add_option("refish", o->single)->required();
+  rebase->callback([&action, o] { action = plain([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); }); });
+
+  auto pick = verb("cherry-pick", "apply the changes of commits on top of HEAD");
+  pick->add_option("commits", o->commits)->required();
+  pick->callback([&action, o] {
+    action = plain([o](auto& queue) { return makeOperation<GitExecCherryPickOperation>(commitIds(queue, o->commits)); });
+  });
+
+  auto revert = verb("revert", "commit the reverse of COMMIT");
+  revert->add_option("commit", o->single)->required();
+  revert->callback([&action, o] {
+    action = plain([o](auto& queue) {
+      return makeOperation<GitExecRevertOperation>(commitIds(queue, {o->single}).front());
+    });
+  });
+
+  verb("continue", "continue the merge, rebase, cherry-pick or revert in progress")->callback([&action] {
+    action = plain([](auto&) { return makeOperation<GitContinueAction>(); });
+  });
+  verb("abort", "abort the merge, rebase, cherry-pick, revert, bisect or mailbox apply in progress")->callback([&action] {
+    action = plain([](auto&) { return makeOperation<GitAbortAction>(); });
+  });
+
+  auto stash = verb("stash", "save the local changes in a stash, or apply, pop or drop one");
+  stash->require_subcommand(1);
+  auto save = addCommon(stash->add_subcommand("save", "stash the local changes"));
+  save->add_option("-m,--message", o->message, "the stash message");
+  save->add_flag("--keep-index", o->keepIndex, "leave the staged changes in place");
+  save->add_flag("--include-untracked", o->includeUntracked, "stash untracked files too");
+  save->add_flag("--all", o->includeIgnored, "stash untracked and ignored files too");
+  save->callback([&action, o] {
+    action = plain([o](auto&) {
+      return GitExecStashOperation::save(o->message, o->keepIndex, o->includeUntracked, o->includeIgnored);
+    });
+  });
+  for (const char* kind : {"apply", "pop", "drop"}) {
+    const std::string name = kind;
+    auto sub = addCommon(stash->add_subcommand(kind, name + " stash N (default the latest)"));
+    sub->add_option("index", o->index, "the stash number N of stash@{N}");
+    if (name != "drop") sub->add_flag("--index", o->reinstateIndex, "restore the staged changes as staged");
+    sub->callback([&action, o, name] {
+      action = plain([o, name](auto&) {
+        if (name == "apply") return GitExecStashOperation::apply(o->index, o->reinstateIndex);
+        if (name == "pop") return GitExecStashOperation::pop(o->index, o->reinstateIndex);
+        return GitExecStashOperation::drop(o->index);
+      });
+    });
+  }
+
+  auto trash = verb("trash", "unstage the paths and move them to the trash");
+  pathsArg(trash);
+  trash->callback([&action, o] { action = plain([o](auto&) { return makeOperation<GitTrashAction>(pathSet(o->paths)); }); });
+
+  auto resolve = verb("resolve", "resolve a conflict in PATH by taking one side");
+  resolve->add_option("path", o->single)->required();
+  auto ours = resolve->add_flag("--ours", o->ours, "take our side");
+  resolve->add_flag("--theirs", o->theirs, "take their side")->excludes(ours);
+  resolve->callback([&action, o] {
+    if (o->ours == o->theirs) throw CLI::ValidationError("resolve", "give --ours or --theirs");
+    action = plain([o](auto&) { return makeOperation<GitConflictResolveAction>(o->single, o->ours); });
+  });
+
+  auto ignore = verb("ignore", "append patterns to .gitignore (or info/exclude with --exclude)");
+  ignore->add_option("patterns", o->rules)->required();
+  ignore->add_flag("--exclude", o->exclude, "write to the repository's info/exclude instead");
+  ignore->callback([&action, o] {
+    action = plain([o](auto&) {
+      return makeOperation<GitAppendRulesOperation>(
+          o->exclude ? GitConfigFile::localExclude : GitConfigFile::localGitignore, o->rules);
+    });
+  });
+
+  auto mergeBase = verb("merge-base", "the best common ancestor of the commits");
+  mergeBase->add_option("commits", o->commits)->required();
+  mergeBase->callback([&action, o] {
+    action = [o](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      auto base = runOn(queue, makeOperation<GitExecMergeBaseOperation>(commitIds(queue, o->commits)));
+      if (asJson)
+        out << json{{"oid", base.string()}}.dump() << "\n";
+      else
+        out << base.string() << "\n";
+    };
+  });
+}
+
+} // namespace tavrik::cli

@@ -1,0 +1,36 @@
+// The verbs of `tavrik` that change the repository: stage, commit, branch,
+// merge, stash, trash and the rest. Each is one operation of the library
+// (or a short chain of them) added to the repository's queue; the verb
+// waits for it and prints its result.
+#pragma once
+
+#include "tavrik/Queue/GitQueue.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tavrik::cli {
+
+/// What a parsed verb does once the queue exists; empty when the verb is a
+/// reading one. `json` asks for JSON output.
+using VerbAction = std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out)>;
+
+/// Adds the changing verbs to `app`; `addCommon` gives each the common flags.
+/// When one of them is parsed, its callback stores its work in `action`.
+/// `resetPaths` are the words after "--" of a reset (see `takeResetPaths`).
+void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon,
+                     std::optional<std::vector<std::string>> resetPaths);
+
+/// For "reset [TREEISH] -- PATH...": removes "--" and the words after it
+/// from `args` and returns them (an empty list for a bare "--"); nullopt
+/// when `args` is no reset or has no "--". The parser cannot tell a tree-ish
+/// from a path once "--" is gone.
+std::optional<std::vector<std::string>> takeResetPaths(std::vector<std::string>& args);
+
+} // namespace tavrik::cli
