@@ -10,7 +10,8 @@
 //     by this executable's own operator new/delete.
 // The repository comes from TAVRIK_BENCH_REPO (made with the
 // make-bench-repo tool); without it every benchmark is skipped.
-#include "tavrik/Process/Shell.h"
+#include "BenchSupport.h"
+
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitRefParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -20,16 +21,10 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <fcntl.h>
 #include <malloc.h>
 #include <new>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -69,49 +64,7 @@ void operator delete[](void* p, size_t) noexcept { operator delete(p); }
 namespace {
 
 using namespace tavrik;
-
-const char* benchRepo() {
-  const char* repo = std::getenv("TAVRIK_BENCH_REPO");
-  return repo && *repo ? repo : nullptr;
-}
-
-std::shared_ptr<GitQueue> benchQueue() {
-  // Children get this process's environment, as the spawned baselines do.
-  Shell::setDefaultShell(nullptr);
-  auto url = Url::fileURL(benchRepo(), true);
-  return GitQueue::create(GitRepositoryDescriptor::uncheckedWorktree(url, false), nullptr,
-                          Url::fileURL(TAVRIK_TEST_PREFIX, true));
-}
-
-// Spawns git with the prefix's binary in the repository and reads all of its
-// standard output, like the runner does but without any of its machinery.
-std::string spawnGit(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{std::string(TAVRIK_TEST_PREFIX) + "/bin/git", "--no-pager"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) abort();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addchdir_np(&actions, benchRepo());
-  pid_t pid;
-  if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) abort();
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  std::string output;
-  char chunk[65536];
-  ssize_t n;
-  while ((n = read(out[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0) output.append(chunk, static_cast<size_t>(n));
-  close(out[0]);
-  int status;
-  waitpid(pid, &status, 0);
-  return output;
-}
+using namespace tavrik::bench;
 
 void BM_StatusRefresh(benchmark::State& state) {
   if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");

@@ -45,8 +45,19 @@ TEST(HistoryCommands, MergeSquashNoFastForwardAndAbort) {
   EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f\ns\n");
   repo.git({"reset", "-q", "--hard"});
 
-  // A conflicting merge fails with git's text; the abort action undoes it.
+  // Local changes in the way: git's refusal, classified.
   repo.git({"checkout", "-q", "main"});
+  repo.write("f", "local\n");
+  try {
+    runOn(queue, makeOperation<GitExecMergeOperation>("side", false, false));
+    ADD_FAILURE() << "merged over local changes";
+  } catch (const GitStdError& error) {
+    EXPECT_EQ(error.kind(), GitStdError::Kind::cantMergeLocalChanges) << error.localizedDescription();
+  }
+  EXPECT_EQ(readFile(repo.path() / "f"), "local\n");
+  repo.git({"checkout", "--", "f"});
+
+  // A conflicting merge fails with git's text; the abort action undoes it.
   EXPECT_THROW(runOn(queue, makeOperation<GitExecMergeOperation>("side", false, false)), GitStdError);
   EXPECT_EQ(repo.state(), GitState::merge);
   runOn(queue, makeOperation<GitAbortAction>());
@@ -70,8 +81,17 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   EXPECT_EQ(repo.git({"log", "--format=%s", "main..side"}), "side edit\nside file\n");
   EXPECT_EQ(repo.rev("side~2"), repo.mainTip);
 
+  // Staging the resolution and continuing, chained on the queue.
   repo.git({"config", "rebase.backend", "merge"});
   repo.git({"checkout", "-q", "-b", "again", repo.sideTip});
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
+  repo.write("f", "resolved\n");
+  auto staged = makeOperation<GitExecAddOperation>(std::set<std::string>{"f"})->enqueue(queue);
+  continueRebase(staged, true).wait(std::chrono::seconds(60));
+  EXPECT_EQ(repo.state(), GitState::none);
+  EXPECT_EQ(repo.rev("again~2"), repo.mainTip);
+
+  repo.git({"checkout", "-q", "-B", "again", repo.sideTip});
   EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
   runOn(queue, makeOperation<GitAbortAction>());
   EXPECT_EQ(repo.state(), GitState::none);

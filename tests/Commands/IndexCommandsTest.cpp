@@ -3,6 +3,7 @@
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/State/GitStatusEntry.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -54,6 +55,12 @@ TEST(IndexCommands, PathsAreLiteral) {
   EXPECT_EQ(status[":(top)x"], "M.");
   EXPECT_EQ(status["a.txt"], ".M");
   EXPECT_EQ(status["x"], ".M");
+  // The queue refreshed the status it reported, without being asked.
+  auto view = queue->view();
+  ASSERT_TRUE(view.status);
+  auto star = view.status->entryFor("*");
+  ASSERT_TRUE(star);
+  EXPECT_EQ(star->index, GitStatus::modified);
 
   runOn(queue, makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, Paths{"*"}));
   EXPECT_EQ(gitStatus(repo)["*"], ".M");
