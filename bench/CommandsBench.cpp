@@ -22,6 +22,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -140,4 +141,12 @@ TAVRIK_COMMAND_BENCH(unstage)
 TAVRIK_COMMAND_BENCH(commit)
 TAVRIK_COMMAND_BENCH(branchCreate)
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  // The file each iteration changed was never committed for good.
+  if (benchRepo()) std::remove((std::string(benchRepo()) + "/" + kFile).c_str());
+  return 0;
+}

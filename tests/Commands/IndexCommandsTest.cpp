@@ -32,7 +32,7 @@ std::map<std::string, std::string> gitStatus(const GitDir& repo) {
 
 // Files whose names git would read as patterns, beside the files they match.
 struct PatternRepo : ScratchRepo {
-  static constexpr const char* kNames[] = {"*", "[ab].txt", "a.txt", ":(top)x", "x"};
+  static constexpr const char* kNames[] = {"*", "[ab].txt", "a.txt", ":(top)x", "x", "sp ace \"q\" \xff\n"};
   PatternRepo() {
     for (const char* name : kNames) write(name, "one\n");
     git({"add", "--all"});
@@ -48,11 +48,12 @@ struct PatternRepo : ScratchRepo {
 TEST(IndexCommands, PathsAreLiteral) {
   PatternRepo repo;
   auto queue = readerQueue(repo);
-  runOn(queue, makeOperation<GitExecAddOperation>(Paths{"*", "[ab].txt", ":(top)x"}));
+  runOn(queue, makeOperation<GitExecAddOperation>(Paths{"*", "[ab].txt", ":(top)x", "sp ace \"q\" \xff\n"}));
   auto status = gitStatus(repo);
   EXPECT_EQ(status["*"], "M.");
   EXPECT_EQ(status["[ab].txt"], "M.");
   EXPECT_EQ(status[":(top)x"], "M.");
+  EXPECT_EQ(status["sp ace \"q\" \xff\n"], "M.");
   EXPECT_EQ(status["a.txt"], ".M");
   EXPECT_EQ(status["x"], ".M");
   // The queue refreshed the status it reported, without being asked.
@@ -99,7 +100,8 @@ TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
   EXPECT_THROW(runOn(queue, checkout), GitStdError) << "a branch name with a space";
   runOn(queue, makeOperation<GitExecCheckoutOperation>("topic", Paths{}, true, false, false, false, false));
   EXPECT_EQ(repo.git({"symbolic-ref", "HEAD"}), "refs/heads/topic\n");
-  runOn(queue, makeOperation<GitExecCheckoutOperation>(first, Paths{}, false, false, false, false, false));
+  auto staged = makeOperation<GitExecAddOperation>(Paths{"f"})->enqueue(queue);
+  tavrik::checkout(staged, first, Paths{}, false).wait(std::chrono::seconds(60));
   EXPECT_EQ(repo.rev("HEAD"), first);
   EXPECT_NE(repo.tryGit({"symbolic-ref", "-q", "HEAD"}).status, 0) << "detached";
 

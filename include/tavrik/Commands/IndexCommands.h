@@ -93,6 +93,16 @@ protected:
   bool passesPaths() const override { return !paths.empty(); }
 };
 
+/// Chains a checkout of `treeish` (or of `paths` from it) on the queue of `future`.
+template <class T>
+pledge::Future<GitQueueValue<pledge::Void>> checkout(const pledge::Future<GitQueueValue<T>>& future,
+                                                     std::optional<std::string> treeish, std::set<std::string> paths,
+                                                     bool track) {
+  return next(future, [treeish = std::move(treeish), paths = std::move(paths), track](const GitQueueValue<T>&) {
+    return makeOperation<GitExecCheckoutOperation>(treeish, paths, false, track, false, false, false);
+  });
+}
+
 /// git stash: save, apply, pop or drop. `index` N names stash@{N}.
 class GitExecStashOperation : public GitExecCommandOperation {
 public:
