@@ -9,6 +9,7 @@
 #include "tavrik/Commands/WorktreeActions.h"
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Rebase/GitSocketEditor.h"
 
 #include <nlohmann/json.hpp>
 
@@ -82,7 +83,38 @@ struct VerbOptions {
        ours = false, theirs = false, exclude = false, unset = false;
   std::optional<std::string> contains;
   std::optional<int> index;
+  bool interactive = false, root = false;
+  std::vector<std::string> steps, messages;
+  std::optional<std::string> moveTo;
 };
+
+// "VERB=COMMIT" as its two sides.
+std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option) {
+  auto equals = text.find('=');
+  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+    throw TavrikError(std::string("Invalid ") + option + " \"" + text + "\"", "Write it as NAME=VALUE.");
+  return {text.substr(0, equals), text.substr(equals + 1)};
+}
+
+GitRebaseRequest rebasePlan(const std::shared_ptr<GitQueue>& queue, const VerbOptions& o) {
+  GitRebaseRequest plan;
+  for (const auto& step : o.steps) {
+    auto [verbName, commit] = splitAssignment(step, "--do");
+    auto verb = rebaseVerbFromRawValue(verbName);
+    if (!verb) throw TavrikError("Unknown rebase verb \"" + verbName + "\"", "Use pick, reword, edit, squash, fixup, drop or move.");
+    plan.actions.push_back({*verb, commitIds(queue, {commit}).front()});
+  }
+  if (o.moveTo) {
+    auto [where, commit] = splitAssignment(*o.moveTo, "--move-to");
+    if (where != "above" && where != "below")
+      throw TavrikError("Invalid --move-to \"" + *o.moveTo + "\"", "Write above=COMMIT or below=COMMIT.");
+    plan.move = GitRebaseRequest::Move{commitIds(queue, {commit}).front(),
+                                       where == "above" ? GitRebaseRequest::MovePosition::above
+                                                        : GitRebaseRequest::MovePosition::below};
+  }
+  if (!o.single.empty()) plan.base = commitIds(queue, {o.single}).front();
+  return plan;
+}
 
 } // namespace
 
@@ -238,9 +270,38 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
     action = plain([o](auto&) { return makeOperation<GitExecMergeOperation>(o->single, o->squash, o->noFastForward); });
   });
 
-  auto rebase = verb("rebase", "rebase the current branch onto REFISH");
-  rebase->add_option("refish", o->single)->required();
-  rebase->callback([&action, o] { action = plain([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); }); });
+  auto rebase = verb("rebase", "rebase the current branch onto REFISH; with --interactive, by a plan of --do steps");
+  rebase->add_option("refish", o->single, "the upstream to rebase onto");
+  rebase->add_flag("-i,--interactive", o->interactive, "replay the commits by the plan given with --do and --move-to");
+  rebase->add_flag("--root", o->root, "with --interactive: rebase every commit down to the root");
+  rebase->add_option("--do", o->steps, "VERB=COMMIT: pick, reword, edit, squash, fixup, drop or move a commit")
+      ->allow_extra_args(false);
+  rebase->add_option("--move-to", o->moveTo, "above=COMMIT or below=COMMIT: where the moved commits go");
+  rebase->add_option("--message", o->messages, "COMMIT=TEXT: the new message of a reworded commit")
+      ->allow_extra_args(false);
+  rebase->callback([&action, o] {
+    if (!o->interactive) {
+      if (o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH");
+      action = plain([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); });
+      return;
+    }
+    if (o->root == !o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH or --root, not both");
+    action = [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+      auto plan = rebasePlan(queue, *o);
+      auto messages = std::make_shared<std::vector<std::pair<Oid, std::string>>>();
+      for (const auto& entry : o->messages) {
+        auto [commit, text] = splitAssignment(entry, "--message");
+        messages->emplace_back(commitIds(queue, {commit}).front(), text);
+      }
+      auto editor = GitSocketEditor::create(
+          *queue->descriptor(), plan, [messages](const std::string&, const std::optional<std::string>& commit) {
+            for (const auto& [oid, text] : *messages)
+              if (commit && !commit->empty() && oid.string().starts_with(*commit)) return std::optional(text + "\n");
+            return std::optional<std::string>();
+          });
+      runOn(queue, GitExecRebaseOperation::interactiveRebase(o->root ? std::nullopt : std::optional(o->single), editor));
+    };
+  });
 
   auto pick = verb("cherry-pick", "apply the changes of commits on top of HEAD");
   pick->add_option("commits", o->commits)->required();

@@ -40,6 +40,27 @@ std::shared_ptr<GitExecRebaseOperation> GitExecRebaseOperation::continueOperatio
   return makeOperation<GitExecRebaseOperation>(std::nullopt, false, true);
 }
 
+std::shared_ptr<GitExecRebaseOperation> GitExecRebaseOperation::interactiveRebase(std::optional<std::string> refish,
+                                                                                 std::shared_ptr<GitEditor> editor) {
+  const bool root = !refish;
+  auto op = makeOperation<GitExecRebaseOperation>(std::move(refish), false, false, true, root);
+  op->editor = std::move(editor);
+  return op;
+}
+
+namespace detail {
+bool rebaseFromRoot(const GitCount& count, int64_t threshold, const std::string& refish) {
+  if (count.count() < threshold) {
+    Log::defaultLog().debug("rebase: commits to root %lld (treshold=%lld), rebasing from --root",
+                            static_cast<long long>(count.count()), static_cast<long long>(threshold));
+    return true;
+  }
+  Log::defaultLog().debug("rebase: commits to root %lld (treshold=%lld), rebasing from %s",
+                          static_cast<long long>(count.count()), static_cast<long long>(threshold), refish.c_str());
+  return false;
+}
+} // namespace detail
+
 std::vector<std::string> GitExecRebaseOperation::arguments(GitOperationContext&) {
   // Tools that touch files' inode times (indexers, backup) must not make a
   // rebase see every file as changed.

@@ -77,13 +77,6 @@ TavrikError refusedTrash(const std::string& path, const std::string& reason) {
   return TavrikError("Cannot move \"" + path + "\" to the trash.", reason);
 }
 
-std::optional<std::string> realPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return std::nullopt;
-  std::string result(resolved);
-  std::free(resolved);
-  return result;
-}
 
 } // namespace
 

@@ -11,6 +11,14 @@ extern char** environ;
 namespace tavrik {
 
 namespace {
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+} // namespace
+
+namespace {
 
 // What `git rev-parse --local-env-vars` lists: each one points git at some
 // other repository, index or object store than the one the runner chose.
@@ -51,12 +59,19 @@ GitEnvironment::Variables GitEnvironment::build(const Inputs& inputs) {
     env["SSH_ASKPASS"] = askpass;
     env["GIT_ASKPASS"] = askpass;
   }
+  // The sequence editor too: the user's GIT_SEQUENCE_EDITOR or
+  // sequence.editor would otherwise take the instruction list.
   if (inputs.editorEnvironment && prefix) {
     for (const auto& [name, value] : *inputs.editorEnvironment) env[name] = value;
-    env["GIT_EDITOR"] = prefix->appendingPathComponent("bin/editor").path();
+    // git hands the editor to the shell; a prefix with a space must stay one word.
+    std::string editor = prefix->appendingPathComponent("bin/editor").path();
+    if (editor.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+") !=
+        std::string::npos)
+      editor = shellQuoted(editor);
+    env["GIT_EDITOR"] = env["GIT_SEQUENCE_EDITOR"] = editor;
   } else {
     // Never let git open an interactive editor nobody can see.
-    env["GIT_EDITOR"] = ":";
+    env["GIT_EDITOR"] = env["GIT_SEQUENCE_EDITOR"] = ":";
   }
   if (prefix) {
     std::string extended = prefix->appendingPathComponent("bin", true).path();

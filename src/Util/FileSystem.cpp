@@ -38,6 +38,14 @@ mode_t currentUmask() {
 
 } // namespace
 
+std::optional<std::string> realPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
 std::optional<std::string> readFileIfExists(const std::string& path) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
@@ -56,11 +64,7 @@ std::optional<std::string> readFileIfExists(const std::string& path) {
 }
 
 void writeFileAtomically(const std::string& requestedPath, std::string_view bytes) {
-  std::string path = requestedPath;
-  if (char* resolved = ::realpath(requestedPath.c_str(), nullptr)) {
-    path = resolved;
-    std::free(resolved);
-  }
+  const std::string path = realPath(requestedPath).value_or(requestedPath);
   struct stat existing {};
   mode_t mode = 0666 & ~currentUmask();
   if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;

@@ -162,3 +162,15 @@ TEST(Cli, CommandVerbsChangeTheRepositoryLikeGit) {
   EXPECT_NE(failed.err.find("no-such-branch"), std::string::npos) << failed.err;
   EXPECT_NE(tavrikCli(repo, {"continue"}).status, 0);
 }
+
+// An interactive rebase from the client, through git and the editor companion.
+TEST(Cli, InteractiveRebaseFollowsThePlan) {
+  tt::ScratchRepo repo;
+  for (int i = 0; i <= 4; ++i) repo.commitFile("f" + std::to_string(i), "x\n", "c" + std::to_string(i));
+  auto result = tavrikCli(repo, {"rebase", "-i", "HEAD~4", "--do", "reword=HEAD~2", "--message", "HEAD~2=c2 renamed",
+                                 "--do", "drop=HEAD", "--do", "move=HEAD~3", "--move-to", "above=HEAD~1"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(repo.git({"log", "--format=%s"}), "c1\nc3\nc2 renamed\nc0\n");
+  EXPECT_NE(tavrikCli(repo, {"rebase", "-i", "--root", "--do", "bogus=HEAD"}).status, 0);
+  EXPECT_EQ(repo.git({"log", "--format=%s"}), "c1\nc3\nc2 renamed\nc0\n");
+}

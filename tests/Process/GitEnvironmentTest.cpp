@@ -31,8 +31,10 @@ TEST(GitEnvironment, BuildsTheChildsVariables) {
     GitEnvironment::Inputs inputs;
     Variables expected; // "<absent>" for a variable that must not be there
   };
-  auto editing = fromShell({{"GIT_EDITOR", "vim"}, {"TOKEN", "old"}});
+  auto editing = fromShell({{"GIT_EDITOR", "vim"}, {"GIT_SEQUENCE_EDITOR", "vim"}, {"TOKEN", "old"}});
   editing.editorEnvironment = Variables{{"TOKEN", "new"}, {"GIT_EDITOR", "ignored"}};
+  auto spacedPrefix = editing;
+  spacedPrefix.prefixURL = Url::fileURL("/opt/my git", true);
   auto editingWithoutPrefix = editing;
   editingWithoutPrefix.prefixURL.reset();
   auto located = fromShell({{"GIT_DIR", "/inherited"}, {"PWD", "/inherited"}, {"HOME", "/from/shell"}});
@@ -55,8 +57,9 @@ TEST(GitEnvironment, BuildsTheChildsVariables) {
       {"search path: prefix first, empty entries dropped", fromShell({{"PATH", ":/a::/b:/opt/git/bin:"}}),
        {{"PATH", "/opt/git/bin:/a:/b:/opt/git/bin"}}},
       {"empty search path", fromShell({{"PATH", ""}}), {{"PATH", "/opt/git/bin"}}},
-      {"editor", editing, {{"GIT_EDITOR", "/opt/git/bin/editor"}, {"TOKEN", "new"}}},
-      {"editor without its companion", editingWithoutPrefix, {{"GIT_EDITOR", ":"}, {"TOKEN", "old"}}},
+      {"editor", editing, {{"GIT_EDITOR", "/opt/git/bin/editor"}, {"GIT_SEQUENCE_EDITOR", "/opt/git/bin/editor"}, {"TOKEN", "new"}}},
+      {"editor without its companion", editingWithoutPrefix, {{"GIT_EDITOR", ":"}, {"GIT_SEQUENCE_EDITOR", ":"}, {"TOKEN", "old"}}},
+      {"editor under a prefix with a space", spacedPrefix, {{"GIT_EDITOR", "'/opt/my git/bin/editor'"}}},
       {"repository, working directory and home", located,
        {{"GIT_DIR", "/repo/.git"}, {"PWD", "/repo"}, {"HOME", "/home/real"}}},
       {"personas set one by one", personas,

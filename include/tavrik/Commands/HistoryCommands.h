@@ -4,6 +4,7 @@
 // an editor: git takes its prepared messages as they are.
 #pragma once
 
+#include "tavrik/Commands/GitCount.h"
 #include "tavrik/Commands/GitExecCommandOperation.h"
 #include "tavrik/Interfaces/Oid.h"
 
@@ -42,6 +43,10 @@ public:
         root(root) {}
   static std::shared_ptr<GitExecRebaseOperation> abortRebase();
   static std::shared_ptr<GitExecRebaseOperation> continueOperation();
+  /// An interactive rebase onto `refish`, or of the whole branch from its
+  /// root when nullopt, with `editor` turning git's instruction list around.
+  static std::shared_ptr<GitExecRebaseOperation> interactiveRebase(std::optional<std::string> refish,
+                                                                   std::shared_ptr<GitEditor> editor);
 
   const std::optional<std::string> refish;
   const bool abort, continueRebase, interactive, root;
@@ -60,6 +65,35 @@ pledge::Future<GitQueueValue<pledge::Void>> continueRebase(const pledge::Future<
     auto op = GitExecRebaseOperation::continueOperation();
     op->setQuiet(quiet);
     return op;
+  });
+}
+
+/// Chains an interactive rebase (see `interactiveRebase`) on the queue of `future`.
+template <class T>
+pledge::Future<GitQueueValue<pledge::Void>> rebase(const pledge::Future<GitQueueValue<T>>& future,
+                                                  std::optional<std::string> interactive,
+                                                  std::shared_ptr<GitEditor> editor) {
+  return next(future, [interactive = std::move(interactive), editor = std::move(editor)](const GitQueueValue<T>&) {
+    return GitExecRebaseOperation::interactiveRebase(interactive, editor);
+  });
+}
+
+namespace detail {
+/// Logs the choice and says whether to rebase from the root: when fewer
+/// than `threshold` commits lie between `refish` and the root.
+bool rebaseFromRoot(const GitCount& count, int64_t threshold, const std::string& refish);
+} // namespace detail
+
+/// When `future`'s count of commits between `interactive` and the root is
+/// below `rebaseFromRootBelow`, rebases the whole branch from its root;
+/// otherwise from `interactive`.
+inline pledge::Future<GitQueueValue<pledge::Void>>
+rebaseFromRootIfRequired(const pledge::Future<GitQueueValue<GitCount>>& future, std::string interactive,
+                         int64_t rebaseFromRootBelow, std::shared_ptr<GitEditor> editor) {
+  return next(future, [interactive = std::move(interactive), rebaseFromRootBelow,
+                       editor = std::move(editor)](const GitQueueValue<GitCount>& value) {
+    bool fromRoot = detail::rebaseFromRoot(value.value, rebaseFromRootBelow, interactive);
+    return GitExecRebaseOperation::interactiveRebase(fromRoot ? std::nullopt : std::optional(interactive), editor);
   });
 }
 

@@ -8,6 +8,10 @@
 
 namespace tavrik {
 
+/// The absolute path with every symbolic link resolved; nullopt when it
+/// does not exist (or cannot be resolved).
+std::optional<std::string> realPath(const std::string& path);
+
 /// The file's bytes; nullopt when it does not exist. Throws TavrikError
 /// (with errno's message) when it exists but cannot be read.
 std::optional<std::string> readFileIfExists(const std::string& path);
