@@ -59,9 +59,13 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   } else if (state == GitState::rebaseInteractive) {
     runChild(context, commit());
     runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
-    // Stopped again: the commit just replayed goes back into the index, for
-    // the user to shape before the next commit.
-    if (stateNow() == GitState::rebaseInteractive)
+    // Stopped again at an edit: the commit just replayed goes back into the
+    // index, for the user to shape before the next commit. A stop on a
+    // conflict (no "amend" marker) has nothing replayed to undo; git 2.39
+    // runs every merge-backend rebase this way, not only interactive ones.
+    struct stat amend {};
+    if (stateNow() == GitState::rebaseInteractive &&
+        ::stat((descriptor->gitURL.path() + "/rebase-merge/amend").c_str(), &amend) == 0)
       runChild(context, makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt));
   } else {
     runChild(context, commit());
