@@ -122,7 +122,11 @@ void GitSocketEditor::start() {
   server_ = std::thread([this] { serve(); });
 }
 
-GitSocketEditor::~GitSocketEditor() { finishEditing(); }
+GitSocketEditor::~GitSocketEditor() {
+  finishEditing();
+  if (server_.joinable()) server_.join();
+  if (wakePipe_[1] >= 0) ::close(wakePipe_[1]);
+}
 
 std::map<std::string, std::string> GitSocketEditor::editorEnvironment() const {
   return {{kSocketVariable, socketPath_}, {kTokenVariable, token_}};
@@ -137,13 +141,21 @@ void GitSocketEditor::finishEditing() {
   std::lock_guard lock(finishLock_);
   if (finished_) return;
   finished_ = true;
-  if (wakePipe_[1] >= 0) {
-    char byte = 0;
-    while (::write(wakePipe_[1], &byte, 1) < 0 && errno == EINTR) {
-    }
+  if (!server_.joinable()) {
+    removeSocket();
+    return;
   }
-  if (server_.joinable()) server_.join();
-  for (int* fd : {&listener_, &wakePipe_[0], &wakePipe_[1]})
+  char byte = 0;
+  while (::write(wakePipe_[1], &byte, 1) < 0 && errno == EINTR) {
+  }
+  // A request in progress may wait on the client (a message hook showing a
+  // dialog, say) on the very thread that cancels: then the server removes
+  // the socket itself once it is answered, and the destructor joins it.
+  if (!serving_.load()) server_.join();
+}
+
+void GitSocketEditor::removeSocket() {
+  for (int* fd : {&listener_, &wakePipe_[0]})
     if (*fd >= 0) ::close(std::exchange(*fd, -1));
   if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
   if (!folder_.empty()) ::rmdir(folder_.c_str());
@@ -159,15 +171,18 @@ void GitSocketEditor::serve() {
     pollfd fds[2] = {{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      return;
+      break;
     }
-    if (fds[1].revents) return;
+    if (fds[1].revents) break;
     if (!(fds[0].revents & POLLIN)) continue;
     int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
+    serving_ = true;
     handle(connection);
     ::close(connection);
+    serving_ = false;
   }
+  removeSocket();
 }
 
 void GitSocketEditor::handle(int connection) {

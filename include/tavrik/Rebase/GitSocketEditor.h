@@ -17,6 +17,7 @@
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/Rebase/GitEditor.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,7 +56,8 @@ public:
   std::optional<GitRebaseRequest> rebaseRequest() override { return request_; }
   std::optional<std::string> editMessage(const std::string& message, const std::optional<std::string>& commit) override;
   /// Stops serving, closes the socket and removes its folder. Idempotent,
-  /// from any thread; blocks until a request in progress is answered.
+  /// from any thread. A request in progress is still answered: then the
+  /// socket goes once it is, without this call waiting for it.
   void finishEditing() override;
 
   /// The files the bridge was asked to edit, in order (for diagnostics).
@@ -66,6 +68,9 @@ private:
   void serve();
   void handle(int connection);
   std::string answer(const std::string& path);
+  // Closes the listener, removes the socket and its folder; the server's
+  // last act, or finishEditing's when no server ever ran.
+  void removeSocket();
 
   const std::optional<GitRebaseRequest> request_;
   const MessageHook messageHook_;
@@ -77,6 +82,8 @@ private:
   int listener_ = -1;
   int wakePipe_[2] = {-1, -1};
   std::thread server_;
+  // True while the server answers a request.
+  std::atomic<bool> serving_{false};
 
   std::mutex finishLock_; // guards finished_; held for the whole of finishEditing
   bool finished_ = false;
