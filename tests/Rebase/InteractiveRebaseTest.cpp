@@ -205,14 +205,22 @@ TEST(InteractiveRebase, KeepsUpdateRefsUnderAbbreviatedCommands) {
 // branch.
 TEST(InteractiveRebase, ABridgeThatGoesAwayStopsTheRebase) {
   Stack repo;
-  auto socket = std::make_shared<std::string>();
+  struct Shared {
+    std::mutex mutex;
+    std::string socket;
+  };
+  auto shared = std::make_shared<Shared>();
   auto editor = GitSocketEditor::create(worktreeDescriptor(repo.path()),
                                         GitRebaseRequest(Verb::reword, {repo.oid(2), repo.oid(4)}, std::nullopt),
-                                        [socket](const std::string&, const std::optional<std::string>&) {
-                                          std::filesystem::remove(*socket);
+                                        [shared](const std::string&, const std::optional<std::string>&) {
+                                          std::lock_guard lock(shared->mutex);
+                                          std::filesystem::remove(shared->socket);
                                           return std::optional<std::string>("reworded\n");
                                         });
-  *socket = editor->editorEnvironment().at(GitSocketEditor::kSocketVariable);
+  {
+    std::lock_guard lock(shared->mutex);
+    shared->socket = editor->editorEnvironment().at(GitSocketEditor::kSocketVariable);
+  }
   auto queue = readerQueue(repo);
   EXPECT_THROW(runOn(queue, GitExecRebaseOperation::interactiveRebase(repo.base, editor)), GitStdError);
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
