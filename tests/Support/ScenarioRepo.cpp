@@ -1,5 +1,7 @@
 #include "Support/ScenarioRepo.h"
 
+#include "tavrik/Util/FileSystem.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -97,8 +99,13 @@ std::string runScript(const std::string& script, const std::filesystem::path& cw
 }
 
 std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  // A /proc file of a process that exits while it is read fails the read
+  // (ESRCH), which libstdc++ reports by throwing: that is "gone" too.
+  try {
+    return tavrik::readFileIfExists(path.string()).value_or("");
+  } catch (const std::exception&) {
+    return "";
+  }
 }
 
 std::vector<std::string> split(const std::string& text, char terminator) {
