@@ -46,7 +46,6 @@ TEST(GitBlobCache, ReadsBlobsOnceAndDecodesImages) {
   auto png = cache.loadBlob(*Oid::parse(repo.rev("HEAD:photo.PNG")), context);
   ASSERT_TRUE(png->image());
   EXPECT_EQ(std::pair(png->image()->width, png->image()->height), std::pair(3, 2));
-  EXPECT_EQ(png->image()->rgba.size(), 3u * 2 * 4);
   EXPECT_EQ(png->image()->rgba[3], 0xff) << "opaque alpha added";
   auto jpeg = cache.loadBlob(*Oid::parse(repo.rev("HEAD:photo.jpg")), context);
   ASSERT_TRUE(jpeg->image());
@@ -64,8 +63,7 @@ TEST(GitBlobCache, ReadsBlobsOnceAndDecodesImages) {
 
   // The byte budget drops the least recently used blob, the JPEG.
   cache.setByteBudget(png->count() + text->count());
-  EXPECT_EQ(cache.count(), 2u);
-  EXPECT_EQ(cache.totalBytes(), png->count() + text->count());
+  EXPECT_EQ(std::pair(cache.count(), cache.totalBytes()), std::pair(size_t(2), png->count() + text->count()));
   const size_t runs = catFileRuns(log);
   cache.loadBlob(*Oid::parse(repo.rev("HEAD:photo.jpg")), context);
   EXPECT_EQ(catFileRuns(log), runs + 1);
@@ -74,5 +72,4 @@ TEST(GitBlobCache, ReadsBlobsOnceAndDecodesImages) {
 TEST(GitBlob, BytesThatAreNoImageGiveNone) {
   const std::string cases[] = {"", "\x89PNG\r\n\x1a\n", encoded(true, 2, 2).substr(0, 40), "GIF89a", std::string(100, '\0')};
   for (const auto& bytes : cases) EXPECT_EQ(GitBlob(Oid::zero, bytes).image(), nullptr) << bytes.size();
-  EXPECT_EQ(GitBlob::zero()->count(), 0u);
 }

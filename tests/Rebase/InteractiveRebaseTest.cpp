@@ -122,31 +122,6 @@ TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
   EXPECT_EQ(repo.rev("HEAD"), expected);
 }
 
-// A rebase that stops on a conflict, resolved and committed through the
-// commit action, goes on; stopping on the next conflict undoes nothing.
-TEST(InteractiveRebase, TheCommitActionLeavesConflictStopsAlone) {
-  ScratchRepo repo;
-  auto base = repo.commitFile("f", "base\n", "base");
-  repo.git({"checkout", "-q", "-b", "side"});
-  repo.commitFile("f", "side 1\n", "s1");
-  repo.commitFile("f", "side 2\n", "s2");
-  repo.git({"checkout", "-q", "main"});
-  auto mainTip = repo.commitFile("f", "main\n", "m");
-  repo.git({"checkout", "-q", "side"});
-  auto queue = readerQueue(repo);
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
-  repo.write("f", "resolved 1\n");
-  repo.git({"add", "f"});
-  EXPECT_THROW(runOn(queue, makeOperation<GitCommitAction>("s1 resolved", false, false)), GitStdError)
-      << "the continue stops on s2";
-  EXPECT_EQ(repo.git({"log", "--format=%s", "-2"}), "s1 resolved\nm\n");
-  EXPECT_EQ(repo.rev("HEAD^"), mainTip);
-  repo.write("f", "resolved 2\n");
-  repo.git({"add", "f"});
-  runOn(queue, makeOperation<GitCommitAction>("s2 resolved", false, false));
-  EXPECT_EQ(repo.git({"log", "--format=%s", base + "..side"}), "s2 resolved\ns1 resolved\nm\n");
-}
-
 // A break stop replayed nothing: after the commit action goes on from one,
 // the commit before the next break stays.
 TEST(InteractiveRebase, TheCommitActionUndoesNothingAtABreak) {
