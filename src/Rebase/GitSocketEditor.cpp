@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -148,10 +149,32 @@ void GitSocketEditor::finishEditing() {
   char byte = 0;
   while (::write(wakePipe_[1], &byte, 1) < 0 && errno == EINTR) {
   }
-  // A request in progress may wait on the client (a message hook showing a
-  // dialog, say) on the very thread that cancels: then the server removes
-  // the socket itself once it is answered, and the destructor joins it.
-  if (!serving_.load()) server_.join();
+  // A request in progress may be waiting on the client (a message hook
+  // showing a dialog, say) on the very thread that finishes: then the server
+  // removes the socket itself once it is answered, and the destructor joins.
+  std::unique_lock state(stateLock_);
+  stateChanged_.wait(state, [this] { return exited_ || inClientCall_; });
+  if (exited_) {
+    state.unlock();
+    server_.join();
+  }
+}
+
+template <class F> auto GitSocketEditor::callClient(F&& call) {
+  struct Scope {
+    GitSocketEditor* self;
+    explicit Scope(GitSocketEditor* s) : self(s) { self->setInClientCall(true); }
+    ~Scope() { self->setInClientCall(false); }
+  } scope(this);
+  return call();
+}
+
+void GitSocketEditor::setInClientCall(bool inCall) {
+  {
+    std::lock_guard state(stateLock_);
+    inClientCall_ = inCall;
+  }
+  stateChanged_.notify_all();
 }
 
 void GitSocketEditor::removeSocket() {
@@ -177,12 +200,15 @@ void GitSocketEditor::serve() {
     if (!(fds[0].revents & POLLIN)) continue;
     int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
-    serving_ = true;
     handle(connection);
     ::close(connection);
-    serving_ = false;
   }
   removeSocket();
+  {
+    std::lock_guard state(stateLock_);
+    exited_ = true;
+  }
+  stateChanged_.notify_all();
 }
 
 void GitSocketEditor::handle(int connection) {
@@ -238,12 +264,13 @@ std::string GitSocketEditor::answer(const std::string& path) {
   const std::string name = real->substr(real->rfind('/') + 1);
   if (name == "git-rebase-todo") {
     std::string list = readFileIfExists(*real).value_or("");
-    if (processEditList(list)) writeFileAtomically(*real, list + "\n");
+    if (callClient([&] { return processEditList(list); })) writeFileAtomically(*real, list + "\n");
     return "ok";
   }
   if (name == "COMMIT_EDITMSG") {
     std::string message = readFileIfExists(*real).value_or("");
-    if (auto edited = editMessage(message, commitBeingReplayed(*directory))) writeFileAtomically(*real, *edited);
+    auto commit = commitBeingReplayed(*directory);
+    if (auto edited = callClient([&] { return editMessage(message, commit); })) writeFileAtomically(*real, *edited);
     return "ok";
   }
   return "ok";

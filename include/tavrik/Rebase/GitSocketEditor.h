@@ -17,7 +17,7 @@
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/Rebase/GitEditor.h"
 
-#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -71,6 +71,9 @@ private:
   // Closes the listener, removes the socket and its folder; the server's
   // last act, or finishEditing's when no server ever ran.
   void removeSocket();
+  // Runs `call` (which reaches the client) marked as such for finishEditing.
+  template <class F> auto callClient(F&& call);
+  void setInClientCall(bool inCall);
 
   const std::optional<GitRebaseRequest> request_;
   const MessageHook messageHook_;
@@ -82,8 +85,11 @@ private:
   int listener_ = -1;
   int wakePipe_[2] = {-1, -1};
   std::thread server_;
-  // True while the server answers a request.
-  std::atomic<bool> serving_{false};
+  // Lock order: finishLock_ before stateLock_.
+  std::mutex stateLock_; // guards exited_ and inClientCall_
+  std::condition_variable stateChanged_;
+  bool exited_ = false;      // the server thread has removed the socket and ends
+  bool inClientCall_ = false; // the server waits on the client's plan or hook
 
   std::mutex finishLock_; // guards finished_; held for the whole of finishEditing
   bool finished_ = false;
