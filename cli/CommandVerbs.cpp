@@ -10,6 +10,7 @@
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
 
 #include <nlohmann/json.hpp>
 
@@ -360,7 +361,12 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   resolve->add_flag("--theirs", o->theirs, "take their side")->excludes(ours);
   resolve->callback([&action, o] {
     if (o->ours == o->theirs) throw CLI::ValidationError("resolve", "give --ours or --theirs");
-    action = plain([o](auto&) { return makeOperation<GitConflictResolveAction>(o->single, o->ours); });
+    action = [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+      // The action decides from the view's status which side deleted the
+      // file; a desktop client has it loaded, this process loads it first.
+      runOn(queue, makeOperation<GitViewExecStatusOperation>(false));
+      runOn(queue, makeOperation<GitConflictResolveAction>(o->single, o->ours));
+    };
   });
 
   auto ignore = verb("ignore", "append patterns to .gitignore (or info/exclude with --exclude)");
