@@ -88,6 +88,7 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   repo.write("f", "resolved\n");
   auto staged = makeOperation<GitExecAddOperation>(std::set<std::string>{"f"})->enqueue(queue);
   continueRebase(staged, true).wait(std::chrono::seconds(60));
+  queue->waitUntilAllOperationsAreFinished(); // its refreshes hold index.lock
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("again~2"), repo.mainTip);
 

@@ -102,6 +102,7 @@ TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
   EXPECT_EQ(repo.git({"symbolic-ref", "HEAD"}), "refs/heads/topic\n");
   auto staged = makeOperation<GitExecAddOperation>(Paths{"f"})->enqueue(queue);
   tavrik::checkout(staged, first, Paths{}, false).wait(std::chrono::seconds(60));
+  queue->waitUntilAllOperationsAreFinished(); // its refreshes hold index.lock
   EXPECT_EQ(repo.rev("HEAD"), first);
   EXPECT_NE(repo.tryGit({"symbolic-ref", "-q", "HEAD"}).status, 0) << "detached";
 

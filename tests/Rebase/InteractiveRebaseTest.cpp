@@ -148,6 +148,7 @@ TEST(InteractiveRebase, RebasesFromTheRootBelowTheThresholdAndLeavesUnplannedLis
   auto editor = GitSocketEditor::create(worktreeDescriptor(repo.path()), dropBase);
   auto count = makeOperation<GitExecRevListCountOperation>(*Oid::parse(repo.base))->enqueue(queue);
   rebaseFromRootIfRequired(count, repo.base, 2, editor).wait(std::chrono::seconds(60));
+  queue->waitUntilAllOperationsAreFinished(); // its refreshes hold index.lock
   EXPECT_EQ(repo.rev("HEAD"), expected);
   EXPECT_FALSE(std::filesystem::exists(repo.path() / "base"));
 
@@ -157,6 +158,7 @@ TEST(InteractiveRebase, RebasesFromTheRootBelowTheThresholdAndLeavesUnplannedLis
   editor = GitSocketEditor::create(worktreeDescriptor(repo.path()), dropBase);
   count = makeOperation<GitExecRevListCountOperation>(*Oid::parse(repo.base))->enqueue(queue);
   rebaseFromRootIfRequired(count, repo.base, 1, editor).wait(std::chrono::seconds(60));
+  queue->waitUntilAllOperationsAreFinished(); // its refreshes hold index.lock
   EXPECT_EQ(repo.rev("HEAD"), repo.c[6]);
 }
 
