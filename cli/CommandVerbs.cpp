@@ -24,10 +24,6 @@ namespace {
 
 using nlohmann::json;
 
-template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
-  return operation->enqueue(queue).wait().value;
-}
-
 // A commit named the way a person names it ("HEAD~2", a short id), as its id.
 class RevParseCommitOperation : public GitExecOperation<Oid> {
 public:

@@ -4,6 +4,7 @@
 // waits for it and prints its result.
 #pragma once
 
+#include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 
 #include <CLI/CLI.hpp>
@@ -16,6 +17,11 @@
 #include <vector>
 
 namespace tavrik::cli {
+
+/// Adds the operation to the queue and waits for its value (throws its error).
+template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
+  return operation->enqueue(queue).wait().value;
+}
 
 /// What a parsed verb does once the queue exists; empty when the verb is a
 /// reading one. `json` asks for JSON output.

@@ -25,6 +25,7 @@
 #include <sstream>
 
 using namespace tavrik;
+using cli::runOn;
 using nlohmann::json;
 
 namespace {
@@ -69,10 +70,6 @@ template <class Records> void printRecords(const Records& records) {
   std::ostringstream compact;
   cli::writeJson(compact, records);
   print(json::parse(compact.str()));
-}
-
-template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
-  return operation->enqueue(queue).wait().value;
 }
 
 int run(const std::string& command, const Options& options, const cli::VerbAction& action) {

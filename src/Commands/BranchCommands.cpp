@@ -90,10 +90,10 @@ std::vector<std::string> GitExecBranchOperation::arguments(GitOperationContext&)
 }
 
 void GitExecBranchOperation::validate(GitOperationContext&) {
-  detail::refuseOptionLike(setUpstreamTo);
-  detail::refuseOptionLike(unsetUpstream);
-  detail::refuseOptionLike(contains);
-  for (const auto& name : names) detail::refuseOptionLike(name);
+  TavrikError::refuseOptionLikeName(setUpstreamTo);
+  TavrikError::refuseOptionLikeName(unsetUpstream);
+  TavrikError::refuseOptionLikeName(contains);
+  for (const auto& name : names) TavrikError::refuseOptionLikeName(name);
 }
 
 GitAspects GitExecBranchOperation::aspects() const {
@@ -148,8 +148,8 @@ std::vector<std::string> GitExecTagOperation::arguments(GitOperationContext&) {
 }
 
 void GitExecTagOperation::validate(GitOperationContext&) {
-  detail::refuseOptionLike(tag);
-  detail::refuseOptionLike(target);
+  TavrikError::refuseOptionLikeName(tag);
+  TavrikError::refuseOptionLikeName(target);
 }
 
 GitAspects GitExecTagOperation::aspects() const { return GitAspects::refs; }

@@ -1,5 +1,7 @@
 #include "tavrik/Commands/HistoryCommands.h"
 
+#include "tavrik/Queue/TavrikError.h"
+
 namespace tavrik {
 
 namespace {
@@ -26,7 +28,7 @@ std::vector<std::string> GitExecMergeOperation::arguments(GitOperationContext&) 
   return args;
 }
 
-void GitExecMergeOperation::validate(GitOperationContext&) { detail::refuseOptionLike(refish); }
+void GitExecMergeOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(refish); }
 
 GitAspects GitExecMergeOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};
@@ -73,7 +75,7 @@ std::vector<std::string> GitExecRebaseOperation::arguments(GitOperationContext&)
   return args;
 }
 
-void GitExecRebaseOperation::validate(GitOperationContext&) { detail::refuseOptionLike(refish); }
+void GitExecRebaseOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(refish); }
 
 GitAspects GitExecRebaseOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::submodules};

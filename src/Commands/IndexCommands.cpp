@@ -5,12 +5,6 @@
 
 namespace tavrik {
 
-namespace detail {
-void refuseOptionLike(const std::optional<std::string>& name) {
-  if (name && !name->empty() && name->front() == '-') throw TavrikError::optionLikeName(*name);
-}
-} // namespace detail
-
 namespace {
 void appendPaths(std::vector<std::string>& args, const std::set<std::string>& paths) {
   args.push_back("--");
@@ -46,7 +40,7 @@ std::vector<std::string> GitExecResetOperation::arguments(GitOperationContext&) 
   return args;
 }
 
-void GitExecResetOperation::validate(GitOperationContext&) { detail::refuseOptionLike(treeish); }
+void GitExecResetOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(treeish); }
 
 GitAspects GitExecResetOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::submodules};
@@ -73,7 +67,7 @@ std::vector<std::string> GitExecCheckoutOperation::arguments(GitOperationContext
   return args;
 }
 
-void GitExecCheckoutOperation::validate(GitOperationContext&) { detail::refuseOptionLike(treeish); }
+void GitExecCheckoutOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(treeish); }
 
 GitAspects GitExecCheckoutOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};

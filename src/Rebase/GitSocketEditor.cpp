@@ -4,6 +4,7 @@
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/Uuid.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +14,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,24 +25,6 @@ namespace tavrik {
 namespace {
 
 constexpr size_t kMaxRequest = 64 * 1024;
-
-std::string randomToken() {
-  unsigned char bytes[16];
-  size_t filled = 0;
-  while (filled < sizeof bytes) {
-    ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw TavrikError::fromErrno(errno, "getrandom");
-    filled += static_cast<size_t>(n);
-  }
-  static const char* hex = "0123456789abcdef";
-  std::string token;
-  for (unsigned char b : bytes) {
-    token += hex[b >> 4];
-    token += hex[b & 15];
-  }
-  return token;
-}
 
 
 bool sameText(const std::string& a, const std::string& b) {
@@ -98,7 +80,8 @@ GitSocketEditor::GitSocketEditor(Passkey, const GitRepositoryDescriptor& reposit
 }
 
 void GitSocketEditor::start() {
-  token_ = randomToken();
+  // A random UUID: 122 bits from the kernel, as the rest of the engine makes ids.
+  token_ = Uuid::random().uuidString();
   // /tmp rather than TMPDIR: a socket path must fit in 108 bytes.
   std::string folder = "/tmp/tavrik-editor-XXXXXX";
   if (!::mkdtemp(folder.data())) throw TavrikError::fromErrno(errno, "mkdtemp " + folder);

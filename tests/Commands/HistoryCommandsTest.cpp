@@ -24,7 +24,7 @@ struct ForkRepo : ScratchRepo {
     git({"checkout", "-q", "main"});
     mainTip = commitFile("f", "main\n", "main edit");
   }
-  GitState state() const { return GitStateFileSet::read(Url::fileURL((path() / ".git").string(), true)).state; }
+  GitState state() const { return gitState(*this); }
 };
 
 Oid oid(const std::string& hex) { return *Oid::parse(hex); }

@@ -25,7 +25,7 @@ struct Stack : ScratchRepo {
   }
   Oid oid(int i) const { return *Oid::parse(c[static_cast<size_t>(i)]); }
   std::string line(const std::string& verb, int i) const { return verb + " " + c[static_cast<size_t>(i)] + " c" + std::to_string(i) + "\n"; }
-  GitState state() const { return GitStateFileSet::read(Url::fileURL((path() / ".git").string(), true)).state; }
+  GitState state() const { return gitState(*this); }
 };
 
 // git's own interactive rebase of a copy, with `todo` as the instruction list

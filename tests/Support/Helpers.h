@@ -9,6 +9,7 @@
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/State/GitStateFile.h"
 #include "tavrik/Util/Log.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,11 @@ inline GitRepositoryDescriptor bareDescriptor(const std::filesystem::path& path)
   d.isBare = true;
   d.displayName = d.url.lastPathComponent();
   return d;
+}
+
+/// What git's in-progress markers in the repository's .git say.
+inline GitState gitState(const GitDir& repo) {
+  return GitStateFileSet::read(Url::fileURL((repo.path() / ".git").string(), true)).state;
 }
 
 /// A queue whose git children get this process's hermetic environment.

@@ -54,10 +54,4 @@ public:
   }
 };
 
-namespace detail {
-/// Throws TavrikError::optionLikeName when `name` begins with "-": git would
-/// read a branch, tag or start point so spelled as an option.
-void refuseOptionLike(const std::optional<std::string>& name);
-} // namespace detail
-
 } // namespace tavrik

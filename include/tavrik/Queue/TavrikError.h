@@ -42,6 +42,10 @@ public:
     return {"Invalid name \"" + name + "\": a branch, tag or revision cannot begin with \"-\".",
             "Git would read it as an option."};
   }
+  /// Throws optionLikeName for a name that begins with "-"; nullopt passes.
+  static void refuseOptionLikeName(const std::optional<std::string>& name) {
+    if (name && !name->empty() && name->front() == '-') throw optionLikeName(*name);
+  }
   /// An operation that started after the client released its queue.
   static TavrikError queueReleased() {
     return {"Queue Released", "The operation's queue was released before the operation started."};
