@@ -1,5 +1,7 @@
 #include "TextOutput.h"
 
+#include "tavrik/Util/StringUtilities.h"
+
 #include "JsonOutput.h"
 
 #include <cstdio>
@@ -32,36 +34,7 @@ void printHead(std::ostream& out, const char* label, const GitHead& head) {
 // control bytes, '"', '\\' and every byte from 0x80 on are escaped, and a
 // space alone asks for the quotes, so a name in any encoding prints as git
 // shows it.
-std::string quotedPath(std::string_view path) {
-  bool needsQuotes = false;
-  for (unsigned char c : path)
-    if (c <= 0x20 || c == '"' || c == '\\' || c >= 0x7F) needsQuotes = true;
-  if (!needsQuotes) return std::string(path);
-  std::string out = "\"";
-  for (unsigned char c : path) {
-    switch (c) {
-    case '"': out += "\\\""; break;
-    case '\\': out += "\\\\"; break;
-    case '\a': out += "\\a"; break;
-    case '\b': out += "\\b"; break;
-    case '\t': out += "\\t"; break;
-    case '\n': out += "\\n"; break;
-    case '\v': out += "\\v"; break;
-    case '\f': out += "\\f"; break;
-    case '\r': out += "\\r"; break;
-    default:
-      if (c < 0x20 || c >= 0x7F) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\%03o", c);
-        out += buf;
-      } else {
-        out.push_back(static_cast<char>(c));
-      }
-    }
-  }
-  out += "\"";
-  return out;
-}
+std::string quotedPath(std::string_view path) { return gitQuotedPath(path); }
 
 void printStatus(std::ostream& out, const GitStatusList& status) {
   if (status.entries.empty()) out << "nothing to commit, working tree clean\n";

@@ -74,6 +74,12 @@ void GitBuffer::advance(size_t count) {
   offset_ = count > data_.size() - std::min(offset_, data_.size()) ? data_.size() : offset_ + count;
 }
 
+std::string GitBuffer::takeRemaining() {
+  std::string taken = offset_ == 0 ? std::move(data_) : data_.substr(std::min(offset_, data_.size()));
+  clear();
+  return taken;
+}
+
 void GitBuffer::clear() {
   data_.clear();
   offset_ = 0;

@@ -2,6 +2,7 @@
 
 #include "Util/TextScalars.h"
 
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
@@ -181,5 +182,77 @@ std::optional<std::string> appSandboxContainerID() {
 }
 
 bool isSandboxed() { return std::getenv("APP_SANDBOX_CONTAINER_ID") != nullptr; }
+
+std::string gitQuotedPath(std::string_view path) {
+  bool needsQuotes = false;
+  for (unsigned char c : path)
+    if (c <= 0x20 || c == '"' || c == '\\' || c >= 0x7F) needsQuotes = true;
+  if (!needsQuotes) return std::string(path);
+  std::string out = "\"";
+  for (unsigned char c : path) {
+    switch (c) {
+    case '"': out += "\\\""; break;
+    case '\\': out += "\\\\"; break;
+    case '\a': out += "\\a"; break;
+    case '\b': out += "\\b"; break;
+    case '\t': out += "\\t"; break;
+    case '\n': out += "\\n"; break;
+    case '\v': out += "\\v"; break;
+    case '\f': out += "\\f"; break;
+    case '\r': out += "\\r"; break;
+    default:
+      if (c < 0x20 || c >= 0x7F) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\%03o", c);
+        out += buf;
+      } else {
+        out.push_back(static_cast<char>(c));
+      }
+    }
+  }
+  out += "\"";
+  return out;
+}
+
+std::optional<GitUnquotedName> gitUnquotedPrefix(std::string_view text) {
+  if (text.empty() || text.front() != '"') return std::nullopt;
+  GitUnquotedName result;
+  for (size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '"') {
+      result.length = i + 1;
+      return result;
+    }
+    if (c != '\\') {
+      result.name.push_back(c);
+      continue;
+    }
+    if (++i == text.size()) return std::nullopt;
+    switch (text[i]) {
+    case 'a': result.name.push_back('\a'); break;
+    case 'b': result.name.push_back('\b'); break;
+    case 't': result.name.push_back('\t'); break;
+    case 'n': result.name.push_back('\n'); break;
+    case 'v': result.name.push_back('\v'); break;
+    case 'f': result.name.push_back('\f'); break;
+    case 'r': result.name.push_back('\r'); break;
+    case '"': result.name.push_back('"'); break;
+    case '\\': result.name.push_back('\\'); break;
+    default: {
+      // Three octal digits, the first at most 3: one byte.
+      if (i + 2 >= text.size()) return std::nullopt;
+      int value = 0;
+      for (size_t k = i; k < i + 3; ++k) {
+        if (text[k] < '0' || text[k] > '7') return std::nullopt;
+        value = value * 8 + (text[k] - '0');
+      }
+      if (value > 0xFF) return std::nullopt;
+      result.name.push_back(static_cast<char>(value));
+      i += 2;
+    }
+    }
+  }
+  return std::nullopt;
+}
 
 } // namespace tavrik

@@ -69,6 +69,9 @@ public:
 
   /// Moves the read position; clamped to the end of the data.
   void advance(size_t count);
+  /// Moves the unread bytes out (without copying when nothing was read) and
+  /// empties the buffer as `clear()` does.
+  std::string takeRemaining();
   /// Empties the data, resets the offset and clears the finalized flag.
   void clear();
   void resetOffset() { offset_ = 0; }

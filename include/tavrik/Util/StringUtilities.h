@@ -31,6 +31,23 @@ std::optional<std::string> nilOnEmpty(std::string_view text);
 /// `text` between two double quotes; quotes inside are not escaped.
 std::string quoted(std::string_view text);
 
+/// A path as git writes it with the default core.quotePath: as it stands, or
+/// in double quotes with C escapes (octal for control bytes and every byte
+/// from 0x7F on) when it holds one of those, a space, a quote or a backslash.
+std::string gitQuotedPath(std::string_view path);
+
+/// A name git quoted, at the start of `text`, and how many bytes of `text`
+/// the quoted form took.
+struct GitUnquotedName {
+  std::string name;
+  size_t length = 0;
+};
+
+/// Undoes git's C-style quoting of the name that opens `text` ("\"caf\\303\\251\""
+/// gives the bytes of "café"); nullopt when `text` does not start with a
+/// double quote or the quoted name is not closed or holds a bad escape.
+std::optional<GitUnquotedName> gitUnquotedPrefix(std::string_view text);
+
 /// The first line of a commit message: the trimmed text up to its first line
 /// feed. A CR LF pair is one character and does not end the line.
 std::string gitSubject(std::string_view message);
