@@ -1,0 +1,60 @@
+// Lists the changes of the working tree, the index or one commit (the raw
+// listing with line counts), or reads the patch of chosen files. For image
+// files the patch operation also loads the old and new contents through the
+// shared blob cache.
+//
+//   // What changed in the working tree, then the patch of the first file:
+//   auto list = makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{})
+//                   ->enqueue(queue).wait().value;
+//   auto patch = makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)->enqueue(queue).wait().value;
+#pragma once
+
+#include "tavrik/Diff/GitDiff.h"
+#include "tavrik/Process/GitExecOperation.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrik {
+
+class GitExecDiffOperation : public GitExecOperation<GitDiffList> {
+public:
+  struct ImageBlobs {
+    Oid old;
+    Oid new_;
+    bool operator==(const ImageBlobs&) const = default;
+  };
+
+  /// The raw listing of the working tree against the index, or with `cached`
+  /// of the index against HEAD; `ours` compares conflicts with our side.
+  GitExecDiffOperation(bool cached, bool ours, std::vector<std::string> paths);
+  /// The raw listing of one commit against its parent (the first parent of a
+  /// merge with `firstParent`; a merge without it lists nothing).
+  GitExecDiffOperation(Oid commit, bool firstParent, std::vector<std::string> paths);
+  /// The patch of a listed diff's files, with `contextLines` of context
+  /// (git's default when absent).
+  GitExecDiffOperation(const GitDiff& patchFor, std::optional<int> contextLines);
+
+  const bool raw;
+  const bool cached;
+  const bool ours;
+  const bool firstParent;
+  /// File names, passed to git literally.
+  const std::vector<std::string> paths;
+  const std::optional<Oid> commit;
+  const std::optional<ImageBlobs> imageBlobs;
+  const std::optional<int> contextLines;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  std::map<std::string, std::string> environment(GitOperationContext& context) override;
+  /// Throws what git or a blob load throws; a list without unmerged diffs.
+  GitDiffList execute(GitOperationContext& context) override;
+
+private:
+  GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent, std::vector<std::string> paths,
+                       std::optional<Oid> commit, std::optional<ImageBlobs> imageBlobs,
+                       std::optional<int> contextLines);
+};
+
+} // namespace tavrik

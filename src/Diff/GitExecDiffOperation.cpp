@@ -1,0 +1,77 @@
+#include "tavrik/Diff/GitExecDiffOperation.h"
+
+#include "tavrik/Diff/GitBlobCache.h"
+#include "tavrik/Queue/TavrikError.h"
+
+namespace tavrik {
+
+GitExecDiffOperation::GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent,
+                                           std::vector<std::string> paths, std::optional<Oid> commit,
+                                           std::optional<ImageBlobs> imageBlobs, std::optional<int> contextLines)
+    : raw(raw), cached(cached), ours(ours), firstParent(firstParent), paths(std::move(paths)), commit(commit),
+      imageBlobs(imageBlobs), contextLines(contextLines) {}
+
+GitExecDiffOperation::GitExecDiffOperation(bool cached, bool ours, std::vector<std::string> paths)
+    : GitExecDiffOperation(true, cached, ours, false, std::move(paths), std::nullopt, std::nullopt, std::nullopt) {}
+
+GitExecDiffOperation::GitExecDiffOperation(Oid commit, bool firstParent, std::vector<std::string> paths)
+    : GitExecDiffOperation(true, false, false, firstParent, std::move(paths), commit, std::nullopt, std::nullopt) {}
+
+GitExecDiffOperation::GitExecDiffOperation(const GitDiff& patchFor, std::optional<int> contextLines)
+    : GitExecDiffOperation(false, patchFor.cached, patchFor.ours, patchFor.firstParent, patchFor.filePaths(),
+                           patchFor.commit, ImageBlobs{patchFor.oldImageBlob(), patchFor.newImageBlob()},
+                           contextLines) {}
+
+std::vector<std::string> GitExecDiffOperation::arguments(GitOperationContext&) {
+  // Pinned against the user's configuration, which would otherwise change
+  // what the parsers read: other path prefixes (or none), an empty line for
+  // blank context, submodule logs instead of their ids, paths relative to a
+  // folder, gpg's report before a commit's patch, a root commit without its
+  // patch, combined diffs of merges. Text conversion would show lines that
+  // cannot be staged.
+  std::vector<std::string> args{"-c", "diff.noprefix=false",   "-c", "diff.mnemonicPrefix=false",
+                                "-c", "diff.suppressBlankEmpty=false", "-c", "diff.submodule=short",
+                                "-c", "diff.relative=false",   "-c", "log.showSignature=false",
+                                "-c", "log.showRoot=true",     "-c", "log.diffMerges=first-parent"};
+  if (commit) args.insert(args.end(), {"log", "-1", "--pretty=format:"});
+  else args.insert(args.end(), {"diff", "-M", "-C"});
+  if (raw) args.insert(args.end(), {"--raw", "--numstat"});
+  else args.push_back("-p");
+  args.insert(args.end(), {"-z", "--no-abbrev", "--no-color", "--no-ext-diff", "--full-index", "--no-textconv"});
+  if (ours) args.push_back("--ours");
+  if (firstParent) args.insert(args.end(), {"-m", "--first-parent"});
+  if (contextLines) args.push_back("-U" + std::to_string(*contextLines));
+  if (cached) args.push_back("--cached");
+  if (commit) args.push_back(commit->string());
+  // Always after a commit, so a file named like it cannot make it ambiguous.
+  if (commit || !paths.empty()) args.push_back("--");
+  args.insert(args.end(), paths.begin(), paths.end());
+  return args;
+}
+
+std::map<std::string, std::string> GitExecDiffOperation::environment(GitOperationContext& context) {
+  auto variables = GitExecRunner::environment(context);
+  if (!paths.empty()) variables["GIT_LITERAL_PATHSPECS"] = "1";
+  return variables;
+}
+
+GitDiffList GitExecDiffOperation::execute(GitOperationContext& context) {
+  if (contextLines && *contextLines < 0)
+    throw TavrikError("Invalid context", "The number of context lines cannot be negative.");
+  runCommand(context);
+  if (raw) return GitDiffList(true, GitDiff::parseRaw(*stdOutBuffer, cached, ours, firstParent, true, commit)).removingUnmerged();
+
+  auto diffs = GitDiff::parsePatch(*stdOutBuffer, cached, ours, firstParent, commit);
+  if (imageBlobs) {
+    auto load = [&](const Oid& oid) { return oid.isZero() ? GitBlob::zero() : GitBlobCache::shared().loadBlob(oid, context); };
+    auto oldBlob = load(imageBlobs->old);
+    auto newBlob = load(imageBlobs->new_);
+    for (auto& diff : diffs) {
+      diff->oldFile.blob = oldBlob;
+      diff->newFile.blob = newBlob;
+    }
+  }
+  return GitDiffList(false, std::move(diffs)).removingUnmerged();
+}
+
+} // namespace tavrik
