@@ -1,0 +1,36 @@
+// Stages, unstages or discards selected lines of one file: the patch of
+// `GitDiffTransformer` fed to `git apply` on standard input.
+//
+//   // Stage lines 7 and 9 of a working-tree patch:
+//   makeOperation<GitExecApplyOperation>(diff, true, false, std::set<size_t>{7, 9})->enqueue(queue);
+//   // Discard them from the working tree: reverse, not cached.
+#pragma once
+
+#include "tavrik/Commands/GitExecCommandOperation.h"
+#include "tavrik/Diff/GitDiff.h"
+
+#include <memory>
+#include <set>
+
+namespace tavrik {
+
+class GitExecApplyOperation : public GitExecCommandOperation {
+public:
+  GitExecApplyOperation(std::shared_ptr<const GitDiff> diff, bool cached, bool reverse, std::set<size_t> keepLines)
+      : diff(std::move(diff)), cached(cached), reverse(reverse), keepLines(std::move(keepLines)) {}
+
+  const std::shared_ptr<const GitDiff> diff;
+  const bool cached;
+  const bool reverse;
+  const std::set<size_t> keepLines;
+
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  /// The transformed patch's bytes, exactly.
+  std::optional<std::string> standardInputData() override;
+  GitAspects aspects() const override { return GitAspects::status; }
+  bool needsIndexLock() const override { return true; }
+  /// Refuses a selection that names no addition or deletion of the diff.
+  void validate(GitOperationContext& context) override;
+};
+
+} // namespace tavrik
