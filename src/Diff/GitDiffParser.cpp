@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 
 namespace tavrik {
@@ -193,7 +194,8 @@ std::pair<std::optional<int32_t>, std::optional<int32_t>> hunkStarts(std::string
   auto start = [](std::string_view piece) -> std::optional<int32_t> {
     if (piece.empty()) return std::nullopt;
     piece.remove_prefix(1);
-    return parseDecimal<int32_t>(piece.substr(0, piece.find(',')));
+    auto start = parseDecimal<int32_t>(piece.substr(0, piece.find(',')));
+    return start && *start >= 0 ? start : std::nullopt;
   };
   return {start(pieces[1]), start(pieces[2])};
 }
@@ -382,10 +384,12 @@ private:
     out.index = static_cast<uint32_t>(diff.lines.size());
     diff.lines.push_back(out);
 
-    if (type == Type::context || type == Type::deletion)
-      if (oldCounter_) ++*oldCounter_;
-    if (type == Type::context || type == Type::addition)
-      if (newCounter_) ++*newCounter_;
+    // Numbers stop at the largest one a line can have rather than overflow.
+    auto advance = [](std::optional<int32_t>& counter) {
+      if (counter && *counter < std::numeric_limits<int32_t>::max()) ++*counter;
+    };
+    if (type == Type::context || type == Type::deletion) advance(oldCounter_);
+    if (type == Type::context || type == Type::addition) advance(newCounter_);
   }
 
   std::shared_ptr<const std::string> output_;

@@ -2,11 +2,18 @@
 
 #include "tavrik/Util/StringUtilities.h"
 
+#include <limits>
+
 namespace tavrik {
 
 namespace {
 
 using Type = GitDiffLineType;
+
+std::optional<int32_t> narrow(int64_t number) {
+  if (number < 0 || number > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return static_cast<int32_t>(number);
+}
 
 // One line of a transformed hunk: which sides it is on and whether it ends
 // with a newline there.
@@ -56,10 +63,10 @@ public:
   }
 
   // Emits one hunk; returns its line counts (old, new).
-  std::pair<int32_t, int32_t> hunk(const std::vector<Op>& ops, int32_t oldStart, int32_t newStart) {
+  std::pair<int64_t, int64_t> hunk(const std::vector<Op>& ops, int64_t oldStart, int64_t newStart) {
     const size_t headerAt = result_.lines.size();
-    text(Type::hunk, "", oldStart, newStart); // its text is known once the lines are counted
-    int32_t oldCount = 0, newCount = 0;
+    text(Type::hunk, "", narrow(oldStart), narrow(newStart)); // its text is known once the lines are counted
+    int64_t oldCount = 0, newCount = 0;
     auto emit = [&](const Op& op, Op::Kind kind, bool eol) {
       const GitDiffLine& line = *op.source;
       switch (kind) {
@@ -97,8 +104,8 @@ private:
 
 // The line before a hunk's first line on a side: git writes the start of an
 // empty side as the line after which it sits.
-int32_t lineBefore(int32_t start, int32_t count) { return count > 0 ? start - 1 : start; }
-int32_t startAfter(int32_t before, int32_t count) { return count > 0 ? before + 1 : before; }
+int64_t lineBefore(int64_t start, int64_t count) { return count > 0 ? start - 1 : start; }
+int64_t startAfter(int64_t before, int64_t count) { return count > 0 ? before + 1 : before; }
 
 } // namespace
 
@@ -131,7 +138,7 @@ std::shared_ptr<GitDiff> GitDiffTransformer::transformedDiff() const {
   Builder builder(*diff, *result);
   builder.header(rewrite, keptPath);
 
-  int32_t delta = 0; // new count minus old count of the hunks emitted so far
+  int64_t delta = 0; // new count minus old count of the hunks emitted so far
   for (const auto& hunk : diff->hunks) {
     const size_t begin = std::min(hunk.linesBegin(), lines.size());
     const size_t end = std::min(hunk.linesEnd(), lines.size());
@@ -173,12 +180,12 @@ std::shared_ptr<GitDiff> GitDiffTransformer::transformedDiff() const {
 
     // The unchanged side's start is exact; the changed side's follows it,
     // shifted by what the emitted hunks before it added or removed.
-    int32_t oldCount = 0, newCount = 0;
+    int64_t oldCount = 0, newCount = 0;
     for (const auto& op : ops) {
       oldCount += op.onOld();
       newCount += op.onNew();
     }
-    int32_t oldStart, newStart;
+    int64_t oldStart, newStart;
     if (!reverse) {
       oldStart = hunk.oldStart;
       newStart = startAfter(lineBefore(hunk.oldStart, oldCount) + delta, newCount);
