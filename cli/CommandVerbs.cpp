@@ -1,12 +1,15 @@
 #include "CommandVerbs.h"
 
 #include "JsonOutput.h"
+#include "TextOutput.h"
 
 #include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/Commands/CommitQueries.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Commands/WorktreeActions.h"
+#include "tavrik/Diff/GitExecApplyOperation.h"
+#include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
@@ -14,6 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,6 +75,81 @@ void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out
   for (const auto& branch : list.branches) out << (branch.isHead ? "* " : "  ") << branch.name << "\n";
 }
 
+// Gives each listed diff its patch from one git run for the whole request,
+// in git's order; a patch the listing lacks is passed as it is.
+void forEachPatched(const std::shared_ptr<GitQueue>& queue, const GitDiffList& list,
+                    const std::shared_ptr<GitExecDiffOperation>& request, const std::function<void(const GitDiff&)>& use) {
+  auto patches = runOn(queue, request);
+  std::map<std::vector<std::string>, std::shared_ptr<GitDiff>> listed;
+  for (const auto& diff : list.diffs) listed.emplace(diff->filePaths(), diff);
+  for (const auto& patch : patches.diffs) {
+    auto found = listed.find(patch->filePaths());
+    if (found == listed.end()) {
+      use(*patch);
+      continue;
+    }
+    found->second->copyPatchData(*patch);
+    use(*found->second);
+  }
+}
+
+// "12,14-17": inclusive ranges of line indexes, ascending within each range.
+std::vector<std::pair<size_t, size_t>> parseLineRanges(const std::string& list) {
+  const TavrikError invalid("Invalid --lines \"" + list +
+                            "\": give line indexes as diff --patch --json numbers them, like 12,14-17.");
+  auto number = [&](std::string_view digits) {
+    uint32_t value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) throw invalid;
+    return size_t(value);
+  };
+  std::vector<std::pair<size_t, size_t>> ranges;
+  std::string_view rest = list;
+  while (true) {
+    const auto comma = rest.find(',');
+    const std::string_view piece = rest.substr(0, comma);
+    const auto dash = piece.find('-');
+    const size_t first = number(piece.substr(0, dash));
+    const size_t last = dash == std::string_view::npos ? first : number(piece.substr(dash + 1));
+    if (last < first) throw invalid;
+    ranges.emplace_back(first, last);
+    if (comma == std::string_view::npos) return ranges;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+// The one changed file at `path`, with its patch at git's default context:
+// the same numbering `diff --patch --json` shows.
+std::shared_ptr<GitDiff> patchedDiffOf(const std::shared_ptr<GitQueue>& queue, bool cached, const std::string& path) {
+  auto list = runOn(queue, makeOperation<GitExecDiffOperation>(cached, false, std::vector<std::string>{path}));
+  std::shared_ptr<GitDiff> found;
+  for (const auto& diff : list.diffs)
+    if (diff->newFile.path == path || (!found && diff->oldFile.path == path)) found = diff;
+  if (!found)
+    throw TavrikError("No " + std::string(cached ? "staged" : "unstaged") + " changes in " + quotedPath(path) +
+                      ": only a tracked file with changes has lines to select.");
+  auto patch = runOn(queue, makeOperation<GitExecDiffOperation>(*found, std::nullopt));
+  for (const auto& diff : patch.diffs)
+    if (diff->filePaths() == found->filePaths()) found->copyPatchData(*diff);
+  return found;
+}
+
+// Stages, unstages or discards the listed lines of one file's patch.
+VerbAction applyLines(std::string list, std::string path, bool cachedPatch, bool cachedApply, bool reverse) {
+  return [=](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+    auto ranges = parseLineRanges(list);
+    auto diff = patchedDiffOf(queue, cachedPatch, path);
+    std::set<size_t> keep;
+    for (auto [first, last] : ranges) {
+      if (last >= diff->lines.size())
+        throw TavrikError("Invalid --lines \"" + list + "\": the patch of " + quotedPath(path) + " has only " +
+                          std::to_string(diff->lines.size()) + " lines, numbered from 0.");
+      for (size_t i = first; i <= last; ++i) keep.insert(i);
+    }
+    runOn(queue, makeOperation<GitExecApplyOperation>(diff, cachedApply, reverse, std::move(keep)));
+  };
+}
+
 struct VerbOptions {
   std::vector<std::string> paths, commits, names, rules;
   std::optional<std::string> treeish, start, target, message, upstream;
@@ -83,6 +163,9 @@ struct VerbOptions {
   bool interactive = false, root = false;
   std::vector<std::string> steps, messages;
   std::optional<std::string> moveTo;
+  std::optional<std::string> lines, diffCommit;
+  std::optional<int> contextLines;
+  bool patch = false, firstParent = false;
 };
 
 // "VERB=COMMIT" as its two sides.
@@ -136,23 +219,41 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   auto verb = [&](const char* name, const char* help) { return addCommon(app.add_subcommand(name, help)); };
   auto pathsArg = [o](CLI::App* sub) { sub->add_option("paths", o->paths, "paths relative to the working tree")->required(); };
 
-  auto stage = verb("stage", "stage the changes of the paths (git add --all)");
+  // With --lines, the verbs take lines of one file's patch instead of the
+  // whole files.
+  auto linesOption = [o](CLI::App* sub) {
+    sub->add_option("--lines", o->lines,
+                    "only these lines of the file's patch, as diff --patch --json numbers them (12,14-17)");
+  };
+  auto singlePath = [o] {
+    if (o->paths.size() != 1) throw CLI::ValidationError("--lines", "give exactly one PATH");
+    return o->paths.front();
+  };
+
+  auto stage = verb("stage", "stage the changes of the paths (git add --all), or with --lines some lines of one");
   pathsArg(stage);
-  stage->callback([&action, o] {
+  linesOption(stage);
+  stage->callback([&action, o, singlePath] {
+    if (o->lines) return void(action = applyLines(*o->lines, singlePath(), false, true, false));
     action = plain([o](auto&) { return makeOperation<GitExecAddOperation>(pathSet(o->paths)); });
   });
 
-  auto unstage = verb("unstage", "unstage the paths (git reset -- paths)");
+  auto unstage = verb("unstage", "unstage the paths (git reset -- paths), or with --lines some lines of one");
   pathsArg(unstage);
-  unstage->callback([&action, o] {
+  linesOption(unstage);
+  unstage->callback([&action, o, singlePath] {
+    if (o->lines) return void(action = applyLines(*o->lines, singlePath(), true, true, true));
     action = plain([o](auto&) {
       return makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, pathSet(o->paths));
     });
   });
 
-  auto discard = verb("discard", "discard the working-tree changes of the paths (git checkout -- paths)");
+  auto discard = verb("discard", "discard the working-tree changes of the paths (git checkout -- paths), "
+                                 "or with --lines some lines of one");
   pathsArg(discard);
-  discard->callback([&action, o] {
+  linesOption(discard);
+  discard->callback([&action, o, singlePath] {
+    if (o->lines) return void(action = applyLines(*o->lines, singlePath(), false, false, true));
     action = plain([o](auto&) {
       return makeOperation<GitExecCheckoutOperation>(std::nullopt, pathSet(o->paths), false, false, false, false, false);
     });
@@ -373,6 +474,39 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
       return makeOperation<GitAppendRulesOperation>(
           o->exclude ? GitConfigFile::localExclude : GitConfigFile::localGitignore, o->rules);
     });
+  });
+
+  auto diff = verb("diff", "the changed files with their line counts, or with --patch their patches");
+  auto cachedFlag =
+      diff->add_flag("--cached", o->cached, "the index against HEAD, not the working tree against the index");
+  diff->add_option("--commit", o->diffCommit, "the changes of COMMIT against its parent")->excludes(cachedFlag);
+  diff->add_flag("-p,--patch", o->patch, "print the patches, exactly as git does");
+  diff->add_flag("--first-parent", o->firstParent, "with --commit: a merge against its first parent");
+  diff->add_option("-U,--unified", o->contextLines, "lines of context around each change (implies --patch)");
+  diff->add_option("paths", o->paths, "paths relative to the working tree");
+  diff->callback([&action, o] {
+    action = [o](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      std::optional<Oid> commit;
+      if (o->diffCommit) commit = commitIds(queue, {*o->diffCommit}).front();
+      const bool withPatch = o->patch || o->contextLines;
+      auto request = GitExecDiffOperation::patch(o->cached, commit, o->firstParent, o->paths, o->contextLines);
+      if (withPatch && !asJson) {
+        // The patch alone, streamed as git printed it: no listing needed.
+        auto patches = runOn(queue, request);
+        for (const auto& d : patches.diffs) out << d->formatPatch();
+        return;
+      }
+      auto list = runOn(queue, commit ? makeOperation<GitExecDiffOperation>(*commit, o->firstParent, o->paths)
+                                      : makeOperation<GitExecDiffOperation>(o->cached, false, o->paths));
+      json files = json::array();
+      if (!withPatch) {
+        if (!asJson) return printDiffStats(out, list);
+        for (const auto& d : list.diffs) files.push_back(toJson(*d, false));
+      } else {
+        forEachPatched(queue, list, request, [&](const GitDiff& d) { files.push_back(toJson(d, true)); });
+      }
+      if (asJson) out << json{{"files", files}}.dump() << "\n";
+    };
   });
 
   auto mergeBase = verb("merge-base", "the best common ancestor of the commits");

@@ -1,7 +1,8 @@
 // The verbs of `tavrik` that change the repository: stage, commit, branch,
-// merge, stash, trash and the rest. Each is one operation of the library
-// (or a short chain of them) added to the repository's queue; the verb
-// waits for it and prints its result.
+// merge, stash, trash and the rest, and `diff`, whose patches the line
+// selections of stage, unstage and discard are read from. Each is one
+// operation of the library (or a short chain of them) added to the
+// repository's queue; the verb waits for it and prints its result.
 #pragma once
 
 #include "tavrik/Queue/GitOperation.h"

@@ -117,6 +117,51 @@ json toJson(const GitRepositoryDescriptor& d) {
 
 namespace {
 
+// Written as status records write their modes: 100644, not 33188.
+int64_t modeDigits(GitMode mode) {
+  int64_t digits = 0, place = 1;
+  for (uint64_t rest = mode.decimal; rest != 0; rest /= 8, place *= 10)
+    digits += static_cast<int64_t>(rest % 8) * place;
+  return digits;
+}
+
+json fileJson(const GitDiffFile& file) {
+  json o = {{"oid", file.oid.string()}, {"mode", modeDigits(file.mode)}};
+  putOptional(o, "path", file.path, text);
+  return o;
+}
+
+} // namespace
+
+json toJson(const GitDiff& d, bool withPatch) {
+  json o = {{"status", std::string(1, rawValue(d.status))},
+            {"oldFile", fileJson(d.oldFile)},
+            {"newFile", fileJson(d.newFile)},
+            {"stats", {{"insertions", d.stats.insertions}, {"deletions", d.stats.deletions}}}};
+  putOptional(o, "similarity", d.similarity, [](int32_t v) { return v; });
+  if (!withPatch) return o;
+  o["isBinary"] = d.isBinary();
+  json hunks = json::array();
+  for (const auto& h : d.hunks)
+    hunks.push_back({{"oldStart", h.oldStart},
+                     {"newStart", h.newStart},
+                     {"rangeBegin", h.rangeBegin},
+                     {"rangeEnd", h.rangeEnd}});
+  o["hunks"] = std::move(hunks);
+  json lines = json::array();
+  for (const auto& line : d.lines) {
+    json l = {{"index", line.index}, {"type", std::string(toString(line.type))}, {"text", text(line.string)}};
+    putOptional(l, "origin", line.origin, [](char c) { return std::string(1, c); });
+    putOptional(l, "oldLineNumber", line.oldLineNumber, [](int32_t v) { return v; });
+    putOptional(l, "newLineNumber", line.newLineNumber, [](int32_t v) { return v; });
+    lines.push_back(std::move(l));
+  }
+  o["lines"] = std::move(lines);
+  return o;
+}
+
+namespace {
+
 // Compact JSON written record by record into a buffer that goes out in large
 // writes. A `json` document of every record would cost more than git's own
 // run on a large repository (a tree node and a key string per field), so the

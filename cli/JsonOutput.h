@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tavrik/Commands/GitCount.h"
+#include "tavrik/Diff/GitDiff.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
@@ -22,6 +23,11 @@ nlohmann::json toJson(const GitCount& count);
 nlohmann::json toJson(const GitHead& head);
 nlohmann::json toJson(const GitHeadList& heads);
 nlohmann::json toJson(const GitRepositoryDescriptor& descriptor);
+/// A changed file: status, oldFile and newFile (oid, mode as its octal
+/// digits read as a number, path), similarity, stats; with `withPatch` also
+/// isBinary, hunks and lines (index, type, origin, line numbers, and text:
+/// the bytes after the origin, newline included).
+nlohmann::json toJson(const GitDiff& diff, bool withPatch);
 
 /// The large records as compact JSON on `out` (without a final newline),
 /// written one record at a time; the text is what dumping the same document

@@ -49,6 +49,17 @@ void printStatus(std::ostream& out, const GitStatusList& status) {
   }
 }
 
+void printDiffStats(std::ostream& out, const GitDiffList& list) {
+  for (const auto& diff : list.diffs) {
+    out << rawValue(diff->status) << "\t" << diff->stats.insertions << "\t" << diff->stats.deletions << "\t";
+    if (diff->status == GitStatus::renamed || diff->status == GitStatus::copied)
+      out << quotedPath(diff->oldFile.path.value_or("")) << " -> " << quotedPath(diff->newFile.path.value_or(""));
+    else
+      out << quotedPath(diff->newFile.path ? *diff->newFile.path : diff->oldFile.path.value_or(""));
+    out << "\n";
+  }
+}
+
 void printRefs(std::ostream& out, const GitRefList& refs) {
   auto group = [&](const char* heading, const std::vector<GitRef>& list) {
     if (list.empty()) return;

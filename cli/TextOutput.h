@@ -1,6 +1,7 @@
 // The readable summaries that `tavrik` prints without --json.
 #pragma once
 
+#include "tavrik/Diff/GitDiff.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
@@ -20,6 +21,9 @@ void printStatus(std::ostream& out, const GitStatusList& status);
 void printRefs(std::ostream& out, const GitRefList& refs);
 /// The in-progress state, its title and the three heads.
 void printHeads(std::ostream& out, const GitHeadList& heads);
+/// One line per changed file, like `git diff --numstat` led by the status
+/// letter: "M\t3\t1\tpath" or "R\t0\t0\told -> new".
+void printDiffStats(std::ostream& out, const GitDiffList& list);
 void printDescriptor(std::ostream& out, const GitRepositoryDescriptor& descriptor);
 
 } // namespace tavrik::cli

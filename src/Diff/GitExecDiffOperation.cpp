@@ -22,6 +22,13 @@ GitExecDiffOperation::GitExecDiffOperation(const GitDiff& patchFor, std::optiona
                            patchFor.commit, ImageBlobs{patchFor.oldImageBlob(), patchFor.newImageBlob()},
                            contextLines) {}
 
+std::shared_ptr<GitExecDiffOperation> GitExecDiffOperation::patch(bool cached, std::optional<Oid> commit,
+                                                                 bool firstParent, std::vector<std::string> paths,
+                                                                 std::optional<int> contextLines) {
+  return makeOperation<GitExecDiffOperation>(false, cached, false, firstParent, std::move(paths), commit,
+                                             std::nullopt, contextLines);
+}
+
 std::vector<std::string> GitExecDiffOperation::arguments(GitOperationContext&) {
   // Pinned against the user's configuration, which would otherwise change
   // what the parsers read: other path prefixes (or none), an empty line for

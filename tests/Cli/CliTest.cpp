@@ -174,3 +174,73 @@ TEST(Cli, InteractiveRebaseFollowsThePlan) {
   EXPECT_NE(tavrikCli(repo, {"rebase", "-i", "--root", "--do", "bogus=HEAD"}).status, 0);
   EXPECT_EQ(repo.git({"log", "--format=%s"}), "c1\nc3\nc2 renamed\nc0\n");
 }
+
+// Patches go out as git's own bytes (quoted names, content that is not
+// UTF-8); the JSON holds the same lines, so they rebuild the patch.
+TEST(Cli, DiffPrintsGitsOwnPatch) {
+  tt::ScratchRepo repo;
+  const std::string odd = "q\"uote \xe9";
+  repo.commitFile(odd, "a\nb\xff\nc\n", "one");
+  repo.commitFile("plain", "1\n", "two");
+  repo.write(odd, "a\nB\xfe\nc\n");
+  repo.write("plain", "1\n2\n");
+  auto patch = tavrikCli(repo, {"diff", "--patch"});
+  ASSERT_EQ(patch.status, 0) << patch.err;
+  EXPECT_EQ(patch.out, repo.git({"diff", "--full-index"}));
+  EXPECT_EQ(tavrikCli(repo, {"diff"}).out, "M\t1\t0\tplain\nM\t1\t1\t\"q\\\"uote \\351\"\n");
+  EXPECT_EQ(tavrikCli(repo, {"diff", "--commit", "HEAD~1", "-U1"}).out,
+            repo.git({"show", "--format=", "--full-index", "-U1", "HEAD~1"}));
+
+  auto files = jsonOf(tavrikCli(repo, {"diff", "--patch", "--json", odd})).at("files");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0]["newFile"]["path"], cli::jsonSafe(odd));
+  std::string rebuilt;
+  for (size_t i = 0; i < files[0]["lines"].size(); ++i) {
+    const auto& line = files[0]["lines"][i];
+    EXPECT_EQ(line["index"], i);
+    rebuilt += line.value("origin", "") + line["text"].get<std::string>();
+    if (line["type"] == "addition") {
+      EXPECT_EQ(line["newLineNumber"], 2);
+    }
+  }
+  EXPECT_EQ(rebuilt, cli::jsonSafe(repo.git({"diff", "--full-index", "--", odd})));
+}
+
+// Stage, unstage and discard take the lines the JSON patch numbers; a bad
+// selection fails without touching the index.
+TEST(Cli, LineVerbsApplyTheSelectedLines) {
+  tt::ScratchRepo repo;
+  repo.commitFile("f", "1\n2\n3\n4\n5\n", "one");
+  repo.write("f", "1\nX\n3\n4\nY\n5\n");
+  auto indexOf = [&](std::vector<std::string> args, const std::string& text) {
+    args.insert(args.begin(), "diff");
+    args.insert(args.end(), {"--patch", "--json", "f"});
+    const auto files = jsonOf(tavrikCli(repo, args)).at("files");
+    for (const auto& line : files.at(0).at("lines"))
+      if (line["text"] == text) return std::to_string(line["index"].get<int>());
+    return std::string("none");
+  };
+  auto ok = [&](std::vector<std::string> args) {
+    auto result = tavrikCli(repo, args);
+    EXPECT_EQ(result.status, 0) << args.front() << ": " << result.err;
+  };
+  auto hunks = [&](std::vector<std::string> args) {
+    auto text = repo.git(args);
+    return text.substr(std::min(text.size(), text.find("@@")));
+  };
+  ok({"stage", "--lines", indexOf({}, "2\n") + "," + indexOf({}, "Y\n"), "f"});
+  EXPECT_EQ(hunks({"diff", "--cached"}), "@@ -1,5 +1,5 @@\n 1\n-2\n 3\n 4\n+Y\n 5\n");
+  ok({"unstage", "--lines", indexOf({"--cached"}, "Y\n"), "f"});
+  EXPECT_EQ(hunks({"diff", "--cached"}), "@@ -1,5 +1,4 @@\n 1\n-2\n 3\n 4\n 5\n");
+  ok({"discard", "--lines", indexOf({}, "Y\n"), "f"});
+  EXPECT_EQ(tt::readFile(repo.path() / "f"), "1\nX\n3\n4\n5\n");
+
+  const auto index = repo.git({"ls-files", "-s"});
+  for (std::string bad : {"6,,7", "7-6", "x", "-6", "99"}) {
+    auto result = tavrikCli(repo, {"stage", "--lines", bad, "f"});
+    EXPECT_NE(result.status, 0) << bad;
+    EXPECT_NE(result.err.find("Invalid --lines \"" + bad + "\""), std::string::npos) << result.err;
+  }
+  EXPECT_NE(tavrikCli(repo, {"stage", "--lines", "6", "f", "f"}).status, 0);
+  EXPECT_EQ(repo.git({"ls-files", "-s"}), index);
+}

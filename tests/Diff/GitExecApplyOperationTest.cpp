@@ -194,14 +194,13 @@ TEST_P(StagingLines, SelectionThenRestMatchesGit) {
         }
         SCOPED_TRACE("selection " + describe(selection) + "of\n" + diff->formatPatch());
 
-        const std::string path = *(staging.reverse() && diff->newFile.path ? diff->newFile.path
-                                   : diff->newFile.path               ? diff->newFile.path
-                                                                      : diff->oldFile.path);
+        const std::string path = diff->newFile.path ? *diff->newFile.path : diff->oldFile.path.value_or("");
         const std::string base = staging.content(staging.reverse() ? path : diff->oldFile.path.value_or(path));
         ASSERT_NO_THROW(staging.apply(diff, selection))
             << GitDiffTransformer(diff, staging.reverse(), selection).transformedDiff()->formatPatch();
-        if (selection != all)
+        if (selection != all) {
           EXPECT_EQ(staging.content(path), expectedContent(base, *diff, selection, staging.reverse()));
+        }
 
         for (int round = 0; round < 3; ++round) {
           auto rest = staging.patches();

@@ -290,7 +290,9 @@ TEST_F(GitExecOperationTest, CancelInterruptsGitWhetherOrNotItHasStarted) {
     changed.notify_all();
     EXPECT_THROW(future.wait(60s), pledge::CancelledError); // left alone, git would loop for 30 s
     queue->waitUntilAllOperationsAreFinished();
-    if (!beforeLaunch) EXPECT_EQ(readFile(git.marker("interrupted")), "interrupted\n");
+    if (!beforeLaunch) {
+      EXPECT_EQ(readFile(git.marker("interrupted")), "interrupted\n");
+    }
   }
 }
 

@@ -36,6 +36,13 @@ public:
   /// (git's default when absent).
   GitExecDiffOperation(const GitDiff& patchFor, std::optional<int> contextLines);
 
+  /// The patch of every change of a request at once (the working tree, the
+  /// index with `cached`, or `commit`), limited to `paths` when any are
+  /// given: one git for a whole listing.
+  static std::shared_ptr<GitExecDiffOperation> patch(bool cached, std::optional<Oid> commit, bool firstParent,
+                                                     std::vector<std::string> paths,
+                                                     std::optional<int> contextLines);
+
   const bool raw;
   const bool cached;
   const bool ours;
@@ -50,8 +57,7 @@ public:
   std::map<std::string, std::string> environment(GitOperationContext& context) override;
   /// Throws what git or a blob load throws; a list without unmerged diffs.
   GitDiffList execute(GitOperationContext& context) override;
-
-private:
+  /// Every field as given.
   GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent, std::vector<std::string> paths,
                        std::optional<Oid> commit, std::optional<ImageBlobs> imageBlobs,
                        std::optional<int> contextLines);
