@@ -150,7 +150,7 @@ json toJson(const GitDiff& d, bool withPatch) {
   o["hunks"] = std::move(hunks);
   json lines = json::array();
   for (const auto& line : d.lines) {
-    json l = {{"index", line.index}, {"type", std::string(toString(line.type))}, {"text", text(line.string)}};
+    json l = {{"index", line.index}, {"type", std::string(toString(line.type))}, {"text", text(line.string())}};
     putOptional(l, "origin", line.origin, [](char c) { return std::string(1, c); });
     putOptional(l, "oldLineNumber", line.oldLineNumber, [](int32_t v) { return v; });
     putOptional(l, "newLineNumber", line.newLineNumber, [](int32_t v) { return v; });

@@ -26,7 +26,7 @@ void checkCounts(const tavrik::GitDiff& patch) {
     if (line.type == T::hunk) {
       check(oldLeft == 0 && newLeft == 0);
       int oldStart, oldCount, newStart, newCount;
-      const std::string text(line.string);
+      const std::string text(line.string());
       check(std::sscanf(text.c_str(), "@@ -%d,%d +%d,%d @@", &oldStart, &oldCount, &newStart, &newCount) == 4);
       oldLeft = oldCount;
       newLeft = newCount;

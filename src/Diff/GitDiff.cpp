@@ -14,15 +14,27 @@ std::string_view toString(GitDiffLineType type) {
   return names[static_cast<size_t>(type)];
 }
 
+void GitDiffLine::setString(std::shared_ptr<const std::string> bytes, size_t offset, size_t length) {
+  // A line is never longer than 4 GiB in practice; a longer one is cut, not wrapped.
+  bytes_ = std::move(bytes);
+  offset_ = std::min(offset, bytes_ ? bytes_->size() : 0);
+  length_ = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+}
+
+void GitDiffLine::setString(std::string_view text) {
+  auto bytes = std::make_shared<const std::string>(text);
+  setString(bytes, 0, bytes->size());
+}
+
 std::string GitDiffLine::originString() const {
   std::string text;
-  text.reserve(string.size() + 1);
+  text.reserve(string().size() + 1);
   if (origin) text.push_back(*origin);
-  text.append(string);
+  text.append(string());
   return text;
 }
 
-std::string GitDiffLine::displayString() const { return lossyUTF8(string); }
+std::string GitDiffLine::displayString() const { return lossyUTF8(string()); }
 
 std::string GitDiffStats::debugDescription() const {
   return "<GitDiffStats ins=" + std::to_string(insertions) + ", del=" + std::to_string(deletions) + " >";
@@ -67,12 +79,12 @@ Oid GitDiff::newImageBlob() const { return newFile.isImage() ? newFile.oid : Oid
 
 std::string GitDiff::formatPatch() const {
   size_t size = 0;
-  for (const auto& line : lines) size += line.string.size() + 1;
+  for (const auto& line : lines) size += line.string().size() + 1;
   std::string patch;
   patch.reserve(size);
   for (const auto& line : lines) {
     if (line.origin) patch.push_back(*line.origin);
-    patch.append(line.string);
+    patch.append(line.string());
   }
   return patch;
 }
@@ -91,8 +103,6 @@ void GitDiff::copyPatchData(const GitDiff& other) {
   lines = other.lines;
   hunks = other.hunks;
   binaryLine = other.binaryLine;
-  // The copied lines point into the other diff's bytes.
-  storage = other.storage;
 }
 
 std::optional<GitDiffLine> GitDiff::hunkHeader(size_t i) const {
@@ -145,7 +155,7 @@ GitDiffList GitDiffList::removingUnmerged() const {
 
 size_t std::hash<tavrik::GitDiffLine>::operator()(const tavrik::GitDiffLine& line) const noexcept {
   return tavrik::detail::hashFields(static_cast<int>(line.type), line.origin, line.index, line.oldLineNumber,
-                                    line.newLineNumber, std::hash<std::string_view>{}(line.string));
+                                    line.newLineNumber, std::hash<std::string_view>{}(line.string()));
 }
 
 size_t std::hash<tavrik::GitDiffHunk>::operator()(const tavrik::GitDiffHunk& hunk) const noexcept {

@@ -227,17 +227,13 @@ public:
     while (pos < data.size()) {
       const void* found = std::memchr(data.data() + pos, '\n', data.size() - pos);
       const size_t eol = found ? static_cast<size_t>(static_cast<const char*>(found) - data.data()) : data.size();
-      std::string_view withNewline;
-      std::shared_ptr<const std::string> completed;
       if (found) {
-        withNewline = data.substr(pos, eol - pos + 1);
+        addLine(output_, pos, eol - pos + 1);
       } else {
         // git ends every line; a cut-off last line gets its newline here.
-        completed = std::make_shared<const std::string>(std::string(data.substr(pos)) + "\n");
-        withNewline = *completed;
+        auto completed = std::make_shared<const std::string>(std::string(data.substr(pos)) + "\n");
+        addLine(completed, 0, completed->size());
       }
-      addLine(withNewline);
-      if (completed) current_->storage.push_back(completed);
       pos = eol + 1;
     }
     closeDiff();
@@ -247,7 +243,6 @@ public:
 private:
   void startDiff() {
     current_ = std::make_shared<GitDiff>();
-    current_->storage.push_back(output_);
     if (segment_ < expected_.size()) current_->lines.reserve(expected_[segment_]);
     headerHint_ = true;
   }
@@ -282,8 +277,9 @@ private:
     startDiff();
   }
 
-  void addLine(std::string_view withNewline) {
-    const std::string_view line = withNewline.substr(0, withNewline.size() - 1);
+  // `length` bytes of `bytes` from `offset`: one line with its newline.
+  void addLine(const std::shared_ptr<const std::string>& bytes, size_t offset, size_t length) {
+    const std::string_view line = std::string_view(*bytes).substr(offset, length - 1);
     const Type type = gitDiffLineType(line, headerHint_);
     if (type == Type::headerUnmerged || type == Type::headerDiff) {
       ++segment_;
@@ -294,7 +290,7 @@ private:
     out.type = type;
     out.oldLineNumber = oldCounter_;
     out.newLineNumber = newCounter_;
-    out.string = withNewline;
+    out.setString(bytes, offset, length);
 
     switch (type) {
     case Type::headerUnmerged:
@@ -370,7 +366,7 @@ private:
     case Type::deletion:
     case Type::noNewlineAtEOF:
       out.origin = line.front();
-      out.string = withNewline.substr(1);
+      out.setString(bytes, offset + 1, length - 1);
       if (type == Type::addition || type == Type::noNewlineAtEOF) out.oldLineNumber.reset();
       if (type == Type::deletion || type == Type::noNewlineAtEOF) out.newLineNumber.reset();
       break;

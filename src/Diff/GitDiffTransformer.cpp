@@ -32,12 +32,10 @@ class Builder {
 public:
   Builder(const GitDiff& source, GitDiff& result) : source_(source), result_(result) {}
 
-  void text(Type type, std::string text, std::optional<int32_t> oldNumber, std::optional<int32_t> newNumber) {
-    auto bytes = std::make_shared<const std::string>(std::move(text));
-    result_.storage.push_back(bytes);
+  void text(Type type, std::string_view bytes, std::optional<int32_t> oldNumber, std::optional<int32_t> newNumber) {
     GitDiffLine line;
     line.type = type;
-    line.string = *bytes;
+    line.setString(bytes);
     line.oldLineNumber = oldNumber;
     line.newLineNumber = newNumber;
     result_.lines.push_back(line);
@@ -89,11 +87,8 @@ public:
       oldCount += op.onOld();
       newCount += op.onNew();
     }
-    auto bytes = std::make_shared<const std::string>("@@ -" + std::to_string(oldStart) + "," + std::to_string(oldCount) +
-                                                     " +" + std::to_string(newStart) + "," +
-                                                     std::to_string(newCount) + " @@\n");
-    result_.storage.push_back(bytes);
-    result_.lines[headerAt].string = *bytes;
+    result_.lines[headerAt].setString("@@ -" + std::to_string(oldStart) + "," + std::to_string(oldCount) + " +" +
+                                      std::to_string(newStart) + "," + std::to_string(newCount) + " @@\n");
     return {oldCount, newCount};
   }
 
@@ -112,7 +107,6 @@ int64_t startAfter(int64_t before, int64_t count) { return count > 0 ? before + 
 std::shared_ptr<GitDiff> GitDiffTransformer::transformedDiff() const {
   auto result = std::make_shared<GitDiff>();
   result->cached = diff->cached;
-  result->storage = diff->storage;
   const auto& lines = diff->lines;
 
   bool everything = true;

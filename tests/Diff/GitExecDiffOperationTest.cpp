@@ -115,7 +115,7 @@ TEST(GitExecDiffOperation, WorkingTreeAndIndexUnderHostileConfiguration) {
       paths.insert(diff->filePaths().back());
       for (const auto& hunk : read.hunks)
         for (size_t i = hunk.linesBegin(); i < hunk.linesEnd(); ++i)
-          EXPECT_TRUE(read.lines[i].origin) << "a line of no kind in a hunk: " << read.lines[i].string;
+          EXPECT_TRUE(read.lines[i].origin) << "a line of no kind in a hunk: " << read.lines[i].string();
       if (diff->newFile.isImage() && cached) {
         ASSERT_NE(read.newFile.blob->image(), nullptr);
         EXPECT_EQ(read.newFile.blob->image()->width, 2);

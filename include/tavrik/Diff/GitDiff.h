@@ -7,9 +7,9 @@
 // gives git's output back byte for byte, and the staging patches are built
 // from the same bytes. `displayString()` decodes a line for showing it.
 //
-// A line's text points into storage the diff owns (git's output, shared by
-// every diff of one parse). Keep the diff alive as long as its lines are used:
-// a `GitDiffLine` copied out of a diff that is gone points nowhere.
+// A line shares the bytes of git's output with every other line of the same
+// parse instead of holding a copy, so a patch of tens of megabytes is not
+// copied line by line; a line copied out of its diff keeps those bytes alive.
 //
 //   auto list = makeOperation<GitExecDiffOperation>(false, false, {})->enqueue(queue).wait().value;
 //   auto patch = makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)->enqueue(queue).wait().value;
@@ -76,17 +76,33 @@ struct GitDiffLine {
   uint32_t index = 0;
   std::optional<int32_t> oldLineNumber;
   std::optional<int32_t> newLineNumber;
+
   /// The bytes after `origin` (the whole line without one), ending with
-  /// "\n"; points into the owning diff's storage.
-  std::string_view string;
+  /// "\n"; valid as long as this line or a copy of it lives.
+  std::string_view string() const {
+    return bytes_ ? std::string_view(*bytes_).substr(offset_, length_) : std::string_view();
+  }
+  /// The text as `length` bytes of shared `bytes` from `offset`.
+  void setString(std::shared_ptr<const std::string> bytes, size_t offset, size_t length);
+  /// The text as a copy of `text`.
+  void setString(std::string_view text);
 
   bool isSelectable() const { return type == GitDiffLineType::addition || type == GitDiffLineType::deletion; }
   /// The line as git printed it, with its newline.
   std::string originString() const;
-  /// `string` decoded for display: bytes that are not UTF-8 become U+FFFD.
+  /// `string()` decoded for display: bytes that are not UTF-8 become U+FFFD.
   std::string displayString() const;
 
-  bool operator==(const GitDiffLine&) const = default;
+  /// Texts compare by their bytes, wherever they are kept.
+  bool operator==(const GitDiffLine& other) const {
+    return type == other.type && origin == other.origin && index == other.index &&
+           oldLineNumber == other.oldLineNumber && newLineNumber == other.newLineNumber && string() == other.string();
+  }
+
+private:
+  std::shared_ptr<const std::string> bytes_;
+  size_t offset_ = 0;
+  uint32_t length_ = 0;
 };
 
 /// A hunk: `range` runs from its "@@ " line to the index after its last line.
@@ -153,9 +169,6 @@ public:
   std::optional<size_t> binaryLine;
   GitDiffStats stats;
 
-  /// Keeps alive the bytes the lines point into.
-  std::vector<std::shared_ptr<const std::string>> storage;
-
   /// A diff of a file git does not track, made without running git.
   static std::shared_ptr<GitDiff> untracked(std::string path);
 
@@ -189,8 +202,8 @@ public:
   /// Never throws: unreadable records are skipped.
   static std::vector<std::shared_ptr<GitDiff>> parseRaw(GitBuffer& buffer, bool cached, bool ours, bool firstParent,
                                                         bool numstat, std::optional<Oid> commit);
-  /// The unified patch ("-p"). Takes the buffer's unread bytes as the lines'
-  /// storage (the buffer is left empty). Never throws; every byte of the
+  /// The unified patch ("-p"). The lines share the buffer's unread bytes,
+  /// taken out of it (the buffer is left empty). Never throws; every byte of the
   /// output is kept in some line.
   static std::vector<std::shared_ptr<GitDiff>> parsePatch(GitBuffer& buffer, bool cached, bool ours,
                                                           bool firstParent, std::optional<Oid> commit);
