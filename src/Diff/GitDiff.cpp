@@ -14,11 +14,16 @@ std::string_view toString(GitDiffLineType type) {
   return names[static_cast<size_t>(type)];
 }
 
-void GitDiffLine::setString(std::shared_ptr<const std::string> bytes, size_t offset, size_t length) {
-  // A line is never longer than 4 GiB in practice; a longer one is cut, not wrapped.
-  bytes_ = std::move(bytes);
-  offset_ = std::min(offset, bytes_ ? bytes_->size() : 0);
-  length_ = static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
+void GitDiffLine::setString(const std::shared_ptr<const std::string>& bytes, size_t offset, size_t length) {
+  if (!bytes) {
+    bytes_.reset();
+    length_ = 0;
+    return;
+  }
+  offset = std::min(offset, bytes->size());
+  // A line of 4 GiB or more is cut, never wrapped.
+  length_ = static_cast<uint32_t>(std::min({length, bytes->size() - offset, size_t(UINT32_MAX)}));
+  bytes_ = std::shared_ptr<const char>(bytes, bytes->data() + offset);
 }
 
 void GitDiffLine::setString(std::string_view text) {
@@ -121,8 +126,9 @@ std::vector<GitDiffLine> GitDiff::hunkLines(size_t i) const {
 
 std::set<size_t> GitDiff::selectableHunkLineIndexes(size_t i) const {
   std::set<size_t> indexes;
-  for (const auto& line : hunkLines(i))
-    if (line.isSelectable()) indexes.insert(line.index);
+  if (i >= hunks.size()) return indexes;
+  for (size_t at = hunks[i].linesBegin(); at < std::min(hunks[i].linesEnd(), lines.size()); ++at)
+    if (lines[at].isSelectable()) indexes.insert(lines[at].index);
   return indexes;
 }
 

@@ -412,7 +412,10 @@ std::vector<std::shared_ptr<GitDiff>> GitDiff::parsePatch(std::shared_ptr<const 
 
 std::vector<std::shared_ptr<GitDiff>> GitDiff::parsePatch(GitBuffer& buffer, bool cached, bool ours, bool firstParent,
                                                           std::optional<Oid> commit) {
-  return parsePatch(std::make_shared<const std::string>(buffer.takeRemaining()), cached, ours, firstParent, commit);
+  std::string output = buffer.takeRemaining();
+  // The lines keep these bytes alive: not the slack of the buffer's growth.
+  if (output.capacity() > output.size() + output.size() / 16) output.shrink_to_fit();
+  return parsePatch(std::make_shared<const std::string>(std::move(output)), cached, ours, firstParent, commit);
 }
 
 } // namespace tavrik

@@ -42,10 +42,9 @@ public:
   }
 
   void copy(const GitDiffLine& line, std::optional<Type> type = std::nullopt, std::optional<char> origin = std::nullopt) {
-    GitDiffLine out = line;
+    auto& out = result_.lines.emplace_back(line);
     if (type) out.type = *type;
     if (origin) out.origin = origin;
-    result_.lines.push_back(out);
   }
 
   void header(bool rewrite, const std::optional<std::string>& keptPath) {
@@ -110,9 +109,9 @@ std::shared_ptr<GitDiff> GitDiffTransformer::transformedDiff() const {
   const auto& lines = diff->lines;
 
   bool everything = true;
-  for (size_t h = 0; h < diff->hunks.size() && everything; ++h)
-    for (size_t i : diff->selectableHunkLineIndexes(h))
-      if (!keepLines.count(i)) everything = false;
+  for (const auto& hunk : diff->hunks)
+    for (size_t i = hunk.linesBegin(); i < std::min(hunk.linesEnd(), lines.size()) && everything; ++i)
+      if (lines[i].isSelectable() && !keepLines.count(i)) everything = false;
 
   // A partial selection must not create, delete or rename the file on the
   // side that is kept: it changes the file that stays there instead.

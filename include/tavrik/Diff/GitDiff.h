@@ -79,11 +79,9 @@ struct GitDiffLine {
 
   /// The bytes after `origin` (the whole line without one), ending with
   /// "\n"; valid as long as this line or a copy of it lives.
-  std::string_view string() const {
-    return bytes_ ? std::string_view(*bytes_).substr(offset_, length_) : std::string_view();
-  }
+  std::string_view string() const { return bytes_ ? std::string_view(bytes_.get(), length_) : std::string_view(); }
   /// The text as `length` bytes of shared `bytes` from `offset`.
-  void setString(std::shared_ptr<const std::string> bytes, size_t offset, size_t length);
+  void setString(const std::shared_ptr<const std::string>& bytes, size_t offset, size_t length);
   /// The text as a copy of `text`.
   void setString(std::string_view text);
 
@@ -100,8 +98,8 @@ struct GitDiffLine {
   }
 
 private:
-  std::shared_ptr<const std::string> bytes_;
-  size_t offset_ = 0;
+  // Points at the line's first byte and shares ownership of the whole output.
+  std::shared_ptr<const char> bytes_;
   uint32_t length_ = 0;
 };
 
