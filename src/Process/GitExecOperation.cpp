@@ -221,8 +221,13 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
     throw GitStdError(*signal, message);
   }
 
-  auto text = trimmedText(*stdErrBuffer);
-  if (!text) text = trimmedText(*stdOutBuffer);
+  // The text is only read for a failure: on success it would copy a listing
+  // of tens of megabytes twice for nothing.
+  std::optional<std::string> text;
+  if (!successStatuses().count(status)) {
+    text = trimmedText(*stdErrBuffer);
+    if (!text) text = trimmedText(*stdOutBuffer);
+  }
   checkStatus(status, text);
 }
 

@@ -94,7 +94,9 @@ public:
   /// Exit statuses that count as success; base {0}.
   virtual std::set<int> successStatuses() const;
   /// Throws `GitStdError(status, text)` when there is a text and the status
-  /// is not a success status. Without text nothing is thrown.
+  /// is not a success status. Without text nothing is thrown. The runner
+  /// reads the text (standard error, else standard output) only for a status
+  /// outside `successStatuses()`.
   virtual void checkStatus(int status, const std::optional<std::string>& text);
 
   /// The fractions of the progress phases after the last run.
