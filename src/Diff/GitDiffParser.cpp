@@ -23,8 +23,6 @@ template <class Int> std::optional<Int> parseDecimal(std::string_view text) {
   return value;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 } // namespace
 
 GitDiffLineType gitDiffLineType(std::string_view line, bool headerHint) {
@@ -32,29 +30,29 @@ GitDiffLineType gitDiffLineType(std::string_view line, bool headerHint) {
   // match, so the other first bytes decide alone.
   if (line.empty()) return Type::unknown;
   switch (line.front()) {
-  case '*': return startsWith(line, "* Unmerged path") ? Type::headerUnmerged : Type::unknown;
+  case '*': return line.starts_with("* Unmerged path") ? Type::headerUnmerged : Type::unknown;
   case 'd':
-    if (startsWith(line, "diff ")) return Type::headerDiff;
-    return startsWith(line, "deleted ") ? Type::headerDeletedFile : Type::unknown;
-  case 'i': return startsWith(line, "index ") ? Type::headerIndex : Type::unknown;
-  case 'n': return startsWith(line, "new ") ? Type::headerNewFile : Type::unknown;
+    if (line.starts_with("diff ")) return Type::headerDiff;
+    return line.starts_with("deleted ") ? Type::headerDeletedFile : Type::unknown;
+  case 'i': return line.starts_with("index ") ? Type::headerIndex : Type::unknown;
+  case 'n': return line.starts_with("new ") ? Type::headerNewFile : Type::unknown;
   case '-':
-    if (startsWith(line, "--- ")) return headerHint ? Type::headerFileA : Type::deletion;
+    if (line.starts_with("--- ")) return headerHint ? Type::headerFileA : Type::deletion;
     return Type::deletion;
   case '+':
-    if (startsWith(line, "+++ ")) return headerHint ? Type::headerFileB : Type::addition;
+    if (line.starts_with("+++ ")) return headerHint ? Type::headerFileB : Type::addition;
     return Type::addition;
-  case 's': return startsWith(line, "similarity ") ? Type::headerSimilarity : Type::unknown;
+  case 's': return line.starts_with("similarity ") ? Type::headerSimilarity : Type::unknown;
   case 'r':
-    if (startsWith(line, "rename from ")) return Type::headerRenameFrom;
-    return startsWith(line, "rename to ") ? Type::headerRenameTo : Type::unknown;
+    if (line.starts_with("rename from ")) return Type::headerRenameFrom;
+    return line.starts_with("rename to ") ? Type::headerRenameTo : Type::unknown;
   case 'c':
-    if (startsWith(line, "copy from ")) return Type::headerCopyFrom;
-    return startsWith(line, "copy to ") ? Type::headerCopyTo : Type::unknown;
-  case '@': return startsWith(line, "@@ ") ? Type::hunk : Type::unknown;
+    if (line.starts_with("copy from ")) return Type::headerCopyFrom;
+    return line.starts_with("copy to ") ? Type::headerCopyTo : Type::unknown;
+  case '@': return line.starts_with("@@ ") ? Type::hunk : Type::unknown;
   case ' ': return Type::context;
   case '\\': return Type::noNewlineAtEOF;
-  case 'B': return startsWith(line, "Binary ") ? Type::binary : Type::unknown;
+  case 'B': return line.starts_with("Binary ") ? Type::binary : Type::unknown;
   default: return Type::unknown;
   }
 }
@@ -158,7 +156,7 @@ std::string headerPath(std::string_view text) {
 std::optional<std::string> sidePath(std::string_view text, std::string_view prefix) {
   std::string path = headerPath(text);
   if (path == "/dev/null") return std::nullopt;
-  if (startsWith(path, prefix)) path.erase(0, prefix.size());
+  if (path.starts_with(prefix)) path.erase(0, prefix.size());
   return path;
 }
 
@@ -166,7 +164,7 @@ std::optional<std::string> sidePath(std::string_view text, std::string_view pref
 // binary and mode-only diffs need them; the others name their files again.
 std::optional<std::pair<std::string, std::string>> gitDiffPaths(std::string_view line) {
   constexpr std::string_view prefix = "diff --git ";
-  if (!startsWith(line, prefix)) return std::nullopt;
+  if (!line.starts_with(prefix)) return std::nullopt;
   std::string_view rest = line.substr(prefix.size());
   std::string a, b;
   if (auto first = gitUnquotedPrefix(rest)) {
@@ -183,7 +181,7 @@ std::optional<std::pair<std::string, std::string>> gitDiffPaths(std::string_view
   } else {
     return std::nullopt;
   }
-  if (!startsWith(a, "a/") || !startsWith(b, "b/")) return std::nullopt;
+  if (!a.starts_with("a/") || !b.starts_with("b/")) return std::nullopt;
   return std::pair{a.substr(2), b.substr(2)};
 }
 
@@ -205,7 +203,7 @@ std::vector<size_t> linesPerDiff(std::string_view data) {
   std::vector<size_t> counts{0};
   size_t pos = 0;
   while (pos < data.size()) {
-    if (startsWith(data.substr(pos), "diff ") || startsWith(data.substr(pos), "* Unmerged path")) counts.push_back(0);
+    if (data.substr(pos).starts_with("diff ") || data.substr(pos).starts_with("* Unmerged path")) counts.push_back(0);
     ++counts.back();
     const void* eol = std::memchr(data.data() + pos, '\n', data.size() - pos);
     pos = eol ? static_cast<size_t>(static_cast<const char*>(eol) - data.data()) + 1 : data.size();
@@ -323,7 +321,7 @@ private:
       break;
     case Type::headerNewFile:
       // "new mode" is a mode change, not an added file.
-      if (startsWith(line, "new file")) {
+      if (line.starts_with("new file")) {
         diff.status = GitStatus::added;
         diff.oldFile.path.reset();
       }
@@ -332,7 +330,7 @@ private:
     case Type::headerFileB: diff.newFile.path = sidePath(line.substr(4), "b/"); break;
     case Type::headerSimilarity: {
       constexpr std::string_view prefix = "similarity index ";
-      if (startsWith(line, prefix)) {
+      if (line.starts_with(prefix)) {
         auto rest = line.substr(prefix.size());
         diff.similarity = parseDecimal<int32_t>(rest.substr(0, rest.find('%')));
       } else {
