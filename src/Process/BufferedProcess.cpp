@@ -214,16 +214,25 @@ std::shared_ptr<BufferedProcess::Task> BufferedProcess::launch(bool standardInpu
     });
     return stream;
   };
-  task->standardOutputStream_ = startDrain(outPipe, task->standardOutputBuffer_, task->standardOutputBlock_);
+  if (pullsStandardOutput) {
+    task->standardOutputFile_ = std::make_unique<PosixFile>(outPipe.releaseRead());
+    // Nobody delivers into it; detached so a timed-out wait() has nothing to stop.
+    task->standardOutputStream_ = std::make_shared<detail::OutputStream>();
+    task->standardOutputStream_->detached = true;
+  } else {
+    task->standardOutputStream_ = startDrain(outPipe, task->standardOutputBuffer_, task->standardOutputBlock_);
+  }
   task->standardErrorStream_ = startDrain(errPipe, task->standardErrorBuffer_, task->standardErrorBlock_);
   return task;
 }
 
 BufferedProcess::Task::~Task() {
-  if (standardInputFile_ && standardInputFile_->isOpen()) {
-    try {
-      standardInputFile_->close();
-    } catch (const TavrikError&) {
+  for (auto* file : {standardInputFile_.get(), standardOutputFile_.get()}) {
+    if (file && file->isOpen()) {
+      try {
+        file->close();
+      } catch (const TavrikError&) {
+      }
     }
   }
   bool reaped;

@@ -96,6 +96,12 @@ std::string PosixFile::read(std::optional<size_t> count) {
   return std::string(buf_.get(), static_cast<size_t>(n));
 }
 
+size_t PosixFile::readInto(char* data, size_t capacity) {
+  ssize_t n = sysRead(fd_, data, capacity);
+  if (n < 0) throw TavrikError::fromErrno(errno, "read");
+  return static_cast<size_t>(n);
+}
+
 size_t PosixFile::write(std::string_view data) {
   SigpipeSuppressor suppressor;
   ssize_t n = sysWrite(fd_, data.data(), data.size());

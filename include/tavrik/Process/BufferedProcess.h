@@ -77,6 +77,13 @@ public:
   std::optional<Url> currentDirectoryURL;
   /// Receives the launch line ("%s %s": program name, arguments) at debug level.
   Log log = Log::disabled();
+  /// When true, standard output is not drained: the launcher reads it at its
+  /// own pace from Task::standardOutputFile(), so a child that produces more
+  /// than is wanted yet blocks on the full pipe instead of racing ahead. The
+  /// standard output buffer and block are then unused, and wait() waits only
+  /// for standard error's drain, so read to the end (or close the file)
+  /// before waiting.
+  bool pullsStandardOutput = false;
 
   /// Starts the child. Standard input is a pipe (Task::standardInputFile())
   /// when `standardInput` is true, otherwise /dev/null. Missing buffers are
@@ -114,6 +121,9 @@ public:
   /// The write end of the child's standard input, nullptr when none was
   /// asked for. The launcher writes (writeAll) and closes it.
   PosixFile* standardInputFile() { return standardInputFile_.get(); }
+  /// The read end of the child's standard output when the process pulls it
+  /// (`pullsStandardOutput`), else nullptr. The launcher reads and closes it.
+  PosixFile* standardOutputFile() { return standardOutputFile_.get(); }
   pid_t processIdentifier() const { return pid_; }
 
   /// Blocks until the child has exited, then at most kOutputTimeout for both
@@ -148,6 +158,7 @@ private:
   OutputBlock standardOutputBlock_;
   OutputBlock standardErrorBlock_;
   std::unique_ptr<PosixFile> standardInputFile_;
+  std::unique_ptr<PosixFile> standardOutputFile_;
   std::shared_ptr<detail::OutputStream> standardOutputStream_;
   std::shared_ptr<detail::OutputStream> standardErrorStream_;
   std::shared_ptr<WaitGroup> wg_;

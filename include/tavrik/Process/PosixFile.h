@@ -48,6 +48,11 @@ public:
   /// EINTR is retried. Throws for other errors and for count > kBufferSize.
   std::string read(std::optional<size_t> count = std::nullopt);
 
+  /// One read(2) of at most `capacity` bytes straight into `data`, for
+  /// readers that keep their own larger buffer. Returns the count, 0 at end
+  /// of file. EINTR is retried; other errors throw.
+  size_t readInto(char* data, size_t capacity);
+
   /// One write(2) of all of `data`; returns the count the call reports (a
   /// short write is not retried). EINTR is retried. Writing to a pipe whose
   /// reader is gone throws EPIPE and never raises SIGPIPE in this process.

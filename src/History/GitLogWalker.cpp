@@ -1,0 +1,206 @@
+#include "tavrik/History/GitLogWalker.h"
+
+#include "History/GitCommitStream.h"
+#include "tavrik/Interfaces/Branch.h"
+#include "tavrik/Interfaces/Commit.h"
+#include "tavrik/Interfaces/Reference.h"
+#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Util/Error.h"
+
+namespace tavrik {
+
+namespace {
+
+std::optional<Oid> headTarget(const arbor::Repo& repo) {
+  try {
+    if (auto head = arbor::Reference::head(repo)) return head->commitOid();
+  } catch (const Error&) {
+  }
+  return std::nullopt;
+}
+
+// The full name of `name` and, when it is a branch with an upstream that
+// exists, the upstream's full name.
+std::vector<std::string> withUpstream(const std::string& name, const arbor::Repo& repo) {
+  std::optional<arbor::Reference> ref;
+  try {
+    ref = arbor::Reference::dwim(name, repo);
+  } catch (const Error&) {
+    // git reports an unknown name, and the walk ends there.
+    return {name};
+  }
+  std::vector<std::string> names{ref->name()};
+  try {
+    if (auto upstream = arbor::Branch(*ref).upstream()) names.push_back(upstream->name());
+  } catch (const Error&) {
+    // Not a branch, or a branch whose upstream configuration is broken.
+  }
+  return names;
+}
+
+} // namespace
+
+// MARK: - GitLogWalker
+
+std::shared_ptr<GitLogWalker> GitLogWalker::make(GitLogDescriptor descriptor) {
+  switch (descriptor.type) {
+  case GitLogType::reference: return std::make_shared<GitLogWalkerRefs>(std::move(descriptor));
+  case GitLogType::reflog: return std::make_shared<GitLogWalkerReflog>(std::move(descriptor));
+  case GitLogType::stash: return std::make_shared<GitLogWalkerStash>(std::move(descriptor));
+  }
+  return std::make_shared<GitLogWalker>(std::move(descriptor));
+}
+
+GitLogWalker::GitLogWalker(GitLogDescriptor descriptor) : descriptor_(std::move(descriptor)) {}
+
+GitLogWalker::~GitLogWalker() { invalidate(); }
+
+void GitLogWalker::setDelegate(std::weak_ptr<GitLogWalkerDelegate> delegate) {
+  std::lock_guard lock(delegateLock_);
+  delegate_ = std::move(delegate);
+}
+
+std::shared_ptr<GitLogWalkerDelegate> GitLogWalker::delegate() const {
+  std::lock_guard lock(delegateLock_);
+  return delegate_.lock();
+}
+
+std::vector<GitLogEntry> GitLogWalker::entries() const {
+  std::lock_guard lock(entryLock);
+  return _entries;
+}
+
+std::vector<GitLogEntry> GitLogWalker::entries(size_t from, size_t to) const {
+  std::lock_guard lock(entryLock);
+  to = std::min(to, _entries.size());
+  if (from >= to) return {};
+  return std::vector<GitLogEntry>(_entries.begin() + static_cast<ptrdiff_t>(from),
+                                  _entries.begin() + static_cast<ptrdiff_t>(to));
+}
+
+size_t GitLogWalker::entryCount() const {
+  std::lock_guard lock(entryLock);
+  return _entries.size();
+}
+
+bool GitLogWalker::invalidated() const {
+  std::lock_guard lock(invalidateLock);
+  return _invalidated;
+}
+
+void GitLogWalker::invalidate() {
+  std::lock_guard lock(invalidateLock);
+  _invalidated = true;
+}
+
+std::optional<GitLogEntry> GitLogWalker::nextEntry(const arbor::Repo&, GitOperationContext&) { return std::nullopt; }
+
+bool GitLogWalker::appendEntries(std::vector<GitLogEntry> chunk) {
+  std::pair<size_t, size_t> range;
+  {
+    std::lock_guard lock(entryLock);
+    {
+      std::lock_guard invalidLock(invalidateLock);
+      if (_invalidated) return false;
+    }
+    range.first = _entries.size();
+    _entries.insert(_entries.end(), chunk.begin(), chunk.end());
+    range.second = _entries.size();
+  }
+  if (auto target = delegate()) target->logWalkerDidAppendEntries(*this, chunk, range);
+  return true;
+}
+
+// MARK: - GitLogWalkerRefs
+
+GitLogWalkerRefs::GitLogWalkerRefs(GitLogDescriptor descriptor) : GitLogWalker(std::move(descriptor)) {
+  if (!this->descriptor().hasQuery()) graph_.emplace();
+}
+
+GitLogWalkerRefs::~GitLogWalkerRefs() = default;
+
+std::vector<std::string> GitLogWalkerRefs::startingPoints(const GitLogDescriptor& descriptor, const arbor::Repo& repo) {
+  const auto& refs = descriptor.refs;
+  if (refs.size() > 1) {
+    std::vector<std::string> names;
+    for (const auto& ref : refs) names.push_back(ref.name);
+    return names;
+  }
+  if (refs.size() == 1) return withUpstream(refs.front().name, repo);
+  std::optional<arbor::Branch> branch;
+  try {
+    branch = arbor::Branch::current(repo);
+  } catch (const Error&) {
+  }
+  if (branch) return withUpstream(branch->reference().name(), repo);
+  return {"HEAD"};
+}
+
+std::optional<GitLogEntry> GitLogWalkerRefs::nextEntry(const arbor::Repo& repo, GitOperationContext& context) {
+  if (!stream_) {
+    stream_ = std::make_unique<detail::GitCommitStream>(context, startingPoints(descriptor(), repo));
+    headTarget_ = headTarget(repo);
+  }
+  auto commit = stream_->next();
+  if (!commit) return std::nullopt;
+  auto entry = GitLogEntry::fromCommit(*commit, sharedDescriptor());
+  entry.isHeadCommit = headTarget_ == commit->id;
+  if (graph_) entry.graphLaneRow = graph_->insert(GraphCommit{commit->id, commit->parentIds});
+  return entry;
+}
+
+// MARK: - GitLogWalkerReflog
+
+GitLogWalkerReflog::GitLogWalkerReflog(GitLogDescriptor descriptor) : GitLogWalker(std::move(descriptor)) {}
+
+std::optional<GitLogEntry> GitLogWalkerReflog::nextEntry(const arbor::Repo& repo, GitOperationContext&) {
+  if (!reflog_) {
+    reflog_ = arbor::Reflog::read(descriptor().reflogName.value_or("HEAD"), repo);
+    headTarget_ = headTarget(repo);
+  }
+  while (index_ < reflog_->count()) {
+    const auto& record = reflog_->entry(index_++);
+    // An entry that records a deletion, or whose commit was pruned, has no
+    // row; the entries after it still do.
+    if (record.newId.isZero()) continue;
+    std::optional<arbor::Commit> commit;
+    try {
+      commit = arbor::Commit::lookup(record.newId, repo);
+    } catch (const Error&) {
+      continue;
+    }
+    auto entry = GitLogEntry::fromCommit(*commit, sharedDescriptor());
+    entry.isHeadCommit = headTarget_ == commit->id;
+    return entry;
+  }
+  return std::nullopt;
+}
+
+// MARK: - GitLogWalkerStash
+
+GitLogWalkerStash::GitLogWalkerStash(GitLogDescriptor descriptor) : GitLogWalker(std::move(descriptor)) {}
+
+std::optional<GitLogEntry> GitLogWalkerStash::nextEntry(const arbor::Repo&, GitOperationContext& context) {
+  if (!logEntries_) {
+    logEntries_.emplace();
+    if (context.queue) {
+      for (const auto& stash : context.queue->view().stashList.entries) {
+        GitLogEntry entry;
+        entry.id = stash.oid;
+        entry.tree = stash.tree;
+        entry.parents = stash.parents;
+        entry.message = stash.message;
+        entry.author = stash.author;
+        entry.committer = stash.committer;
+        entry.descriptor = sharedDescriptor();
+        entry.stashEntry = stash;
+        logEntries_->push_back(std::move(entry));
+      }
+    }
+  }
+  if (next_ >= logEntries_->size()) return std::nullopt;
+  return (*logEntries_)[next_++];
+}
+
+} // namespace tavrik
