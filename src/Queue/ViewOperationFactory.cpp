@@ -2,7 +2,9 @@
 
 #include "tavrik/Queue/GitViewHeadOperation.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
+#include "tavrik/State/GitViewStashesOperation.h"
 
 namespace tavrik::detail {
 
@@ -10,7 +12,9 @@ std::shared_ptr<GitQueueOperation> makeViewOperation(GitAspects singleAspect) {
   if (singleAspect == GitAspects::head) return makeOperation<GitViewHeadOperation>();
   if (singleAspect == GitAspects::status) return makeOperation<GitViewExecStatusOperation>(false);
   if (singleAspect == GitAspects::refs) return makeOperation<GitViewRefsOperation>();
-  // Stashes, reflogs, configuration and submodules have no reader here yet.
+  if (singleAspect == GitAspects::stashes) return makeOperation<GitViewStashesOperation>();
+  if (singleAspect == GitAspects::reflogs) return makeOperation<GitViewReflogOperation>();
+  // Configuration and submodules have no reader here yet.
   return nullptr;
 }
 
