@@ -6,7 +6,11 @@
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueue.h"
 
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
@@ -35,7 +39,7 @@ inline std::shared_ptr<GitQueue> benchQueue() {
 /// Spawns the prefix's git in the repository with "--no-pager" and `args`
 /// and reads all of its standard output, as the runner does but without
 /// any of its machinery. Standard error goes to /dev/null.
-inline std::string spawnGit(const std::vector<std::string>& args) {
+inline std::string spawnGitIn(const char* directory, const std::vector<std::string>& args) {
   std::vector<std::string> argv{std::string(TAVRIK_TEST_PREFIX) + "/bin/git", "--no-pager"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
@@ -48,7 +52,7 @@ inline std::string spawnGit(const std::vector<std::string>& args) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addchdir_np(&actions, benchRepo());
+  posix_spawn_file_actions_addchdir_np(&actions, directory);
   pid_t pid;
   if (posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) != 0) std::abort();
   posix_spawn_file_actions_destroy(&actions);
@@ -62,6 +66,53 @@ inline std::string spawnGit(const std::vector<std::string>& args) {
   int status;
   waitpid(pid, &status, 0);
   return output;
+}
+
+inline std::string spawnGit(const std::vector<std::string>& args) { return spawnGitIn(benchRepo(), args); }
+
+inline double median(std::vector<double> values) {
+  if (values.empty())
+    return 0;
+  std::sort(values.begin(), values.end());
+  const size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// Runs the engine and git by turns, each iteration one pair, the order
+// swapped every pair; `reset` runs untimed after each side. A pair's two
+// runs see nearly the same load, so the ratio of each pair drifts far less
+// on a busy machine than the two sides measured minutes apart. Reports the
+// medians of the pair times and of the pair ratios.
+template <class Engine, class Git, class Reset>
+void runPairs(benchmark::State &state, Engine &&engine, Git &&git, Reset &&reset) {
+  std::vector<double> engineMs, gitMs, ratios;
+  auto timed = [&](auto &side) {
+    const auto start = std::chrono::steady_clock::now();
+    side();
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - start;
+    reset();
+    return elapsed.count();
+  };
+  bool engineFirst = true;
+  for (auto _ : state) {
+    double e, g;
+    if (engineFirst) {
+      e = timed(engine);
+      g = timed(git);
+    } else {
+      g = timed(git);
+      e = timed(engine);
+    }
+    engineFirst = !engineFirst;
+    engineMs.push_back(e);
+    gitMs.push_back(g);
+    ratios.push_back(e / g);
+    state.SetIterationTime((e + g) / 1000);
+  }
+  state.counters["engineMs"] = median(engineMs);
+  state.counters["gitMs"] = median(gitMs);
+  state.counters["ratio"] = median(ratios);
 }
 
 } // namespace tavrik::bench

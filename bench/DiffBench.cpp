@@ -108,51 +108,6 @@ namespace {
 using namespace tavrik;
 using namespace tavrik::bench;
 
-double median(std::vector<double> values) {
-  if (values.empty())
-    return 0;
-  std::sort(values.begin(), values.end());
-  const size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-// Runs the engine and git by turns, each iteration one pair, the order
-// swapped every pair; `reset` runs untimed after each side. A pair's two
-// runs see nearly the same load, so the ratio of each pair drifts far less
-// on a busy machine than the two sides measured minutes apart. Reports the
-// medians of the pair times and of the pair ratios.
-template <class Engine, class Git, class Reset>
-void runPairs(benchmark::State &state, Engine &&engine, Git &&git, Reset &&reset) {
-  std::vector<double> engineMs, gitMs, ratios;
-  auto timed = [&](auto &side) {
-    const auto start = std::chrono::steady_clock::now();
-    side();
-    const std::chrono::duration<double, std::milli> elapsed =
-        std::chrono::steady_clock::now() - start;
-    reset();
-    return elapsed.count();
-  };
-  bool engineFirst = true;
-  for (auto _ : state) {
-    double e, g;
-    if (engineFirst) {
-      e = timed(engine);
-      g = timed(git);
-    } else {
-      g = timed(git);
-      e = timed(engine);
-    }
-    engineFirst = !engineFirst;
-    engineMs.push_back(e);
-    gitMs.push_back(g);
-    ratios.push_back(e / g);
-    state.SetIterationTime((e + g) / 1000);
-  }
-  state.counters["engineMs"] = median(engineMs);
-  state.counters["gitMs"] = median(gitMs);
-  state.counters["ratio"] = median(ratios);
-}
-
 struct GitRun {
   int status = -1;
   std::string output;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
 
 namespace tavrik::detail {
@@ -21,6 +22,9 @@ namespace {
 // message: NUL between fields and NUL after the record ("-z").
 constexpr int kFields = 10;
 constexpr size_t kReadSize = 64 * 1024;
+constexpr int kFirstPagePipeSize = 8 * 1024;
+constexpr int kPagingPipeSize = 256 * 1024;
+constexpr int kFillsBeforeWidening = 4;
 
 // The child environment and directory of a plain git run, as every
 // operation builds them; it never runs a command of its own.
@@ -49,26 +53,25 @@ std::optional<arbor::Signature> parseSignature(std::string_view name, std::strin
   arbor::Signature signature;
   signature.name = std::string(name);
   signature.email = std::string(email);
-  signature.date = Date(std::chrono::seconds(seconds));
+  // git stores any 64-bit time; the clock holds about 292 years around 1970,
+  // so a forged far-off date is pinned to that edge instead of overflowing.
+  constexpr int64_t kLimit = 9'000'000'000;
+  signature.date = Date(std::chrono::seconds(std::clamp(seconds, -kLimit, kLimit)));
   signature.offsetMinutes = zone[0] == '-' ? -minutes : minutes;
   return signature;
 }
 
 } // namespace
 
-std::vector<std::string> GitCommitStream::arguments(const std::vector<std::string>& revisions) {
-  std::vector<std::string> args{
+std::vector<std::string> GitCommitStream::arguments() {
+  return {
       // A signature check would print into the records; a replaced pager,
       // colours, mailmap and encoding would change their bytes.
       "-c", "log.showSignature=false", "log", "--topo-order", "--date-order", "-z", "--no-color", "--encoding=UTF-8",
-      "--date=raw", "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B", "--end-of-options"};
-  args.insert(args.end(), revisions.begin(), revisions.end());
-  args.push_back("--");
-  return args;
+      "--date=raw", "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B", "--stdin", "--"};
 }
 
-GitCommitStream::GitCommitStream(GitOperationContext& context, const std::vector<std::string>& revisions) {
-  for (const auto& revision : revisions) TavrikError::refuseOptionLikeRevision(revision);
+GitCommitStream::GitCommitStream(GitOperationContext& context) {
   std::optional<Url> gitURL;
   if (context.queue) gitURL = context.queue->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
@@ -79,15 +82,42 @@ GitCommitStream::GitCommitStream(GitOperationContext& context, const std::vector
   process.pullsStandardOutput = true;
   if (auto directory = source.workingDirectoryURL(context)) process.currentDirectoryURL = *directory;
   process.arguments = {"--no-pager"};
-  auto args = arguments(revisions);
+  auto args = arguments();
   process.arguments.insert(process.arguments.end(), args.begin(), args.end());
   process.environment = source.environment(context);
-  task_ = process.launch();
+  task_ = process.launch(true);
   buffer_.resize(kReadSize);
+  // A short pipe keeps git from formatting far past the first page, which a
+  // client may be all that is ever shown; it widens once paging goes on.
+  fcntl(task_->standardOutputFile()->fd(), F_SETPIPE_SZ, kFirstPagePipeSize);
 }
 
-GitCommitStream::~GitCommitStream() {
+void GitCommitStream::start(const std::vector<std::string>& revisions) {
+  PosixFile* input = task_->standardInputFile();
+  try {
+    std::string lines;
+    for (const auto& revision : revisions) {
+      // git stops reading at a "--" line and dies on other option-like ones.
+      TavrikError::refuseOptionLikeRevision(revision);
+      if (revision.find('\n') != std::string::npos) throw TavrikError::fromErrno(EINVAL, "revision with a newline");
+      lines += revision + "\n";
+    }
+    input->writeAll(lines);
+  } catch (const TavrikError& error) {
+    input->close();
+    // An early exit of git shows in its status when the stream is read.
+    if (error.errnoValue == EPIPE) return;
+    stop();
+    throw;
+  }
+  input->close();
+}
+
+GitCommitStream::~GitCommitStream() { stop(); }
+
+void GitCommitStream::stop() {
   if (!task_ || finished_) return;
+  finished_ = true;
   // Closing our end makes a writing git fail with EPIPE; the interrupt stops
   // one that is still reading history before its first write.
   task_->interrupt();
@@ -105,6 +135,10 @@ bool GitCommitStream::fill() {
     start_ = 0;
   }
   if (buffer_.size() - end_ < kReadSize / 4) buffer_.resize(buffer_.size() * 2);
+  if (!widened_ && ++fills_ > kFillsBeforeWidening) {
+    widened_ = true;
+    fcntl(task_->standardOutputFile()->fd(), F_SETPIPE_SZ, kPagingPipeSize);
+  }
   size_t n = task_->standardOutputFile()->readInto(buffer_.data() + end_, buffer_.size() - end_);
   end_ += n;
   return n > 0;

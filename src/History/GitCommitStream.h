@@ -21,23 +21,27 @@ namespace detail {
 
 class GitCommitStream {
 public:
-  /// The git arguments of a walk from `revisions` (full reference names or
-  /// ids), pinned against configuration that would change the records.
-  static std::vector<std::string> arguments(const std::vector<std::string>& revisions);
+  /// The git arguments of a walk, pinned against configuration that would
+  /// change the records. The starting points come on standard input.
+  static std::vector<std::string> arguments();
 
-  /// Starts git for `revisions` in the context's repository. Throws arbor::Error
-  /// "Git executable not found." without a git, TavrikError when git cannot
-  /// start, and `TavrikError::refuseOptionLikeRevision`'s error for a revision that git
-  /// would read as an option.
-  GitCommitStream(GitOperationContext& context, const std::vector<std::string>& revisions);
+  /// Starts git in the context's repository; it gets ready while the caller
+  /// works out where the walk starts, then waits for `start`. Throws
+  /// arbor::Error "Git executable not found." without a git and TavrikError
+  /// when git cannot start.
+  explicit GitCommitStream(GitOperationContext& context);
+  /// Hands git the walk's starting points (full reference names or ids).
+  /// Throws `TavrikError::refuseOptionLikeRevision`'s error for a revision
+  /// git would read as an option; then the stream yields nothing.
+  void start(const std::vector<std::string>& revisions);
   /// Stops git when it has not finished.
   ~GitCommitStream();
   GitCommitStream(const GitCommitStream&) = delete;
   GitCommitStream& operator=(const GitCommitStream&) = delete;
 
-  /// The next commit; nullopt at the end. Throws GitStdError when git failed
-  /// (an unknown revision, a corrupt repository), TavrikError for a broken
-  /// record or a failed read.
+  /// The next commit; nullopt at the end. Call `start` first. Throws
+  /// GitStdError when git failed (an unknown revision, a corrupt repository),
+  /// TavrikError for a broken record or a failed read.
   std::optional<arbor::Commit> next();
 
   /// Parses one record (the fields without their final NUL); nullopt when it
@@ -46,6 +50,8 @@ public:
 
 private:
   bool fill();
+  /// Stops a git that has not finished; the stream then yields nothing.
+  void stop();
   void finish();
 
   std::shared_ptr<BufferedProcess::Task> task_;
@@ -56,6 +62,8 @@ private:
   size_t scanned_ = 0;
   int nulsSeen_ = 0;
   bool finished_ = false;
+  int fills_ = 0;
+  bool widened_ = false;
 };
 
 } // namespace detail

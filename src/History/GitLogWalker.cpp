@@ -139,7 +139,9 @@ std::vector<std::string> GitLogWalkerRefs::startingPoints(const GitLogDescriptor
 
 std::optional<GitLogEntry> GitLogWalkerRefs::nextEntry(const arbor::Repo& repo, GitOperationContext& context) {
   if (!stream_) {
-    stream_ = std::make_unique<detail::GitCommitStream>(context, startingPoints(descriptor(), repo));
+    // git starts up while the starting points are worked out.
+    stream_ = std::make_unique<detail::GitCommitStream>(context);
+    stream_->start(startingPoints(descriptor(), repo));
     headTarget_ = headTarget(repo);
   }
   auto commit = stream_->next();

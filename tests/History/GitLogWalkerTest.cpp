@@ -20,7 +20,8 @@ std::string historyStream(int count, unsigned seed) {
   int mark = 0;
   long date = 1'600'000'000;
   std::vector<int> mainLine;
-  auto commit = [&](const std::string& ref, std::optional<int> from, std::optional<int> merge, int i) {
+  // Marks start at 1, so 0 stands for no parent.
+  auto commit = [&](const std::string& ref, int from, int merge, int i) {
     ++mark;
     date += 60 + static_cast<long>(random() % 600) - (i % 7 == 3 ? 3600 : 0);
     const char* who = i % 3 == 0 ? "Ann Author <ann@example.com>" : "Bob Builder <bob@Example.org>";
@@ -31,19 +32,19 @@ std::string historyStream(int count, unsigned seed) {
     out += "commit " + ref + "\nmark :" + std::to_string(mark) + "\nauthor " + who + " " + std::to_string(date) +
            " +0100\ncommitter " + who + " " + std::to_string(date + 5) + " -0230\ndata " +
            std::to_string(message.size()) + "\n" + message;
-    if (from) out += "from :" + std::to_string(*from) + "\n";
-    if (merge) out += "merge :" + std::to_string(*merge) + "\n";
+    if (from) out += "from :" + std::to_string(from) + "\n";
+    if (merge) out += "merge :" + std::to_string(merge) + "\n";
     out += "M 100644 inline " + file + "\ndata " + std::to_string(content.size()) + "\n" + content + "\n";
     return mark;
   };
   for (int i = 0; i < count;) {
-    std::optional<int> tip = mainLine.empty() ? std::nullopt : std::optional<int>(mainLine.back());
+    int tip = mainLine.empty() ? 0 : mainLine.back();
     if (i % 6 == 5 && mainLine.size() > 4) {
-      int side = commit("refs/heads/side", mainLine[mainLine.size() - 4], std::nullopt, i++);
-      side = commit("refs/heads/side", side, std::nullopt, i++);
+      int side = commit("refs/heads/side", mainLine[mainLine.size() - 4], 0, i++);
+      side = commit("refs/heads/side", side, 0, i++);
       mainLine.push_back(commit("refs/heads/main", tip, side, i++));
     } else {
-      mainLine.push_back(commit("refs/heads/main", tip, std::nullopt, i++));
+      mainLine.push_back(commit("refs/heads/main", tip, 0, i++));
     }
   }
   return out;
@@ -222,6 +223,12 @@ TEST_F(HistoryWalk, PagesEndAndAnInvalidatedWalkerDeliversNothingMore) {
   runOn(queue, makeOperation<GitLogWalkerOperation>(missing, 10));
   EXPECT_EQ(missing->entryCount(), 0u);
   EXPECT_TRUE(missing->invalidated());
+
+  // A name git would take for an option never reaches it.
+  auto optionLike = GitLogWalker::make(refsDescriptor({"--output=" + (repo_->path() / "written").string()}));
+  runOn(queue, makeOperation<GitLogWalkerOperation>(optionLike, 10));
+  EXPECT_EQ(optionLike->entryCount(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(repo_->path() / "written"));
 }
 
 std::set<std::string> lines(const std::string& text) {
