@@ -63,15 +63,24 @@ std::optional<arbor::Signature> parseSignature(std::string_view name, std::strin
 
 } // namespace
 
-std::vector<std::string> GitCommitStream::arguments() {
-  return {
+std::vector<std::string> GitCommitStream::arguments(bool withChanges) {
+  std::vector<std::string> args{
       // A signature check would print into the records; a replaced pager,
       // colours, mailmap and encoding would change their bytes.
       "-c", "log.showSignature=false", "log", "--topo-order", "--date-order", "-z", "--no-color", "--encoding=UTF-8",
-      "--date=raw", "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B", "--stdin", "--"};
+      "--date=raw", "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B", "--stdin"};
+  if (withChanges) {
+    // What each commit changed against its first parent (a root against
+    // nothing), with moved and copied files paired up as a search needs;
+    // every setting that would change the list is given here.
+    args.insert(args.end(), {"--raw", "--no-abbrev", "--diff-merges=first-parent", "--root", "--find-renames",
+                             "--find-copies", "-l100", "--no-relative", "--ignore-submodules=none"});
+  }
+  args.push_back("--");
+  return args;
 }
 
-GitCommitStream::GitCommitStream(GitOperationContext& context) {
+GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges) : withChanges_(withChanges) {
   std::optional<Url> gitURL;
   if (context.queue) gitURL = context.queue->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
@@ -82,7 +91,7 @@ GitCommitStream::GitCommitStream(GitOperationContext& context) {
   process.pullsStandardOutput = true;
   if (auto directory = source.workingDirectoryURL(context)) process.currentDirectoryURL = *directory;
   process.arguments = {"--no-pager"};
-  auto args = arguments();
+  auto args = arguments(withChanges);
   process.arguments.insert(process.arguments.end(), args.begin(), args.end());
   process.environment = source.environment(context);
   task_ = process.launch(true);
@@ -128,13 +137,7 @@ void GitCommitStream::stop() {
 }
 
 bool GitCommitStream::fill() {
-  if (start_ > 0 && (start_ == end_ || end_ + kReadSize / 4 > buffer_.size())) {
-    std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
-    end_ -= start_;
-    scanned_ -= start_;
-    start_ = 0;
-  }
-  if (buffer_.size() - end_ < kReadSize / 4) buffer_.resize(buffer_.size() * 2);
+  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
   if (!widened_ && ++fills_ > kFillsBeforeWidening) {
     widened_ = true;
     fcntl(task_->standardOutputFile()->fd(), F_SETPIPE_SZ, kPagingPipeSize);
@@ -142,6 +145,23 @@ bool GitCommitStream::fill() {
   size_t n = task_->standardOutputFile()->readInto(buffer_.data() + end_, buffer_.size() - end_);
   end_ += n;
   return n > 0;
+}
+
+bool GitCommitStream::haveByte(size_t position) {
+  while (end_ <= position)
+    if (!fill()) return false;
+  return true;
+}
+
+std::optional<size_t> GitCommitStream::nulFrom(size_t position) {
+  for (;;) {
+    if (position < end_) {
+      const void* nul = std::memchr(buffer_.data() + position, '\0', end_ - position);
+      if (nul) return static_cast<size_t>(static_cast<const char*>(nul) - buffer_.data());
+      position = end_;
+    }
+    if (!fill()) return std::nullopt;
+  }
 }
 
 void GitCommitStream::finish() {
@@ -153,33 +173,93 @@ void GitCommitStream::finish() {
     auto text = task_->standardErrorBuffer()->utf8String();
     throw GitStdError(status, text && !text->empty() ? text : std::optional<std::string>("git log failed"));
   }
-  if (start_ != end_) throw TavrikError::fromErrno(EBADMSG, "git log: incomplete record");
+  if (end_ != 0) throw TavrikError::fromErrno(EBADMSG, "git log: incomplete record");
 }
 
-std::optional<arbor::Commit> GitCommitStream::next() {
+std::optional<arbor::Commit> GitCommitStream::next(std::vector<arbor::TreeChange>* changes) {
   if (finished_) return std::nullopt;
-  for (;;) {
-    while (scanned_ < end_) {
-      const char* from = buffer_.data() + scanned_;
-      const char* nul = static_cast<const char*>(std::memchr(from, '\0', end_ - scanned_));
-      if (!nul) {
-        scanned_ = end_;
-        break;
-      }
-      scanned_ = static_cast<size_t>(nul - buffer_.data()) + 1;
-      if (++nulsSeen_ < kFields) continue;
-      std::string_view record(buffer_.data() + start_, scanned_ - 1 - start_);
-      start_ = scanned_;
-      nulsSeen_ = 0;
-      auto commit = parseRecord(record);
-      if (!commit) throw TavrikError::fromErrno(EBADMSG, "git log: malformed record");
-      return commit;
-    }
-    if (!fill()) {
+  // Records are read whole before any view into the buffer is taken, since
+  // reading more may move it; the consumed front is dropped here.
+  if (start_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+    end_ -= start_;
+    start_ = 0;
+  }
+  size_t position = 0;
+  for (int field = 0; field < kFields; ++field) {
+    auto nul = nulFrom(position);
+    if (!nul) {
       finish();
       return std::nullopt;
     }
+    position = *nul + 1;
   }
+  auto commit = parseRecord(std::string_view(buffer_.data(), position - 1));
+  if (!commit) throw TavrikError::fromErrno(EBADMSG, "git log: malformed record");
+  if (withChanges_) {
+    // "--raw" puts a newline and then one ":"-record per changed file after
+    // the commit's own record.
+    if (haveByte(position + 1) && buffer_[position] == '\n' && buffer_[position + 1] == ':') ++position;
+    while (haveByte(position) && buffer_[position] == ':') {
+      auto headerEnd = nulFrom(position);
+      auto pathEnd = headerEnd ? nulFrom(*headerEnd + 1) : std::nullopt;
+      if (!pathEnd) throw TavrikError::fromErrno(EBADMSG, "git log: incomplete change");
+      std::optional<size_t> secondEnd;
+      const char status = *headerEnd - position >= 98 ? buffer_[position + 97] : 0;
+      if (status == 'R' || status == 'C') {
+        secondEnd = nulFrom(*pathEnd + 1);
+        if (!secondEnd) throw TavrikError::fromErrno(EBADMSG, "git log: incomplete change");
+      }
+      std::string_view header(buffer_.data() + position, *headerEnd - position);
+      std::string_view path(buffer_.data() + *headerEnd + 1, *pathEnd - *headerEnd - 1);
+      std::string_view second = secondEnd ? std::string_view(buffer_.data() + *pathEnd + 1, *secondEnd - *pathEnd - 1)
+                                          : std::string_view();
+      auto change = parseChange(header, path, second);
+      if (!change) throw TavrikError::fromErrno(EBADMSG, "git log: malformed change");
+      if (changes) changes->push_back(std::move(*change));
+      position = (secondEnd ? *secondEnd : *pathEnd) + 1;
+    }
+  }
+  start_ = position;
+  return commit;
+}
+
+std::optional<arbor::TreeChange> GitCommitStream::parseChange(std::string_view header, std::string_view path,
+                                                              std::string_view secondPath) {
+  // ":100644 100644 <40 hex> <40 hex> M" (R and C carry a score).
+  if (header.size() < 98 || header[0] != ':' || header[7] != ' ' || header[14] != ' ' || header[55] != ' ' ||
+      header[96] != ' ')
+    return std::nullopt;
+  auto mode = [](std::string_view text) -> std::optional<uint32_t> {
+    uint32_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 8);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+  };
+  auto oldMode = mode(header.substr(1, 6)), newMode = mode(header.substr(8, 6));
+  auto oldId = Oid::parse(header.substr(15, 40)), newId = Oid::parse(header.substr(56, 40));
+  if (!oldMode || !newMode || !oldId || !newId || path.empty()) return std::nullopt;
+  arbor::TreeChange change;
+  change.oldMode = *oldMode;
+  change.newMode = *newMode;
+  change.oldId = *oldId;
+  change.newId = *newId;
+  switch (header[97]) {
+  case 'A': change.kind = arbor::TreeChange::Kind::added; break;
+  case 'D': change.kind = arbor::TreeChange::Kind::deleted; break;
+  case 'M':
+  case 'T': change.kind = arbor::TreeChange::Kind::modified; break;
+  case 'R':
+  case 'C':
+    if (secondPath.empty()) return std::nullopt;
+    change.kind = header[97] == 'R' ? arbor::TreeChange::Kind::renamed : arbor::TreeChange::Kind::copied;
+    change.oldPath = std::string(path);
+    change.path = std::string(secondPath);
+    return change;
+  default: return std::nullopt;
+  }
+  change.path = std::string(path);
+  return change;
 }
 
 std::optional<arbor::Commit> GitCommitStream::parseRecord(std::string_view record) {

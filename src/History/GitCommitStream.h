@@ -6,6 +6,7 @@
 #pragma once
 
 #include "tavrik/Interfaces/Commit.h"
+#include "tavrik/Interfaces/Tree.h"
 #include "tavrik/Process/BufferedProcess.h"
 
 #include <memory>
@@ -23,13 +24,14 @@ class GitCommitStream {
 public:
   /// The git arguments of a walk, pinned against configuration that would
   /// change the records. The starting points come on standard input.
-  static std::vector<std::string> arguments();
+  static std::vector<std::string> arguments(bool withChanges);
 
   /// Starts git in the context's repository; it gets ready while the caller
   /// works out where the walk starts, then waits for `start`. Throws
   /// arbor::Error "Git executable not found." without a git and TavrikError
   /// when git cannot start.
-  explicit GitCommitStream(GitOperationContext& context);
+  /// With `withChanges`, git also lists what each commit changed.
+  GitCommitStream(GitOperationContext& context, bool withChanges);
   /// Hands git the walk's starting points (full reference names or ids).
   /// Throws `TavrikError::refuseOptionLikeRevision`'s error for a revision
   /// git would read as an option; then the stream yields nothing.
@@ -42,14 +44,24 @@ public:
   /// The next commit; nullopt at the end. Call `start` first. Throws
   /// GitStdError when git failed (an unknown revision, a corrupt repository),
   /// TavrikError for a broken record or a failed read.
-  std::optional<arbor::Commit> next();
+  /// The files the commit changed are added to `changes` when the stream
+  /// lists them.
+  std::optional<arbor::Commit> next(std::vector<arbor::TreeChange>* changes = nullptr);
 
   /// Parses one record (the fields without their final NUL); nullopt when it
   /// is malformed. Exposed for the fuzz target.
   static std::optional<arbor::Commit> parseRecord(std::string_view record);
+  /// Parses one "--raw -z" change: its ":"-header, its path and, for a move
+  /// or copy, the new path. Exposed for the fuzz target.
+  static std::optional<arbor::TreeChange> parseChange(std::string_view header, std::string_view path,
+                                                      std::string_view secondPath);
 
 private:
   bool fill();
+  /// Reads until the byte at `position` is there; false at the end.
+  bool haveByte(size_t position);
+  /// The next NUL at or after `position`, reading as needed.
+  std::optional<size_t> nulFrom(size_t position);
   /// Stops a git that has not finished; the stream then yields nothing.
   void stop();
   void finish();
@@ -58,9 +70,7 @@ private:
   std::string buffer_;
   size_t start_ = 0;
   size_t end_ = 0;
-  // Where the search for the next record's NULs goes on after a refill.
-  size_t scanned_ = 0;
-  int nulsSeen_ = 0;
+  bool withChanges_ = false;
   bool finished_ = false;
   int fills_ = 0;
   bool widened_ = false;

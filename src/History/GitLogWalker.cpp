@@ -96,6 +96,12 @@ void GitLogWalker::invalidate() {
 
 std::optional<GitLogEntry> GitLogWalker::nextEntry(const arbor::Repo&, GitOperationContext&) { return std::nullopt; }
 
+std::optional<GitLogWalker::Candidate> GitLogWalker::nextCandidate(const arbor::Repo& repo, GitOperationContext& context) {
+  auto entry = nextEntry(repo, context);
+  if (!entry) return std::nullopt;
+  return Candidate{std::move(*entry), std::nullopt};
+}
+
 bool GitLogWalker::appendEntries(std::vector<GitLogEntry> chunk) {
   std::pair<size_t, size_t> range;
   {
@@ -138,13 +144,33 @@ std::vector<std::string> GitLogWalkerRefs::startingPoints(const GitLogDescriptor
 }
 
 std::optional<GitLogEntry> GitLogWalkerRefs::nextEntry(const arbor::Repo& repo, GitOperationContext& context) {
+  return read(repo, context, nullptr);
+}
+
+std::optional<GitLogWalker::Candidate> GitLogWalkerRefs::nextCandidate(const arbor::Repo& repo,
+                                                                        GitOperationContext& context) {
+  std::vector<arbor::TreeChange> changes;
+  auto entry = read(repo, context, &changes);
+  if (!entry) return std::nullopt;
+  Candidate candidate{std::move(*entry), std::nullopt};
+  if (listsChanges_) candidate.changes = std::move(changes);
+  return candidate;
+}
+
+std::optional<GitLogEntry> GitLogWalkerRefs::read(const arbor::Repo& repo, GitOperationContext& context,
+                                                  std::vector<arbor::TreeChange>* changes) {
   if (!stream_) {
+    // git's own tree comparison is far faster than reading the trees here,
+    // and it runs beside the search, in its own process.
+    const auto& query = descriptor().query;
+    listsChanges_ = query && (query->subject.contains(GitQuerySubject::diff) ||
+                              query->subject.contains(GitQuerySubject::filename));
     // git starts up while the starting points are worked out.
-    stream_ = std::make_unique<detail::GitCommitStream>(context);
+    stream_ = std::make_unique<detail::GitCommitStream>(context, listsChanges_);
     stream_->start(startingPoints(descriptor(), repo));
     headTarget_ = headTarget(repo);
   }
-  auto commit = stream_->next();
+  auto commit = stream_->next(changes);
   if (!commit) return std::nullopt;
   auto entry = GitLogEntry::fromCommit(*commit, sharedDescriptor());
   entry.isHeadCommit = headTarget_ == commit->id;

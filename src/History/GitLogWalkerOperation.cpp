@@ -34,6 +34,16 @@ std::optional<GitLogEntry> nextOrEnd(GitLogWalker& walker, const arbor::Repo& re
   }
 }
 
+std::optional<GitLogWalker::Candidate> nextCandidateOrEnd(GitLogWalker& walker, const arbor::Repo& repo,
+                                                          GitOperationContext& context) {
+  try {
+    return walker.nextCandidate(repo, context);
+  } catch (const std::exception& error) {
+    Log::defaultLog().info("history: search ended: %s", error.what());
+    return std::nullopt;
+  }
+}
+
 void reportSearched(GitQueueOperation& operation, size_t searched) {
   if (auto task = operation.task()) task->setString(std::to_string(searched) + " commits searched");
 }
@@ -62,10 +72,10 @@ public:
     return window_.size();
   }
 
-  void add(GitLogEntry entry) {
+  void add(GitLogWalker::Candidate candidate) {
     {
       std::lock_guard lock(mutex_);
-      window_.push_back(std::make_unique<Slot>(Slot{std::move(entry), false, std::nullopt}));
+      window_.push_back(std::make_unique<Slot>(Slot{std::move(candidate), false, std::nullopt}));
     }
     workAvailable_.notify_one();
   }
@@ -84,7 +94,7 @@ public:
 
 private:
   struct Slot {
-    GitLogEntry entry;
+    GitLogWalker::Candidate candidate;
     bool done;
     std::optional<GitLogEntry> result;
   };
@@ -101,8 +111,9 @@ private:
       std::optional<GitLogEntry> result;
       try {
         if (!repo) repo = arbor::Repo::openAtPath(path_);
-        if (auto match = matcher_.match(slot->entry, *repo)) {
-          result = std::move(slot->entry);
+        const auto& changes = slot->candidate.changes;
+        if (auto match = matcher_.match(slot->candidate.entry, *repo, changes ? &*changes : nullptr)) {
+          result = std::move(slot->candidate.entry);
           result->queryMatch = std::move(*match);
         }
       } catch (const Error&) {
@@ -218,9 +229,9 @@ void GitLogWalkerOperation::runSearch(const arbor::Repo& repo, GitOperationConte
   bool full = false;
   for (;;) {
     while (!exhausted && !full && parallel.inFlight() < window && !walker.invalidated() && !isCancelled()) {
-      auto entry = nextOrEnd(walker, repo, context);
-      if (!entry) exhausted = true;
-      else parallel.add(std::move(*entry));
+      auto candidate = nextCandidateOrEnd(walker, repo, context);
+      if (!candidate) exhausted = true;
+      else parallel.add(std::move(*candidate));
     }
     auto result = parallel.takeOldest();
     if (!result) break;

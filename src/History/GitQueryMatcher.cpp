@@ -1,5 +1,6 @@
 #include "History/GitQueryMatcher.h"
 
+#include "tavrik/Interfaces/Blob.h"
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Diff.h"
 #include "tavrik/Interfaces/Tree.h"
@@ -15,6 +16,7 @@ namespace {
 constexpr uint32_t kContextLines = 0;
 constexpr int64_t kMaxSize = 25'000'000;
 constexpr uint32_t kRenameLimit = 100;
+constexpr uint32_t kGitlinkMode = 0160000;
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -55,7 +57,8 @@ bool GitQueryMatcher::containsCaseless(std::string_view haystack, std::string_vi
   return false;
 }
 
-std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, const arbor::Repo& repo) const {
+std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, const arbor::Repo& repo,
+                                                    const std::vector<arbor::TreeChange>* changes) const {
   GitQueryMatch match;
   match.query = query_;
   if (matchMessage_) match.message = containsCaseless(entry.message, needle_);
@@ -64,7 +67,7 @@ std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, co
   if (matchCommitter_) match.committer = containsCaseless(entry.committer.string(), needle_);
   if (needsChangeSearch()) {
     try {
-      searchChange(entry, repo, match);
+      searchChange(entry, repo, changes, match);
     } catch (const Error&) {
       // A commit whose objects cannot be read simply has no matching change.
     }
@@ -73,44 +76,107 @@ std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, co
   return match;
 }
 
-void GitQueryMatcher::searchChange(const GitLogEntry& entry, const arbor::Repo& repo, GitQueryMatch& match) const {
+void GitQueryMatcher::searchListedChanges(const std::vector<arbor::TreeChange>& changes, const arbor::Repo& repo,
+                                          GitQueryMatch& found) const {
+  for (const auto& change : changes) {
+    if (matchFilename_) {
+      for (const auto* path : {&change.oldPath, &change.path}) {
+        if (!path->empty() && containsCaseless(*path, needle_)) found.paths.insert(*path);
+      }
+    }
+    if (matchDiff_ && changedLinesMatch(change, repo)) found.content.insert(change.path);
+  }
+}
+
+void GitQueryMatcher::searchChange(const GitLogEntry& entry, const arbor::Repo& repo,
+                                   const std::vector<arbor::TreeChange>* listed, GitQueryMatch& match) const {
+  if (listed) {
+    GitQueryMatch found;
+    searchListedChanges(*listed, repo, found);
+    match.formUnion(found);
+    return;
+  }
   std::optional<arbor::Tree> oldTree;
   if (!entry.parents.empty()) {
     auto parent = arbor::Commit::lookup(entry.parents.front(), repo);
     oldTree = arbor::Tree::lookup(parent.treeId, repo);
   }
   auto newTree = arbor::Tree::lookup(entry.tree, repo);
-  auto diff = arbor::Diff::treeToTree(oldTree, newTree, repo,
-                                      arbor::DiffOptions{.contextLines = kContextLines, .maxSize = kMaxSize});
-  diff.findSimilar(kRenameLimit);
-
+  // Comparing the trees directly skips every folder the commit left alone;
+  // a full tree diff reads all of them, which on a large tree costs far more
+  // than the search itself.
+  auto changes = arbor::Tree::changes(oldTree ? &*oldTree : nullptr, newTree);
+  const bool added = std::any_of(changes.begin(), changes.end(),
+                                 [](const auto& c) { return c.kind == arbor::TreeChange::Kind::added; });
+  const bool deleted = std::any_of(changes.begin(), changes.end(),
+                                   [](const auto& c) { return c.kind == arbor::TreeChange::Kind::deleted; });
   GitQueryMatch found;
-  // One matching line is enough for a file; the rest of its lines are not
-  // searched.
-  bool fileMatched = false;
-  arbor::DiffCallbacks callbacks;
-  callbacks.file = [&](const arbor::DiffDelta& delta) {
-    fileMatched = false;
-    if (matchFilename_) {
-      for (const auto* path : {&delta.oldPath, &delta.newPath}) {
-        if (!path->empty() && containsCaseless(*path, needle_)) found.paths.insert(*path);
-      }
-    }
-    return true;
-  };
-  if (matchDiff_) {
-    callbacks.line = [&](const arbor::DiffDelta& delta, const arbor::DiffLine& line) {
-      if (fileMatched) return true;
-      if (line.kind != arbor::DiffLineKind::addition && line.kind != arbor::DiffLineKind::deletion) return true;
-      if (containsCaseless(line.content, needle_)) {
-        found.content.insert(delta.newPath);
-        fileMatched = true;
+  if (added && deleted) {
+    // Files may have moved: the object library pairs them up, limited to the
+    // changed paths so it need not read the rest of the trees either.
+    std::vector<std::string> paths;
+    for (const auto& change : changes) paths.push_back(change.path);
+    auto diff = arbor::Diff::treeToTree(oldTree, newTree, repo, {.contextLines = kContextLines, .maxSize = kMaxSize},
+                                        paths);
+    diff.findSimilar(kRenameLimit);
+    bool fileMatched = false;
+    arbor::DiffCallbacks callbacks;
+    callbacks.file = [&](const arbor::DiffDelta& delta) {
+      fileMatched = false;
+      if (matchFilename_) {
+        for (const auto* path : {&delta.oldPath, &delta.newPath}) {
+          if (!path->empty() && containsCaseless(*path, needle_)) found.paths.insert(*path);
+        }
       }
       return true;
     };
+    if (matchDiff_) {
+      callbacks.line = [&](const arbor::DiffDelta& delta, const arbor::DiffLine& line) {
+        if (!fileMatched && lineMatches(line)) {
+          found.content.insert(delta.newPath);
+          fileMatched = true;
+        }
+        return true;
+      };
+    }
+    diff.walk(callbacks);
+  } else {
+    searchListedChanges(changes, repo, found);
   }
-  diff.walk(callbacks);
   match.formUnion(found);
+}
+
+bool GitQueryMatcher::lineMatches(const arbor::DiffLine& line) const {
+  return (line.kind == arbor::DiffLineKind::addition || line.kind == arbor::DiffLineKind::deletion) &&
+         containsCaseless(line.content, needle_);
+}
+
+bool GitQueryMatcher::changedLinesMatch(const arbor::TreeChange& change, const arbor::Repo& repo) const {
+  // A submodule's entry has no lines of its own.
+  if (change.oldMode == kGitlinkMode || change.newMode == kGitlinkMode) return false;
+  const arbor::DiffOptions options{.contextLines = kContextLines, .maxSize = kMaxSize};
+  const bool wholeFile = change.kind == arbor::TreeChange::Kind::added || change.kind == arbor::TreeChange::Kind::deleted;
+  if (!wholeFile && change.oldId == change.newId) return false;
+  if (wholeFile && needle_.find('\n') == std::string::npos) {
+    // Every line of an added or deleted file is a changed line, so its
+    // contents can be searched as they are, without a diff.
+    auto blob = arbor::Blob::lookup(change.kind == arbor::TreeChange::Kind::added ? change.newId : change.oldId, repo);
+    auto content = blob.content();
+    if (static_cast<int64_t>(content.size()) > kMaxSize || blob.isBinary()) return false;
+    return containsCaseless(content, needle_);
+  }
+  bool matched = false;
+  arbor::DiffCallbacks callbacks;
+  callbacks.line = [&](const arbor::DiffDelta&, const arbor::DiffLine& line) {
+    // libgit2 may still hand over the rest of a hunk after being asked to
+    // stop, so a later line must not undo a match.
+    if (!matched) matched = lineMatches(line);
+    return !matched;
+  };
+  // Without a path libgit2 reads no attribute files for the pair: looking
+  // them up in every folder of the path cost more than the diff itself.
+  arbor::Diff::walkBlobs(change.oldId, {}, change.newId, {}, repo, options, callbacks);
+  return matched;
 }
 
 } // namespace tavrik::detail

@@ -117,11 +117,18 @@ Diff::~Diff() = default;
 Diff::Diff(Diff&&) noexcept = default;
 Diff& Diff::operator=(Diff&&) noexcept = default;
 
-Diff Diff::treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo, const DiffOptions& options) {
+Diff Diff::treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo, const DiffOptions& options,
+                      const std::vector<std::string>& pathList) {
   git_diff_options opts;
   detail::check(git_diff_options_init(&opts, GIT_DIFF_OPTIONS_VERSION), "git_diff_options_init");
   opts.context_lines = options.contextLines;
   opts.max_size = options.maxSize;
+  std::vector<char*> paths;
+  for (const auto& path : pathList) paths.push_back(const_cast<char*>(path.c_str()));
+  if (!paths.empty()) {
+    opts.pathspec = {paths.data(), paths.size()};
+    opts.flags |= GIT_DIFF_DISABLE_PATHSPEC_MATCH;
+  }
   git_diff* raw = nullptr;
   detail::check(git_diff_tree_to_tree(&raw, repo.handle(), oldTree ? oldTree->handle() : nullptr, newTree.handle(),
                                       &opts),
@@ -130,8 +137,8 @@ Diff Diff::treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo
 }
 
 Diff Diff::treeToTree(const std::optional<Tree>& oldTree, const Tree& newTree, const Repo& repo,
-                      const DiffOptions& options) {
-  return treeToTree(oldTree ? &*oldTree : nullptr, newTree, repo, options);
+                      const DiffOptions& options, const std::vector<std::string>& paths) {
+  return treeToTree(oldTree ? &*oldTree : nullptr, newTree, repo, options, paths);
 }
 
 void Diff::findSimilar(std::optional<uint32_t> maxDeltas) {
@@ -152,6 +159,54 @@ std::vector<DiffDelta> Diff::deltas() const {
     if (const git_diff_delta* d = git_diff_get_delta(diff_.get(), i)) out.push_back(toDelta(d));
   }
   return out;
+}
+
+bool Diff::walkBlobs(const Oid& oldId, const std::string& oldPath, const Oid& newId, const std::string& newPath,
+                     const Repo& repo, const DiffOptions& options, const DiffCallbacks& callbacks) {
+  git_diff_options opts;
+  detail::check(git_diff_options_init(&opts, GIT_DIFF_OPTIONS_VERSION), "git_diff_options_init");
+  opts.context_lines = options.contextLines;
+  opts.max_size = options.maxSize;
+  struct BlobFree {
+    void operator()(git_blob* blob) const noexcept { git_blob_free(blob); }
+  };
+  auto load = [&](const Oid& id) {
+    git_blob* raw = nullptr;
+    if (!id.isZero()) {
+      git_oid gitId = detail::toGitOid(id);
+      detail::check(git_blob_lookup(&raw, repo.handle(), &gitId), "git_blob_lookup");
+    }
+    return std::unique_ptr<git_blob, BlobFree>(raw);
+  };
+  auto oldBlob = load(oldId);
+  auto newBlob = load(newId);
+  WalkState state(callbacks);
+  auto lineCallback = callbacks.line ? lineTrampoline : nullptr;
+  int rc;
+  if (oldPath.empty() && newPath.empty()) {
+    // As plain buffers the pair has no repository to look attributes up in:
+    // libgit2 would otherwise search the working tree for attribute files
+    // under a made-up name, a dozen system calls per file.
+    auto bytes = [](const std::unique_ptr<git_blob, BlobFree>& blob) {
+      return blob ? std::string_view(static_cast<const char*>(git_blob_rawcontent(blob.get())),
+                                     static_cast<size_t>(git_blob_rawsize(blob.get())))
+                  : std::string_view();
+    };
+    auto oldBytes = bytes(oldBlob), newBytes = bytes(newBlob);
+    rc = git_diff_buffers(oldBlob ? oldBytes.data() : nullptr, oldBytes.size(), nullptr,
+                          newBlob ? newBytes.data() : nullptr, newBytes.size(), nullptr, &opts, fileTrampoline,
+                          nullptr, nullptr, lineCallback, &state);
+  } else {
+    rc = git_diff_blobs(oldBlob.get(), oldPath.c_str(), newBlob.get(), newPath.c_str(), &opts, fileTrampoline,
+                        nullptr, nullptr, lineCallback, &state);
+  }
+  if (state.error) std::rethrow_exception(state.error);
+  if (state.stopped) {
+    git_error_clear();
+    return false;
+  }
+  detail::check(rc, "git_diff_blobs");
+  return true;
 }
 
 bool Diff::walk(const DiffCallbacks& callbacks) const {

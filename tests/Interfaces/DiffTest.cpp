@@ -103,3 +103,43 @@ TEST(Diff, CallbacksMayBeMissingStopTheWalkOrThrow) {
   EXPECT_EQ(set.size(), deltas.size());
   EXPECT_THROW(Tree::lookup(oidOf(work().rev("HEAD")), repo), Error); // a commit is no tree
 }
+
+namespace {
+
+// The changes between two trees agree with git's own recursive tree diff,
+// with names that sort differently as files and as folders ("a", "a.b",
+// "a/") and a path that turns from file into folder.
+TEST(TreeChanges, AgreeWithGitDiffTree) {
+  tavrik::testing::ScratchRepo repo;
+  repo.write("a.b", "1\n");
+  repo.write("a/x", "1\n");
+  repo.write("a-", "1\n");
+  repo.write("keep/deep/file", "same\n");
+  repo.write("turn", "file\n");
+  repo.write("gone/one", "1\n");
+  repo.git({"add", "-A"});
+  repo.git({"commit", "-q", "-m", "old"});
+  repo.write("a.b", "2\n");
+  repo.write("a/x", "2\n");
+  repo.write("a/y", "new\n");
+  repo.git({"rm", "-q", "-r", "turn", "gone"});
+  repo.write("turn/inside", "now a folder\n");
+  repo.write("b", "added\n");
+  repo.git({"add", "-A"});
+  repo.git({"commit", "-q", "-m", "new"});
+
+  auto opened = Repo::openAtPath(repo.path().string());
+  auto tree = [&](const char* rev) { return Tree::lookup(Commit::lookup(oidOf(repo.rev(rev)), opened).treeId, opened); };
+  auto oldTree = tree("HEAD~1"), newTree = tree("HEAD");
+  std::vector<std::string> ours;
+  for (const auto& c : Tree::changes(&oldTree, newTree)) {
+    const char* kind = c.kind == TreeChange::Kind::added ? "A" : c.kind == TreeChange::Kind::deleted ? "D" : "M";
+    ours.push_back(std::string(kind) + "\t" + c.path);
+  }
+  EXPECT_EQ(ours, lines(repo.git({"diff-tree", "-r", "--no-renames", "--name-status", "HEAD~1", "HEAD"})));
+  auto fromEmpty = Tree::changes(nullptr, oldTree);
+  EXPECT_EQ(fromEmpty.size(), lines(repo.git({"ls-tree", "-r", "--name-only", "HEAD~1"})).size());
+  EXPECT_TRUE(Tree::changes(&newTree, newTree).empty());
+}
+
+} // namespace

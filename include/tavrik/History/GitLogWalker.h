@@ -22,6 +22,7 @@
 #include "tavrik/History/Graph.h"
 #include "tavrik/Interfaces/Reflog.h"
 #include "tavrik/Interfaces/Repo.h"
+#include "tavrik/Interfaces/Tree.h"
 
 #include <atomic>
 #include <cstddef>
@@ -84,6 +85,14 @@ public:
   /// invalidated (then the chunk is dropped). Returns whether it was appended.
   bool appendEntries(std::vector<GitLogEntry> chunk);
 
+  /// The next row with, when the walk knows it without reading the trees,
+  /// what its commit changed; used by searches. The base: `nextEntry`.
+  struct Candidate {
+    GitLogEntry entry;
+    std::optional<std::vector<arbor::TreeChange>> changes;
+  };
+  virtual std::optional<Candidate> nextCandidate(const arbor::Repo& repo, GitOperationContext& context);
+
   /// Commits looked at by search runs so far (matched or not), for progress.
   size_t searchedCount() const { return searched_.load(std::memory_order_relaxed); }
 
@@ -115,12 +124,18 @@ public:
   ~GitLogWalkerRefs() override;
 
   std::optional<GitLogEntry> nextEntry(const arbor::Repo& repo, GitOperationContext& context) override;
+  /// A search that looks at changes has git list them with the commits.
+  std::optional<Candidate> nextCandidate(const arbor::Repo& repo, GitOperationContext& context) override;
 
   /// The revisions the walk starts from, as full reference names or ids.
   static std::vector<std::string> startingPoints(const GitLogDescriptor& descriptor, const arbor::Repo& repo);
 
 private:
+  std::optional<GitLogEntry> read(const arbor::Repo& repo, GitOperationContext& context,
+                                  std::vector<arbor::TreeChange>* changes);
+
   std::unique_ptr<detail::GitCommitStream> stream_;
+  bool listsChanges_ = false;
   std::optional<Oid> headTarget_;
   /// Absent for searches, which show no lanes.
   std::optional<Graph> graph_;

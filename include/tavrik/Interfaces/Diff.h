@@ -98,9 +98,21 @@ class Diff {
 public:
   /// The changes from `oldTree` (nullptr: the empty tree, e.g. for a root
   /// commit) to `newTree`. Throws `arbor::Error`.
-  static Diff treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo, const DiffOptions& options = {});
+  /// When `paths` is not empty, only these paths (exact, no patterns) are
+  /// compared, and folders that hold none of them are not read.
+  static Diff treeToTree(const Tree* oldTree, const Tree& newTree, const Repo& repo, const DiffOptions& options = {},
+                         const std::vector<std::string>& paths = {});
   static Diff treeToTree(const std::optional<Tree>& oldTree, const Tree& newTree, const Repo& repo,
-                         const DiffOptions& options = {});
+                         const DiffOptions& options = {}, const std::vector<std::string>& paths = {});
+
+  /// Walks the lines of the change from the blob `oldId` to the blob `newId`
+  /// (a zero id: the file does not exist on that side), read as the files
+  /// at the given paths (their attributes apply; an empty path reads none). The delta handed to the
+  /// callbacks carries the paths and ids. Returns false when a callback
+  /// stopped the walk. Throws `arbor::Error`, or rethrows a callback's
+  /// exception.
+  static bool walkBlobs(const Oid& oldId, const std::string& oldPath, const Oid& newId, const std::string& newPath,
+                        const Repo& repo, const DiffOptions& options, const DiffCallbacks& callbacks);
 
   ~Diff();
   Diff(Diff&&) noexcept;
