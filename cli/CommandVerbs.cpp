@@ -422,7 +422,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
     action = plain([](auto&) { return makeOperation<GitAbortAction>(); });
   });
 
-  auto stash = verb("stash", "save the local changes in a stash, or apply, pop or drop one");
+  auto stash = verb("stash", "save the local changes in a stash, list the stashes, or apply, pop or drop one");
   stash->require_subcommand(1);
   auto save = addCommon(stash->add_subcommand("save", "stash the local changes"));
   save->add_option("-m,--message", o->message, "the stash message");

@@ -1,6 +1,7 @@
 #include "JsonOutput.h"
 
 #include "tavrik/Process/GitBuffer.h"
+#include "tavrik/Util/StringUtilities.h"
 
 #include <charconv>
 #include <chrono>
@@ -157,6 +158,83 @@ json toJson(const GitDiff& d, bool withPatch) {
     lines.push_back(std::move(l));
   }
   o["lines"] = std::move(lines);
+  return o;
+}
+
+namespace {
+
+json oids(const std::vector<Oid>& ids) {
+  json out = json::array();
+  for (const auto& id : ids) out.push_back(id.string());
+  return out;
+}
+
+json lanes(const std::vector<GraphLane>& list) {
+  json out = json::array();
+  for (const auto& lane : list) {
+    json o = {{"from", lane.from}, {"to", lane.to}, {"color", lane.color}, {"hidden", lane.hidden}};
+    putOptional(o, "parentId", lane.parentId, [](const Oid& id) { return id.string(); });
+    out.push_back(std::move(o));
+  }
+  return out;
+}
+
+json paths(const std::set<std::string>& set) {
+  json out = json::array();
+  for (const auto& path : set) out.push_back(text(path));
+  return out;
+}
+
+} // namespace
+
+json toJson(const GraphLaneRow& row) {
+  return {{"commitLane", row.commitLane}, {"lanesIn", lanes(row.lanesIn)}, {"lanesOut", lanes(row.lanesOut)}};
+}
+
+json toJson(const GitStashEntry& s) {
+  json o = {{"index", s.index},
+            {"oid", s.oid.string()},
+            {"tree", s.tree.string()},
+            {"parents", oids(s.parents)},
+            {"author", toJson(s.author)},
+            {"committer", toJson(s.committer)},
+            {"message", text(s.message)},
+            {"messageWithoutPrefix", text(s.messageWithoutPrefix)},
+            {"subject", text(s.subject)}};
+  putOptional(o, "refname", s.refname, text);
+  return o;
+}
+
+json toJson(const GitStashList& l) {
+  json entries = json::array();
+  for (const auto& entry : l.entries) entries.push_back(toJson(entry));
+  return {{"entries", std::move(entries)}};
+}
+
+json toJson(const GitReflogList& l) { return {{"names", paths(l.names)}}; }
+
+json toJson(const GitQueryMatch& m) {
+  return {{"query", {{"string", text(m.query.string)}, {"subject", m.query.subject.rawValue}}},
+          {"author", m.author},
+          {"committer", m.committer},
+          {"hash", m.hash},
+          {"message", m.message},
+          {"paths", paths(m.paths)},
+          {"content", paths(m.content)}};
+}
+
+json toJson(const GitLogEntry& e) {
+  json o = {{"id", e.id.string()},
+            {"parents", oids(e.parents)},
+            {"tree", e.tree.string()},
+            {"author", toJson(e.author)},
+            {"committer", toJson(e.committer)},
+            {"message", text(e.message)},
+            {"subject", text(gitSubject(e.message))},
+            {"isHeadCommit", e.isHeadCommit}};
+  putOptional(o, "lanes", e.graphLaneRow, [](const GraphLaneRow& row) { return toJson(row); });
+  if (e.stashEntry) o["stash"] = toJson(*e.stashEntry);
+  if (e.queryMatch) o["match"] = toJson(*e.queryMatch);
   return o;
 }
 

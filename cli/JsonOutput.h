@@ -6,9 +6,12 @@
 
 #include "tavrik/Commands/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
+#include "tavrik/History/GitLogEntry.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
+#include "tavrik/State/GitReflogList.h"
+#include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
 
 #include <nlohmann/json.hpp>
@@ -28,6 +31,17 @@ nlohmann::json toJson(const GitRepositoryDescriptor& descriptor);
 /// isBinary, hunks and lines (index, type, origin, line numbers, and text:
 /// the bytes after the origin, newline included).
 nlohmann::json toJson(const GitDiff& diff, bool withPatch);
+/// commitLane, lanesIn and lanesOut, each lane with from, to, parentId
+/// (left out where the lane ends at the row's commit), color and hidden.
+nlohmann::json toJson(const GraphLaneRow& row);
+nlohmann::json toJson(const GitStashEntry& stash);
+nlohmann::json toJson(const GitStashList& stashes);
+nlohmann::json toJson(const GitReflogList& reflogs);
+nlohmann::json toJson(const GitQueryMatch& match);
+/// A history row: id, parents, tree, author, committer, message, subject
+/// and isHeadCommit; lanes when the walk laid out a graph, stash on a
+/// stash's row, match on a search's.
+nlohmann::json toJson(const GitLogEntry& entry);
 
 /// The large records as compact JSON on `out` (without a final newline),
 /// written one record at a time; the text is what dumping the same document

@@ -36,6 +36,20 @@ void ProgressBar::gitTaskDidChange(const std::shared_ptr<GitTask>& task) {
   std::fprintf(stream_, "\r\033[K%s", line.c_str());
   std::fflush(stream_);
   drawn_ = true;
+  line_ = std::move(line);
+}
+
+void ProgressBar::withLineCleared(const std::function<void()>& write) {
+  std::lock_guard lock(mutex_);
+  if (drawn_) {
+    std::fprintf(stream_, "\r\033[K");
+    std::fflush(stream_);
+  }
+  write();
+  if (drawn_) {
+    std::fprintf(stream_, "%s", line_.c_str());
+    std::fflush(stream_);
+  }
 }
 
 void ProgressBar::finish() {

@@ -5,6 +5,7 @@
 #include "tavrik/Queue/GitTask.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -24,6 +25,9 @@ public:
   void gitTaskDidChange(const std::shared_ptr<GitTask>& task) override;
   /// Clears the line if one was drawn.
   void finish();
+  /// Runs `write` (which prints to the same terminal) with the line cleared,
+  /// then draws the line again, so output and the bar never share a line.
+  void withLineCleared(const std::function<void()>& write);
 
   /// The bar text for a title, percent and status line, `width` cells of bar.
   static std::string render(const std::string& title, std::optional<int> percent, const std::string& status, int width);
@@ -31,8 +35,9 @@ public:
 private:
   FILE* stream_;
   bool enabled_;
-  std::mutex mutex_; // guards drawn_ and serialises drawing
+  std::mutex mutex_; // guards drawn_ and line_, and serialises drawing
   bool drawn_ = false;
+  std::string line_;
 };
 
 } // namespace tavrik::cli

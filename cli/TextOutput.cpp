@@ -4,7 +4,9 @@
 
 #include "JsonOutput.h"
 
+#include <chrono>
 #include <cstdio>
+#include <set>
 
 namespace tavrik::cli {
 namespace {
@@ -109,6 +111,122 @@ void printDescriptor(std::ostream& out, const GitRepositoryDescriptor& d) {
       << "common directory: " << d.commonURL.path() << "\n"
       << "bare: " << (d.isBare ? "yes" : "no") << "\n"
       << "shallow: " << (d.isShallow ? "yes" : "no") << "\n";
+}
+
+} // namespace tavrik::cli
+
+namespace tavrik::cli {
+namespace {
+
+std::string counted(int64_t n, const char* unit) {
+  return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+}
+
+std::string painted(const std::string& text, const char* color, bool colored) {
+  return colored ? std::string("\033[") + color + "m" + text + "\033[m" : text;
+}
+
+std::string joined(const std::set<std::string>& paths) {
+  std::string out;
+  for (const auto& path : paths) out += (out.empty() ? "" : ", ") + quotedPath(path);
+  return out;
+}
+
+// What a search found, as a lead to the row: "[message] [diff: a.txt] ".
+std::string matchText(const GitQueryMatch& match) {
+  std::string out;
+  if (match.hash) out += "[hash] ";
+  if (match.message) out += "[message] ";
+  if (match.author) out += "[author] ";
+  if (match.committer) out += "[committer] ";
+  if (!match.content.empty()) out += "[diff: " + joined(match.content) + "] ";
+  if (!match.paths.empty()) out += "[file: " + joined(match.paths) + "] ";
+  return out;
+}
+
+// A stash's line as its reflog entry reads: git folds each run of blanks
+// and line breaks of the message into one space.
+std::string foldedMessage(std::string_view message) {
+  std::string out;
+  bool blank = true;
+  for (char c : message) {
+    const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    if (space && blank) continue;
+    blank = space;
+    out += space ? ' ' : c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+} // namespace
+
+void printStashList(std::ostream& out, const GitStashList& stashes) {
+  for (const auto& stash : stashes.entries)
+    out << stash.stashRefname() << ": " << foldedMessage(stash.message) << "\n";
+}
+
+void printReflogs(std::ostream& out, const GitReflogList& reflogs) {
+  for (const auto& name : reflogs.names) out << name << "\n";
+}
+
+// Rounded the way git's own relative dates are, so the two read alike.
+std::string relativeDate(Date then, Date now) {
+  using namespace std::chrono;
+  if (now < then) return "in the future";
+  int64_t diff = duration_cast<seconds>(now - then).count();
+  if (diff < 90) return counted(diff, "second") + " ago";
+  diff = (diff + 30) / 60;
+  if (diff < 90) return counted(diff, "minute") + " ago";
+  diff = (diff + 30) / 60;
+  if (diff < 36) return counted(diff, "hour") + " ago";
+  diff = (diff + 12) / 24;
+  if (diff < 14) return counted(diff, "day") + " ago";
+  if (diff < 70) return counted((diff + 3) / 7, "week") + " ago";
+  if (diff < 365) return counted((diff + 15) / 30, "month") + " ago";
+  if (diff < 1825) {
+    const int64_t months = (diff * 12 * 2 + 365) / (365 * 2);
+    if (months % 12 == 0) return counted(months / 12, "year") + " ago";
+    return counted(months / 12, "year") + ", " + counted(months % 12, "month") + " ago";
+  }
+  return counted((diff + 183) / 365, "year") + " ago";
+}
+
+std::string decorations(const Oid& commit, bool isHeadCommit, const GitRefList& refs, bool colored) {
+  std::vector<std::string> names;
+  std::optional<std::string> headBranch;
+  if (isHeadCommit) {
+    if (refs.head && refs.head->commit == commit) headBranch = refs.head->name;
+    names.push_back(painted("HEAD", "1;36", colored) +
+                    (headBranch ? " -> " + painted(refs.head->shorthand, "1;32", colored) : ""));
+  }
+  auto found = refs.targets.find(commit);
+  if (found != refs.targets.end()) {
+    // Branches, then remote branches, then tags, as git lists them.
+    for (auto type : {GitRefType::branch, GitRefType::remote, GitRefType::tag, GitRefType::unknown}) {
+      for (const auto& ref : found->second) {
+        if (ref.type != type || ref.name == headBranch) continue;
+        if (type == GitRefType::branch) names.push_back(painted(ref.shorthand, "1;32", colored));
+        else if (type == GitRefType::remote) names.push_back(painted(ref.shorthand, "1;31", colored));
+        else if (type == GitRefType::tag) names.push_back(painted("tag: " + ref.shorthand, "1;33", colored));
+        else names.push_back(painted(ref.name, "1;35", colored));
+      }
+    }
+  }
+  std::string out;
+  for (const auto& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
+
+std::string logRowText(const GitLogEntry& entry, const GitRefList& refs, Date now, bool colored) {
+  std::string out = painted(entry.id.string().substr(0, 7), "33", colored) + " ";
+  if (entry.queryMatch) out += painted(matchText(*entry.queryMatch), "35", colored);
+  if (entry.stashEntry) out += entry.stashEntry->stashRefname() + ": ";
+  auto names = decorations(entry.id, entry.isHeadCommit, refs, colored);
+  if (!names.empty()) out += painted("(", "33", colored) + names + painted(")", "33", colored) + " ";
+  out += (entry.stashEntry ? foldedMessage(entry.message) : gitSubject(entry.message)) + " - " + entry.author.name + ", " +
+         relativeDate(entry.author.timestamp.date, now);
+  return out;
 }
 
 } // namespace tavrik::cli

@@ -2,9 +2,12 @@
 #pragma once
 
 #include "tavrik/Diff/GitDiff.h"
+#include "tavrik/History/GitLogEntry.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
+#include "tavrik/State/GitReflogList.h"
+#include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
 
 #include <ostream>
@@ -25,5 +28,22 @@ void printHeads(std::ostream& out, const GitHeadList& heads);
 /// letter: "M\t3\t1\tpath" or "R\t0\t0\told -> new".
 void printDiffStats(std::ostream& out, const GitDiffList& list);
 void printDescriptor(std::ostream& out, const GitRepositoryDescriptor& descriptor);
+/// One line per stash, like `git stash list`: "stash@{0}: On main: message",
+/// a message of several lines on one.
+void printStashList(std::ostream& out, const GitStashList& stashes);
+/// The reflog names, one per line.
+void printReflogs(std::ostream& out, const GitReflogList& reflogs);
+
+/// How long before `now` the moment `then` was, as git's relative dates
+/// put it: "5 minutes ago", "3 days ago", "1 year, 2 months ago".
+std::string relativeDate(Date then, Date now);
+/// The names pointing at `commit`, as git decorates a log line: "HEAD ->
+/// main, origin/main, tag: v1" (HEAD only when `isHeadCommit`); empty when
+/// none does.
+std::string decorations(const Oid& commit, bool isHeadCommit, const GitRefList& refs, bool colored);
+/// A history row's text: short id, what a search matched ("[message] "),
+/// decorations, subject, author and relative date; a stash row shows
+/// "stash@{N}:" and its message as `printStashList` does.
+std::string logRowText(const GitLogEntry& entry, const GitRefList& refs, Date now, bool colored);
 
 } // namespace tavrik::cli

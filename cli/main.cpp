@@ -3,6 +3,7 @@
 // results read from their futures and the queue's view.
 #include "CommandVerbs.h"
 #include "GitPrefix.h"
+#include "HistoryVerbs.h"
 #include "JsonOutput.h"
 #include "ProgressBar.h"
 #include "TextOutput.h"
@@ -72,7 +73,8 @@ template <class Records> void printRecords(const Records& records) {
   print(json::parse(compact.str()));
 }
 
-int run(const std::string& command, const Options& options, const cli::VerbAction& action) {
+int run(const std::string& command, const Options& options, const cli::VerbAction& action,
+        const cli::HistoryAction& historyAction) {
   // Started from a shell, the client's own environment already is the login
   // shell's: probing one again would only cost its start-up.
   Shell::setDefaultShell(nullptr);
@@ -95,7 +97,9 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   }
 
   int status = 0;
-  if (action) {
+  if (historyAction) {
+    historyAction(queue, options.json, std::cout, *progress);
+  } else if (action) {
     action(queue, options.json, std::cout);
   } else if (command == "describe") {
     options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
@@ -160,6 +164,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
   auto resetPaths = cli::takeResetPaths(args);
   cli::addCommandVerbs(app, action, addCommon, resetPaths);
+  cli::HistoryAction historyAction;
+  cli::addHistoryVerbs(app, historyAction, addCommon);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
 
@@ -175,7 +181,7 @@ int main(int argc, char** argv) {
   });
 
   try {
-    return run(app.get_subcommands().front()->get_name(), options, action);
+    return run(app.get_subcommands().front()->get_name(), options, action, historyAction);
   } catch (...) {
     std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
     return 1;

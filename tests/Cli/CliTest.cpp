@@ -1,3 +1,4 @@
+#include "GraphRenderer.h"
 #include "JsonOutput.h"
 #include "ProgressBar.h"
 #include "TextOutput.h"
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <set>
 #include <sstream>
 
@@ -243,4 +246,149 @@ TEST(Cli, LineVerbsApplyTheSelectedLines) {
   }
   EXPECT_NE(tavrikCli(repo, {"stage", "--lines", "6", "f", "f"}).status, 0);
   EXPECT_EQ(repo.git({"ls-files", "-s"}), index);
+}
+
+namespace {
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::vector<std::string> rowIds(const json& rows) {
+  std::vector<std::string> ids;
+  for (const auto& row : rows) ids.push_back(row.at("id"));
+  return ids;
+}
+
+size_t count(const std::string& text, const std::string& piece) {
+  size_t n = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+} // namespace
+
+// Rows come in git's own order for HEAD's branch with its upstream and for a
+// short tag name; text, JSON and -n agree with it.
+TEST(CliHistory, LogListsTheRowsGitDoes) {
+  auto revList = [](std::vector<std::string> args) {
+    args.insert(args.begin(), {"rev-list", "--topo-order", "--date-order"});
+    args.push_back("--");
+    return linesOf(work().git(args));
+  };
+  const auto all = revList({"main", "origin/main"});
+  auto rows = jsonOf(tavrikCli(work(), {"log", "--json"}));
+  EXPECT_EQ(rowIds(rows), all);
+  EXPECT_EQ(rowIds(jsonOf(tavrikCli(work(), {"log", "-n", "4", "--json"}))), revList({"-n", "4", "main", "origin/main"}));
+  EXPECT_EQ(rowIds(jsonOf(tavrikCli(work(), {"log", "v1", "--json"}))), revList({"v1"}));
+  for (const auto& row : rows) {
+    if (row["parents"].size() != 2) continue;
+    // A merge opens a lane to its second parent from its own column.
+    const auto& lanes = row.at("lanes");
+    auto opens = std::count_if(lanes["lanesOut"].begin(), lanes["lanesOut"].end(), [&](const json& lane) {
+      return lane["from"] == lanes["commitLane"] && lane.value("parentId", "") == row["parents"][1];
+    });
+    EXPECT_EQ(opens, 1) << row.dump();
+  }
+  auto text = linesOf(tavrikCli(work(), {"log", "-n", "3"}).out);
+  ASSERT_EQ(text.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(text[i].substr(0, 7), all[i].substr(0, 7));
+  EXPECT_NE(text[0].find("(HEAD -> main, gone, tag: v1-light) local only - "), std::string::npos) << text[0];
+  auto unknown = tavrikCli(work(), {"log", "no-such-ref"});
+  EXPECT_NE(unknown.status, 0);
+  EXPECT_NE(unknown.err.find("Unknown reference \"no-such-ref\""), std::string::npos) << unknown.err;
+}
+
+TEST(CliHistory, GraphMarksEachRowAndSearchFindsMessages) {
+  tt::ScratchRepo repo;
+  repo.commitFile("a", "1\n", "base");
+  repo.git({"checkout", "-q", "-b", "side"});
+  repo.commitFile("b", "1\n", "side work");
+  repo.git({"checkout", "-q", "main"});
+  repo.commitFile("c", "1\n", "main work");
+  repo.git({"merge", "-q", "--no-ff", "-m", "merge side", "side"});
+  auto graph = tavrikCli(repo, {"log", "--graph"});
+  ASSERT_EQ(graph.status, 0) << graph.err;
+  size_t rows = 0;
+  for (const auto& line : linesOf(graph.out)) rows += count(line, cli::kGraphCommitMark) == 1;
+  EXPECT_EQ(count(graph.out, cli::kGraphCommitMark), 4u);
+  EXPECT_EQ(rows, 4u);
+  EXPECT_NE(graph.out.find("\u256E"), std::string::npos) << graph.out; // the merge's lane opening
+
+  auto found = tavrikCli(repo, {"log", "--search", "SIDE", "--in", "message"});
+  ASSERT_EQ(found.status, 0) << found.err;
+  auto lines = linesOf(found.out);
+  ASSERT_EQ(lines.size(), 2u) << found.out;
+  EXPECT_EQ(lines[0].substr(0, 17), repo.rev("main").substr(0, 7) + " [message]");
+  EXPECT_EQ(lines[1].substr(0, 7), repo.rev("side").substr(0, 7));
+  EXPECT_EQ(linesOf(tavrikCli(repo, {"log", "--search", "work", "-n", "1"}).out).size(), 1u);
+  auto matches = jsonOf(tavrikCli(repo, {"log", "--search", "c", "--in", "filename", "--json"}));
+  ASSERT_EQ(matches.size(), 1u);
+  EXPECT_EQ(matches[0]["id"], repo.rev("main^"));
+  EXPECT_EQ(matches[0]["match"]["paths"], json::array({"c"}));
+  EXPECT_NE(tavrikCli(repo, {"log", "--search", "x", "--in", "bogus"}).status, 0);
+}
+
+TEST(CliHistory, StashListAndReflogsMatchGit) {
+  tt::ScratchRepo repo;
+  repo.commitFile("a", "1\n", "base");
+  for (const char* message : {"first\nsecond line", "newest"}) {
+    repo.write("a", message);
+    repo.git({"stash", "push", "-q", "-m", message});
+  }
+  auto list = tavrikCli(repo, {"stash", "list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  std::vector<std::string> indexes;
+  for (const auto& line : linesOf(list.out)) indexes.push_back(line.substr(0, line.find(':')));
+  EXPECT_EQ(indexes, linesOf(repo.git({"stash", "list", "--format=%gd"})));
+  EXPECT_EQ(list.out, repo.git({"stash", "list"}));
+  auto entries = jsonOf(tavrikCli(repo, {"stash", "list", "--json"})).at("entries");
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[1]["index"], 1);
+  auto stashRows = jsonOf(tavrikCli(repo, {"log", "--stash", "--json"}));
+  ASSERT_EQ(stashRows.size(), 2u);
+  EXPECT_EQ(stashRows[1]["stash"]["index"], 1);
+  EXPECT_EQ(stashRows[1]["id"], repo.rev("stash@{1}"));
+
+  auto reflogs = linesOf(tavrikCli(repo, {"reflogs"}).out);
+  EXPECT_NE(std::find(reflogs.begin(), reflogs.end(), "refs/heads/main"), reflogs.end());
+  EXPECT_NE(std::find(reflogs.begin(), reflogs.end(), "HEAD"), reflogs.end());
+  auto headLog = jsonOf(tavrikCli(repo, {"log", "--reflog", "--json"}));
+  EXPECT_EQ(rowIds(headLog), linesOf(repo.git({"log", "-g", "--format=%H", "HEAD"})));
+}
+
+// Lanes that join a commit turn into it, a merge opens one, and lanes that
+// lose their column move on a line of their own.
+TEST(CliOutput, GraphRowsDrawEveryLane) {
+  auto id = [](char c) { return *tavrik::Oid::parse(std::string(40, c)); };
+  auto draw = [&](std::vector<std::pair<char, std::vector<char>>> commits) {
+    tavrik::Graph graph;
+    std::vector<std::string> lines;
+    for (const auto& [commit, parents] : commits) {
+      tavrik::GraphCommit c{id(commit), {}};
+      for (char p : parents) c.parentIds.push_back(id(p));
+      for (auto& line : cli::renderGraphRow(graph.insert(c), false)) lines.push_back(line);
+    }
+    return lines;
+  };
+  EXPECT_EQ(draw({{'a', {'c', 'b'}}, {'b', {'d'}}, {'c', {'d'}}, {'d', {}}}),
+            (std::vector<std::string>{"●─╮", "│ ●", "● │", "●─╯"}));
+  EXPECT_EQ(draw({{'a', {'d'}}, {'b', {'d'}}, {'c', {'e'}}, {'d', {'e'}}, {'e', {}}}),
+            (std::vector<std::string>{"●", "│ ●", "│ │ ●", "●─╯ │", "│  ╱ ", "●─╯"}));
+  auto colored = cli::renderGraphRow(tavrik::GraphLaneRow{0, {}, {{0, 0, id('b'), 7, false}}}, true);
+  EXPECT_EQ(colored, std::vector<std::string>{"\033[32m●\033[0m"});
+}
+
+TEST(CliOutput, RelativeDatesReadLikeGits) {
+  using namespace std::chrono;
+  const tavrik::Date now = system_clock::now();
+  const std::pair<seconds, const char*> cases[] = {
+      {seconds(1), "1 second ago"},       {seconds(90), "2 minutes ago"},
+      {hours(3), "3 hours ago"},          {hours(24 * 3), "3 days ago"},
+      {hours(24 * 30), "4 weeks ago"},    {hours(24 * 400), "1 year, 1 month ago"},
+      {hours(24 * 3650), "10 years ago"}, {seconds(-5), "in the future"}};
+  for (const auto& [ago, text] : cases) EXPECT_EQ(cli::relativeDate(now - ago, now), text) << ago.count();
 }

@@ -1,0 +1,267 @@
+#include "HistoryVerbs.h"
+
+#include "CommandVerbs.h"
+#include "GraphRenderer.h"
+#include "JsonOutput.h"
+#include "TextOutput.h"
+
+#include "tavrik/History/GitLogWalker.h"
+#include "tavrik/History/GitLogWalkerOperation.h"
+#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/State/GitViewReflogOperation.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+#include "tavrik/State/GitViewStashesOperation.h"
+#include "tavrik/Util/StringUtilities.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <unistd.h>
+
+namespace tavrik::cli {
+namespace {
+
+using nlohmann::json;
+
+// Rows per page: the first screenful arrives at once, and a long history
+// costs few runs.
+constexpr size_t kPageSize = 500;
+
+bool stdoutIsTerminal() {
+  static const bool terminal = isatty(STDOUT_FILENO) != 0;
+  return terminal;
+}
+
+std::string dumped(const json& value, bool indented) {
+  return value.dump(indented ? 2 : -1, ' ', false, json::error_handler_t::replace);
+}
+
+// Prints the rows a walker appends, in order, as text or as the elements of
+// one JSON array; stops the walk once `limit` rows are out. Called on the
+// queue's thread while the verb waits for the page.
+class RowPrinter : public GitLogWalkerDelegate {
+public:
+  struct Style {
+    bool json = false;
+    bool graph = false;
+    bool colored = false;
+    bool indented = false;
+  };
+
+  RowPrinter(std::ostream& out, ProgressBar& progress, Style style, GitRefList refs, std::optional<size_t> limit)
+      : out_(out), progress_(progress), style_(style), refs_(std::move(refs)), limit_(limit),
+        now_(std::chrono::system_clock::now()) {}
+
+  void logWalkerDidAppendEntries(GitLogWalker& walker, const std::vector<GitLogEntry>& entries,
+                                 std::pair<size_t, size_t>) override {
+    std::lock_guard lock(mutex_);
+    progress_.withLineCleared([&] {
+      for (const auto& entry : entries) {
+        if (reached()) break;
+        style_.json ? printJson(entry) : printText(entry);
+        ++printed_;
+      }
+      out_.flush();
+    });
+    if (reached()) walker.invalidate();
+  }
+
+  /// Closes the JSON array.
+  void end() {
+    std::lock_guard lock(mutex_);
+    if (!style_.json) return;
+    progress_.withLineCleared([&] {
+      if (!printed_) out_ << "[]\n";
+      else if (style_.indented) out_ << "  " << pending_ << "\n]\n";
+      else out_ << "]\n";
+      out_.flush();
+    });
+  }
+  size_t printed() const {
+    std::lock_guard lock(mutex_);
+    return printed_;
+  }
+
+private:
+  bool reached() const { return limit_ && printed_ >= *limit_; }
+
+  void printJson(const GitLogEntry& entry) {
+    std::string row = dumped(toJson(entry), style_.indented);
+    if (!style_.indented) {
+      out_ << (printed_ ? "," : "[") << row;
+      return;
+    }
+    // On a terminal each write ends its line, or the progress line drawn
+    // after it would wipe the line out; so a row waits for the comma that
+    // the next one (or the end) decides.
+    row = replaceAll(row, "\n", "\n  ");
+    if (printed_) out_ << "  " << pending_ << ",\n";
+    else out_ << "[\n";
+    pending_ = std::move(row);
+  }
+
+  void printText(const GitLogEntry& entry) {
+    const auto text = logRowText(entry, refs_, now_, style_.colored);
+    if (!style_.graph || !entry.graphLaneRow) {
+      out_ << text << "\n";
+      return;
+    }
+    const auto lines = renderGraphRow(*entry.graphLaneRow, style_.colored);
+    out_ << lines.front() << " " << text << "\n";
+    for (size_t i = 1; i < lines.size(); ++i) out_ << lines[i] << "\n";
+  }
+
+  static std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  }
+
+  std::ostream& out_;
+  ProgressBar& progress_;
+  const Style style_;
+  const GitRefList refs_;
+  const std::optional<size_t> limit_;
+  const Date now_;
+  mutable std::mutex mutex_; // guards printed_, pending_ and the writing to out_
+  size_t printed_ = 0;
+  std::string pending_;
+};
+
+// Pages the walk until it ends or has `limit` rows. A plain walk
+// has no task of its own; the rows so far stand in for one once a second
+// page is needed.
+void walk(const std::shared_ptr<GitQueue>& queue, const GitLogDescriptor& descriptor,
+          const std::shared_ptr<RowPrinter>& printer, ProgressBar& progress, std::optional<size_t> limit) {
+  auto walker = GitLogWalker::make(descriptor);
+  walker->setDelegate(printer);
+  std::shared_ptr<GitTask> status;
+  while (!walker->invalidated()) {
+    const size_t walked = walker->entryCount();
+    if (limit && walked >= *limit) break;
+    const size_t left = limit ? *limit - walked : kPageSize;
+    runOn(queue, makeOperation<GitLogWalkerOperation>(walker, std::min(left, kPageSize)));
+    if (descriptor.hasQuery() || walker->invalidated()) continue;
+    if (!status) {
+      status = GitTask::create("Reading history", {});
+      status->setDelegate(progress.shared_from_this());
+    }
+    status->setString(std::to_string(printer->printed()) + " rows");
+  }
+  printer->end();
+}
+
+void printJson(std::ostream& out, const json& value) { out << dumped(value, stdoutIsTerminal()) << "\n"; }
+
+struct LogOptions {
+  std::vector<std::string> refs;
+  std::optional<size_t> limit;
+  bool graph = false;
+  bool stash = false;
+  std::optional<std::string> reflog;
+  std::optional<std::string> search;
+  std::string in = "message";
+};
+
+} // namespace
+
+GitQuerySubject querySubjects(const std::string& list) {
+  static const std::pair<std::string_view, GitQuerySubject> kNames[] = {
+      {"message", GitQuerySubject::message},   {"diff", GitQuerySubject::diff},
+      {"hash", GitQuerySubject::hash},         {"filename", GitQuerySubject::filename},
+      {"author", GitQuerySubject::author},     {"committer", GitQuerySubject::committer}};
+  GitQuerySubject subject;
+  std::string_view rest = list;
+  while (true) {
+    const auto comma = rest.find(',');
+    const auto name = rest.substr(0, comma);
+    auto found = std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& n) { return n.first == name; });
+    if (found == std::end(kNames))
+      throw TavrikError("Unknown search field \"" + std::string(name) + "\"",
+                        "Search in message, diff, hash, filename, author or committer.");
+    subject = subject | found->second;
+    if (comma == std::string_view::npos) return subject;
+    rest = rest.substr(comma + 1);
+  }
+}
+
+GitRef resolveReference(const std::string& name, const GitRefList& refs) {
+  TavrikError::refuseOptionLikeName(name);
+  if (name == "HEAD") return GitRef::named(name);
+  for (const auto& candidate : {name, "refs/" + name, "refs/tags/" + name, "refs/heads/" + name,
+                                "refs/remotes/" + name, "refs/remotes/" + name + "/HEAD"}) {
+    auto found = std::find_if(refs.all.begin(), refs.all.end(), [&](const GitRef& r) { return r.name == candidate; });
+    if (found != refs.all.end()) return *found;
+  }
+  throw TavrikError("Unknown reference \"" + name + "\"", "No branch, remote branch or tag has that name.");
+}
+
+void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+  auto o = std::make_shared<LogOptions>();
+  auto log = addCommon(app.add_subcommand(
+      "log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes"));
+  log->add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
+  log->add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
+  log->add_flag("--graph", o->graph, "draw the lanes of the history on the left");
+  auto reflog = log->add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
+  log->add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
+  auto search = log->add_option("--search", o->search, "only the commits that hold TEXT, each printed when found");
+  log->add_option("--in", o->in, "where to search: message, diff, hash, filename, author, committer (default message)")
+      ->needs(search);
+  log->callback([&action, o, reflog] {
+    const bool isReflog = reflog->count() > 0;
+    if ((isReflog || o->stash) && !o->refs.empty())
+      throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
+    action = [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
+                           ProgressBar& progress) {
+      GitLogDescriptor descriptor;
+      GitRefList refs;
+      // Text rows show the names pointing at them; the names given on the
+      // command line are looked up among them.
+      if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>()).refs;
+      if (o->stash) {
+        descriptor.type = GitLogType::stash;
+        // The stash walker reads the view's list.
+        runOn(queue, makeOperation<GitViewStashesOperation>());
+      } else if (isReflog) {
+        descriptor.type = GitLogType::reflog;
+        const std::string name = o->reflog.value_or("").empty() ? "HEAD" : *o->reflog;
+        TavrikError::refuseOptionLikeName(name);
+        // A reflog outlives no reference, but "HEAD" and a name given in
+        // full need no lookup.
+        try {
+          descriptor.reflogName = resolveReference(name, refs).name;
+        } catch (const TavrikError&) {
+          descriptor.reflogName = name;
+        }
+      } else {
+        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(name, refs));
+      }
+      if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
+      RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
+      auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
+      walk(queue, descriptor, printer, progress, o->limit);
+    };
+  });
+
+  if (auto stash = app.get_subcommand("stash")) {
+    addCommon(stash->add_subcommand("list", "the stashes, like git stash list"))->callback([&action] {
+      action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
+        auto view = runOn(queue, makeOperation<GitViewStashesOperation>());
+        asJson ? printJson(out, toJson(view.stashList)) : printStashList(out, view.stashList);
+      };
+    });
+  }
+
+  addCommon(app.add_subcommand("reflogs", "the names of the reflogs the repository keeps"))->callback([&action] {
+    action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
+      auto view = runOn(queue, makeOperation<GitViewReflogOperation>());
+      asJson ? printJson(out, toJson(view.reflogs)) : printReflogs(out, view.reflogs);
+    };
+  });
+}
+
+} // namespace tavrik::cli

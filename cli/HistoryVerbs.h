@@ -1,0 +1,43 @@
+// The verbs of `tavrik` that read history: `log` (of references, of a
+// reflog or of the stashes, optionally a search through them), `stash list`
+// and `reflogs`. A log is one history walker of the library paged on the
+// queue, its rows printed by the walker's delegate as they arrive, so a
+// search shows each match as soon as it is found.
+#pragma once
+
+#include "ProgressBar.h"
+
+#include "tavrik/History/GitQuery.h"
+#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/State/GitRefList.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace tavrik::cli {
+
+/// What a parsed history verb does once the queue exists. `progress` draws
+/// the queue's tasks; rows are printed with its line cleared.
+using HistoryAction = std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out,
+                                         ProgressBar& progress)>;
+
+/// Adds `log` and `reflogs` to `app`, and `list` to its `stash` verb (so
+/// `addCommandVerbs` runs first); `addCommon` gives each the common flags.
+void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+
+/// The search subjects of a `--in` list such as "message,diff". Throws
+/// TavrikError for a name that is none of message, diff, hash, filename,
+/// author and committer.
+GitQuerySubject querySubjects(const std::string& list);
+
+/// The reference `name` stands for, looked up as git does (the full name,
+/// then refs/, refs/tags/, refs/heads/, refs/remotes/ and a remote's HEAD
+/// before it); "HEAD" stands for itself. Throws TavrikError for a name no
+/// reference has, or one that begins with "-".
+GitRef resolveReference(const std::string& name, const GitRefList& refs);
+
+} // namespace tavrik::cli
