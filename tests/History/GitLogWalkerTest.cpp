@@ -291,6 +291,32 @@ TEST_F(HistoryWalk, SearchFindsWhatGitFinds) {
   EXPECT_TRUE(search(*repo_, "needle", GitQuerySubject()).empty());
 }
 
+// The user's configuration may change how git prints, never the rows.
+TEST_F(HistoryWalk, RowsAndMatchesIgnoreTheUsersConfiguration) {
+  const auto config = (repo_->path() / ".git/hostile").string();
+  for (const char* setting :
+       {"log.showSignature=true", "color.ui=always", "log.date=relative", "i18n.logOutputEncoding=ISO-8859-1",
+        "diff.renames=false", "diff.noprefix=true", "diff.relative=true", "core.abbrev=7", "format.pretty=oneline",
+        "log.mailmap=true", "diff.renameLimit=1", "diff.ignoreSubmodules=all", "log.showRoot=false",
+        "diff.external=/bin/false", "log.abbrevCommit=true"}) {
+    std::string s = setting;
+    repo_->git({"config", "-f", config, s.substr(0, s.find('=')), s.substr(s.find('=') + 1)});
+  }
+  auto walk = [&] {
+    auto queue = readerQueue(*repo_);
+    auto rows = walkAll(queue, GitLogWalker::make(refsDescriptor({"refs/heads/side"})), 100);
+    auto found = walkAll(queue, GitLogWalker::make(refsDescriptor({"refs/heads/main"}, GitQuery{"needle", GitQuerySubject{GitQuerySubject::diff, GitQuerySubject::filename}})), 50);
+    rows.insert(rows.end(), found.begin(), found.end());
+    return rows;
+  };
+  auto plain = walk();
+  setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
+  auto hostile = walk();
+  setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
+  ASSERT_GT(plain.size(), 100u);
+  EXPECT_EQ(hostile, plain);
+}
+
 TEST(HistoryWalkReflogAndStash, ReflogAndStashRowsFollowTheirLists) {
   ScratchRepo repo;
   repo.commitFile("a.txt", "1\n", "one");
