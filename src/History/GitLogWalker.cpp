@@ -1,11 +1,13 @@
 #include "tavrik/History/GitLogWalker.h"
 
+#include "History/CommitGraphWalk.h"
 #include "History/GitCommitStream.h"
 #include "tavrik/Interfaces/Branch.h"
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/Error.h"
 
 namespace tavrik {
@@ -157,25 +159,76 @@ std::optional<GitLogWalker::Candidate> GitLogWalkerRefs::nextCandidate(const arb
   return candidate;
 }
 
-std::optional<GitLogEntry> GitLogWalkerRefs::read(const arbor::Repo& repo, GitOperationContext& context,
+std::optional<GitLogEntry> GitLogWalkerRefs::read(const arbor::Repo& pageRepo, GitOperationContext& context,
                                                   std::vector<arbor::TreeChange>* changes) {
-  if (!stream_) {
-    // git's own tree comparison is far faster than reading the trees here,
-    // and it runs beside the search, in its own process.
+  // The repository stays open from page to page, its object database warm.
+  if (!repo_) repo_ = pageRepo;
+  const arbor::Repo& repo = *repo_;
+  if (!started_) {
+    started_ = true;
     const auto& query = descriptor().query;
     listsChanges_ = query && (query->subject.contains(GitQuerySubject::diff) ||
                               query->subject.contains(GitQuerySubject::filename));
-    // git starts up while the starting points are worked out.
-    stream_ = std::make_unique<detail::GitCommitStream>(context, listsChanges_);
-    stream_->start(startingPoints(descriptor(), repo));
+    if (!listsChanges_) {
+      startingPoints_ = startingPoints(descriptor(), repo);
+      graphWalk_ = graphWalk(repo, startingPoints_);
+    }
+    if (!graphWalk_) {
+      // git's own tree comparison is far faster than reading the trees
+      // here, and it runs beside the search, in its own process. git starts
+      // up while the starting points are worked out.
+      stream_ = std::make_unique<detail::GitCommitStream>(context, listsChanges_);
+      stream_->start(listsChanges_ ? startingPoints(descriptor(), repo) : startingPoints_);
+    }
     headTarget_ = headTarget(repo);
   }
-  auto commit = stream_->next(changes);
-  if (!commit) return std::nullopt;
+  std::optional<arbor::Commit> commit;
+  if (graphWalk_ && graphIds_.size() < kGraphRows) {
+    auto id = graphWalk_->next();
+    if (!id) return std::nullopt;
+    graphIds_.push_back(*id);
+    commit = arbor::Commit::lookup(*id, repo);
+  } else {
+    if (graphWalk_) takeOverFromGraph(context);
+    commit = stream_->next(changes);
+    if (!commit) return std::nullopt;
+  }
   auto entry = GitLogEntry::fromCommit(*commit, sharedDescriptor());
   entry.isHeadCommit = headTarget_ == commit->id;
   if (graph_) entry.graphLaneRow = graph_->insert(GraphCommit{commit->id, commit->parentIds});
   return entry;
+}
+
+std::unique_ptr<detail::CommitGraphWalk> GitLogWalkerRefs::graphWalk(const arbor::Repo& repo,
+                                                                     const std::vector<std::string>& names) {
+  auto graph = detail::CommitGraph::open(repo);
+  if (!graph) return nullptr;
+  std::vector<Oid> tips;
+  try {
+    for (const auto& name : names) {
+      auto ref = name == "HEAD" ? arbor::Reference::head(repo) : std::optional(arbor::Reference::dwim(name, repo));
+      if (!ref || !ref->commitOid()) return nullptr;
+      tips.push_back(*ref->commitOid());
+    }
+  } catch (const Error&) {
+    // git reports what cannot be resolved; the stream shows it.
+    return nullptr;
+  }
+  auto walk = detail::CommitGraphWalk::start(std::move(graph), tips);
+  return walk ? std::make_unique<detail::CommitGraphWalk>(std::move(*walk)) : nullptr;
+}
+
+void GitLogWalkerRefs::takeOverFromGraph(GitOperationContext& context) {
+  graphWalk_.reset();
+  stream_ = std::make_unique<detail::GitCommitStream>(context, false);
+  stream_->start(startingPoints_);
+  for (const auto& id : graphIds_) {
+    auto commit = stream_->next();
+    if (!commit || commit->id != id)
+      throw TavrikError::fromErrno(EBADMSG, "git log disagrees with the commit-graph walk at " + id.string());
+  }
+  graphIds_.clear();
+  graphIds_.shrink_to_fit();
 }
 
 // MARK: - GitLogWalkerReflog

@@ -28,6 +28,21 @@ Repo Repo::openAtPath(const std::string& path) {
 
 std::string Repo::gitDirectoryPath() const { return withoutTrailingSlash(git_repository_path(handle())); }
 
+std::string Repo::commonDirectoryPath() const { return withoutTrailingSlash(git_repository_commondir(handle())); }
+
+bool Repo::configBool(const std::string& key, bool fallback) const {
+  git_config* config = nullptr;
+  if (git_repository_config_snapshot(&config, handle()) != 0) {
+    git_error_clear();
+    return fallback;
+  }
+  int value = 0;
+  bool found = git_config_get_bool(&value, config, key.c_str()) == 0;
+  git_config_free(config);
+  git_error_clear();
+  return found ? value != 0 : fallback;
+}
+
 std::optional<std::string> Repo::workingDirectoryPath() const {
   const char* workdir = git_repository_workdir(handle());
   if (!workdir) return std::nullopt;

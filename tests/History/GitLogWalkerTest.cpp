@@ -88,7 +88,7 @@ class HistoryWalk : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     repo_ = new ScratchRepo();
-    importHistory(*repo_, 700);
+    importHistory(*repo_, 1300);
     // An upstream for main that went its own way.
     repo_->git({"update-ref", "refs/remotes/origin/main", repo_->rev("main~40")});
     runScript("git commit-tree -p origin/main -m remote 'main~40^{tree}' > .id && "
@@ -104,7 +104,17 @@ protected:
 };
 ScratchRepo* HistoryWalk::repo_ = nullptr;
 
-TEST_F(HistoryWalk, RowsComeInGitsOrderForBranchesNamedRefsAndDetachedHead) {
+// Without a commit-graph git sorts the whole history; with one (a single
+// file or a chain of layers) the walker reads the first rows from it and
+// git's stream takes over later; the order is git's throughout.
+class HistoryWalkOrder : public HistoryWalk, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(HistoryWalkOrder, RowsComeInGitsOrderForBranchesNamedRefsAndDetachedHead) {
+  if (*GetParam()) runScript(GetParam(), repo_->path());
+  struct RemoveGraph {
+    const ScratchRepo& repo;
+    ~RemoveGraph() { runScript("rm -rf .git/objects/info/commit-graph .git/objects/info/commit-graphs", repo.path()); }
+  } removeGraph{*repo_};
   auto queue = readerQueue(*repo_);
   struct Case {
     GitLogDescriptor descriptor;
@@ -124,6 +134,7 @@ TEST_F(HistoryWalk, RowsComeInGitsOrderForBranchesNamedRefsAndDetachedHead) {
     auto expected = split(repo_->git(args), '\n');
     auto firstPage = ids(walker->entries());
     ASSERT_EQ(firstPage.size(), std::min<size_t>(500, expected.size()));
+    ASSERT_GT(expected.size(), 1000u); // the stream takes over from the graph
     EXPECT_TRUE(std::equal(firstPage.begin(), firstPage.end(), expected.begin()));
     EXPECT_EQ(ids(walkAll(queue, walker, 500)), expected);
   }
@@ -137,6 +148,14 @@ TEST_F(HistoryWalk, RowsComeInGitsOrderForBranchesNamedRefsAndDetachedHead) {
   EXPECT_TRUE(rows.front().isHeadCommit);
   EXPECT_FALSE(rows.back().isHeadCommit);
 }
+
+INSTANTIATE_TEST_SUITE_P(CommitGraph, HistoryWalkOrder,
+                         ::testing::Values("", "git commit-graph write --reachable",
+                                           "git commit-graph write --reachable --split && "
+                                           "git commit-tree -m layer 'main^{tree}' > .id && "
+                                           "git update-ref refs/heads/layer $(cat .id) && rm .id && "
+                                           "git commit-graph write --reachable --split=no-merge && "
+                                           "git update-ref -d refs/heads/layer"));
 
 TEST_F(HistoryWalk, RowsCarryTheCommitAsGitRecordsIt) {
   auto queue = readerQueue(*repo_);
@@ -315,6 +334,26 @@ TEST_F(HistoryWalk, RowsAndMatchesIgnoreTheUsersConfiguration) {
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
   ASSERT_GT(plain.size(), 100u);
   EXPECT_EQ(hostile, plain);
+}
+
+// Commits made within one second tie on date; octopus merges keep their
+// extra parents in the graph's edge list. The graph walk must still give
+// git's order.
+TEST(HistoryWalkFromCommitGraph, TiesAndOctopusMergesComeInGitsOrder) {
+  ScratchRepo repo;
+  runScript("for i in 1 2 3 4; do git commit -q --allow-empty -m c$i; done\n"
+            "git checkout -q -b a HEAD~2 && git commit -q --allow-empty -m a\n"
+            "git checkout -q -b b HEAD~1 && git commit -q --allow-empty -m b\n"
+            "git checkout -q -b c main~3 && git commit -q --allow-empty -m c\n"
+            "git checkout -q main && git merge -q --no-edit a b c\n"
+            "git checkout -q -b d main~2 && git commit -q --allow-empty -m d && git checkout -q main\n"
+            "git commit-graph write --reachable",
+            repo.path());
+  auto queue = readerQueue(repo);
+  auto rows = walkAll(queue, GitLogWalker::make(refsDescriptor({"refs/heads/main", "refs/heads/d", "refs/heads/a"})), 3);
+  EXPECT_EQ(ids(rows), split(repo.git({"rev-list", "--topo-order", "--date-order", "main", "d", "a"}), '\n'));
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front().parents.size(), 4u);
 }
 
 TEST(HistoryWalkReflogAndStash, ReflogAndStashRowsFollowTheirLists) {

@@ -38,6 +38,7 @@ class GitLogWalker;
 class GitOperationContext;
 namespace detail {
 class GitCommitStream;
+class CommitGraphWalk;
 }
 
 class GitLogWalkerDelegate {
@@ -131,10 +132,26 @@ public:
   static std::vector<std::string> startingPoints(const GitLogDescriptor& descriptor, const arbor::Repo& repo);
 
 private:
+  /// Rows taken from the commit-graph walk before git's stream takes over:
+  /// enough for the first pages, few enough that looking commits up one by
+  /// one stays cheaper than git printing them.
+  static constexpr size_t kGraphRows = 1000;
+
   std::optional<GitLogEntry> read(const arbor::Repo& repo, GitOperationContext& context,
                                   std::vector<arbor::TreeChange>* changes);
+  static std::unique_ptr<detail::CommitGraphWalk> graphWalk(const arbor::Repo& repo,
+                                                            const std::vector<std::string>& names);
+  void takeOverFromGraph(GitOperationContext& context);
 
   std::unique_ptr<detail::GitCommitStream> stream_;
+  // The first rows of a plain walk come from git's commit-graph file when
+  // there is one; `graphIds_` are the ids it gave, which git's stream must
+  // repeat before it takes over.
+  std::unique_ptr<detail::CommitGraphWalk> graphWalk_;
+  std::vector<Oid> graphIds_;
+  std::vector<std::string> startingPoints_;
+  std::optional<arbor::Repo> repo_;
+  bool started_ = false;
   bool listsChanges_ = false;
   std::optional<Oid> headTarget_;
   /// Absent for searches, which show no lanes.

@@ -31,6 +31,11 @@ public:
 
   /// The repository's git directory, without a trailing slash.
   std::string gitDirectoryPath() const;
+  /// The directory shared by all worktrees (objects, refs), without a
+  /// trailing slash; the git directory itself outside linked worktrees.
+  std::string commonDirectoryPath() const;
+  /// A boolean configuration value; `fallback` when unset or unreadable.
+  bool configBool(const std::string& key, bool fallback) const;
   /// The working-tree directory without a trailing slash; nullopt when bare.
   std::optional<std::string> workingDirectoryPath() const;
   bool isBare() const;
