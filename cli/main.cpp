@@ -9,6 +9,7 @@
 #include "TextOutput.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
@@ -141,6 +142,9 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
 } // namespace
 
 int main(int argc, char** argv) {
+  // On the main thread, so the library's per-thread state is released at
+  // exit rather than left with a worker thread.
+  arbor::Repo::initializeLibrary();
   CLI::App app{"Inspect and change a git repository through the Tavrik engine."};
   app.require_subcommand(1);
   Options options;

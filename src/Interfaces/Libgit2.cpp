@@ -8,8 +8,13 @@ namespace arbor::detail {
 namespace {
 
 struct LibraryState {
-  LibraryState() { git_libgit2_init(); }
-  ~LibraryState() { git_libgit2_shutdown(); }
+  LibraryState() {
+    git_libgit2_init();
+    // git trusts its object database on read and checks it in fsck; hashing
+    // every object read again costs the history walks a good share of
+    // their time.
+    git_libgit2_opts(GIT_OPT_ENABLE_STRICT_HASH_VERIFICATION, 0);
+  }
 };
 
 Error::Code codeFor(int rc) {
@@ -30,9 +35,12 @@ Error::Code codeFor(int rc) {
 
 std::shared_ptr<void> libraryToken() {
   // A function-local static is initialised exactly once even with racing
-  // first callers; repositories hold a copy so that no object outlives the
-  // library at process exit.
-  static const std::shared_ptr<void> token = std::make_shared<LibraryState>();
+  // first callers. The library is never shut down: at exit that would pull
+  // its per-thread state from under the queue's detached worker threads,
+  // which may still be alive (and then leak it), and the system reclaims
+  // everything anyway.
+  static LibraryState* const state = new LibraryState();
+  static const std::shared_ptr<void> token(std::shared_ptr<void>(), state);
   return token;
 }
 

@@ -26,6 +26,8 @@ Repo Repo::openAtPath(const std::string& path) {
   return Repo(std::move(handle));
 }
 
+void Repo::initializeLibrary() { (void)detail::libraryToken(); }
+
 std::string Repo::gitDirectoryPath() const { return withoutTrailingSlash(git_repository_path(handle())); }
 
 std::string Repo::commonDirectoryPath() const { return withoutTrailingSlash(git_repository_commondir(handle())); }

@@ -29,6 +29,13 @@ public:
   /// `notFound` when there is no repository there).
   static Repo openAtPath(const std::string& path);
 
+  /// Sets the object-model library up now, on the calling thread; otherwise
+  /// the first repository opened does it. Call it from the main thread at
+  /// startup: the TLS libraries it starts keep per-thread state for the
+  /// thread that started them, and that state is only released at exit for
+  /// the main thread, not for worker threads still alive then.
+  static void initializeLibrary();
+
   /// The repository's git directory, without a trailing slash.
   std::string gitDirectoryPath() const;
   /// The directory shared by all worktrees (objects, refs), without a
