@@ -24,22 +24,14 @@ std::string repositoryPath(GitOperationContext& context) {
 }
 
 // The next row, or nullopt at the end; an error also ends the walk.
-std::optional<GitLogEntry> nextOrEnd(GitLogWalker& walker, const arbor::Repo& repo, GitOperationContext& context) {
+// The walker's next row (or search candidate), nullopt at the end; an error
+// also ends the walk.
+template <class Next> auto nextOrEnd(GitLogWalker& walker, Next next) -> decltype(next()) {
   try {
-    return walker.nextEntry(repo, context);
+    return next();
   } catch (const std::exception& error) {
     Log::defaultLog().info("history: walk of %s ended: %s", walker.descriptor().reflogName.value_or("history").c_str(),
                            error.what());
-    return std::nullopt;
-  }
-}
-
-std::optional<GitLogWalker::Candidate> nextCandidateOrEnd(GitLogWalker& walker, const arbor::Repo& repo,
-                                                          GitOperationContext& context) {
-  try {
-    return walker.nextCandidate(repo, context);
-  } catch (const std::exception& error) {
-    Log::defaultLog().info("history: search ended: %s", error.what());
     return std::nullopt;
   }
 }
@@ -168,7 +160,7 @@ void GitLogWalkerOperation::runPage(const arbor::Repo& repo, GitOperationContext
     chunk.reserve(wanted);
     bool exhausted = false;
     while (chunk.size() < wanted && !walker.invalidated()) {
-      auto entry = nextOrEnd(walker, repo, context);
+      auto entry = nextOrEnd(walker, [&] { return walker.nextEntry(repo, context); });
       if (!entry) {
         exhausted = true;
         break;
@@ -207,7 +199,7 @@ void GitLogWalkerOperation::runSearch(const arbor::Repo& repo, GitOperationConte
     // Matching the message, id and signatures is cheaper than handing rows
     // to other threads.
     while (!walker.invalidated() && !isCancelled()) {
-      auto entry = nextOrEnd(walker, repo, context);
+      auto entry = nextOrEnd(walker, [&] { return walker.nextEntry(repo, context); });
       if (!entry) {
         walker.invalidate();
         break;
@@ -229,7 +221,7 @@ void GitLogWalkerOperation::runSearch(const arbor::Repo& repo, GitOperationConte
   bool full = false;
   for (;;) {
     while (!exhausted && !full && parallel.inFlight() < window && !walker.invalidated() && !isCancelled()) {
-      auto candidate = nextCandidateOrEnd(walker, repo, context);
+      auto candidate = nextOrEnd(walker, [&] { return walker.nextCandidate(repo, context); });
       if (!candidate) exhausted = true;
       else parallel.add(std::move(*candidate));
     }

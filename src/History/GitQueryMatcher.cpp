@@ -60,7 +60,6 @@ bool GitQueryMatcher::containsCaseless(std::string_view haystack, std::string_vi
 std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, const arbor::Repo& repo,
                                                     const std::vector<arbor::TreeChange>* changes) const {
   GitQueryMatch match;
-  match.query = query_;
   if (matchMessage_) match.message = containsCaseless(entry.message, needle_);
   if (matchHash_) match.hash = entry.id.debugDescription().starts_with(needle_);
   if (matchAuthor_) match.author = containsCaseless(entry.author.string(), needle_);
@@ -73,6 +72,8 @@ std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, co
     }
   }
   if (!match.hasMatches()) return std::nullopt;
+  // Most commits do not match; only a match carries a copy of the query.
+  match.query = query_;
   return match;
 }
 
