@@ -3,6 +3,7 @@
 #include "Process/BackgroundExecutor.h"
 #include "tavrik/Process/WaitGroup.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <cerrno>
@@ -170,7 +171,8 @@ std::shared_ptr<BufferedProcess::Task> BufferedProcess::launch(bool standardInpu
       if (i) joined += ' ';
       joined += arguments[i];
     }
-    log.debug("%s %s", executableURL.lastPathComponent().c_str(), joined.c_str());
+    // An address may carry a password; a log line must not.
+    log.debug("%s %s", executableURL.lastPathComponent().c_str(), withoutURLPasswords(joined).c_str());
   }
 
   if (!executableURL.isFileURL()) throw TavrikError::fromErrno(ENOENT, "posix_spawn");

@@ -25,7 +25,7 @@ struct GitExecRun {
 
   void logChunk(const char* stream, std::string_view chunk) const {
     if (!outputLog.isEnabled(LogLevel::debug) || !isValidUTF8(chunk)) return;
-    outputLog.debug("%s: %s", stream, std::string(chunk).c_str());
+    outputLog.debug("%s: %s", stream, withoutURLPasswords(chunk).c_str());
   }
 
   // On the standard-error drain, after the chunk reached stdErrBuffer.
@@ -217,7 +217,7 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   if (auto signal = task->terminationSignal()) {
     const char* name = sigabbrev_np(*signal);
     std::string message = "git was killed by signal " + (name ? "SIG" + std::string(name) : std::to_string(*signal));
-    if (auto text = trimmedText(*stdErrBuffer)) message += ": " + *text;
+    if (auto text = trimmedText(*stdErrBuffer)) message += ": " + withoutURLPasswords(*text);
     throw GitStdError(*signal, message);
   }
 
@@ -227,6 +227,8 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   if (!successStatuses().count(status)) {
     text = trimmedText(*stdErrBuffer);
     if (!text) text = trimmedText(*stdOutBuffer);
+    // git names the remote in many of its messages, as it was given.
+    if (text) text = withoutURLPasswords(*text);
   }
   checkStatus(status, text);
 }

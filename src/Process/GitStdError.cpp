@@ -17,8 +17,10 @@ struct Rule {
 };
 
 // Order matters: the first rule that matches decides.
-constexpr std::array<Rule, 7> kRules{{
+constexpr std::array<Rule, 8> kRules{{
     {"fatal: Authentication failed for '(.*?)'", Kind::authenticationFailed},
+    // What git says when the credential prompt was declined or went unanswered.
+    {"fatal: could not read (?:Username|Password) for '(.*?)'", Kind::authenticationFailed},
     {"hint: Updates were rejected because the tip of your current branch is behind", Kind::tipBehind},
     {"error: Your local changes to the following files would be overwritten by merge", Kind::cantMergeLocalChanges},
     {"error: Pulling is not possible because you have unmerged files.", Kind::cantPullUnmergedFiles},

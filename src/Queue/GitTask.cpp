@@ -1,11 +1,12 @@
 #include "tavrik/Queue/GitTask.h"
 
 #include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Util/StringUtilities.h"
 
 namespace tavrik {
 
 GitTask::GitTask(std::optional<std::string> title, std::weak_ptr<GitQueueOperation> parentOperation)
-    : title_(std::move(title)), parentOperation_(std::move(parentOperation)) {}
+    : title_(title ? std::optional(withoutURLPasswords(*title)) : std::nullopt), parentOperation_(std::move(parentOperation)) {}
 
 std::shared_ptr<GitTask> GitTask::create(std::optional<std::string> title,
                                          std::weak_ptr<GitQueueOperation> parentOperation) {
@@ -38,7 +39,11 @@ void GitTask::setDelegate(const std::shared_ptr<GitTaskDelegate>& delegate) {
   _delegate = delegate;
 }
 
-void GitTask::setString(std::optional<std::string> value) { update(std::move(value), std::nullopt); }
+void GitTask::setString(std::optional<std::string> value) {
+  // git's status lines may name the remote, and a task string is shown.
+  if (value) value = withoutURLPasswords(*value);
+  update(std::move(value), std::nullopt);
+}
 
 void GitTask::setProgress(std::optional<int> value) { update(std::nullopt, value); }
 

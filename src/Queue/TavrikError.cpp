@@ -1,5 +1,7 @@
 #include "tavrik/Queue/TavrikError.h"
 
+#include "tavrik/Util/StringUtilities.h"
+
 #include <cstring>
 
 namespace tavrik {
@@ -12,6 +14,11 @@ TavrikError TavrikError::fromErrno(int errnoValue, std::string systemCall) {
   error.errnoValue = errnoValue;
   error.systemCall = std::move(systemCall);
   return error;
+}
+
+TavrikError TavrikError::optionLikeArgument(const std::string& what, const std::string& value) {
+  return {"Invalid " + what + " \"" + withoutURLPasswords(value) + "\": it cannot begin with \"-\".",
+          "Git would read it as an option."};
 }
 
 std::string TavrikError::localizedDescription() const {

@@ -255,4 +255,26 @@ std::optional<GitUnquotedName> gitUnquotedPrefix(std::string_view text) {
   return std::nullopt;
 }
 
+std::string withoutURLPasswords(std::string_view text) {
+  std::string result;
+  size_t copied = 0;
+  for (size_t scheme = text.find("://"); scheme != std::string_view::npos; scheme = text.find("://", scheme + 3)) {
+    size_t start = scheme + 3;
+    // The authority ends where the path, query or fragment begins, or at
+    // whatever cannot be part of an address in running text.
+    size_t end = text.find_first_of("/?#\"' \t\r\n<>", start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view authority = text.substr(start, end - start);
+    size_t at = authority.rfind('@');
+    if (at == std::string_view::npos) continue;
+    size_t colon = authority.substr(0, at).find(':');
+    if (colon == std::string_view::npos) continue;
+    result.append(text, copied, start + colon - copied);
+    copied = start + at;
+  }
+  if (copied == 0) return std::string(text);
+  result.append(text, copied);
+  return result;
+}
+
 } // namespace tavrik

@@ -21,6 +21,10 @@ TEST(GitStdError, ClassifiesRealGitMessages) {
       {"remote: Invalid username or password.\nfatal: Authentication failed for 'https://github.com/o/r.git/'",
        Kind::authenticationFailed,
        {"fatal: Authentication failed for 'https://github.com/o/r.git/'", "https://github.com/o/r.git/"}},
+      {"error: unable to read askpass response from '/p/bin/askpass'\n"
+       "fatal: could not read Password for 'http://alice@127.0.0.1:8080': terminal prompts disabled",
+       Kind::authenticationFailed,
+       {"fatal: could not read Password for 'http://alice@127.0.0.1:8080'", "http://alice@127.0.0.1:8080"}},
       {"remote: fatal: Authentication failed for 'https://host/x'\n",
        Kind::authenticationFailed,
        {"fatal: Authentication failed for 'https://host/x'", "https://host/x"}},

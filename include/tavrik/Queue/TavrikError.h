@@ -46,6 +46,13 @@ public:
   static void refuseOptionLikeName(const std::optional<std::string>& name) {
     if (name && !name->empty() && name->front() == '-') throw optionLikeName(*name);
   }
+  /// A remote name, address, refspec or path (`what` says which) that git
+  /// would read as an option.
+  static TavrikError optionLikeArgument(const std::string& what, const std::string& value);
+  /// Throws optionLikeArgument for a value that begins with "-"; nullopt passes.
+  static void refuseOptionLikeArgument(const std::string& what, const std::optional<std::string>& value) {
+    if (value && !value->empty() && value->front() == '-') throw optionLikeArgument(what, *value);
+  }
   /// An operation that started after the client released its queue.
   static TavrikError queueReleased() {
     return {"Queue Released", "The operation's queue was released before the operation started."};
