@@ -1,6 +1,7 @@
 #include "Queue/ViewOperationFactory.h"
 
 #include "tavrik/Queue/GitViewHeadOperation.h"
+#include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
@@ -14,7 +15,8 @@ std::shared_ptr<GitQueueOperation> makeViewOperation(GitAspects singleAspect) {
   if (singleAspect == GitAspects::refs) return makeOperation<GitViewRefsOperation>();
   if (singleAspect == GitAspects::stashes) return makeOperation<GitViewStashesOperation>();
   if (singleAspect == GitAspects::reflogs) return makeOperation<GitViewReflogOperation>();
-  // Configuration and submodules have no reader here yet.
+  if (singleAspect == GitAspects::config) return makeOperation<GitViewExecConfigOperation>();
+  // Submodules have no reader here yet.
   return nullptr;
 }
 

@@ -1,0 +1,34 @@
+#include "tavrik/State/GitViewExecConfigOperation.h"
+
+#include "tavrik/Queue/GitQueue.h"
+
+namespace tavrik {
+
+std::vector<std::string> GitViewExecConfigOperation::arguments(GitOperationContext&) {
+  // -z because a value may span lines while a key never holds a line feed.
+  // `config --list` neither colours, quotes nor lays out in columns, so there
+  // is nothing of the user's settings to pin here.
+  return {"config", "-z", "--list"};
+}
+
+GitView GitViewExecConfigOperation::execute(GitOperationContext& context) {
+  runCommand(context);
+  auto snapshot = GitConfigSnapshot::make(parse(*stdOutBuffer));
+  return context.queue->updateView([&snapshot](GitView& view) { view.config = std::move(snapshot); });
+}
+
+std::map<std::string, std::string> GitViewExecConfigOperation::parse(GitBuffer& buffer) {
+  std::map<std::string, std::string> values;
+  // A record that is not UTF-8 ends the reading: what follows it could only
+  // be guessed at, and the keys before it are still good.
+  while (auto record = buffer.scanStringToNull()) {
+    auto lineFeed = record->find('\n');
+    if (lineFeed == std::string::npos)
+      values[*record] = "";
+    else
+      values[record->substr(0, lineFeed)] = record->substr(lineFeed + 1);
+  }
+  return values;
+}
+
+} // namespace tavrik
