@@ -1,13 +1,19 @@
 // Launch overhead of BufferedProcess against a bare posix_spawn + waitpid of
-// the same program, and GitBuffer's NUL-field scan throughput.
+// the same program, GitBuffer's NUL-field scan throughput, and one askpass
+// round trip through the credential bridge.
 #include "tavrik/Process/BufferedProcess.h"
 #include "tavrik/Process/GitBuffer.h"
+#include "tavrik/Process/GitSocketAuth.h"
 
 #include <benchmark/benchmark.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
+#include <string>
+#include <string_view>
+#include <vector>
 #include <unistd.h>
 #include <sys/wait.h>
 
@@ -88,6 +94,47 @@ void BM_BufferedProcessTrue(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_BufferedProcessTrue)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+// What one git prompt costs with the bridge: the companion spawned as git
+// spawns it, its connection, token and prompt, the prompter's answer, and
+// the answer read from its standard output.
+void BM_AskpassRoundTrip(benchmark::State& state) {
+  auto auth = tavrik::GitSocketAuth::create([](const std::string&) { return std::optional<std::string>("secret"); });
+  auth->beginSession(std::nullopt);
+  std::vector<std::string> variables;
+  for (char** e = environ; *e; ++e)
+    if (!std::string_view(*e).starts_with("TAVRIK_ASKPASS_")) variables.emplace_back(*e);
+  for (const auto& [name, value] : auth->credentialEnvironment()) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (auto& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  std::string companion = std::string(TAVRIK_TEST_PREFIX) + "/bin/askpass";
+  std::string prompt = "Password for 'https://alice@example.invalid': ";
+  char* argv[] = {companion.data(), prompt.data(), nullptr};
+  for (auto _ : state) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    pid_t pid;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string answer;
+    char buf[256];
+    for (ssize_t n; rc == 0 && (n = read(out[0], buf, sizeof buf)) > 0;) answer.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    if (rc == 0) waitpid(pid, &status, 0);
+    if (rc != 0 || status != 0 || answer != "secret\n") {
+      state.SkipWithError("the companion did not answer");
+      break;
+    }
+  }
+  auth->endSession();
+}
+BENCHMARK(BM_AskpassRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 // Records shaped like "status -z" output: a short header and a path.
 std::string nulSeparatedRecords(size_t total) {

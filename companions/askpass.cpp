@@ -1,11 +1,83 @@
-// Answers git's credential prompts for the engine. Git runs it with the prompt
-// text as its only argument and reads the answer from standard output. The
-// credential bridge to the client is not wired up yet, so it declines: git
-// then reports an authentication failure instead of waiting on a terminal.
+// Answers git's (and ssh's) credential prompts for the engine. Git runs it
+// with the prompt as its argument and reads the answer from standard output;
+// it hands the prompt to the engine over the socket named in
+// TAVRIK_ASKPASS_SOCKET, with the one-time token of TAVRIK_ASKPASS_TOKEN, and
+// waits for the answer. It prints the answer and exits 0 when the engine
+// replies "ok", and otherwise exits non-zero with a one-line reason, so git
+// fails to authenticate instead of waiting on a terminal. The answer goes
+// to standard output and nowhere else.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+int fail(const std::string& reason) {
+  std::fprintf(stderr, "askpass: %s\n", reason.c_str());
+  return 1;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-  std::fprintf(stderr, "askpass: no credential provider is available%s%s\n",
-               argc > 1 ? " for: " : "", argc > 1 ? argv[1] : "");
-  return 1;
+  const char* socketPath = std::getenv("TAVRIK_ASKPASS_SOCKET");
+  const char* token = std::getenv("TAVRIK_ASKPASS_TOKEN");
+  if (!socketPath || !*socketPath || !token || !*token)
+    return fail("TAVRIK_ASKPASS_SOCKET and TAVRIK_ASKPASS_TOKEN are not set; no credentials are available");
+  if (argc < 2) return fail("no prompt to answer");
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (std::strlen(socketPath) >= sizeof address.sun_path) return fail("the socket path is too long");
+  std::strcpy(address.sun_path, socketPath);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return fail(std::string("cannot reach the engine at ") + socketPath + ": " + std::strerror(errno));
+
+  std::string request = std::string(token) + '\0' + argv[1] + '\0';
+  for (size_t sent = 0; sent < request.size();) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return fail(std::string("the engine went away: ") + std::strerror(errno));
+    sent += static_cast<size_t>(n);
+  }
+  ::shutdown(fd, SHUT_WR);
+  // No time limit: the user may take a while to type a password.
+  std::string reply;
+  char chunk[1024];
+  for (;;) {
+    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    reply.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+
+  if (reply.rfind("ok\n", 0) == 0) {
+    reply.erase(0, 3);
+    reply += '\n';
+    if (!writeAll(STDOUT_FILENO, reply.data(), reply.size()))
+      return fail(std::string("cannot write the answer: ") + std::strerror(errno));
+    return 0;
+  }
+  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+  if (reply.empty()) return fail("the engine closed the connection without an answer");
+  if (reply.rfind("error: ", 0) == 0) reply.erase(0, 7);
+  return fail(reply);
 }
