@@ -1,0 +1,55 @@
+// What the client is told after a push, fetch or pull once the view has
+// caught up: "Pushed 3 commits" to a remote. Each is prepared with the
+// view's ahead (push) or behind (fetch, pull) total before git runs and
+// compares it with the total after the refs refresh; no progress, no content.
+#pragma once
+
+#include "tavrik/Process/GitNotification.h"
+
+#include <optional>
+#include <string>
+
+namespace tavrik {
+
+class GitRemoteNotification : public GitNotification {
+public:
+  enum class Kind { push, fetch, pull };
+
+  GitRemoteNotification(Kind kind, std::optional<std::string> remote, std::optional<std::string> refspec)
+      : GitNotification(GitAspects::refs), kind(kind), remote(std::move(remote)), refspec(std::move(refspec)) {}
+
+  const Kind kind;
+  const std::optional<std::string> remote;
+  /// The push's or pull's refspec; always absent for a fetch.
+  const std::optional<std::string> refspec;
+  /// The view's ahead or behind total when the command started.
+  int64_t totalCount() const { return totalCount_.load(std::memory_order_acquire); }
+  void setTotalCount(int64_t count) { totalCount_.store(count, std::memory_order_release); }
+
+  std::string logDescription() const override;
+  void prepare(GitQueue& queue) override;
+  std::optional<GitNotificationContent> content(GitQueue& queue) override;
+
+private:
+  std::atomic<int64_t> totalCount_{0};
+};
+
+class GitPushNotification : public GitRemoteNotification {
+public:
+  GitPushNotification(std::optional<std::string> remote, std::optional<std::string> refspec)
+      : GitRemoteNotification(Kind::push, std::move(remote), std::move(refspec)) {}
+};
+
+class GitFetchNotification : public GitRemoteNotification {
+public:
+  explicit GitFetchNotification(std::optional<std::string> remote)
+      : GitRemoteNotification(Kind::fetch, std::move(remote), std::nullopt) {}
+};
+
+class GitPullNotification : public GitRemoteNotification {
+public:
+  GitPullNotification(std::optional<std::string> remote, std::optional<std::string> refspec)
+      : GitRemoteNotification(Kind::pull, std::move(remote), std::move(refspec)) {}
+};
+
+} // namespace tavrik

@@ -1,0 +1,237 @@
+#include "tavrik/Commands/RemoteCommands.h"
+
+#include "tavrik/Process/GitRemoteNotifications.h"
+#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/StringUtilities.h"
+
+namespace tavrik {
+
+namespace {
+
+void addIf(std::vector<std::string>& args, bool flag, const char* option) {
+  if (flag) args.emplace_back(option);
+}
+
+void addIf(std::vector<std::string>& args, const std::optional<std::string>& value) {
+  if (value) args.push_back(*value);
+}
+
+void refuseRemoteAndRefspec(const std::optional<std::string>& remote, const std::optional<std::string>& refspec) {
+  TavrikError::refuseOptionLikeArgument("remote", remote);
+  TavrikError::refuseOptionLikeArgument("refspec", refspec);
+}
+
+std::string quotedName(const std::optional<std::string>& remote) { return "\"" + remote.value_or("HEAD") + "\""; }
+
+} // namespace
+
+std::vector<std::string> GitExecTransferCommand::progressPhases() const {
+  return {"remote: Counting objects:", "remote: Compressing objects:", "Receiving objects:", "Resolving deltas:"};
+}
+
+// MARK: fetch
+
+GitExecFetchOperation::GitExecFetchOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
+                                             std::shared_ptr<GitAuth> auth)
+    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), refspec(std::move(refspec)) {}
+
+GitExecFetchOperation::GitExecFetchOperation(std::optional<std::string> remote, bool tags, bool prune,
+                                             std::shared_ptr<GitAuth> auth)
+    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), tags(tags), prune(prune) {}
+
+std::optional<std::string> GitExecFetchOperation::title() const { return "Fetch " + quotedName(remote); }
+
+std::vector<std::string> GitExecFetchOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"fetch", "--progress"};
+  addIf(args, tags, "--tags");
+  addIf(args, prune, "--prune");
+  addIf(args, remote);
+  addIf(args, refspec);
+  return args;
+}
+
+GitAspects GitExecFetchOperation::aspects() const {
+  return {GitAspects::head, GitAspects::refs, GitAspects::logDescriptor, GitAspects::reflogs};
+}
+
+void GitExecFetchOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
+
+std::shared_ptr<GitNotification> GitExecFetchOperation::notification() {
+  return std::make_shared<GitFetchNotification>(remote);
+}
+
+// MARK: pull
+
+GitExecPullOperation::GitExecPullOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
+                                           bool rebase, bool noFastForward, bool squash, bool autostash, bool force,
+                                           std::shared_ptr<GitAuth> auth)
+    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), refspec(std::move(refspec)), rebase(rebase),
+      noFastForward(noFastForward), squash(squash), autostash(autostash), force(force) {}
+
+std::optional<std::string> GitExecPullOperation::title() const { return "Pull " + quotedName(remote); }
+
+std::vector<std::string> GitExecPullOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"pull", "--progress"};
+  addIf(args, rebase, "--rebase");
+  addIf(args, noFastForward, "--no-ff");
+  addIf(args, squash, "--squash");
+  addIf(args, autostash, "--autostash");
+  addIf(args, force, "--force");
+  addIf(args, remote);
+  addIf(args, refspec);
+  return args;
+}
+
+GitAspects GitExecPullOperation::aspects() const {
+  return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::logDescriptor, GitAspects::reflogs};
+}
+
+void GitExecPullOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
+
+std::shared_ptr<GitNotification> GitExecPullOperation::notification() {
+  return std::make_shared<GitPullNotification>(remote, refspec);
+}
+
+// MARK: push
+
+GitExecPushOperation::GitExecPushOperation(std::shared_ptr<GitAuth> auth)
+    : GitExecPushOperation(std::nullopt, std::nullopt, false, false, false, std::move(auth)) {}
+
+GitExecPushOperation::GitExecPushOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
+                                           bool tags, bool force, bool forceWithLease, std::shared_ptr<GitAuth> auth,
+                                           bool deleteRef)
+    : GitExecTransferCommand(std::move(remote), true, std::move(auth)), refspec(std::move(refspec)), tags(tags),
+      force(force), forceWithLease(forceWithLease), deleteRemote(deleteRef) {}
+
+std::shared_ptr<GitExecPushOperation> GitExecPushOperation::deleteRef(const GitRef& ref,
+                                                                      std::shared_ptr<GitAuth> auth) {
+  // "refs/remotes/<remote>/<branch>": the remote is the first component.
+  const std::string prefix = "refs/remotes/";
+  size_t slash = ref.name.find('/', prefix.size());
+  if (!ref.name.starts_with(prefix) || slash == std::string::npos || slash + 1 == ref.name.size())
+    throw TavrikError("Not a remote branch: " + ref.name, "Only a remote-tracking branch names a remote branch.");
+  std::string remote = ref.name.substr(prefix.size(), slash - prefix.size());
+  std::string branch = "refs/heads/" + ref.name.substr(slash + 1);
+  return makeOperation<GitExecPushOperation>(std::move(remote), std::move(branch), false, false, false,
+                                             std::move(auth), true);
+}
+
+std::shared_ptr<GitExecPushOperation> GitExecPushOperation::deleteTag(const std::string& tag,
+                                                                      std::optional<std::string> remote,
+                                                                      std::shared_ptr<GitAuth> auth) {
+  return makeOperation<GitExecPushOperation>(std::move(remote), "refs/tags/" + tag, false, false, false,
+                                             std::move(auth), true);
+}
+
+std::optional<std::string> GitExecPushOperation::title() const {
+  std::string title = "Push";
+  if (remote) title += " " + *remote;
+  if (refspec) title += " " + *refspec;
+  return title;
+}
+
+std::vector<std::string> GitExecPushOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"push", "-u", "--progress"};
+  addIf(args, tags, "--tags");
+  addIf(args, force, "--force");
+  addIf(args, forceWithLease, "--force-with-lease");
+  addIf(args, deleteRemote, "--delete");
+  addIf(args, remote);
+  addIf(args, refspec);
+  return args;
+}
+
+GitAspects GitExecPushOperation::aspects() const {
+  return {GitAspects::head, GitAspects::refs, GitAspects::logDescriptor};
+}
+
+void GitExecPushOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
+
+std::shared_ptr<GitNotification> GitExecPushOperation::notification() {
+  return std::make_shared<GitPushNotification>(remote, refspec);
+}
+
+std::vector<std::string> GitExecPushOperation::progressPhases() const {
+  return {"Counting objects:", "Compressing objects:", "Writing objects:", "remote: Resolving deltas:"};
+}
+
+// MARK: clone
+
+GitExecCloneOperation::GitExecCloneOperation(std::string url, Url directory, std::optional<int> depth, bool noTags,
+                                             bool recurseSubmodules, bool shallowSubmodules,
+                                             std::shared_ptr<GitAuth> auth)
+    : GitExecTransferCommand(std::nullopt, false, std::move(auth)), url(std::move(url)),
+      directory(std::move(directory)), depth(depth), noTags(noTags), recurseSubmodules(recurseSubmodules),
+      shallowSubmodules(shallowSubmodules) {}
+
+std::optional<std::string> GitExecCloneOperation::title() const {
+  return "Cloning into " + directory.lastPathComponent();
+}
+
+std::vector<std::string> GitExecCloneOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"clone", "--progress"};
+  if (depth) {
+    args.emplace_back("--depth");
+    args.push_back(std::to_string(*depth));
+  }
+  addIf(args, noTags, "--no-tags");
+  addIf(args, recurseSubmodules, "--recurse-submodules");
+  addIf(args, shallowSubmodules, "--shallow-submodules");
+  args.emplace_back("--");
+  args.push_back(url);
+  args.push_back(directory.path());
+  return args;
+}
+
+void GitExecCloneOperation::validate(GitOperationContext&) {
+  // After "--" git takes it as an address, but the submodules it clones
+  // would get the same text without one.
+  TavrikError::refuseOptionLikeArgument("address", url);
+  if (!directory.isFileURL()) throw TavrikError("Invalid folder", "A clone goes into a local folder.");
+  if (depth && *depth < 1) throw TavrikError("Invalid depth " + std::to_string(*depth), "The depth must be positive.");
+}
+
+std::optional<Url> GitExecCloneOperation::workingDirectoryURL(GitOperationContext&) {
+  return directory.deletingLastPathComponent();
+}
+
+// MARK: submodule add
+
+GitExecSubmoduleAddOperation::GitExecSubmoduleAddOperation(std::string url, std::string path,
+                                                           std::optional<std::string> branch,
+                                                           std::shared_ptr<GitAuth> auth)
+    : GitExecTransferCommand(std::nullopt, false, std::move(auth)), url(std::move(url)), path(std::move(path)),
+      branch(std::move(branch)) {}
+
+std::shared_ptr<GitExecSubmoduleAddOperation> GitExecSubmoduleAddOperation::add(std::string url, std::string path,
+                                                                                 std::optional<std::string> branch,
+                                                                                 std::shared_ptr<GitAuth> auth) {
+  return makeOperation<GitExecSubmoduleAddOperation>(std::move(url), std::move(path), std::move(branch),
+                                                     std::move(auth));
+}
+
+std::optional<std::string> GitExecSubmoduleAddOperation::title() const { return "Cloning submodule to " + path; }
+
+std::vector<std::string> GitExecSubmoduleAddOperation::arguments(GitOperationContext&) {
+  std::vector<std::string> args{"submodule", "add", "--progress", "--force"};
+  if (branch) {
+    args.emplace_back("--branch");
+    args.push_back(*branch);
+  }
+  args.emplace_back("--");
+  args.push_back(url);
+  args.push_back(path);
+  return args;
+}
+
+GitAspects GitExecSubmoduleAddOperation::aspects() const {
+  // The new entry is staged in the index and .gitmodules.
+  return {GitAspects::submodules, GitAspects::status, GitAspects::config};
+}
+
+void GitExecSubmoduleAddOperation::validate(GitOperationContext&) {
+  TavrikError::refuseOptionLikeArgument("address", url);
+  TavrikError::refuseOptionLikeArgument("branch", branch);
+}
+
+} // namespace tavrik

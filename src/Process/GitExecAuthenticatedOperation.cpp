@@ -1,0 +1,46 @@
+#include "tavrik/Process/GitExecAuthenticatedOperation.h"
+
+#include "tavrik/Queue/GitQueue.h"
+
+namespace tavrik::detail {
+
+GitRemoteAccount resolveRemoteAccount(GitQueue* queue, const std::optional<std::string>& remote) {
+  GitView view = queue ? queue->view() : GitView::empty();
+  GitRemoteAccount account;
+  if (remote) account.remoteName = *remote;
+  else if (auto headRemote = view.headRemote()) account.remoteName = headRemote->name;
+  else account.remoteName = "origin";
+  if (view.config) {
+    auto accounts = view.config->remoteSerivceAccounts();
+    if (auto it = accounts.find(account.remoteName); it != accounts.end()) account.uuid = it->second;
+  }
+  return account;
+}
+
+std::map<std::string, std::string> authenticatedEnvironment(std::map<std::string, std::string> base,
+                                                            const GitAuth* auth) {
+  // Nobody can answer a terminal prompt: git and ssh must ask the companion,
+  // and a declined prompt must fail the run instead of waiting.
+  base["GIT_TERMINAL_PROMPT"] = "0";
+  base["SSH_ASKPASS_REQUIRE"] = "force";
+  if (auth)
+    for (auto& [name, value] : auth->credentialEnvironment()) base[name] = value;
+  return base;
+}
+
+void runInSession(GitAuth* auth, const std::optional<Uuid>& account, const std::function<void()>& run) {
+  if (!auth) {
+    run();
+    return;
+  }
+  auth->beginSession(account);
+  try {
+    run();
+  } catch (...) {
+    auth->endSession();
+    throw;
+  }
+  auth->endSession();
+}
+
+} // namespace tavrik::detail
