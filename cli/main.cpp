@@ -6,6 +6,7 @@
 #include "HistoryVerbs.h"
 #include "JsonOutput.h"
 #include "ProgressBar.h"
+#include "RemoteVerbs.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
@@ -75,7 +76,7 @@ template <class Records> void printRecords(const Records& records) {
 }
 
 int run(const std::string& command, const Options& options, const cli::VerbAction& action,
-        const cli::HistoryAction& historyAction) {
+        const cli::HistoryAction& historyAction, const cli::RemoteAction& remoteAction) {
   // Started from a shell, the client's own environment already is the login
   // shell's: probing one again would only cost its start-up.
   Shell::setDefaultShell(nullptr);
@@ -84,6 +85,16 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   // Discovery runs on a queue without a repository, as a client's repository
   // list does.
   auto discovery = GitQueue::create(std::nullopt, nullptr, prefix);
+  if (remoteAction && !remoteAction.needsRepository) {
+    // clone and init make the repository; a queue without one runs them.
+    auto progress = std::make_shared<cli::ProgressBar>(stderr);
+    auto progressToken = discovery->addChangeObserver(progress, nullptr);
+    remoteAction.run(discovery, options.json, std::cout);
+    discovery->waitUntilAllOperationsAreFinished();
+    progress->finish();
+    discovery->removeChangeObserver(progressToken);
+    return 0;
+  }
   auto descriptor = runOn(discovery, makeOperation<GitExecRepositoryDescriptorOperation>(
                                          Url::fileURL(options.directory, true)));
 
@@ -102,6 +113,8 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
     historyAction(queue, options.json, std::cout, *progress);
   } else if (action) {
     action(queue, options.json, std::cout);
+  } else if (remoteAction) {
+    remoteAction.run(queue, options.json, std::cout);
   } else if (command == "describe") {
     options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
   } else if (command == "status") {
@@ -170,6 +183,8 @@ int main(int argc, char** argv) {
   cli::addCommandVerbs(app, action, addCommon, resetPaths);
   cli::HistoryAction historyAction;
   cli::addHistoryVerbs(app, historyAction, addCommon);
+  cli::RemoteAction remoteAction;
+  cli::addRemoteVerbs(app, remoteAction, addCommon);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
 
@@ -185,7 +200,7 @@ int main(int argc, char** argv) {
   });
 
   try {
-    return run(app.get_subcommands().front()->get_name(), options, action, historyAction);
+    return run(app.get_subcommands().front()->get_name(), options, action, historyAction, remoteAction);
   } catch (...) {
     std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
     return 1;

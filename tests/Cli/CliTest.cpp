@@ -3,6 +3,7 @@
 #include "ProgressBar.h"
 #include "TextOutput.h"
 
+#include "Support/GitServers.h"
 #include "Support/ScenarioRepo.h"
 
 #include <gtest/gtest.h>
@@ -391,4 +392,41 @@ TEST(CliOutput, RelativeDatesReadLikeGits) {
       {hours(24 * 30), "4 weeks ago"},    {hours(24 * 400), "1 year, 1 month ago"},
       {hours(24 * 3650), "10 years ago"}, {seconds(-5), "in the future"}};
   for (const auto& [ago, text] : cases) EXPECT_EQ(cli::relativeDate(now - ago, now), text) << ago.count();
+}
+
+// The transfer verbs against the password-protected HTTP server, the
+// credentials piped in on standard input line by line, as a script would.
+TEST(CliRemote, CloneFetchPushAndPullWithPipedCredentials) {
+  tt::TempDir root, work;
+  tt::runProgram({"git", "init", "-q", "--bare", "-b", "main", (root.path() / "r.git").string()}, root.path());
+  tt::ScratchRepo seed;
+  seed.commitFile("a", "a\n", "one");
+  seed.git({"push", "-q", (root.path() / "r.git").string(), "main"});
+  auto server = tt::GitHttpServer::start(root.path(), "alice", "s3cret");
+  auto client = [&](const std::string& input, const std::string& args) {
+    auto result = tt::runProgram({"/bin/sh", "-c",
+                                  "printf '" + input + "' | '" + std::string(TAVRIK_CLI_PATH) + "' --prefix '" +
+                                      tt::testPrefix().string() + "' -C '" + (work.path() / "c").string() + "' " +
+                                      args + " 2>&1; echo \"status=$?\""},
+                                 work.path());
+    return result.out + result.err;
+  };
+  const std::string creds = "alice\\ns3cret\\n";
+  EXPECT_NE(client(creds, "clone " + server->url("r.git") + " " + (work.path() / "c").string()).find("status=0"),
+            std::string::npos);
+  tt::GitDir clone(work.path() / "c");
+  EXPECT_EQ(clone.rev("HEAD"), seed.rev("HEAD"));
+
+  seed.commitFile("b", "b\n", "two");
+  seed.git({"push", "-q", (root.path() / "r.git").string(), "main"});
+  EXPECT_NE(client(creds, "fetch origin").find("Fetched 1 commits"), std::string::npos);
+  EXPECT_NE(client(creds, "pull origin main").find("Pulled 1 commits"), std::string::npos);
+  clone.commitFile("c", "c\n", "three");
+  EXPECT_NE(client(creds, "push").find("Pushed 1 commits"), std::string::npos);
+  EXPECT_EQ(tt::GitDir(root.path() / "r.git").rev("main"), clone.rev("HEAD"));
+
+  auto wrong = client("alice\\nN0tTh1s\\n", "fetch");
+  EXPECT_NE(wrong.find("Authentication failed"), std::string::npos) << wrong;
+  EXPECT_NE(wrong.find("status=1"), std::string::npos) << wrong;
+  EXPECT_EQ(wrong.find("N0tTh1s"), std::string::npos) << wrong;
 }

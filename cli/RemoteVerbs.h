@@ -1,0 +1,36 @@
+// The verbs of `tavrik` that talk to remotes or create repositories: fetch,
+// pull, push, clone, remote, config, init and submodule. git's credential
+// prompts are answered on the terminal (a password without echo), or, when
+// standard input is no terminal, with its next line, so scripts can pipe
+// credentials in. A transfer prints how many commits moved at the end.
+#pragma once
+
+#include "tavrik/Queue/GitQueue.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace tavrik::cli {
+
+struct RemoteAction {
+  /// Runs the verb; `queue` works on the repository unless
+  /// `needsRepository` is false (clone and init), when it has none.
+  std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out)> run;
+  bool needsRepository = true;
+  explicit operator bool() const { return bool(run); }
+};
+
+/// Adds the verbs to `app`; the parsed one stores its work in `action`.
+void addRemoteVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+
+/// The answer to one of git's prompts: read from the terminal (without echo
+/// for a password) when `input` is one, else the next line of `input`;
+/// nullopt declines (end of input).
+std::optional<std::string> answerPrompt(const std::string& prompt, int input, FILE* promptStream);
+
+} // namespace tavrik::cli
