@@ -5,6 +5,7 @@
 #include "Support/GitServers.h"
 #include "Support/Helpers.h"
 #include "tavrik/Commands/RemoteCommands.h"
+#include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Queue/GitTask.h"
 
@@ -181,4 +182,28 @@ TEST(AuthenticatedTransfer, AnonymousGitDaemonNeedsNoCredentials) {
   EXPECT_EQ(s.local.rev("HEAD"), s.bare().rev("main"));
   runOn(readerQueue(s.local), makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth));
   EXPECT_TRUE(prompts.events().empty());
+}
+
+// A submodule cloned through the password-protected server, then taken
+// through deinit, init, update and sync as a client's buttons do.
+TEST(AuthenticatedTransfer, SubmoduleAddThroughTheServerAndItsLifecycle) {
+  HttpScenario s;
+  runProgram({"git", "clone", "-q", "--bare", s.bare().path().string(), (s.root.path() / "lib.git").string()},
+             s.root.path());
+  auto auth = answering("alice", s.password);
+  auto queue = s.cloneWith(auth);
+  runOn(queue, GitExecSubmoduleAddOperation::add(s.server->url("lib.git"), "lib dir", std::nullopt, auth));
+  GitDir lib(s.local.path() / "lib dir");
+  EXPECT_EQ(lib.rev("HEAD"), s.bare().rev("main"));
+  EXPECT_EQ(s.local.git({"config", "-f", ".gitmodules", "submodule.lib dir.path"}), "lib dir\n");
+
+  runOn(queue, GitExecSubmoduleOperation::deinit("lib dir", true));
+  EXPECT_FALSE(std::filesystem::exists(lib.path() / "a.txt"));
+  runOn(queue, GitExecSubmoduleOperation::init("lib dir"));
+  EXPECT_EQ(s.local.git({"config", "submodule.lib dir.url"}), s.server->url("lib.git") + "\n");
+  runOn(queue, GitExecSubmoduleOperation::update("lib dir", false, false));
+  EXPECT_EQ(readFile(lib.path() / "a.txt"), "a\n");
+  s.local.git({"config", "-f", ".gitmodules", "submodule.lib dir.url", s.server->url("moved.git")});
+  runOn(queue, GitExecSubmoduleOperation::sync("lib dir"));
+  EXPECT_EQ(s.local.git({"config", "submodule.lib dir.url"}), s.server->url("moved.git") + "\n");
 }
