@@ -6,13 +6,13 @@
 // replies "ok", and otherwise exits non-zero with a one-line reason, so git
 // fails to authenticate instead of waiting on a terminal. The answer goes
 // to standard output and nowhere else.
+#include "SocketRequest.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -42,32 +42,9 @@ int main(int argc, char** argv) {
     return fail("TAVRIK_ASKPASS_SOCKET and TAVRIK_ASKPASS_TOKEN are not set; no credentials are available");
   if (argc < 2) return fail("no prompt to answer");
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (std::strlen(socketPath) >= sizeof address.sun_path) return fail("the socket path is too long");
-  std::strcpy(address.sun_path, socketPath);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return fail(std::string("cannot reach the engine at ") + socketPath + ": " + std::strerror(errno));
-
-  std::string request = std::string(token) + '\0' + argv[1] + '\0';
-  for (size_t sent = 0; sent < request.size();) {
-    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fail(std::string("the engine went away: ") + std::strerror(errno));
-    sent += static_cast<size_t>(n);
-  }
-  ::shutdown(fd, SHUT_WR);
   // No time limit: the user may take a while to type a password.
-  std::string reply;
-  char chunk[1024];
-  for (;;) {
-    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    reply.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  std::string reply, error;
+  if (!companion::exchange(socketPath, std::string(token) + '\0' + argv[1] + '\0', reply, error)) return fail(error);
 
   if (reply.rfind("ok\n", 0) == 0) {
     reply.erase(0, 3);

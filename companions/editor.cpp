@@ -4,14 +4,14 @@
 // with the one-time token of TAVRIK_EDITOR_TOKEN, and waits for the answer.
 // It exits 0 when the engine has answered "ok", and otherwise non-zero with
 // a one-line reason, so git stops instead of waiting or going on unedited.
+#include "SocketRequest.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -32,31 +32,8 @@ int main(int argc, char** argv) {
   char resolved[PATH_MAX];
   if (!::realpath(argv[argc - 1], resolved)) return fail(std::string("cannot find ") + argv[argc - 1] + ": " + std::strerror(errno));
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (std::strlen(socketPath) >= sizeof address.sun_path) return fail("the socket path is too long");
-  std::strcpy(address.sun_path, socketPath);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return fail(std::string("cannot reach the engine at ") + socketPath + ": " + std::strerror(errno));
-
-  std::string request = std::string(token) + '\0' + resolved + '\0';
-  for (size_t sent = 0; sent < request.size();) {
-    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return fail(std::string("the engine went away: ") + std::strerror(errno));
-    sent += static_cast<size_t>(n);
-  }
-  ::shutdown(fd, SHUT_WR);
-  std::string reply;
-  char chunk[1024];
-  for (;;) {
-    ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    reply.append(chunk, static_cast<size_t>(n));
-  }
-  ::close(fd);
+  std::string reply, error;
+  if (!companion::exchange(socketPath, std::string(token) + '\0' + resolved + '\0', reply, error)) return fail(error);
   while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
   if (reply == "ok") return 0;
   if (reply.empty()) return fail("the engine closed the connection without an answer");

@@ -1,5 +1,6 @@
 #include "tavrik/Process/GitSocketAuth.h"
 
+#include "Process/UnixSocketServer.h"
 #include "tavrik/Queue/TavrikError.h"
 
 #include <algorithm>
@@ -9,9 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/random.h>
-#include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -21,27 +20,9 @@ namespace tavrik {
 
 namespace {
 
-constexpr size_t kMaxRequest = 64 * 1024;
 // The companion sends its request at once; only a stuck or hostile client
 // takes longer, and it must not hold the prompts queued behind it.
 constexpr std::chrono::seconds kRequestTimeout{5};
-
-bool sameText(std::string_view a, std::string_view b) {
-  // Constant time in the token's length, so timing tells nothing of it.
-  if (a.size() != b.size()) return false;
-  unsigned char diff = 0;
-  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return diff == 0;
-}
-
-void writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
 
 // Freed memory is not cleared: an answer could otherwise outlive its use in
 // the heap.
@@ -77,28 +58,6 @@ std::string folderTemplate() {
     if (candidate.size() + kName.size() + sizeof "/socket" <= sizeof(sockaddr_un::sun_path)) base = candidate;
   }
   return base + std::string(kName);
-}
-
-// Reads "token\0prompt\0" until both are there, the request is too long,
-// the client stops sending or `wake` says the server is stopping.
-std::string readRequest(int connection, int wake) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + kRequestTimeout;
-  std::string request;
-  char chunk[4096];
-  while (std::count(request.begin(), request.end(), '\0') < 2 && request.size() < kMaxRequest) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
-    pollfd fds[2] = {{connection, POLLIN, 0}, {wake, POLLIN, 0}};
-    int ready = ::poll(fds, 2, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || fds[1].revents) break;
-    ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    request.append(chunk, static_cast<size_t>(n));
-  }
-  return request;
 }
 
 } // namespace
@@ -147,19 +106,10 @@ struct GitSocketAuth::Server {
 std::shared_ptr<GitSocketAuth::Server> GitSocketAuth::Server::start(std::shared_ptr<Prompts> prompts) {
   auto server = std::make_shared<Server>(std::move(prompts));
   server->token = randomToken();
-  std::string folder = folderTemplate();
-  if (!::mkdtemp(folder.data())) throw TavrikError::fromErrno(errno, "mkdtemp " + folder);
-  server->folder = folder; // mkdtemp makes it 0700
-  server->socketPath = folder + "/socket";
-
-  server->listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (server->listener < 0) throw TavrikError::fromErrno(errno, "socket");
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, server->socketPath.c_str(), server->socketPath.size() + 1);
-  if (::bind(server->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(server->listener, 8) != 0)
-    throw TavrikError::fromErrno(errno, "bind " + server->socketPath);
+  // A failure past here leaves the cleanup to ~Server.
+  server->folder = detail::makePrivateFolder(folderTemplate());
+  server->socketPath = server->folder + "/socket";
+  detail::listenAt(server->socketPath, server->listener);
   if (::pipe2(server->wakePipe, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");
   // The thread owns the server too: a prompter that ends the bridge from
   // inside leaves it running on a server that is still there.
@@ -169,9 +119,7 @@ std::shared_ptr<GitSocketAuth::Server> GitSocketAuth::Server::start(std::shared_
 
 void GitSocketAuth::Server::removeSocket() {
   if (std::exchange(removed, true)) return;
-  if (listener >= 0) ::close(std::exchange(listener, -1));
-  if (!socketPath.empty()) ::unlink(socketPath.c_str());
-  if (!folder.empty()) ::rmdir(folder.c_str());
+  detail::closeAndRemove({&listener}, socketPath, folder);
 }
 
 void GitSocketAuth::Server::wake() {
@@ -208,19 +156,7 @@ bool GitSocketAuth::Server::hasBeenWoken() {
 }
 
 void GitSocketAuth::Server::serve() {
-  for (;;) {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents) break;
-    if (!(fds[0].revents & POLLIN)) continue;
-    int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    handle(connection);
-    ::close(connection);
-  }
+  detail::serveConnections(listener, wakePipe[0], [this](int connection) { handle(connection); });
   removeSocket();
   {
     std::lock_guard state(stateLock);
@@ -230,25 +166,19 @@ void GitSocketAuth::Server::serve() {
 }
 
 void GitSocketAuth::Server::handle(int connection) {
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
-    writeAll(connection, "error: refused: the connection is not from this user\n");
-    return;
-  }
-  std::string request = readRequest(connection, wakePipe[0]);
+  std::string request = detail::readRequest(connection, wakePipe[0], kRequestTimeout);
   size_t tokenEnd = request.find('\0');
   size_t promptEnd = tokenEnd == std::string::npos ? tokenEnd : request.find('\0', tokenEnd + 1);
   if (promptEnd == std::string::npos) {
-    writeAll(connection, "error: refused: incomplete request\n");
+    detail::writeAll(connection, "error: refused: incomplete request\n");
     return;
   }
-  if (!sameText(std::string_view(request).substr(0, tokenEnd), token)) {
-    writeAll(connection, "error: refused: wrong token\n");
+  if (!detail::sameText(std::string_view(request).substr(0, tokenEnd), token)) {
+    detail::writeAll(connection, "error: refused: wrong token\n");
     return;
   }
   std::string reply = answer(request.substr(tokenEnd + 1, promptEnd - tokenEnd - 1));
-  writeAll(connection, reply);
+  detail::writeAll(connection, reply);
   wipe(reply);
 }
 

@@ -1,48 +1,26 @@
 #include "tavrik/Rebase/GitSocketEditor.h"
 
+#include "Process/UnixSocketServer.h"
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/Uuid.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
+#include <sys/time.h>
 #include <unistd.h>
 #include <utility>
 
 namespace tavrik {
 
 namespace {
-
-constexpr size_t kMaxRequest = 64 * 1024;
-
-
-bool sameText(const std::string& a, const std::string& b) {
-  // Constant time in the token's length, so timing tells nothing of it.
-  if (a.size() != b.size()) return false;
-  unsigned char diff = 0;
-  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return diff == 0;
-}
-
-void writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
 
 // The id of the commit being replayed: the second word of the last line
 // of rebase-merge/done, when there is one.
@@ -83,25 +61,15 @@ void GitSocketEditor::start() {
   // A random UUID: 122 bits from the kernel, as the rest of the engine makes ids.
   token_ = Uuid::random().uuidString();
   // /tmp rather than TMPDIR: a socket path must fit in 108 bytes.
-  std::string folder = "/tmp/tavrik-editor-XXXXXX";
-  if (!::mkdtemp(folder.data())) throw TavrikError::fromErrno(errno, "mkdtemp " + folder);
-  folder_ = folder; // mkdtemp makes it 0700
+  folder_ = detail::makePrivateFolder("/tmp/tavrik-editor-XXXXXX");
   socketPath_ = folder_ + "/socket";
-
-  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) {
-    int saved = errno;
+  try {
+    detail::listenAt(socketPath_, listener_);
+    if (::pipe2(wakePipe_, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "bind " + socketPath_);
+  } catch (...) {
+    // No server runs yet, so this removes the socket and folder at once.
     finishEditing();
-    throw TavrikError::fromErrno(saved, "socket");
-  }
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 8) != 0 ||
-      ::pipe2(wakePipe_, O_CLOEXEC) != 0) {
-    int saved = errno;
-    finishEditing();
-    throw TavrikError::fromErrno(saved, "bind " + socketPath_);
+    throw;
   }
   server_ = std::thread([this] { serve(); });
 }
@@ -161,10 +129,7 @@ void GitSocketEditor::setInClientCall(bool inCall) {
 }
 
 void GitSocketEditor::removeSocket() {
-  for (int* fd : {&listener_, &wakePipe_[0]})
-    if (*fd >= 0) ::close(std::exchange(*fd, -1));
-  if (!socketPath_.empty()) ::unlink(socketPath_.c_str());
-  if (!folder_.empty()) ::rmdir(folder_.c_str());
+  detail::closeAndRemove({&listener_, &wakePipe_[0]}, socketPath_, folder_);
 }
 
 std::vector<std::string> GitSocketEditor::editedFiles() const {
@@ -173,19 +138,7 @@ std::vector<std::string> GitSocketEditor::editedFiles() const {
 }
 
 void GitSocketEditor::serve() {
-  for (;;) {
-    pollfd fds[2] = {{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (fds[1].revents) break;
-    if (!(fds[0].revents & POLLIN)) continue;
-    int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
-    handle(connection);
-    ::close(connection);
-  }
+  detail::serveConnections(listener_, wakePipe_[0], [this](int connection) { handle(connection); });
   removeSocket();
   {
     std::lock_guard state(stateLock_);
@@ -195,30 +148,17 @@ void GitSocketEditor::serve() {
 }
 
 void GitSocketEditor::handle(int connection) {
-  ucred peer{};
-  socklen_t length = sizeof peer;
-  if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid()) {
-    writeAll(connection, "error: refused: the connection is not from this user\n");
-    return;
-  }
   // A client that never finishes its request must not hold the bridge.
   timeval timeout{10, 0};
   ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  std::string request;
-  char chunk[4096];
-  while (std::count(request.begin(), request.end(), '\0') < 2 && request.size() < kMaxRequest) {
-    ssize_t n = ::recv(connection, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    request.append(chunk, static_cast<size_t>(n));
-  }
+  std::string request = detail::readRequest(connection);
   auto parts = splitPieces(request, '\0');
   if (parts.size() < 3) {
-    writeAll(connection, "error: refused: incomplete request\n");
+    detail::writeAll(connection, "error: refused: incomplete request\n");
     return;
   }
-  if (!sameText(std::string(parts[0]), token_)) {
-    writeAll(connection, "error: refused: wrong token\n");
+  if (!detail::sameText(parts[0], token_)) {
+    detail::writeAll(connection, "error: refused: wrong token\n");
     return;
   }
   std::string reply;
@@ -227,7 +167,7 @@ void GitSocketEditor::handle(int connection) {
   } catch (const std::exception& error) {
     reply = std::string("error: ") + error.what();
   }
-  writeAll(connection, reply + "\n");
+  detail::writeAll(connection, reply + "\n");
 }
 
 std::string GitSocketEditor::answer(const std::string& path) {
