@@ -3,6 +3,7 @@
 #include "tavrik/Queue/GitViewHeadOperation.h"
 #include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/State/GitViewExecSubmoduleOperation.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
@@ -16,7 +17,7 @@ std::shared_ptr<GitQueueOperation> makeViewOperation(GitAspects singleAspect) {
   if (singleAspect == GitAspects::stashes) return makeOperation<GitViewStashesOperation>();
   if (singleAspect == GitAspects::reflogs) return makeOperation<GitViewReflogOperation>();
   if (singleAspect == GitAspects::config) return makeOperation<GitViewExecConfigOperation>();
-  // Submodules have no reader here yet.
+  if (singleAspect == GitAspects::submodules) return makeOperation<GitViewExecSubmoduleOperation>();
   return nullptr;
 }
 
