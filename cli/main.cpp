@@ -7,6 +7,7 @@
 #include "JsonOutput.h"
 #include "ProgressBar.h"
 #include "RemoteVerbs.h"
+#include "RepositoryToolVerbs.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
@@ -185,6 +186,9 @@ int main(int argc, char** argv) {
   cli::addHistoryVerbs(app, historyAction, addCommon);
   cli::RemoteAction remoteAction;
   cli::addRemoteVerbs(app, remoteAction, addCommon);
+  cli::addSubmoduleListVerb(app, remoteAction, addCommon);
+  cli::addFlowVerbs(app, remoteAction, addCommon);
+  cli::addToolVerbs(app, remoteAction, addCommon);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
 

@@ -430,3 +430,32 @@ TEST(CliRemote, CloneFetchPushAndPullWithPipedCredentials) {
   EXPECT_NE(wrong.find("status=1"), std::string::npos) << wrong;
   EXPECT_EQ(wrong.find("N0tTh1s"), std::string::npos) << wrong;
 }
+
+// The submodule, flow and tool verbs reach git and the extension as a
+// client's buttons would.
+TEST(CliRepositoryTools, SubmodulesFlowAndTools) {
+  tt::ScratchRepo lib, repo;
+  lib.commitFile("l", "l\n", "lib");
+  repo.commitFile("a", "a\n", "one");
+  repo.git({"-c", "protocol.file.allow=always", "submodule", "add", "-q", lib.path().string(), "the lib"});
+  repo.git({"commit", "-qm", "sub"});
+  repo.write("the lib/l", "changed\n");
+  auto ok = [&](std::vector<std::string> args) {
+    auto result = tavrikCli(repo, args);
+    EXPECT_EQ(result.status, 0) << args.front() << ": " << result.err;
+    return result.out;
+  };
+  EXPECT_EQ(ok({"submodules"}), "1\tthe lib\n");
+
+  ok({"flow", "init", "--defaults", "--master", "main"});
+  EXPECT_EQ(repo.git({"config", "gitflow.branch.develop"}), "develop\n");
+  ok({"flow", "feature", "start", "login"});
+  repo.commitFile("f", "f\n", "feature work");
+  ok({"flow", "feature", "finish", "login"});
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%s", "develop"}).find("feature work") == std::string::npos, false);
+
+  auto tools = json::parse(ok({"tools", "--json"}));
+  std::set<std::string> names;
+  for (const auto& tool : tools) names.insert(tool["name"].get<std::string>());
+  EXPECT_TRUE(names.count("Meld") && names.count("KDiff3") && names.count("P4Merge")) << tools.dump();
+}

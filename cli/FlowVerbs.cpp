@@ -1,0 +1,98 @@
+#include "RepositoryToolVerbs.h"
+
+#include "CommandVerbs.h"
+
+#include "tavrik/Commands/FlowCommands.h"
+#include "tavrik/Process/GitSocketAuth.h"
+
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+namespace tavrik::cli {
+
+namespace {
+
+// git-flow's own summary ("Summary of actions: ..."), as it printed it.
+void printOutput(const std::string& output, bool json, std::ostream& out) {
+  if (!json) {
+    out << output;
+    return;
+  }
+  out << nlohmann::json{{"output", output}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+std::optional<std::string> nonEmpty(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional(text);
+}
+
+} // namespace
+
+void addFlowVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+  struct Args {
+    GitFlowInitOptions init;
+    std::string versionTag, origin, hooks;
+    std::string name, base, message;
+    bool defaults = false, keep = false, noFF = false, fetch = false, noTag = false;
+  };
+  auto a = std::make_shared<Args>();
+
+  auto flow = addCommon(app.add_subcommand("flow", "git-flow: init, and start, finish or publish its branches"));
+  flow->require_subcommand(1);
+
+  auto init = addCommon(flow->add_subcommand("init", "set the repository up for git-flow"));
+  init->add_flag("-d,--defaults", a->defaults, "git-flow's default names for what is not named");
+  init->add_option("--master", a->init.branchMaster, "production branch")->capture_default_str();
+  init->add_option("--develop", a->init.branchDevelop, "integration branch")->capture_default_str();
+  init->add_option("--feature", a->init.prefixFeature, "feature branch prefix")->capture_default_str();
+  init->add_option("--bugfix", a->init.prefixBugfix, "bugfix branch prefix")->capture_default_str();
+  init->add_option("--release", a->init.prefixRelease, "release branch prefix")->capture_default_str();
+  init->add_option("--hotfix", a->init.prefixHotfix, "hotfix branch prefix")->capture_default_str();
+  init->add_option("--support", a->init.prefixSupport, "support branch prefix")->capture_default_str();
+  init->add_option("--tag", a->versionTag, "version tag prefix");
+  init->add_option("--origin", a->origin, "remote git-flow works with (default: origin)");
+  init->add_option("--hooks", a->hooks, "hooks and filters folder (default: the repository's)");
+  init->callback([a, &action] {
+    // Nothing is asked, so --defaults changes nothing: what the options do
+    // not name is git-flow's default.
+    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+      auto options = a->init;
+      options.prefixVersionTag = a->versionTag;
+      options.origin = nonEmpty(a->origin);
+      options.hooksPath = nonEmpty(a->hooks);
+      auto op = makeOperation<GitExecFlowInitOperation>(std::move(options));
+      runOn(queue, op);
+      printOutput(op->stdOutBuffer->data(), json, out);
+    };
+  });
+
+  for (const char* kind : {"feature", "bugfix", "release", "hotfix", "support"}) {
+    auto noun = addCommon(flow->add_subcommand(kind, std::string("start, finish or publish a ") + kind + " branch"));
+    noun->require_subcommand(1);
+    for (const char* verbName : {"start", "finish", "publish"}) {
+      auto verb = addCommon(noun->add_subcommand(verbName, std::string(verbName) + " the " + kind + " NAME"));
+      verb->add_option("name", a->name, "the branch's name without its prefix")->required();
+      verb->add_option("base", a->base, "what a start branches from (default: git-flow's)");
+      verb->add_option("-m,--message", a->message, "tag message of a release or hotfix finish");
+      verb->add_flag("-k,--keep", a->keep, "keep the branch after a finish");
+      verb->add_flag("--no-ff", a->noFF, "always merge with a merge commit");
+      verb->add_flag("-F,--fetch", a->fetch, "fetch from the remote first");
+      verb->add_flag("-n,--no-tag", a->noTag, "finish a release or hotfix without a tag");
+      verb->callback([a, kind, verbName, &action] {
+        action.run = [a, kind, verbName](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+          // The remote git-flow fetches from comes from the view's configuration.
+          queue->updateViewFor(GitAspects::config);
+          queue->waitUntilAllOperationsAreFinished();
+          auto auth = GitSocketAuth::create(
+              [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
+          auto op = makeOperation<GitExecFlowOperation>(kind, verbName, a->fetch, a->noFF, nonEmpty(a->message),
+                                                        a->noTag, a->keep, a->name, nonEmpty(a->base), auth);
+          runOn(queue, op);
+          printOutput(op->stdOutBuffer->data(), json, out);
+        };
+      });
+    }
+  }
+}
+
+} // namespace tavrik::cli

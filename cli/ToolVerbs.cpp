@@ -1,0 +1,135 @@
+#include "RepositoryToolVerbs.h"
+
+#include "CommandVerbs.h"
+#include "JsonOutput.h"
+#include "TextOutput.h"
+
+#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/Tools/GitExecToolOperation.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tavrik::cli {
+
+namespace {
+
+struct ToolArgs {
+  std::string tool;
+  bool directoryDiff = false;
+  std::vector<std::string> paths;
+};
+
+bool matches(const GitStatusEntry& entry, const std::vector<std::string>& paths) {
+  if (paths.empty()) return true;
+  for (const auto& entryPath : entry.paths())
+    for (std::string path : paths) {
+      while (path.size() > 1 && path.back() == '/') path.pop_back();
+      // A folder names every change beneath it.
+      if (entryPath == path || entryPath.rfind(path + "/", 0) == 0) return true;
+    }
+  return false;
+}
+
+// The status entries the verb works on; every PATH must name at least one.
+std::vector<GitStatusEntry> chosenEntries(const std::shared_ptr<GitQueue>& queue, const ToolArgs& args,
+                                          bool conflicted) {
+  auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+  std::vector<GitStatusEntry> chosen;
+  if (view.status)
+    for (const auto& entry : view.status->entries)
+      if (entry.hasConflict() == conflicted && !entry.isUntracked() && matches(entry, args.paths))
+        chosen.push_back(entry);
+  const char* what = conflicted ? "conflicted files" : "changes";
+  for (const auto& path : args.paths) {
+    bool found = std::any_of(chosen.begin(), chosen.end(), [&](const auto& e) { return matches(e, {path}); });
+    if (!found) throw TavrikError("No " + std::string(what) + " in " + quotedPath(path) + ".");
+  }
+  if (chosen.empty()) throw TavrikError("No " + std::string(what) + " to open.");
+  return chosen;
+}
+
+// nullopt leaves the choice to the user's git configuration.
+std::optional<std::string> toolName(const ToolArgs& args) {
+  if (args.tool.empty()) return std::nullopt;
+  auto tool = GitTool::by(args.tool);
+  if (!tool) {
+    std::string known;
+    for (const auto& t : GitTool::all()) known += (known.empty() ? "" : ", ") + t.name;
+    throw TavrikError("Unknown tool \"" + args.tool + "\".", "Known tools: " + known + ".");
+  }
+  if (args.directoryDiff && !tool->supportsDirectoryDiff)
+    throw TavrikError(tool->name + " cannot compare folders (--dir-diff).");
+  return tool->name;
+}
+
+} // namespace
+
+void addToolVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+  auto a = std::make_shared<ToolArgs>();
+
+  auto difftool = addCommon(app.add_subcommand("difftool", "open changes against HEAD in an external diff tool"));
+  difftool->add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's diff.tool");
+  difftool->add_flag("--dir-diff", a->directoryDiff, "compare the changed files as two folders");
+  difftool->add_option("paths", a->paths, "paths relative to the working tree (default: every change)");
+  difftool->callback([a, &action] {
+    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+      auto name = toolName(*a);
+      auto entries = chosenEntries(queue, *a, false);
+      runOn(queue, makeOperation<GitExecToolOperation>(GitExecToolOperation::Source::status(entries),
+                                                       a->directoryDiff, name, name));
+      if (json) out << nlohmann::json{{"compared", entries.size()}}.dump() << "\n";
+    };
+  });
+
+  auto mergetool = addCommon(app.add_subcommand("mergetool", "resolve conflicts in an external merge tool"));
+  mergetool->add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's merge.tool");
+  mergetool->add_option("paths", a->paths, "paths relative to the working tree (default: every conflict)");
+  mergetool->callback([a, &action] {
+    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+      auto name = toolName(*a);
+      // The operation reads merge.tool from the cached configuration.
+      queue->updateViewFor(GitAspects::config);
+      queue->waitUntilAllOperationsAreFinished();
+      auto entries = chosenEntries(queue, *a, true);
+      runOn(queue, makeOperation<GitExecToolOperation>(GitExecToolOperation::Source::status(entries), false, name,
+                                                       name));
+      auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+      std::vector<std::string> remaining;
+      for (const auto& entry : entries)
+        if (auto now = view.status->entryFor(*entry.path()); now && now->hasConflict())
+          remaining.push_back(*entry.path());
+      const size_t resolved = entries.size() - remaining.size();
+      if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const auto& path : remaining) list.push_back(jsonSafe(path));
+        out << nlohmann::json{{"resolved", resolved}, {"remaining", list}}.dump() << "\n";
+        return;
+      }
+      out << "Resolved " << resolved << " of " << entries.size() << " conflicted files\n";
+      for (const auto& path : remaining) out << "still conflicted: " << quotedPath(path) << "\n";
+    };
+  });
+
+  auto tools = addCommon(app.add_subcommand("tools", "the known external diff and merge tools"));
+  tools->callback([&action] {
+    action.needsRepository = false;
+    action.run = [](const std::shared_ptr<GitQueue>&, bool json, std::ostream& out) {
+      nlohmann::json list = nlohmann::json::array();
+      for (const auto& tool : GitTool::all()) {
+        if (json) {
+          list.push_back({{"name", tool.name},
+                          {"path", tool.path ? nlohmann::json(jsonSafe(*tool.path)) : nlohmann::json()},
+                          {"installed", tool.isInstalled()},
+                          {"directoryDiff", tool.supportsDirectoryDiff}});
+        } else {
+          out << tool.name << "\t" << (tool.isInstalled() ? "installed" : "not installed") << "\t"
+              << (tool.supportsDirectoryDiff ? "dir-diff" : "no dir-diff") << "\n";
+        }
+      }
+      if (json) out << list.dump() << "\n";
+    };
+  });
+}
+
+} // namespace tavrik::cli
