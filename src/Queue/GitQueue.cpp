@@ -5,6 +5,7 @@
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitTask.h"
+#include "tavrik/Util/Error.h"
 
 #include <algorithm>
 #include <any>
@@ -280,6 +281,7 @@ void GitQueue::setViewOperationFactory(ViewOperationFactory factory) {
 
 void GitQueue::updateViewFor(GitAspects aspects) {
   if (aspects.isEmpty()) return;
+  for (auto& observer : runObservers()) observer->gitQueueWillRefresh(*this, aspects);
   static constexpr GitAspects kRefreshed[] = {GitAspects::head,    GitAspects::status, GitAspects::refs,
                                               GitAspects::reflogs, GitAspects::stashes, GitAspects::config,
                                               GitAspects::submodules};
@@ -297,6 +299,47 @@ void GitQueue::updateViewFor(GitAspects aspects) {
     }
   }
   if (aspects.contains(GitAspects::logDescriptor)) notifyObservers(GitAspects::logDescriptor);
+}
+
+void GitQueue::addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer) {
+  std::lock_guard lock(runObserversLock_);
+  runObservers_.push_back(observer);
+  hasRunObservers_.store(true, std::memory_order_release);
+}
+
+void GitQueue::removeRunObserver(const GitQueueRunObserver* observer) {
+  std::lock_guard lock(runObserversLock_);
+  std::erase_if(runObservers_, [observer](const std::weak_ptr<GitQueueRunObserver>& weak) {
+    auto strong = weak.lock();
+    return !strong || strong.get() == observer;
+  });
+}
+
+std::vector<std::shared_ptr<GitQueueRunObserver>> GitQueue::runObservers() {
+  std::vector<std::shared_ptr<GitQueueRunObserver>> live;
+  if (!hasRunObservers_.load(std::memory_order_acquire)) return live;
+  std::lock_guard lock(runObserversLock_);
+  std::erase_if(runObservers_, [](const std::weak_ptr<GitQueueRunObserver>& weak) { return weak.expired(); });
+  for (auto& weak : runObservers_)
+    if (auto strong = weak.lock()) live.push_back(std::move(strong));
+  return live;
+}
+
+// The run flow must go on whatever an observer does: only allocation can fail.
+void GitQueue::operationWillRun() {
+  try {
+    for (auto& observer : runObservers()) observer->gitQueueOperationWillRun(*this);
+  } catch (...) {
+    Log::defaultLog().error("queue: a run observer failed: %s", localizedDescription(std::current_exception()).c_str());
+  }
+}
+
+void GitQueue::operationDidRun() {
+  try {
+    for (auto& observer : runObservers()) observer->gitQueueOperationDidRun(*this);
+  } catch (...) {
+    Log::defaultLog().error("queue: a run observer failed: %s", localizedDescription(std::current_exception()).c_str());
+  }
 }
 
 } // namespace tavrik

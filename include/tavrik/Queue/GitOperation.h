@@ -6,14 +6,15 @@
 //   1. no queue any more: the future is rejected with queueReleased and
 //      nothing runs
 //   2. index lock when `needsIndexLock()`
-//   3. task "Working...", 0
+//   3. task "Working...", 0; the queue's run observers are told
 //   4-6. context; the notification, if any, is prepared
 //   7. `operationWillStart()`
 //   8. `execute(context)`
 //   9. error: logged "git: %s failed: %s" unless cancelled;
 //      success: the notification joins the queue's pending notifications
 //   10. `queue.updateViewFor(context.updatedAspects)`, after failures too,
-//       since a failed command may still have changed the repository
+//       since a failed command may still have changed the repository;
+//       then the run observers are told the run is over
 //   11. the future is rejected or resolved
 //   12. task "Done.", 100
 //   13. index lock released
@@ -140,6 +141,7 @@ template <class T> void GitOperation<T>::run() {
   if (locksIndex) indexLock = std::unique_lock(queue->indexLock());
 
   detail::runFlowSetWorking(*this);
+  queue->operationWillRun();
 
   std::optional<T> value;
   std::exception_ptr error;
@@ -156,6 +158,7 @@ template <class T> void GitOperation<T>::run() {
 
   detail::runFlowReportOutcome(*queue, *this, error ? nullptr : note, error);
   detail::runFlowRefreshView(*queue, context.updatedAspects);
+  queue->operationDidRun();
 
   if (error) {
     future_.reject(error);

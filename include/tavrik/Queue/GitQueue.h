@@ -10,6 +10,7 @@
 //   _tasksLock          _tasks
 //   _notificationsLock  _notifications
 //   _viewLock           _view
+//   runObserversLock_   runObservers_ (never held while an observer is called)
 // The queue never nests them, with one exception: notification objects are
 // asked for their content under _notificationsLock and may read the view,
 // so the order is _notificationsLock before _viewLock. _viewLock is never
@@ -32,6 +33,7 @@
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 
+#include <atomic>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -70,6 +72,22 @@ class GitQueueObserver {
 public:
   virtual ~GitQueueObserver() = default;
   virtual void gitQueueDidChange(const std::shared_ptr<GitQueue>& queue, GitAspects aspects) = 0;
+};
+
+/// Told of every operation run on a queue and of every refresh asked of it,
+/// so that a watcher of the disk can tell the engine's own changes from
+/// outside ones. Called on the threads of the runs and refreshes, with none
+/// of the queue's locks held (a run's index lock aside).
+class GitQueueRunObserver {
+public:
+  virtual ~GitQueueRunObserver() = default;
+  /// Before an operation's body runs (after it has taken the index lock).
+  virtual void gitQueueOperationWillRun(GitQueue& queue) = 0;
+  /// After the operation's own view refresh has been asked for.
+  virtual void gitQueueOperationDidRun(GitQueue& queue) = 0;
+  /// At the start of every non-empty `updateViewFor`, before its view
+  /// operations are added: whatever changed up to now is covered by them.
+  virtual void gitQueueWillRefresh(GitQueue& queue, GitAspects aspects) = 0;
 };
 
 class GitQueue : public std::enable_shared_from_this<GitQueue> {
@@ -175,7 +193,18 @@ public:
   /// or clients with readers of their own). An empty function restores the default.
   void setViewOperationFactory(ViewOperationFactory factory);
 
+  /// Held weakly; removed by `removeRunObserver` or when released.
+  void addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer);
+  void removeRunObserver(const GitQueueRunObserver* observer);
+  /// Called by the run flow of every operation around its body.
+  void operationWillRun();
+  void operationDidRun();
+
 private:
+  /// The live run observers, pruning released ones; empty without locking
+  /// when none was ever added.
+  std::vector<std::shared_ptr<GitQueueRunObserver>> runObservers();
+
   std::optional<Url> prefixed(std::string_view path, bool isDirectory) const;
   /// Caller holds _notificationsLock. Returns the contents to hand to the
   /// delegate once the lock is released.
@@ -205,6 +234,10 @@ private:
 
   mutable std::mutex factoryLock_; // guards viewOperationFactory_
   std::shared_ptr<const ViewOperationFactory> viewOperationFactory_;
+
+  std::atomic<bool> hasRunObservers_{false};
+  mutable std::mutex runObserversLock_; // guards runObservers_
+  std::vector<std::weak_ptr<GitQueueRunObserver>> runObservers_;
 
   // Last, so that it is released first: queued work holds the queue weakly.
   OperationQueue queue_;
