@@ -145,8 +145,14 @@ TEST(GitRepositoryWatcher, OutsideGitCommandsRefreshWhatTheyChanged) {
 }
 
 TEST(GitRepositoryWatcher, IgnoredWritesLockFilesAndOwnOperationsCauseNoRefresh) {
+  // A configuration that changes how git prints must not change what is ignored.
+  TempDir config;
+  writeFile(config.path() / "hostile", "[color]\nui=always\n[core]\nquotepath\n[column]\nui=always\n");
+  setenv("GIT_CONFIG_GLOBAL", (config.path() / "hostile").c_str(), 1);
+  std::shared_ptr<void> restore(nullptr, [](void*) { setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1); });
   Watched w;
   writeFile(w.repo.path() / "build" / "obj" / "x.o", "object");
+  writeFile(w.repo.path() / "src" / "caf\xff.log", "ignored, named in bytes that are not UTF-8");
   fs::create_directories(w.repo.path() / "build" / "new" / "deeper");
   writeFile(w.repo.path() / "build" / "new" / "deeper" / "y.o", "object");
   writeFile(w.repo.path() / "src" / "trace.log", "ignored next to sources");
@@ -165,6 +171,11 @@ TEST(GitRepositoryWatcher, IgnoredWritesLockFilesAndOwnOperationsCauseNoRefresh)
   w.settle(400ms);
   EXPECT_EQ(w.refreshes(), before);
   EXPECT_EQ(w.queue->view().status->entries.at(0).index, GitStatus::modified);
+
+  w.waiter->take();
+  writeFile(w.repo.path() / "src" / "caf\xff.txt", "not ignored");
+  EXPECT_TRUE(w.waiter->waitFor(GitAspects::status));
+  EXPECT_TRUE(viewStatusPaths(*w.queue).count("src/caf\xff.txt"));
 }
 
 TEST(GitRepositoryWatcher, FoldersMadeWhileWatchingAreWatchedAndDropped) {
