@@ -32,6 +32,15 @@ std::string Repo::gitDirectoryPath() const { return withoutTrailingSlash(git_rep
 
 std::string Repo::commonDirectoryPath() const { return withoutTrailingSlash(git_repository_commondir(handle())); }
 
+std::optional<bool> Repo::ignoreRulesMatch(const std::string& relativePath) const {
+  int ignored = 0;
+  if (git_ignore_path_is_ignored(&ignored, handle(), relativePath.c_str()) != 0) {
+    git_error_clear();
+    return std::nullopt;
+  }
+  return ignored != 0;
+}
+
 bool Repo::configBool(const std::string& key, bool fallback) const {
   git_config* config = nullptr;
   if (git_repository_config_snapshot(&config, handle()) != 0) {

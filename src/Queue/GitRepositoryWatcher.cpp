@@ -1,5 +1,6 @@
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
@@ -141,6 +142,13 @@ public:
       } else {
         addGitTree(Area::gitDir, "");
         if (!sharedGitDir_) addGitTree(Area::commonDir, "");
+      }
+    }
+    if (!worktreeRoot_.empty()) {
+      try {
+        ignoreRules_ = arbor::Repo::openAtPath(worktreeRoot_);
+      } catch (...) {
+        // Then git alone answers which changed files are ignored.
       }
     }
     if (!worktreeRoot_.empty() && !worktreeFallback_) {
@@ -589,8 +597,13 @@ private:
       }
     }
     if (!aspects.contains(GitAspects::status) && !candidates.empty()) {
-      // Changes to files git ignores (build output next to the sources) do not count.
-      if (ignoredAmong(candidates).size() < candidates.size()) aspects.insert(GitAspects::status);
+      // Changes to files git ignores (build output next to the sources) do
+      // not count. The in-process rules answer the usual case, a file that is
+      // not ignored, at once; git has the last word on the rest, since it
+      // also knows which of them are tracked (reading a large index costs
+      // a tenth of a second).
+      if (anyOutsideIgnoreRules(candidates) || ignoredAmong(candidates).size() < candidates.size())
+        aspects.insert(GitAspects::status);
     }
     aspects.remove(GitAspects::queueTasks);
     if (aspects.isEmpty()) return;
@@ -606,6 +619,13 @@ private:
   }
 
   // ---- git (no lock held) ----
+
+  // Only the watcher's thread uses the rules' repository.
+  bool anyOutsideIgnoreRules(const std::vector<std::string>& paths) const {
+    if (!ignoreRules_) return false;
+    return std::any_of(paths.begin(), paths.end(),
+                       [this](const std::string& path) { return ignoreRules_->ignoreRulesMatch(path) == false; });
+  }
 
   std::vector<std::string> ignoredAmong(const std::vector<std::string>& paths) const {
     auto queue = liveQueue();
@@ -657,6 +677,7 @@ private:
   int wake_ = -1; // an eventfd; lives as long as the core
   int inotifyError_ = 0;
   std::thread thread_;
+  std::optional<arbor::Repo> ignoreRules_; // the thread's once started
 
   mutable std::mutex mutex_; // guards everything below
   bool stopped_ = false;

@@ -251,3 +251,59 @@ TEST(GitRepositoryWatcher, DetachedOrQueuelessWatchersStayQuiet) {
   EXPECT_EQ(watcher->statistics().refreshes, 0u);
   watcher->detach();
 }
+
+// Holds the first refresh asked for after `arm`, on the asking thread.
+struct RefreshBlocker : GitQueueRunObserver {
+  void gitQueueOperationWillRun(GitQueue&) override {}
+  void gitQueueOperationDidRun(GitQueue&) override {}
+  void gitQueueWillRefresh(GitQueue&, GitAspects) override {
+    std::unique_lock lock(mutex);
+    if (!armed) return;
+    armed = false;
+    blocked = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  }
+  void arm() {
+    std::lock_guard lock(mutex);
+    armed = true;
+  }
+  bool waitUntilBlocked() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, 10s, [&] { return blocked; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool armed = false, blocked = false, released = false;
+};
+
+TEST(GitRepositoryWatcher, AnOverflowOfTheKernelQueueRefreshesEverything) {
+  Watched w;
+  // The watcher's own thread asks for the refresh, so it stays away from
+  // its events while the kernel's queue fills up.
+  auto blocker = std::make_shared<RefreshBlocker>();
+  w.queue->addRunObserver(blocker);
+  blocker->arm();
+  w.repo.write("a.txt", "wakes the watcher\n");
+  ASSERT_TRUE(blocker->waitUntilBlocked());
+  for (int i = 0; i < 7000; ++i) writeFile(w.repo.path() / "src" / std::to_string(i), "x");
+  // Made once the queue is full: only a rescan finds this folder.
+  fs::create_directory(w.repo.path() / "flood");
+  blocker->release();
+  for (int i = 0; i < 200 && w.watcher->statistics().overflows == 0; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(w.watcher->statistics().overflows, 1u);
+  w.settle(500ms);
+  EXPECT_EQ(w.watcher->statistics().refreshedAspects, GitAspects::all.subtracting(GitAspects::queueTasks));
+  EXPECT_EQ(viewStatusPaths(*w.queue), gitStatusPaths(w.repo));
+  // The folder made during the overflow is watched after the rescan.
+  w.waiter->take();
+  writeFile(w.repo.path() / "flood" / "late", "y");
+  w.repo.git({"add", "flood/late"});
+  EXPECT_TRUE(w.waiter->waitFor(GitAspects::status));
+  EXPECT_TRUE(viewStatusPaths(*w.queue).count("flood/late"));
+}

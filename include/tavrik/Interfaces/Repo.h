@@ -43,6 +43,9 @@ public:
   std::string commonDirectoryPath() const;
   /// A boolean configuration value; `fallback` when unset or unreadable.
   bool configBool(const std::string& key, bool fallback) const;
+  /// Whether the ignore rules match a working-tree-relative path (bytes),
+  /// whether or not the path is tracked; nullopt when they cannot be read.
+  std::optional<bool> ignoreRulesMatch(const std::string& relativePath) const;
   /// The working-tree directory without a trailing slash; nullopt when bare.
   std::optional<std::string> workingDirectoryPath() const;
   bool isBare() const;
