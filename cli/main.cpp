@@ -9,6 +9,7 @@
 #include "RemoteVerbs.h"
 #include "RepositoryToolVerbs.h"
 #include "TextOutput.h"
+#include "WatchVerb.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 #include "tavrik/Interfaces/Repo.h"
@@ -189,6 +190,7 @@ int main(int argc, char** argv) {
   cli::addSubmoduleListVerb(app, remoteAction, addCommon);
   cli::addFlowVerbs(app, remoteAction, addCommon);
   cli::addToolVerbs(app, remoteAction, addCommon);
+  cli::addWatchVerb(app, remoteAction, addCommon);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
 

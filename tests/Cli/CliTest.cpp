@@ -11,8 +11,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <functional>
+#include <poll.h>
 #include <set>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 
 namespace cli = tavrik::cli;
 namespace tt = tavrik::testing;
@@ -39,6 +45,49 @@ std::multiset<std::string> lineSet(const std::string& text) {
 }
 
 const tt::GitDir& work() { return tt::ScenarioRepo::shared().work; }
+
+// `tavrik watch --json` started by a shell that first prints the pid it execs.
+struct WatchChild {
+  FILE* pipe;
+  pid_t pid = 0;
+  std::string buffer;
+  bool ended = false;
+  explicit WatchChild(const tt::GitDir& repo) {
+    const std::string tavrik = std::string("'") + TAVRIK_CLI_PATH + "' --prefix '" + tt::testPrefix().string() + "'";
+    pipe = popen(("echo $$; exec " + tavrik + " -C '" + repo.path().string() + "' watch --json 2>&1").c_str(), "re");
+    readUntil([&](const std::string& line, const json&) { return (pid = std::stoi(line)) > 0; });
+  }
+  ~WatchChild() {
+    if (pipe) kill(pid, SIGKILL), pclose(pipe);
+  }
+  // Reads up to the first line `accept` takes (given as text and as JSON, null
+  // when it is none); false after 10 s or at the end.
+  bool readUntil(const std::function<bool(const std::string&, const json&)>& accept) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (size_t end;;) {
+      while ((end = buffer.find('\n')) != std::string::npos) {
+        std::string line = buffer.substr(0, end);
+        buffer.erase(0, end + 1);
+        if (accept(line, json::parse(line, nullptr, false))) return true;
+      }
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd ready = {fileno(pipe), POLLIN, 0};
+      char chunk[4096];
+      ssize_t n = left.count() > 0 && poll(&ready, 1, int(left.count())) > 0 ? read(ready.fd, chunk, sizeof chunk) : -1;
+      ended = n == 0;
+      if (n <= 0) return false;
+      buffer.append(chunk, size_t(n));
+    }
+  }
+  // The exit status after SIGINT; -1 when it did not end by itself in time.
+  int interrupt() {
+    kill(pid, SIGINT);
+    readUntil([](const std::string&, const json&) { return false; });
+    if (!ended) kill(pid, SIGKILL);
+    int status = pclose(std::exchange(pipe, nullptr));
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
 
 } // namespace
 
@@ -458,4 +507,32 @@ TEST(CliRepositoryTools, SubmodulesFlowAndTools) {
   std::set<std::string> names;
   for (const auto& tool : tools) names.insert(tool["name"].get<std::string>());
   EXPECT_TRUE(names.count("Meld") && names.count("KDiff3") && names.count("P4Merge")) << tools.dump();
+}
+
+// Changes made outside the engine reach the watching client as they happen:
+// an edit as a status change naming the file, a commit as head and refs.
+TEST(CliWatch, PrintsOutsideChangesUntilInterrupted) {
+  tt::ScratchRepo repo;
+  repo.commitFile("tracked", "one\n", "first");
+  WatchChild watch(repo);
+  ASSERT_TRUE(watch.readUntil([](const std::string& line, const json&) { return line.starts_with("watching "); }));
+  auto has = [](const json& line, const char* aspect) {
+    return line.is_object() &&
+           std::find(line["aspects"].begin(), line["aspects"].end(), aspect) != line["aspects"].end();
+  };
+  repo.write("tracked", "two\n");
+  EXPECT_TRUE(watch.readUntil([&](const std::string&, const json& line) {
+    return has(line, "status") && line["status"]["paths"] == json::array({"tracked"});
+  }));
+  repo.git({"commit", "-q", "-am", "second"});
+  bool sawRefs = false;
+  json head;
+  EXPECT_TRUE(watch.readUntil([&](const std::string&, const json& line) {
+    sawRefs = sawRefs || has(line, "refs");
+    if (has(line, "head")) head = line["head"];
+    return sawRefs && !head.is_null();
+  }));
+  EXPECT_EQ(head["commit"], repo.rev("HEAD"));
+  EXPECT_EQ(head["branch"], "main");
+  EXPECT_EQ(watch.interrupt(), 0);
 }

@@ -1,0 +1,13 @@
+// `tavrik watch`: keeps the queue's view live with a GitRepositoryWatcher and
+// prints every change of the view as it happens, one line per change (one
+// JSON object per line with --json), until SIGINT or SIGTERM.
+#pragma once
+
+#include "RemoteVerbs.h"
+
+namespace tavrik::cli {
+
+/// `watch [--json]`.
+void addWatchVerb(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+
+} // namespace tavrik::cli
