@@ -112,7 +112,8 @@ std::optional<std::vector<Entry>> listFolder(const std::string& path) {
 
 } // namespace
 
-class GitRepositoryWatcherCore : public GitQueueRunObserver {
+class GitRepositoryWatcherCore : public GitQueueRunObserver,
+                                 public std::enable_shared_from_this<GitRepositoryWatcherCore> {
 public:
   GitRepositoryWatcherCore(const std::shared_ptr<GitQueue>& queue, GitRepositoryWatcherOptions options)
       : queue_(queue), descriptor_(*queue->descriptor()), options_(options) {
@@ -158,7 +159,9 @@ public:
       addWorktreeTree("", false);
     }
     nextFallback_ = Clock::now() + options_.fallbackInterval;
-    thread_ = std::thread([this] { loop(); });
+    // The thread keeps the core alive: a client may let the watcher go from
+    // a callback on any thread.
+    thread_ = std::thread([self = shared_from_this()] { self->loop(); });
   }
 
   void stop() {
@@ -168,7 +171,13 @@ public:
       stopped_ = true;
     }
     signalWake();
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable()) {
+      if (thread_.get_id() == std::this_thread::get_id()) {
+        thread_.detach();
+      } else {
+        thread_.join();
+      }
+    }
     if (auto queue = queue_.lock()) queue->removeRunObserver(this);
     std::lock_guard lock(mutex_);
     closeDescriptors();
@@ -605,7 +614,9 @@ private:
       if (anyOutsideIgnoreRules(candidates) || ignoredAmong(candidates).size() < candidates.size())
         aspects.insert(GitAspects::status);
     }
-    aspects.remove(GitAspects::queueTasks);
+    // Not aspects of the disk; and a log-descriptor change would call the
+    // observers right here, on this thread.
+    aspects.remove(GitAspects{GitAspects::queueTasks, GitAspects::logDescriptor});
     if (aspects.isEmpty()) return;
     auto queue = liveQueue();
     if (!queue) return;
