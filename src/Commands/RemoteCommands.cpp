@@ -25,9 +25,11 @@ std::string quotedName(const std::optional<std::string>& remote) { return "\"" +
 
 } // namespace
 
-std::vector<std::string> GitExecTransferCommand::progressPhases() const {
+std::vector<std::string> GitExecTransferCommand::receivingPhases() {
   return {"remote: Counting objects:", "remote: Compressing objects:", "Receiving objects:", "Resolving deltas:"};
 }
+
+std::vector<std::string> GitExecTransferCommand::progressPhases() const { return receivingPhases(); }
 
 // MARK: fetch
 

@@ -1,5 +1,6 @@
 #include "tavrik/Commands/RepositoryCommands.h"
 
+#include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Interfaces/Repo.h"
@@ -99,7 +100,7 @@ void GitExecSubmoduleOperation::validate(GitOperationContext&) {
 }
 
 std::vector<std::string> GitExecSubmoduleOperation::progressPhases() const {
-  return {"remote: Counting objects:", "remote: Compressing objects:", "Receiving objects:", "Resolving deltas:"};
+  return GitExecTransferCommand::receivingPhases();
 }
 
 // MARK: init

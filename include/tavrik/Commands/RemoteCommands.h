@@ -31,6 +31,8 @@ public:
   }
   /// Fetch, pull, clone and submodule phases; push overrides them.
   std::vector<std::string> progressPhases() const override;
+  /// The phases of a transfer that receives objects (fetch, clone, submodule update).
+  static std::vector<std::string> receivingPhases();
 };
 
 /// git fetch.
