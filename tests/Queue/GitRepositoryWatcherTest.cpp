@@ -308,3 +308,19 @@ TEST(GitRepositoryWatcher, AnOverflowOfTheKernelQueueRefreshesEverything) {
   EXPECT_TRUE(w.waiter->waitFor(GitAspects::status));
   EXPECT_TRUE(viewStatusPaths(*w.queue).count("flood/late"));
 }
+
+TEST(GitRepositoryWatcher, AChangeInsideASubmoduleRefreshesSubmodules) {
+  Watched w;
+  ScratchRepo lib;
+  lib.commitFile("lib.txt", "lib\n", "lib");
+  w.repo.git({"-c", "protocol.file.allow=always", "submodule", "add", "-q", lib.path().string(), "sub"});
+  w.repo.git({"commit", "-qm", "submodule"});
+  EXPECT_TRUE(w.waiter->waitFor(GitAspects::submodules));
+  w.settle();
+  w.waiter->take();
+  // Found in a folder made while watching: its files are another repository's.
+  writeFile(w.repo.path() / "sub" / "lib.txt", "changed inside\n");
+  EXPECT_TRUE(w.waiter->waitFor({GitAspects::submodules, GitAspects::status}));
+  ASSERT_EQ(w.queue->view().submodules.size(), 1u);
+  EXPECT_EQ(w.queue->view().submodules[0].changeCount, 1);
+}
