@@ -325,18 +325,18 @@ std::vector<std::shared_ptr<GitQueueRunObserver>> GitQueue::runObservers() {
   return live;
 }
 
-// The run flow must go on whatever an observer does: only allocation can fail.
 void GitQueue::operationWillRun() {
-  try {
-    for (auto& observer : runObservers()) observer->gitQueueOperationWillRun(*this);
-  } catch (...) {
-    Log::defaultLog().error("queue: a run observer failed: %s", localizedDescription(std::current_exception()).c_str());
-  }
+  tellRunObservers([this](GitQueueRunObserver& observer) { observer.gitQueueOperationWillRun(*this); });
 }
 
 void GitQueue::operationDidRun() {
+  tellRunObservers([this](GitQueueRunObserver& observer) { observer.gitQueueOperationDidRun(*this); });
+}
+
+// The run flow must go on whatever an observer does: only allocation can fail.
+void GitQueue::tellRunObservers(const std::function<void(GitQueueRunObserver&)>& call) {
   try {
-    for (auto& observer : runObservers()) observer->gitQueueOperationDidRun(*this);
+    for (auto& observer : runObservers()) call(*observer);
   } catch (...) {
     Log::defaultLog().error("queue: a run observer failed: %s", localizedDescription(std::current_exception()).c_str());
   }

@@ -51,10 +51,6 @@ std::string joinPath(std::string_view folder, std::string_view name) {
 
 std::string_view firstComponent(std::string_view path) { return path.substr(0, path.find('/')); }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 bool isStateMarker(std::string_view name) {
   static const std::unordered_set<std::string> markers = [] {
     std::unordered_set<std::string> names{"MERGE_HEAD", "MERGE_MODE", "CHERRY_PICK_HEAD", "REVERT_HEAD",
@@ -110,6 +106,11 @@ std::optional<std::vector<Entry>> listFolder(const std::string& path) {
   return entries;
 }
 
+// A folder holding a ".git" is another repository's working tree (a submodule).
+bool holdsRepository(const std::vector<Entry>& entries) {
+  return std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return e.name == ".git"; });
+}
+
 } // namespace
 
 class GitRepositoryWatcherCore : public GitQueueRunObserver,
@@ -141,8 +142,7 @@ public:
         gitFallback_ = true;
         worktreeFallback_ = true;
       } else {
-        addGitTree(Area::gitDir, "");
-        if (!sharedGitDir_) addGitTree(Area::commonDir, "");
+        watchGitDirectories();
       }
     }
     if (!worktreeRoot_.empty()) {
@@ -275,6 +275,11 @@ private:
     }
   }
 
+  void watchGitDirectories() {
+    addGitTree(Area::gitDir, "");
+    if (!sharedGitDir_) addGitTree(Area::commonDir, "");
+  }
+
   void addGitTree(Area area, const std::string& path) {
     switch (addWatch(area, path, false)) {
     case AddResult::gone:
@@ -303,8 +308,7 @@ private:
     if (worktreeFallback_) return;
     auto entries = listFolder(absolutePath(Area::worktree, path));
     if (!entries) return;
-    if (!path.empty() && std::any_of(entries->begin(), entries->end(), [](auto& e) { return e.name == ".git"; }))
-      inSubmodule = true;
+    if (!path.empty() && holdsRepository(*entries)) inSubmodule = true;
     if (!addWorktreeWatch(path, inSubmodule)) return;
     for (auto& entry : *entries) {
       if (!entry.isFolder || entry.name == ".git") continue;
@@ -440,7 +444,7 @@ private:
     const bool isPrivate = area == Area::gitDir;
     const bool isCommon = area == Area::commonDir || sharedGitDir_;
     std::string_view name(path);
-    if (endsWith(name, ".lock")) return {};
+    if (name.ends_with(".lock")) return {};
     auto top = firstComponent(name);
     if (top == name) {
       GitAspects aspects;
@@ -544,8 +548,7 @@ private:
         if (ignoredSet.count(path) || byPath_.count(key(Area::worktree, path))) continue;
         auto entries = listFolder(absolutePath(Area::worktree, path));
         if (!entries) continue;
-        bool submodule = inSubmodule ||
-                         std::any_of(entries->begin(), entries->end(), [](auto& e) { return e.name == ".git"; });
+        bool submodule = inSubmodule || holdsRepository(*entries);
         if (!addWorktreeWatch(path, submodule)) {
           if (worktreeFallback_) return;
           continue;
@@ -576,10 +579,7 @@ private:
     auto ignored = worktreeRoot_.empty() ? std::vector<std::string>() : ignoredFolders();
     std::lock_guard lock(mutex_);
     if (stopped_) return;
-    if (!gitFallback_) {
-      addGitTree(Area::gitDir, "");
-      if (!sharedGitDir_) addGitTree(Area::commonDir, "");
-    }
+    if (!gitFallback_) watchGitDirectories();
     if (!worktreeRoot_.empty()) {
       ignoredFolders_ = std::unordered_set<std::string>(ignored.begin(), ignored.end());
       addWorktreeTree("", false);

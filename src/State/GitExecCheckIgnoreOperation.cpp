@@ -1,19 +1,17 @@
 #include "tavrik/State/GitExecCheckIgnoreOperation.h"
 
+#include "tavrik/Util/StringUtilities.h"
+
 namespace tavrik {
 
 namespace {
 
-std::vector<std::string> splitAtNul(std::string_view bytes) {
-  std::vector<std::string> records;
-  while (!bytes.empty()) {
-    auto end = bytes.find('\0');
-    auto record = bytes.substr(0, end);
-    if (!record.empty()) records.emplace_back(record);
-    if (end == std::string_view::npos) break;
-    bytes.remove_prefix(end + 1);
-  }
-  return records;
+// git ends each record with a NUL; the pieces between are the paths.
+std::vector<std::string> records(std::string_view output) {
+  std::vector<std::string> paths;
+  for (auto piece : splitPieces(output, '\0'))
+    if (!piece.empty()) paths.emplace_back(piece);
+  return paths;
 }
 
 } // namespace
@@ -35,7 +33,7 @@ std::optional<std::string> GitExecCheckIgnoreOperation::standardInputData() {
 std::vector<std::string> GitExecCheckIgnoreOperation::execute(GitOperationContext& context) {
   if (paths.empty()) return {};
   runCommand(context);
-  return splitAtNul(stdOutBuffer->remaining());
+  return records(stdOutBuffer->remaining());
 }
 
 std::vector<std::string> GitExecIgnoredFoldersOperation::arguments(GitOperationContext&) {
@@ -45,7 +43,7 @@ std::vector<std::string> GitExecIgnoredFoldersOperation::arguments(GitOperationC
 std::vector<std::string> GitExecIgnoredFoldersOperation::execute(GitOperationContext& context) {
   runCommand(context);
   std::vector<std::string> folders;
-  for (auto& entry : splitAtNul(stdOutBuffer->remaining()))
+  for (auto& entry : records(stdOutBuffer->remaining()))
     if (entry.size() > 1 && entry.back() == '/') folders.push_back(entry.substr(0, entry.size() - 1));
   return folders;
 }

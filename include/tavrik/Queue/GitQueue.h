@@ -204,6 +204,7 @@ private:
   /// The live run observers, pruning released ones; empty without locking
   /// when none was ever added.
   std::vector<std::shared_ptr<GitQueueRunObserver>> runObservers();
+  void tellRunObservers(const std::function<void(GitQueueRunObserver&)>& call);
 
   std::optional<Url> prefixed(std::string_view path, bool isDirectory) const;
   /// Caller holds _notificationsLock. Returns the contents to hand to the
