@@ -4,6 +4,10 @@
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
 
+#include <algorithm>
+#include <map>
+#include <sstream>
+
 namespace tavrik {
 
 namespace {
@@ -23,7 +27,90 @@ void refuseRemoteAndRefspec(const std::optional<std::string>& remote, const std:
 
 std::string quotedName(const std::optional<std::string>& remote) { return "\"" + remote.value_or("HEAD") + "\""; }
 
+// A query a transfer runs inline around its git command: standard output, or
+// nullopt when git answers "no" with status 1.
+class GitExecInlineQuery : public GitExecOperation<std::optional<std::string>> {
+public:
+  explicit GitExecInlineQuery(std::vector<std::string> args, std::optional<std::string> input = std::nullopt)
+      : args_(std::move(args)), input_(std::move(input)) {}
+  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
+  std::optional<std::string> standardInputData() override { return input_; }
+  std::set<int> successStatuses() const override { return {0, 1}; }
+  void checkStatus(int status, const std::optional<std::string>& text) override {
+    status_ = status;
+    GitExecRunner::checkStatus(status, text);
+  }
+  std::optional<std::string> execute(GitOperationContext& context) override {
+    runCommand(context);
+    if (status_ != 0) return std::nullopt;
+    return stdOutBuffer->data();
+  }
+
+private:
+  std::vector<std::string> args_;
+  std::optional<std::string> input_;
+  int status_ = 0;
+};
+
+std::optional<std::string> query(GitOperationContext& context, std::vector<std::string> args,
+                                 std::optional<std::string> input = std::nullopt) {
+  return makeOperation<GitExecInlineQuery>(std::move(args), std::move(input))->execute(context);
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// Commit tips by reference name. Ref names hold no control characters, so
+// one line per reference is unambiguous.
+using Tips = std::map<std::string, std::string>;
+
+Tips commitTips(GitOperationContext& context, const std::vector<std::string>& namespaces) {
+  std::vector<std::string> args{"for-each-ref", "--format=%(objectname) %(objecttype) %(*objecttype) %(refname)"};
+  args.insert(args.end(), namespaces.begin(), namespaces.end());
+  Tips tips;
+  std::istringstream lines(query(context, std::move(args)).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string oid, type, peeledType, name;
+    fields >> oid >> type;
+    fields.get();
+    // An unpeelable object leaves the peeled type empty: two spaces.
+    if (fields.peek() != ' ') fields >> peeledType;
+    fields.get();
+    std::getline(fields, name);
+    if (type == "commit" || peeledType == "commit") tips[name] = oid;
+  }
+  return tips;
+}
+
+// Commits reachable from the tips that appeared or moved and from none of
+// the tips before: what arrived on (or was sent to) the remote.
+int64_t commitsGained(GitOperationContext& context, const Tips& before, const Tips& after) {
+  std::string revisions;
+  for (const auto& [name, oid] : after) {
+    auto old = before.find(name);
+    if (old == before.end() || old->second != oid) revisions += oid + "\n";
+  }
+  if (revisions.empty()) return 0;
+  for (const auto& [name, oid] : before) revisions += "^" + oid + "\n";
+  // On standard input: a repository with many remote branches would overflow the command line.
+  auto count = query(context, {"rev-list", "--count", "--stdin"}, revisions);
+  return count ? std::stoll("0" + firstLine(*count)) : 0;
+}
+
+const std::vector<std::string> kTransferredNamespaces{"refs/remotes/", "refs/tags/"};
+
 } // namespace
+
+std::shared_ptr<GitNotification> GitExecTransferCommand::keepNotification(std::shared_ptr<GitRemoteNotification> note) {
+  std::lock_guard lock(noteLock_);
+  note_ = note;
+  return note;
+}
+
+void GitExecTransferCommand::reportMoved(int64_t count) {
+  std::lock_guard lock(noteLock_);
+  if (note_) note_->setMovedCount(count);
+}
 
 std::vector<std::string> GitExecTransferCommand::receivingPhases() {
   return {"remote: Counting objects:", "remote: Compressing objects:", "Receiving objects:", "Resolving deltas:"};
@@ -58,8 +145,16 @@ GitAspects GitExecFetchOperation::aspects() const {
 
 void GitExecFetchOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
 
+pledge::Void GitExecFetchOperation::execute(GitOperationContext& context) {
+  validate(context);
+  auto before = commitTips(context, kTransferredNamespaces);
+  runAndReport(context);
+  reportMoved(commitsGained(context, before, commitTips(context, kTransferredNamespaces)));
+  return {};
+}
+
 std::shared_ptr<GitNotification> GitExecFetchOperation::notification() {
-  return std::make_shared<GitFetchNotification>(remote);
+  return keepNotification(std::make_shared<GitFetchNotification>(remote));
 }
 
 // MARK: pull
@@ -90,8 +185,23 @@ GitAspects GitExecPullOperation::aspects() const {
 
 void GitExecPullOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
 
+pledge::Void GitExecPullOperation::execute(GitOperationContext& context) {
+  validate(context);
+  auto head = query(context, {"rev-parse", "-q", "--verify", "HEAD^{commit}"});
+  runAndReport(context);
+  // FETCH_HEAD names first what the pull merged or rebased onto; a rebase
+  // rewrites the branch's own commits, so counting HEAD's new commits would
+  // count those too.
+  std::vector<std::string> args{"rev-list", "--count", "FETCH_HEAD"};
+  if (head) args.push_back("^" + firstLine(*head));
+  args.emplace_back("--");
+  auto count = query(context, std::move(args));
+  reportMoved(count ? std::stoll("0" + firstLine(*count)) : 0);
+  return {};
+}
+
 std::shared_ptr<GitNotification> GitExecPullOperation::notification() {
-  return std::make_shared<GitPullNotification>(remote, refspec);
+  return keepNotification(std::make_shared<GitPullNotification>(remote, refspec));
 }
 
 // MARK: push
@@ -138,9 +248,42 @@ std::vector<std::string> GitExecPushOperation::arguments(GitOperationContext&) {
   addIf(args, force, "--force");
   addIf(args, forceWithLease, "--force-with-lease");
   addIf(args, deleteRemote, "--delete");
-  addIf(args, remote);
-  addIf(args, refspec);
+  addIf(args, pushRemote_);
+  addIf(args, pushRefspec_);
   return args;
+}
+
+std::optional<std::string> GitExecPushOperation::accountRemote() const { return pushRemote_; }
+
+pledge::Void GitExecPushOperation::execute(GitOperationContext& context) {
+  validate(context);
+  pushRemote_ = remote;
+  pushRefspec_ = refspec;
+  if (!refspec && !deleteRemote && !tags) {
+    auto branch = query(context, {"symbolic-ref", "-q", "HEAD"});
+    auto name = branch ? firstLine(*branch) : "";
+    const std::string heads = "refs/heads/";
+    const bool hasUpstream =
+        name.starts_with(heads) &&
+        query(context, {"config", "--get", "branch." + name.substr(heads.size()) + ".merge"}).has_value();
+    if (name.starts_with(heads) && !hasUpstream) {
+      if (!pushRemote_) {
+        std::vector<std::string> remotes;
+        std::istringstream lines(query(context, {"remote"}).value_or(""));
+        for (std::string line; std::getline(lines, line);) remotes.push_back(line);
+        if (std::find(remotes.begin(), remotes.end(), "origin") != remotes.end()) pushRemote_ = "origin";
+        else if (remotes.size() == 1) pushRemote_ = remotes.front();
+        else if (remotes.size() > 1)
+          throw TavrikError("No remote to push to",
+                            "The branch has no upstream and there is no \"origin\": name the remote to push to.");
+      }
+      if (pushRemote_) pushRefspec_ = name;
+    }
+  }
+  auto before = commitTips(context, {"refs/remotes/"});
+  runAndReport(context);
+  reportMoved(commitsGained(context, before, commitTips(context, {"refs/remotes/"})));
+  return {};
 }
 
 GitAspects GitExecPushOperation::aspects() const {
@@ -150,7 +293,7 @@ GitAspects GitExecPushOperation::aspects() const {
 void GitExecPushOperation::validate(GitOperationContext&) { refuseRemoteAndRefspec(remote, refspec); }
 
 std::shared_ptr<GitNotification> GitExecPushOperation::notification() {
-  return std::make_shared<GitPushNotification>(remote, refspec);
+  return keepNotification(std::make_shared<GitPushNotification>(remote, refspec));
 }
 
 std::vector<std::string> GitExecPushOperation::progressPhases() const {

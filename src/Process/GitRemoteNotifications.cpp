@@ -15,25 +15,20 @@ const char* verb(GitRemoteNotification::Kind kind) {
   return "";
 }
 
-int64_t currentTotal(GitRemoteNotification::Kind kind, const GitView& view) {
-  return kind == GitRemoteNotification::Kind::push ? view.refs.aheadUpstreamTotal() : view.refs.behindUpstreamTotal();
-}
-
 } // namespace
 
 std::string GitRemoteNotification::logDescription() const {
   std::string text = std::string(verb(kind)) + " " + remote.value_or("HEAD");
   if (refspec) text += " " + *refspec;
-  return text + " (" + std::to_string(totalCount()) + " before)";
+  return text + " (" + std::to_string(movedCount()) + " moved)";
 }
 
-void GitRemoteNotification::prepare(GitQueue& queue) { setTotalCount(currentTotal(kind, queue.view())); }
+// The count is the operation's to set: it alone sees the refs before and after git.
+void GitRemoteNotification::prepare(GitQueue&) {}
 
 std::optional<GitNotificationContent> GitRemoteNotification::content(GitQueue& queue) {
   const GitView view = queue.view();
-  const int64_t now = currentTotal(kind, view);
-  // A push lowers the ahead total, a pull the behind total; a fetch raises it.
-  int64_t count = kind == Kind::fetch ? now - totalCount() : totalCount() - now;
+  const int64_t count = movedCount();
   if (count < 1) return std::nullopt;
 
   auto headRemote = view.headRemote();

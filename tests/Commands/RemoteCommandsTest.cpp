@@ -107,22 +107,59 @@ TEST(RemoteCommands, PullMergesOrRebasesAndCountsWhatArrived) {
   }
 }
 
-TEST(RemoteCommands, PushANewBranchSetsItsUpstreamAndCountsLaterPushes) {
+TEST(RemoteCommands, PushANewBranchSetsItsUpstreamAndCountsWhatTheRemoteGained) {
   RemoteScenario s;
   s.local.git({"switch", "-q", "-c", "topic"});
   s.local.commitFile("t.txt", "t\n", "topic");
   runOn(s.queue, makeOperation<GitExecPushOperation>("origin", "topic", false, false, false, s.auth));
   EXPECT_EQ(s.remote.rev("topic"), s.local.rev("topic"));
   EXPECT_EQ(s.local.git({"rev-parse", "--abbrev-ref", "topic@{upstream}"}), "origin/topic\n");
-  // A first push moves nothing the view counted as ahead.
-  EXPECT_TRUE(s.delegate->committed.events().empty());
+  // Only the commit main lacks reached the remote.
+  EXPECT_EQ(s.delegate->committed.events(), std::vector<std::string>{"Pushed \"origin\"|topic|Pushed 1 commits"});
 
   s.local.commitFile("t2.txt", "t\n", "two");
   s.local.commitFile("t3.txt", "t\n", "three");
   s.refresh();
   runOn(s.queue, makeOperation<GitExecPushOperation>(s.auth));
   EXPECT_EQ(s.remote.rev("topic"), s.local.rev("topic"));
-  EXPECT_EQ(s.delegate->committed.events(), std::vector<std::string>{"Pushed \"origin\"|refs/remotes/origin/topic|Pushed 2 commits"});
+  EXPECT_EQ(s.delegate->committed.events().back(), "Pushed \"origin\"|refs/remotes/origin/topic|Pushed 2 commits");
+}
+
+// git alone refuses a branch without an upstream; the push names it for git.
+TEST(RemoteCommands, PushWithoutRefspecPublishesABranchWithoutUpstream) {
+  for (std::optional<std::string> remote : {std::optional<std::string>(), std::optional<std::string>("origin")}) {
+    SCOPED_TRACE(remote.value_or("no remote"));
+    RemoteScenario s;
+    s.local.git({"switch", "-q", "-c", "new\xff-one"});
+    s.local.commitFile("n.txt", "n\n", "new");
+    runOn(s.queue, makeOperation<GitExecPushOperation>(remote, std::nullopt, false, false, false, s.auth));
+    EXPECT_EQ(s.remote.rev("refs/heads/new\xff-one"), s.local.rev("HEAD"));
+    EXPECT_EQ(s.local.git({"rev-parse", "--symbolic-full-name", "@{upstream}"}), "refs/remotes/origin/new\xff-one\n");
+    EXPECT_EQ(s.delegate->committed.events().back(), "Pushed \"origin\"|refs/remotes/origin/new\xff-one|Pushed 1 commits");
+  }
+  // The only remote need not be called origin; two others leave no choice to make.
+  RemoteScenario s;
+  s.local.git({"remote", "rename", "origin", "home"});
+  s.local.git({"switch", "-q", "-c", "solo"});
+  runOn(s.queue, makeOperation<GitExecPushOperation>(s.auth));
+  EXPECT_EQ(s.local.git({"rev-parse", "--abbrev-ref", "@{upstream}"}), "home/solo\n");
+  s.local.git({"remote", "add", "other", s.remote.path().string()});
+  s.local.git({"switch", "-q", "-c", "duo"});
+  EXPECT_THROW(runOn(s.queue, makeOperation<GitExecPushOperation>(s.auth)), TavrikError);
+  EXPECT_NE(s.remote.tryGit({"rev-parse", "--verify", "-q", "refs/heads/duo"}).status, 0);
+}
+
+TEST(RemoteCommands, FetchCountsCommitsOnBranchesAndTagsWithoutALocalBranch) {
+  RemoteScenario s;
+  s.peer.git({"switch", "-q", "-c", "side"});
+  s.peer.commitFile("s1.txt", "s\n", "s1");
+  s.peer.commitFile("s2.txt", "s\n", "s2");
+  s.peer.git({"push", "-q", "origin", "side"});
+  s.peer.commitFile("s3.txt", "s\n", "s3");
+  s.peer.git({"tag", "-a", "-m", "v", "v2"});
+  s.peer.git({"push", "-q", "origin", "v2"});
+  runOn(s.queue, makeOperation<GitExecFetchOperation>("origin", true, false, s.auth));
+  EXPECT_EQ(s.delegate->committed.events(), std::vector<std::string>{"Fetched \"origin\"||Fetched 3 commits"});
 }
 
 TEST(RemoteCommands, ForceWithLeaseIsRefusedAfterSomeoneElsePushed) {

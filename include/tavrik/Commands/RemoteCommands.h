@@ -13,12 +13,15 @@
 #include "tavrik/Util/Url.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace tavrik {
+
+class GitRemoteNotification;
 
 /// An authenticated command whose result is only success or failure.
 class GitExecTransferCommand : public GitExecAuthenticatedOperation<pledge::Void> {
@@ -33,6 +36,16 @@ public:
   std::vector<std::string> progressPhases() const override;
   /// The phases of a transfer that receives objects (fetch, clone, submodule update).
   static std::vector<std::string> receivingPhases();
+
+protected:
+  /// Keeps `note` (the last one made) for `reportMoved`, and returns it.
+  std::shared_ptr<GitNotification> keepNotification(std::shared_ptr<GitRemoteNotification> note);
+  /// Gives the kept notification the count of commits that moved.
+  void reportMoved(int64_t count);
+
+private:
+  std::mutex noteLock_; // guards note_
+  std::shared_ptr<GitRemoteNotification> note_;
 };
 
 /// git fetch.
@@ -48,6 +61,8 @@ public:
 
   /// "Fetch" and the remote ("HEAD" when none) in quotation marks.
   std::optional<std::string> title() const override;
+  /// Fetches and counts the commits the remote-tracking branches and tags gained.
+  pledge::Void execute(GitOperationContext& context) override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   void validate(GitOperationContext& context) override;
@@ -64,6 +79,8 @@ public:
   const bool rebase, noFastForward, squash, autostash, force;
 
   std::optional<std::string> title() const override;
+  /// Pulls and counts the fetched commits HEAD did not have before.
+  pledge::Void execute(GitOperationContext& context) override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   void validate(GitOperationContext& context) override;
@@ -71,7 +88,10 @@ public:
 };
 
 /// git push, always with "-u": a branch pushed for the first time tracks
-/// what it was pushed to.
+/// what it was pushed to. Without a refspec, a current branch without an
+/// upstream is pushed under its own name to `remote`, else to "origin", else
+/// to the only remote (TavrikError when there are several and none is
+/// "origin"); git alone would refuse it for want of an upstream.
 class GitExecPushOperation : public GitExecTransferCommand {
 public:
   /// The current branch to its upstream.
@@ -93,11 +113,21 @@ public:
 
   /// "Push", then the remote and the refspec when set.
   std::optional<std::string> title() const override;
+  /// Pushes and counts the commits the remote-tracking branches gained.
+  pledge::Void execute(GitOperationContext& context) override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   void validate(GitOperationContext& context) override;
   std::shared_ptr<GitNotification> notification() override;
   std::vector<std::string> progressPhases() const override;
+
+protected:
+  std::optional<std::string> accountRemote() const override;
+
+private:
+  // What the run pushes: the client's remote and refspec, or the ones chosen
+  // for a branch without an upstream. Written and read on the run's thread.
+  std::optional<std::string> pushRemote_, pushRefspec_;
 };
 
 /// git clone into a new folder. Runs outside any repository: neither the

@@ -86,9 +86,12 @@ public:
   }
 
 protected:
+  /// The remote whose account the run uses; base: `remote`.
+  virtual std::optional<std::string> accountRemote() const { return remote; }
+
   /// Resolves the account, then runs git inside a session of `auth`.
   void runAuthenticated(GitOperationContext& context) {
-    auto account = detail::resolveRemoteAccount(context.queue.get(), remote);
+    auto account = detail::resolveRemoteAccount(context.queue.get(), accountRemote());
     {
       std::lock_guard lock(accountLock_);
       remoteAccount_ = account;

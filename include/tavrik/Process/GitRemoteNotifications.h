@@ -1,7 +1,8 @@
 // What the client is told after a push, fetch or pull once the view has
-// caught up: "Pushed 3 commits" to a remote. Each is prepared with the
-// view's ahead (push) or behind (fetch, pull) total before git runs and
-// compares it with the total after the refs refresh; no progress, no content.
+// caught up: "Pushed 3 commits" to a remote. The operation counts what moved
+// (commits the remote-tracking branches gained for a push or fetch, commits
+// a pull brought into the branch) after git ran and stores the count here;
+// the notification shows it once the refs refresh. Nothing moved: no content.
 #pragma once
 
 #include "tavrik/Process/GitNotification.h"
@@ -22,16 +23,16 @@ public:
   const std::optional<std::string> remote;
   /// The push's or pull's refspec; always absent for a fetch.
   const std::optional<std::string> refspec;
-  /// The view's ahead or behind total when the command started.
-  int64_t totalCount() const { return totalCount_.load(std::memory_order_acquire); }
-  void setTotalCount(int64_t count) { totalCount_.store(count, std::memory_order_release); }
+  /// The commits that moved, set by the operation once git succeeded.
+  int64_t movedCount() const { return movedCount_.load(std::memory_order_acquire); }
+  void setMovedCount(int64_t count) { movedCount_.store(count, std::memory_order_release); }
 
   std::string logDescription() const override;
   void prepare(GitQueue& queue) override;
   std::optional<GitNotificationContent> content(GitQueue& queue) override;
 
 private:
-  std::atomic<int64_t> totalCount_{0};
+  std::atomic<int64_t> movedCount_{0};
 };
 
 class GitPushNotification : public GitRemoteNotification {
