@@ -473,6 +473,15 @@ TEST(CliRemote, CloneFetchPushAndPullWithPipedCredentials) {
   clone.commitFile("c", "c\n", "three");
   EXPECT_NE(client(creds, "push").find("Pushed 1 commits"), std::string::npos);
   EXPECT_EQ(tt::GitDir(root.path() / "r.git").rev("main"), clone.rev("HEAD"));
+  // A branch without an upstream is published by a bare push; a fetch counts
+  // commits that reached a branch the clone has no local branch for.
+  clone.git({"switch", "-q", "-c", "topic"});
+  clone.commitFile("d", "d\n", "four");
+  EXPECT_NE(client(creds, "push").find("Pushed 1 commits"), std::string::npos);
+  EXPECT_EQ(clone.git({"rev-parse", "--abbrev-ref", "@{upstream}"}), "origin/topic\n");
+  seed.commitFile("e", "e\n", "five");
+  seed.git({"push", "-q", (root.path() / "r.git").string(), "HEAD:side"});
+  EXPECT_NE(client(creds, "fetch").find("Fetched 1 commits"), std::string::npos);
 
   auto wrong = client("alice\\nN0tTh1s\\n", "fetch");
   EXPECT_NE(wrong.find("Authentication failed"), std::string::npos) << wrong;
