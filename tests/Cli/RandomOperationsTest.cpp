@@ -212,7 +212,7 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
 TEST(CliRandomOperations, EveryVerbLeavesTheRepositoryAsGitWould) {
   const bool all = runAll();
   const char* stepsText = std::getenv("TAVRIK_RANDOM_STEPS");
-  const int steps = stepsText ? std::atoi(stepsText) : 6;
+  const int steps = stepsText ? std::atoi(stepsText) : 5;
   const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
   for (unsigned seed : seedsToRun()) {
     std::mt19937 random(seed);
