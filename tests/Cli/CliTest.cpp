@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <map>
 #include <poll.h>
 #include <set>
 #include <sstream>
@@ -257,6 +258,55 @@ TEST(Cli, DiffPrintsGitsOwnPatch) {
     }
   }
   EXPECT_EQ(rebuilt, cli::jsonSafe(repo.git({"diff", "--full-index", "--", odd})));
+}
+
+// A file added with intent to add and a file turned into a symbolic link:
+// the JSON listing counts what `git diff --numstat` counts, the JSON patch
+// (the link's change as git's two records) has git's modes and counts, and
+// only the lines of the files have line numbers. Timestamp offsets are whole
+// numbers.
+TEST(Cli, DiffJsonAgreesWithGitOnCountsAndModes) {
+  tt::ScratchRepo repo;
+  repo.commitFile("link", "text\n", "one");
+  repo.git({"commit", "-q", "--allow-empty", "-m", "zone", "--date", "2024-03-01T10:00:00-0700"});
+  repo.write("intent", "a\nb\n");
+  repo.git({"add", "-N", "intent"});
+  std::filesystem::remove(repo.path() / "link");
+  std::filesystem::create_symlink("intent", repo.path() / "link");
+
+  std::string counted;
+  const auto listing = jsonOf(tavrikCli(repo, {"diff", "--json"}));
+  for (const auto& file : listing.at("files"))
+    counted += std::to_string(file["stats"]["insertions"].get<int>()) + "\t" +
+               std::to_string(file["stats"]["deletions"].get<int>()) + "\t" + file["newFile"]["path"].get<std::string>() + "\n";
+  EXPECT_EQ(counted, repo.git({"diff", "--numstat"}));
+
+  std::map<std::string, std::pair<int, int>> modes, sums;
+  for (const auto& line : tt::split(repo.git({"diff", "--raw"}), '\n'))
+    modes[line.substr(line.find('\t') + 1)] = {std::stoi(line.substr(1, 6)), std::stoi(line.substr(8, 6))};
+  const auto patch = jsonOf(tavrikCli(repo, {"diff", "--patch", "--json"}));
+  for (const auto& file : patch.at("files")) {
+    const auto status = file["status"].get<std::string>();
+    const auto path = file[status == "D" ? "oldFile" : "newFile"]["path"].get<std::string>();
+    SCOPED_TRACE(path + " " + status);
+    if (status != "A") EXPECT_EQ(file["oldFile"]["mode"], modes[path].first);
+    if (status != "D") EXPECT_EQ(file["newFile"]["mode"], modes[path].second);
+    sums[path].first += file["stats"]["insertions"].get<int>();
+    sums[path].second += file["stats"]["deletions"].get<int>();
+    for (const auto& line : file["lines"]) {
+      const bool numbered = line.contains("oldLineNumber") || line.contains("newLineNumber");
+      EXPECT_EQ(numbered, line.contains("origin") && line["type"] != "noNewlineAtEOF") << line.dump();
+    }
+  }
+  std::map<std::string, std::pair<int, int>> numstat;
+  for (const auto& line : tt::split(repo.git({"diff", "--numstat"}), '\n')) {
+    auto pieces = tt::split(line, '\t');
+    numstat[pieces.at(2)] = {std::stoi(pieces[0]), std::stoi(pieces[1])};
+  }
+  EXPECT_EQ(sums, numstat);
+
+  const auto head = tavrikCli(repo, {"head", "--json"}).out;
+  EXPECT_NE(head.find("\"offset\":-25200}"), std::string::npos) << head;
 }
 
 // Stage, unstage and discard take the lines the JSON patch numbers; a bad
