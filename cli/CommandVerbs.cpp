@@ -75,22 +75,31 @@ void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out
   for (const auto& branch : list.branches) out << (branch.isHead ? "* " : "  ") << branch.name << "\n";
 }
 
-// Gives each listed diff its patch from one git run for the whole request,
-// in git's order; a patch the listing lacks is passed as it is.
-void forEachPatched(const std::shared_ptr<GitQueue>& queue, const GitDiffList& list,
-                    const std::shared_ptr<GitExecDiffOperation>& request, const std::function<void(const GitDiff&)>& use) {
+// The patches of a request from one git run, in git's order, each with what
+// the listing says of its file (status, paths, modes, similarity, line
+// counts, the ids the patch lacks), so they agree with `diff --json`. The
+// patch is the record that goes out: its lines are not copied. A patch the
+// listing lacks (each half of a type change) keeps what its own lines say.
+GitDiffList patchedList(const std::shared_ptr<GitQueue>& queue, const GitDiffList& list,
+                        const std::shared_ptr<GitExecDiffOperation>& request) {
   auto patches = runOn(queue, request);
   std::map<std::vector<std::string>, std::shared_ptr<GitDiff>> listed;
   for (const auto& diff : list.diffs) listed.emplace(diff->filePaths(), diff);
   for (const auto& patch : patches.diffs) {
     auto found = listed.find(patch->filePaths());
-    if (found == listed.end()) {
-      use(*patch);
-      continue;
+    if (found == listed.end()) continue;
+    const GitDiff& from = *found->second;
+    patch->offset = from.offset;
+    patch->status = from.status;
+    patch->similarity = from.similarity;
+    patch->stats = from.stats;
+    for (auto [to, side] : {std::pair{&patch->oldFile, &from.oldFile}, std::pair{&patch->newFile, &from.newFile}}) {
+      to->path = side->path;
+      to->mode = side->mode;
+      if (to->oid.isZero()) to->oid = side->oid;
     }
-    found->second->copyPatchData(*patch);
-    use(*found->second);
   }
+  return patches;
 }
 
 // "12,14-17": inclusive ranges of line indexes, ascending within each range.
@@ -498,14 +507,11 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
       }
       auto list = runOn(queue, commit ? makeOperation<GitExecDiffOperation>(*commit, o->firstParent, o->paths)
                                       : makeOperation<GitExecDiffOperation>(o->cached, false, o->paths));
-      json files = json::array();
-      if (!withPatch) {
-        if (!asJson) return printDiffStats(out, list);
-        for (const auto& d : list.diffs) files.push_back(toJson(*d, false));
-      } else {
-        forEachPatched(queue, list, request, [&](const GitDiff& d) { files.push_back(toJson(d, true)); });
-      }
-      if (asJson) out << json{{"files", files}}.dump() << "\n";
+      if (!withPatch && !asJson) return printDiffStats(out, list);
+      // Written record by record: a document of a large patch's lines would
+      // cost several times the patch.
+      writeJson(out, withPatch ? patchedList(queue, list, request) : list, withPatch);
+      out << "\n";
     };
   });
 

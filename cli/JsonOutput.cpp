@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 
 namespace tavrik::cli {
@@ -73,7 +74,10 @@ std::string jsonSafe(std::string_view s) {
   return out;
 }
 
-json toJson(const GitTimestamp& t) { return {{"date", t.iso8601String()}, {"offset", t.offset}}; }
+// The offset is a whole number of seconds: -25200, never -25200.0.
+json toJson(const GitTimestamp& t) {
+  return {{"date", t.iso8601String()}, {"offset", static_cast<int64_t>(std::llround(t.offset))}};
+}
 
 json toJson(const GitSignature& s) {
   return {{"name", text(s.name)}, {"email", text(s.email)}, {"timestamp", toJson(s.timestamp)}};
@@ -126,40 +130,7 @@ int64_t modeDigits(GitMode mode) {
   return digits;
 }
 
-json fileJson(const GitDiffFile& file) {
-  json o = {{"oid", file.oid.string()}, {"mode", modeDigits(file.mode)}};
-  putOptional(o, "path", file.path, text);
-  return o;
-}
-
 } // namespace
-
-json toJson(const GitDiff& d, bool withPatch) {
-  json o = {{"status", std::string(1, rawValue(d.status))},
-            {"oldFile", fileJson(d.oldFile)},
-            {"newFile", fileJson(d.newFile)},
-            {"stats", {{"insertions", d.stats.insertions}, {"deletions", d.stats.deletions}}}};
-  putOptional(o, "similarity", d.similarity, [](int32_t v) { return v; });
-  if (!withPatch) return o;
-  o["isBinary"] = d.isBinary();
-  json hunks = json::array();
-  for (const auto& h : d.hunks)
-    hunks.push_back({{"oldStart", h.oldStart},
-                     {"newStart", h.newStart},
-                     {"rangeBegin", h.rangeBegin},
-                     {"rangeEnd", h.rangeEnd}});
-  o["hunks"] = std::move(hunks);
-  json lines = json::array();
-  for (const auto& line : d.lines) {
-    json l = {{"index", line.index}, {"type", std::string(toString(line.type))}, {"text", text(line.string())}};
-    putOptional(l, "origin", line.origin, [](char c) { return std::string(1, c); });
-    putOptional(l, "oldLineNumber", line.oldLineNumber, [](int32_t v) { return v; });
-    putOptional(l, "newLineNumber", line.newLineNumber, [](int32_t v) { return v; });
-    lines.push_back(std::move(l));
-  }
-  o["lines"] = std::move(lines);
-  return o;
-}
 
 namespace {
 
@@ -377,6 +348,57 @@ void writeRef(RecordWriter& w, const GitRef& r) {
   w.endObject();
 }
 
+void writeDiffFile(RecordWriter& w, const GitDiffFile& file) {
+  w.beginObject();
+  w.key("mode").number(modeDigits(file.mode));
+  w.key("oid");
+  writeOid(w, file.oid);
+  w.optional("path", file.path, [&](const std::string& p) { w.string(p); });
+  w.endObject();
+}
+
+void writeDiff(RecordWriter& w, const GitDiff& d, bool withPatch) {
+  auto number = [&](int64_t v) { w.number(v); };
+  w.beginObject();
+  if (withPatch) {
+    w.key("hunks").beginArray();
+    for (const auto& h : d.hunks) {
+      w.beginObject();
+      w.key("newStart").number(h.newStart);
+      w.key("oldStart").number(h.oldStart);
+      w.key("rangeBegin").number(static_cast<int64_t>(h.rangeBegin));
+      w.key("rangeEnd").number(static_cast<int64_t>(h.rangeEnd));
+      w.endObject();
+    }
+    w.endArray();
+    w.key("isBinary").boolean(d.isBinary());
+    w.key("lines").beginArray();
+    for (const auto& line : d.lines) {
+      w.beginObject();
+      w.key("index").number(line.index);
+      w.optional("newLineNumber", line.newLineNumber, number);
+      w.optional("oldLineNumber", line.oldLineNumber, number);
+      w.optional("origin", line.origin, [&](char c) { w.string({&c, 1}); });
+      w.key("text").string(line.string());
+      w.key("type").string(toString(line.type));
+      w.endObject();
+    }
+    w.endArray();
+  }
+  w.key("newFile");
+  writeDiffFile(w, d.newFile);
+  w.key("oldFile");
+  writeDiffFile(w, d.oldFile);
+  w.optional("similarity", d.similarity, number);
+  w.key("stats").beginObject();
+  w.key("deletions").number(d.stats.deletions);
+  w.key("insertions").number(d.stats.insertions);
+  w.endObject();
+  const char status = rawValue(d.status);
+  w.key("status").string({&status, 1});
+  w.endObject();
+}
+
 void writeRefs(RecordWriter& w, std::string_view name, const std::vector<GitRef>& refs) {
   w.key(name).beginArray();
   for (const auto& r : refs) writeRef(w, r);
@@ -439,6 +461,15 @@ void writeJson(std::ostream& out, const GitRefList& l) {
     w.endArray();
   }
   w.endObject();
+  w.endObject();
+}
+
+void writeJson(std::ostream& out, const GitDiffList& l, bool withPatch) {
+  RecordWriter w(out);
+  w.beginObject();
+  w.key("files").beginArray();
+  for (const auto& d : l.diffs) writeDiff(w, *d, withPatch);
+  w.endArray();
   w.endObject();
 }
 

@@ -26,11 +26,6 @@ nlohmann::json toJson(const GitCount& count);
 nlohmann::json toJson(const GitHead& head);
 nlohmann::json toJson(const GitHeadList& heads);
 nlohmann::json toJson(const GitRepositoryDescriptor& descriptor);
-/// A changed file: status, oldFile and newFile (oid, mode as its octal
-/// digits read as a number, path), similarity, stats; with `withPatch` also
-/// isBinary, hunks and lines (index, type, origin, line numbers, and text:
-/// the bytes after the origin, newline included).
-nlohmann::json toJson(const GitDiff& diff, bool withPatch);
 /// commitLane, lanesIn and lanesOut, each lane with from, to, parentId
 /// (left out where the lane ends at the row's commit), color and hidden.
 nlohmann::json toJson(const GraphLaneRow& row);
@@ -48,6 +43,12 @@ nlohmann::json toJson(const GitLogEntry& entry);
 /// built as one `json` would give.
 void writeJson(std::ostream& out, const GitRefList& refs);
 void writeJson(std::ostream& out, const GitStatusList& status);
+/// {"files": [...]}, a changed file each: status, oldFile and newFile (oid,
+/// mode as its octal digits read as a number, path), similarity, stats; with
+/// `withPatch` also isBinary, hunks and lines (index, type, origin, text: the
+/// bytes after the origin, newline included, and the old and new line numbers
+/// of the lines of the file, which headers and hunk lines have not).
+void writeJson(std::ostream& out, const GitDiffList& diffs, bool withPatch);
 
 /// Text that is not valid UTF-8 (a file name, say) cannot go into JSON as is:
 /// invalid bytes become U+FFFD.

@@ -133,9 +133,11 @@ std::vector<std::shared_ptr<GitDiff>> GitDiff::parseRaw(GitBuffer& buffer, bool 
     if (added && deleted) counts[*path] = GitDiffStats{*added, *deleted};
   }
   for (auto& diff : diffs) {
-    const GitDiffFile* side = diff->newFile.exists() ? &diff->newFile : diff->oldFile.exists() ? &diff->oldFile : nullptr;
-    if (!side || !side->path) continue;
-    if (auto found = counts.find(*side->path); found != counts.end()) diff->stats = found->second;
+    // By name, not by id: a file added with intent to add has zero ids on
+    // both sides and still has lines.
+    const auto& path = diff->newFile.path ? diff->newFile.path : diff->oldFile.path;
+    if (!path) continue;
+    if (auto found = counts.find(*path); found != counts.end()) diff->stats = found->second;
   }
   return diffs;
 }
@@ -198,6 +200,9 @@ std::pair<std::optional<int32_t>, std::optional<int32_t>> hunkStarts(std::string
   return {start(pieces[1]), start(pieces[2])};
 }
 
+// "deleted file mode 100644", "new mode 100755": the mode at the end.
+GitMode lastWordMode(std::string_view line) { return GitMode::fromOctal(line.substr(line.rfind(' ') + 1)); }
+
 // Lines per diff, so each diff's line array is allocated once.
 std::vector<size_t> linesPerDiff(std::string_view data) {
   std::vector<size_t> counts{0};
@@ -243,6 +248,8 @@ private:
     current_ = std::make_shared<GitDiff>();
     if (segment_ < expected_.size()) current_->lines.reserve(expected_[segment_]);
     headerHint_ = true;
+    oldCounter_.reset();
+    newCounter_.reset();
   }
 
   void closeHunk() {
@@ -286,8 +293,6 @@ private:
     auto& diff = *current_;
     GitDiffLine out;
     out.type = type;
-    out.oldLineNumber = oldCounter_;
-    out.newLineNumber = newCounter_;
     out.setString(bytes, offset, length);
 
     switch (type) {
@@ -313,11 +318,14 @@ private:
           diff.newFile.oid = Oid::parse(pieces[1].substr(dots + 2)).value_or(Oid::zero);
         }
       }
+      // "index a..b 100644": the mode both sides share.
+      if (pieces.size() >= 3) diff.oldFile.mode = diff.newFile.mode = GitMode::fromOctal(pieces[2]);
       break;
     }
     case Type::headerDeletedFile:
       diff.status = GitStatus::deleted;
       diff.newFile.path.reset();
+      diff.oldFile.mode = lastWordMode(line);
       break;
     case Type::headerNewFile:
       // "new mode" is a mode change, not an added file.
@@ -325,6 +333,7 @@ private:
         diff.status = GitStatus::added;
         diff.oldFile.path.reset();
       }
+      diff.newFile.mode = lastWordMode(line);
       break;
     case Type::headerFileA: diff.oldFile.path = sidePath(line.substr(4), "a/"); break;
     case Type::headerFileB: diff.newFile.path = sidePath(line.substr(4), "b/"); break;
@@ -365,14 +374,20 @@ private:
     case Type::noNewlineAtEOF:
       out.origin = line.front();
       out.setString(bytes, offset + 1, length - 1);
-      if (type == Type::addition || type == Type::noNewlineAtEOF) out.oldLineNumber.reset();
-      if (type == Type::deletion || type == Type::noNewlineAtEOF) out.newLineNumber.reset();
+      // Only lines of a file have numbers; headers, hunk lines and git's
+      // no-newline marker have none.
+      if (type == Type::context || type == Type::deletion) out.oldLineNumber = oldCounter_;
+      if (type == Type::context || type == Type::addition) out.newLineNumber = newCounter_;
+      if (type == Type::addition) ++diff.stats.insertions;
+      if (type == Type::deletion) ++diff.stats.deletions;
       break;
     case Type::binary:
       closeHunk();
       diff.binaryLine = diff.lines.size();
       break;
-    case Type::unknown: break;
+    case Type::unknown:
+      if (headerStart_ && line.starts_with("old mode ")) diff.oldFile.mode = lastWordMode(line);
+      break;
     }
 
     out.index = static_cast<uint32_t>(diff.lines.size());

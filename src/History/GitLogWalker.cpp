@@ -2,6 +2,7 @@
 
 #include "History/CommitGraphWalk.h"
 #include "History/GitCommitStream.h"
+#include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Interfaces/Branch.h"
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Reference.h"
@@ -243,12 +244,14 @@ std::optional<GitLogEntry> GitLogWalkerReflog::nextEntry(const arbor::Repo& repo
   while (index_ < reflog_->count()) {
     const auto& record = reflog_->entry(index_++);
     // An entry that records a deletion, or whose commit was pruned, has no
-    // row; the entries after it still do.
+    // row; the entries after it still do. A commit that is there but cannot
+    // be read is an error, not a missing row.
     if (record.newId.isZero()) continue;
     std::optional<arbor::Commit> commit;
     try {
       commit = arbor::Commit::lookup(record.newId, repo);
-    } catch (const Error&) {
+    } catch (const arbor::Error& error) {
+      if (error.code() != arbor::Error::Code::notFound) throw;
       continue;
     }
     auto entry = GitLogEntry::fromCommit(*commit, sharedDescriptor());

@@ -1,6 +1,7 @@
 #include "tavrik/Interfaces/Repo.h"
 
 #include "Interfaces/Libgit2.h"
+#include "Interfaces/LooseObject.h"
 
 namespace arbor {
 
@@ -23,6 +24,7 @@ Repo Repo::openAtPath(const std::string& path) {
   detail::check(git_repository_open_ext(&repo, path.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr),
                 "git_repository_open_ext");
   handle->repo.reset(repo);
+  detail::installLooseObjectReader(repo);
   return Repo(std::move(handle));
 }
 

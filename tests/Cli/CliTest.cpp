@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <map>
 #include <poll.h>
 #include <set>
 #include <sstream>
@@ -257,6 +258,42 @@ TEST(Cli, DiffPrintsGitsOwnPatch) {
     }
   }
   EXPECT_EQ(rebuilt, cli::jsonSafe(repo.git({"diff", "--full-index", "--", odd})));
+}
+
+// A file added with intent to add and a file turned into a symbolic link:
+// the JSON patch (the link's change as git's two records) has the modes and
+// counts git gives. Timestamp offsets are whole numbers.
+TEST(Cli, DiffJsonAgreesWithGitOnCountsAndModes) {
+  tt::ScratchRepo repo;
+  repo.commitFile("link", "text\n", "one");
+  repo.git({"commit", "-q", "--allow-empty", "-m", "zone", "--date", "2024-03-01T10:00:00-0700"});
+  repo.write("intent", "a\nb\n");
+  repo.git({"add", "-N", "intent"});
+  std::filesystem::remove(repo.path() / "link");
+  std::filesystem::create_symlink("intent", repo.path() / "link");
+
+  std::map<std::string, std::pair<int, int>> modes, sums;
+  for (const auto& line : tt::split(repo.git({"diff", "--raw"}), '\n'))
+    modes[line.substr(line.find('\t') + 1)] = {std::stoi(line.substr(1, 6)), std::stoi(line.substr(8, 6))};
+  const auto patch = jsonOf(tavrikCli(repo, {"diff", "--patch", "--json"}));
+  for (const auto& file : patch.at("files")) {
+    const auto status = file["status"].get<std::string>();
+    const auto path = file[status == "D" ? "oldFile" : "newFile"]["path"].get<std::string>();
+    SCOPED_TRACE(path + " " + status);
+    EXPECT_TRUE(status == "A" || file["oldFile"]["mode"] == modes[path].first) << file["oldFile"];
+    EXPECT_TRUE(status == "D" || file["newFile"]["mode"] == modes[path].second) << file["newFile"];
+    sums[path].first += file["stats"]["insertions"].get<int>();
+    sums[path].second += file["stats"]["deletions"].get<int>();
+  }
+  std::map<std::string, std::pair<int, int>> numstat;
+  for (const auto& line : tt::split(repo.git({"diff", "--numstat"}), '\n')) {
+    auto pieces = tt::split(line, '\t');
+    numstat[pieces.at(2)] = {std::stoi(pieces[0]), std::stoi(pieces[1])};
+  }
+  EXPECT_EQ(sums, numstat);
+
+  const auto head = tavrikCli(repo, {"head", "--json"}).out;
+  EXPECT_NE(head.find("\"offset\":-25200}"), std::string::npos) << head;
 }
 
 // Stage, unstage and discard take the lines the JSON patch numbers; a bad

@@ -4,6 +4,9 @@
 
 #include <stb_image_write.h>
 
+#include <map>
+#include <random>
+
 using namespace tavrik;
 using namespace tavrik::testing;
 
@@ -138,4 +141,92 @@ TEST(GitExecDiffOperation, WorkingTreeAndIndexUnderHostileConfiguration) {
   ASSERT_EQ(plain.diffs.size(), 1u);
   EXPECT_EQ(plain.diffs[0]->stats, (GitDiffStats{2, 1}));
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
+}
+
+// Seeded random working trees (edits, deletions, mode changes, files turned
+// into symbolic links, a file added with intent to add) against git: listed
+// diffs count the lines `git diff --numstat` counts; patch records carry the
+// modes `git diff --raw` gives and their counts add up to git's; and the
+// numbered lines are the lines of the files at those numbers, while header
+// and hunk lines have no number.
+TEST(GitExecDiffOperation, CountsModesAndLineNumbersAgreeWithGit) {
+  std::mt19937 random(20261209);
+  auto text = [&](unsigned lines) {
+    std::string s;
+    for (unsigned i = 0; i < lines; ++i) s += std::to_string(random() % 4) + "\n";
+    return s;
+  };
+  auto linesOf = [](const std::string& content) { return split(content, '\n'); };
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ScratchRepo repo;
+    for (int f = 0; f < 8; ++f) repo.write("f" + std::to_string(f), text(1 + random() % 12));
+    repo.git({"add", "-A"});
+    repo.git({"commit", "-q", "-m", "base"});
+    for (int f = 1; f < 8; ++f) {
+      const std::string name = "f" + std::to_string(f);
+      const auto path = repo.path() / name;
+      switch (random() % 4) {
+      case 0: repo.write(name, text(1 + random() % 12)); break;
+      case 1: std::filesystem::remove(path); break;
+      case 2:
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink("f0", path);
+        break;
+      case 3:
+        std::filesystem::permissions(path, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+        break;
+      }
+    }
+    repo.write("intent", "added with\nintent to add\n");
+    repo.git({"add", "-N", "intent"});
+
+    std::map<std::string, GitDiffStats> numstat;
+    auto fields = split(repo.git({"diff", "--numstat", "-z", "-M", "-C"}), '\0');
+    for (const auto& field : fields) {
+      auto pieces = split(field, '\t');
+      ASSERT_EQ(pieces.size(), 3u) << field;
+      numstat[pieces[2]] = {std::stoll(pieces[0]), std::stoll(pieces[1])};
+    }
+    std::map<std::string, std::pair<std::string, std::string>> modes;
+    auto raw = split(repo.git({"diff", "--raw", "-z", "-M", "-C", "--no-abbrev"}), '\0');
+    for (size_t i = 0; i + 1 < raw.size(); i += 2) modes[raw[i + 1]] = {raw[i].substr(1, 6), raw[i].substr(8, 6)};
+
+    auto queue = readerQueue(repo);
+    std::map<std::string, GitDiffStats> listed, patched;
+    for (const auto& diff : runOn(queue, makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{})).diffs)
+      listed[diff->filePaths().back()] = diff->stats;
+    EXPECT_EQ(listed, numstat);
+
+    for (const auto& diff : runOn(queue, GitExecDiffOperation::patch(false, std::nullopt, false, {}, std::nullopt)).diffs) {
+      const std::string path = diff->filePaths().back();
+      SCOPED_TRACE(path);
+      patched[path].insertions += diff->stats.insertions;
+      patched[path].deletions += diff->stats.deletions;
+      if (diff->status != GitStatus::added) {
+        EXPECT_EQ(diff->oldFile.mode, GitMode::fromOctal(modes[path].first));
+      }
+      if (diff->status != GitStatus::deleted) {
+        EXPECT_EQ(diff->newFile.mode, GitMode::fromOctal(modes[path].second));
+      }
+      const auto oldLines = linesOf(repo.tryGit({"show", ":" + path}).out);
+      const auto target = repo.path() / path;
+      const auto newLines = std::filesystem::is_symlink(target)
+                                ? std::vector<std::string>{std::filesystem::read_symlink(target).string()}
+                                : linesOf(std::filesystem::exists(target) ? readFile(target) : "");
+      for (const auto& line : diff->lines) {
+        std::string content(line.string().substr(0, line.string().size() - 1));
+        if (line.oldLineNumber) {
+          EXPECT_EQ(oldLines.at(*line.oldLineNumber - 1), content);
+        }
+        if (line.newLineNumber) {
+          EXPECT_EQ(newLines.at(*line.newLineNumber - 1), content);
+        }
+        if (!line.origin) {
+          EXPECT_TRUE(!line.oldLineNumber && !line.newLineNumber) << line.string();
+        }
+      }
+    }
+    EXPECT_EQ(patched, numstat);
+  }
 }
