@@ -81,6 +81,7 @@ public:
     auto slot = std::move(window_.front());
     window_.pop_front();
     --taken_;
+    if (slot->error) std::rethrow_exception(slot->error);
     return std::move(slot->result);
   }
 
@@ -89,6 +90,7 @@ private:
     GitLogWalker::Candidate candidate;
     bool done;
     std::optional<GitLogEntry> result;
+    std::exception_ptr error = nullptr;
   };
 
   void work() {
@@ -101,6 +103,7 @@ private:
       Slot* slot = window_[taken_++].get();
       lock.unlock();
       std::optional<GitLogEntry> result;
+      std::exception_ptr error;
       try {
         if (!repo) repo = arbor::Repo::openAtPath(path_);
         const auto& changes = slot->candidate.changes;
@@ -108,9 +111,11 @@ private:
           result = std::move(slot->candidate.entry);
           result->queryMatch = std::move(*match);
         }
-      } catch (const Error&) {
+      } catch (...) {
+        error = std::current_exception();
       }
       lock.lock();
+      slot->error = error;
       slot->result = std::move(result);
       slot->done = true;
       resultReady_.notify_all();
@@ -145,8 +150,17 @@ pledge::Void GitLogWalkerOperation::execute(GitOperationContext& context) {
   std::lock_guard lock(logWalker->iterLock);
   if (logWalker->invalidated()) return {};
   auto repo = arbor::Repo::openAtPath(repositoryPath(context));
-  if (logWalker->descriptor().hasQuery()) runSearch(repo, context);
-  else runPage(repo, context);
+  if (!logWalker->descriptor().hasQuery()) {
+    runPage(repo, context);
+    return {};
+  }
+  try {
+    runSearch(repo, context);
+  } catch (...) {
+    // Going on after a commit that could not be searched would skip it.
+    logWalker->invalidate();
+    throw;
+  }
   return {};
 }
 

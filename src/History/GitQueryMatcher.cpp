@@ -4,6 +4,7 @@
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Diff.h"
 #include "tavrik/Interfaces/Tree.h"
+#include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Util/Error.h"
 
 #include <algorithm>
@@ -67,8 +68,10 @@ std::optional<GitQueryMatch> GitQueryMatcher::match(const GitLogEntry& entry, co
   if (needsChangeSearch()) {
     try {
       searchChange(entry, repo, changes, match);
-    } catch (const Error&) {
-      // A commit whose objects cannot be read simply has no matching change.
+    } catch (const arbor::Error& error) {
+      // An object missing from a partial clone has no matching change; a
+      // corrupt one is an error, never a silent "no match".
+      if (error.code() != arbor::Error::Code::notFound) throw;
     }
   }
   if (!match.hasMatches()) return std::nullopt;

@@ -3,6 +3,8 @@
 #include "History/GitCommitStream.h"
 #include "Support/Helpers.h"
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 
@@ -403,3 +405,26 @@ TEST(GitCommitStream, MalformedRecordsAreRefused) {
 }
 
 } // namespace
+
+// A blob cut short used to make the search spin or skip the commit as "no
+// match"; the search now fails with the object's error and ends its walk.
+TEST(HistorySearch, ACorruptObjectFailsTheSearch) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "plain\n", "first");
+  std::string content;
+  for (int i = 0; i < 2000; ++i) content += "line " + std::to_string(i * 7919 % 10007) + " needle\n";
+  repo.commitFile("b.txt", content, "second");
+  repo.commitFile("a.txt", "plain\nmore\n", "third");
+  const std::string blob = repo.rev("HEAD:b.txt");
+  const auto path = repo.path() / ".git" / "objects" / blob.substr(0, 2) / blob.substr(2);
+  std::string bytes = readFile(path);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() - 8);
+
+  auto queue = readerQueue(repo);
+  std::string branch = repo.git({"symbolic-ref", "HEAD"});
+  branch.erase(branch.find_last_not_of('\n') + 1);
+  auto walker = GitLogWalker::make(refsDescriptor({branch}, GitQuery{"needle", GitQuerySubject::diff}));
+  EXPECT_THROW(runOn(queue, makeOperation<GitLogWalkerOperation>(walker, 50)), Error);
+  EXPECT_TRUE(walker->invalidated());
+}

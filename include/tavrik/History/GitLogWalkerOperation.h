@@ -37,7 +37,9 @@ public:
   std::optional<std::string> title() const override;
 
   /// Throws arbor::Error when the repository cannot be opened; errors while
-  /// walking end the walk instead.
+  /// walking end the walk instead. A search fails with the error of an
+  /// object it cannot read (a corrupt one) and ends its walk; an object
+  /// missing from a partial clone only does not match.
   pledge::Void execute(GitOperationContext& context) override;
 
 private:
