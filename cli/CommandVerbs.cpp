@@ -13,11 +13,16 @@
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
+#include "tavrik/State/GitStateFile.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/Util/Error.h"
+#include "tavrik/Util/FileSystem.h"
 
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <iostream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -62,6 +67,38 @@ std::set<std::string> pathSet(const std::vector<std::string>& paths) { return {p
 // Operations without a result: run, wait, print nothing.
 template <class Make> VerbAction plain(Make make) {
   return [make](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) { runOn(queue, make(queue)); };
+}
+
+// Verbs that may leave a merge, rebase, cherry-pick or revert waiting for
+// the user (a conflict, an edit stop) fail then, saying how to go on, even
+// when git itself stopped with status 0.
+template <class Make> VerbAction stopping(Make make) {
+  return [make](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+    std::exception_ptr failure;
+    try {
+      runOn(queue, make(queue));
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    const auto state = GitStateFileSet::read(queue->descriptor()->gitURL).state;
+    if (state == GitState::none || state == GitState::bisect) {
+      if (failure) std::rethrow_exception(failure);
+      return;
+    }
+    std::string what = failure ? localizedDescription(failure) + "\n" : std::string();
+    throw TavrikError(what + std::string(title(state)) +
+                      " in progress: resolve and stage the conflicts, then run `tavrik continue` (at an edit stop, "
+                      "`tavrik commit` replaces the stopped commit and goes on); `tavrik abort` gives it up.");
+  };
+}
+
+// The message of -m, or the bytes of the -F file ("-": standard input).
+std::optional<std::string> messageOf(const std::optional<std::string>& message, const std::optional<std::string>& file) {
+  if (!file) return message;
+  if (*file == "-") return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  auto text = readFileIfExists(*file);
+  if (!text) throw TavrikError("Cannot read the message file \"" + *file + "\"", "The file does not exist.");
+  return text;
 }
 
 void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out) {
@@ -161,7 +198,7 @@ VerbAction applyLines(std::string list, std::string path, bool cachedPatch, bool
 
 struct VerbOptions {
   std::vector<std::string> paths, commits, names, rules;
-  std::optional<std::string> treeish, start, target, message, upstream;
+  std::optional<std::string> treeish, start, target, message, messageFile, upstream;
   std::string name, newName, single;
   bool cached = false, recursive = false, soft = false, mixed = false, hard = false, createBranch = false,
        track = false, force = false, amend = false, signOff = false, squash = false, noFastForward = false,
@@ -301,11 +338,16 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   });
 
   auto commit = verb("commit", "commit the index (continues a rebase that waits for a commit)");
-  commit->add_option("-m,--message", o->message, "the commit message")->required();
+  auto commitMessage = commit->add_option("-m,--message", o->message, "the commit message");
+  commit->add_option("-F,--file", o->messageFile, "read the message from FILE (- for standard input)")
+      ->excludes(commitMessage);
   commit->add_flag("--amend", o->amend, "replace the last commit");
   commit->add_flag("--signoff", o->signOff, "add a Signed-off-by trailer");
   commit->callback([&action, o] {
-    action = plain([o](auto&) { return makeOperation<GitCommitAction>(*o->message, o->signOff, o->amend); });
+    if (!o->message && !o->messageFile) throw CLI::ValidationError("commit", "give -m MESSAGE or -F FILE");
+    action = stopping([o](auto&) {
+      return makeOperation<GitCommitAction>(*messageOf(o->message, o->messageFile), o->signOff, o->amend);
+    });
   });
 
   auto branch = verb("branch", "list branches, or create, delete, move, copy them and set their upstreams");
@@ -359,13 +401,16 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   auto tag = verb("tag", "create tag NAME at TARGET (annotated with -m), or delete it with --delete");
   tag->add_option("name", o->name)->required();
   tag->add_option("target", o->target);
-  tag->add_option("-m,--message", o->message, "make an annotated tag with this message");
+  auto tagMessage = tag->add_option("-m,--message", o->message, "make an annotated tag with this message");
+  tag->add_option("-F,--file", o->messageFile, "annotate with the message of FILE (- for standard input)")
+      ->excludes(tagMessage);
   tag->add_flag("--force", o->force, "replace an existing tag");
   tag->add_flag("--delete", o->deleteTag, "delete the tag");
   tag->callback([&action, o] {
     action = plain([o](auto&) {
       return o->deleteTag ? GitExecTagOperation::deleteTagNamed(o->name)
-                          : GitExecTagOperation::create(o->name, o->target, o->message, o->force);
+                          : GitExecTagOperation::create(o->name, o->target, messageOf(o->message, o->messageFile),
+                                                        o->force);
     });
   });
 
@@ -374,7 +419,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   merge->add_flag("--squash", o->squash, "stage the merged changes without committing");
   merge->add_flag("--no-ff", o->noFastForward, "always create a merge commit");
   merge->callback([&action, o] {
-    action = plain([o](auto&) { return makeOperation<GitExecMergeOperation>(o->single, o->squash, o->noFastForward); });
+    action = stopping([o](auto&) { return makeOperation<GitExecMergeOperation>(o->single, o->squash, o->noFastForward); });
   });
 
   auto rebase = verb("rebase", "rebase the current branch onto REFISH; with --interactive, by a plan of --do steps");
@@ -389,11 +434,11 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   rebase->callback([&action, o] {
     if (!o->interactive) {
       if (o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH");
-      action = plain([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); });
+      action = stopping([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); });
       return;
     }
     if (o->root == !o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH or --root, not both");
-    action = [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+    action = stopping([o](const std::shared_ptr<GitQueue>& queue) {
       auto plan = rebasePlan(queue, *o);
       auto messages = std::make_shared<std::vector<std::pair<Oid, std::string>>>();
       for (const auto& entry : o->messages) {
@@ -406,26 +451,26 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
               if (commit && !commit->empty() && oid.string().starts_with(*commit)) return std::optional(text + "\n");
             return std::optional<std::string>();
           });
-      runOn(queue, GitExecRebaseOperation::interactiveRebase(o->root ? std::nullopt : std::optional(o->single), editor));
-    };
+      return GitExecRebaseOperation::interactiveRebase(o->root ? std::nullopt : std::optional(o->single), editor);
+    });
   });
 
   auto pick = verb("cherry-pick", "apply the changes of commits on top of HEAD");
   pick->add_option("commits", o->commits)->required();
   pick->callback([&action, o] {
-    action = plain([o](auto& queue) { return makeOperation<GitExecCherryPickOperation>(commitIds(queue, o->commits)); });
+    action = stopping([o](auto& queue) { return makeOperation<GitExecCherryPickOperation>(commitIds(queue, o->commits)); });
   });
 
   auto revert = verb("revert", "commit the reverse of COMMIT");
   revert->add_option("commit", o->single)->required();
   revert->callback([&action, o] {
-    action = plain([o](auto& queue) {
+    action = stopping([o](auto& queue) {
       return makeOperation<GitExecRevertOperation>(commitIds(queue, {o->single}).front());
     });
   });
 
   verb("continue", "continue the merge, rebase, cherry-pick or revert in progress")->callback([&action] {
-    action = plain([](auto&) { return makeOperation<GitContinueAction>(); });
+    action = stopping([](auto&) { return makeOperation<GitContinueAction>(); });
   });
   verb("abort", "abort the merge, rebase, cherry-pick, revert, bisect or mailbox apply in progress")->callback([&action] {
     action = plain([](auto&) { return makeOperation<GitAbortAction>(); });
@@ -526,6 +571,34 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
         out << base.string() << "\n";
     };
   });
+}
+
+namespace {
+// CLI11 splits a word like "[a,b]" given to a list into "a" and "b" before
+// any hook sees it, and a list argument cannot refuse that. Such words are
+// parsed with this byte in front, which every option removes again; so is
+// a word that begins with it, so that removing one restores any word.
+constexpr char kVerbatimMark = '\x01';
+
+void removeVerbatimMarks(CLI::App& app) {
+  const CLI::Validator unmark(
+      [](std::string& word) {
+        if (!word.empty() && word.front() == kVerbatimMark) word.erase(0, 1);
+        return std::string();
+      },
+      "");
+  for (auto* option : app.get_options()) option->transform(unmark);
+  for (auto* sub : app.get_subcommands([](CLI::App*) { return true; })) removeVerbatimMarks(*sub);
+}
+} // namespace
+
+void takeArgumentsAsTyped(CLI::App& app, std::vector<std::string>& args) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    auto& word = args[i];
+    if ((word.size() >= 2 && word.front() == '[' && word.back() == ']') || (!word.empty() && word.front() == kVerbatimMark))
+      word.insert(word.begin(), kVerbatimMark);
+  }
+  removeVerbatimMarks(app);
 }
 
 } // namespace tavrik::cli

@@ -40,4 +40,10 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
 /// from a path once "--" is gone.
 std::optional<std::vector<std::string>> takeResetPaths(std::vector<std::string>& args);
 
+/// Makes every option and argument of `app` and its verbs take each word of
+/// `args` (the command line about to be parsed) as typed: CLI11 would
+/// otherwise split a word like "[a,b]" given to a list into "a" and "b".
+/// Call it once every verb is added, before parsing `args`.
+void takeArgumentsAsTyped(CLI::App& app, std::vector<std::string>& args);
+
 } // namespace tavrik::cli

@@ -193,6 +193,7 @@ int main(int argc, char** argv) {
   cli::addWatchVerb(app, remoteAction, addCommon);
   app.add_flag("--json", options.json, "print the record as JSON");
   app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
+  cli::takeArgumentsAsTyped(app, args);
 
   std::vector<char*> parsedArgv;
   for (auto& arg : args) parsedArgv.push_back(arg.data());

@@ -137,10 +137,8 @@ std::shared_ptr<GitExecTagOperation> GitExecTagOperation::deleteTagNamed(std::st
 std::vector<std::string> GitExecTagOperation::arguments(GitOperationContext&) {
   std::vector<std::string> args{"tag"};
   if (force) args.push_back("--force");
-  if (message) {
-    args.push_back("-m");
-    args.push_back(*message);
-  }
+  // From standard input: one argument may hold no more than 128 KiB.
+  if (message) args.push_back("--file=-");
   if (deleteTag) args.push_back("--delete");
   args.push_back(tag);
   if (target) args.push_back(*target);
@@ -151,6 +149,8 @@ void GitExecTagOperation::validate(GitOperationContext&) {
   TavrikError::refuseOptionLikeName(tag);
   TavrikError::refuseOptionLikeName(target);
 }
+
+std::optional<std::string> GitExecTagOperation::standardInputData() { return message; }
 
 GitAspects GitExecTagOperation::aspects() const { return GitAspects::refs; }
 

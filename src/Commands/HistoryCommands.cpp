@@ -1,12 +1,65 @@
 #include "tavrik/Commands/HistoryCommands.h"
 
+#include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/StringUtilities.h"
+
+#include <algorithm>
 
 namespace tavrik {
 
 namespace {
 void addIf(std::vector<std::string>& args, bool condition, const char* argument) {
   if (condition) args.push_back(argument);
+}
+
+// The commits `git rebase -i` lists for its instructions, as git chooses
+// them: not merges, and not those already upstream in another form.
+class RebasedCommitsOperation : public GitExecOperation<std::vector<Oid>> {
+public:
+  explicit RebasedCommitsOperation(std::optional<std::string> upstream) : upstream_(std::move(upstream)) {}
+  std::vector<std::string> arguments(GitOperationContext&) override {
+    return {"rev-list", "--no-merges", "--right-only", "--cherry-pick",
+            upstream_ ? *upstream_ + "...HEAD" : "HEAD", "--"};
+  }
+  std::vector<Oid> execute(GitOperationContext& context) override {
+    runCommand(context);
+    std::vector<Oid> commits;
+    while (auto line = stdOutBuffer->scanToEOL())
+      if (auto oid = Oid::parse(*line)) commits.push_back(*oid);
+    return commits;
+  }
+
+private:
+  std::optional<std::string> upstream_;
+};
+
+void refuseUnfittingPlan(const GitRebaseRequest& plan, const std::vector<Oid>& listed) {
+  std::vector<Oid> seen;
+  for (const auto& action : plan.actions) {
+    const std::string name = std::string(rawValue(action.verb)) + "=" + action.commit.string();
+    if (std::find(listed.begin(), listed.end(), action.commit) == listed.end())
+      throw TavrikError("Invalid rebase plan: " + name,
+                        "The commit is not among those the rebase replays; nothing was changed.");
+    if (std::find(seen.begin(), seen.end(), action.commit) != seen.end())
+      throw TavrikError("Invalid rebase plan: " + name,
+                        "The plan names this commit twice; give each commit one action. Nothing was changed.");
+    seen.push_back(action.commit);
+  }
+}
+
+// git stops at an `edit` with the commit made; it goes back into the index
+// so that the user's next commit replaces it, whichever stop this is.
+void reopenEditStop(GitOperationContext& context) {
+  const auto* descriptor = context.effectiveDescriptor();
+  if (!descriptor) return;
+  const std::string gitDirectory = descriptor->gitURL.path();
+  auto stopped = readFileIfExists(gitDirectory + "/rebase-merge/amend");
+  auto head = readFileIfExists(gitDirectory + "/HEAD");
+  // A conflict stop writes no "amend"; after the reset HEAD no longer is it.
+  if (!stopped || !head || trimmed(*stopped).empty() || trimmed(*stopped) != trimmed(*head)) return;
+  makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt)->execute(context);
 }
 } // namespace
 
@@ -75,7 +128,19 @@ std::vector<std::string> GitExecRebaseOperation::arguments(GitOperationContext&)
   return args;
 }
 
-void GitExecRebaseOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(refish); }
+void GitExecRebaseOperation::validate(GitOperationContext& context) {
+  TavrikError::refuseOptionLikeName(refish);
+  if (!interactive || !editor) return;
+  auto plan = editor->rebaseRequest();
+  if (!plan || plan->actions.empty()) return;
+  refuseUnfittingPlan(*plan, makeOperation<RebasedCommitsOperation>(refish)->execute(context));
+}
+
+pledge::Void GitExecRebaseOperation::execute(GitOperationContext& context) {
+  runAndReport(context);
+  if (!abort) reopenEditStop(context);
+  return {};
+}
 
 GitAspects GitExecRebaseOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::submodules};

@@ -2,6 +2,9 @@
 
 #include "tavrik/Queue/GitTask.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/StringUtilities.h"
+
+#include <cstring>
 
 namespace tavrik {
 
@@ -9,6 +12,32 @@ namespace {
 void appendPaths(std::vector<std::string>& args, const std::set<std::string>& paths) {
   args.push_back("--");
   args.insert(args.end(), paths.begin(), paths.end());
+}
+
+// Well below the 128 KiB one argument may hold, with room for git's prefix.
+constexpr size_t kLongestArgumentMessage = 64 * 1024;
+constexpr const char* kPlaceholderMessage = "message follows";
+
+// One git run inside a command: its standard output, trimmed.
+class GitStep : public GitExecOperation<std::string> {
+public:
+  GitStep(std::vector<std::string> args, std::optional<std::string> input)
+      : args_(std::move(args)), input_(std::move(input)) {}
+  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
+  std::optional<std::string> standardInputData() override { return input_; }
+  std::string execute(GitOperationContext& context) override {
+    runCommand(context);
+    return trimmed(stdOutBuffer->data());
+  }
+
+private:
+  std::vector<std::string> args_;
+  std::optional<std::string> input_;
+};
+
+std::string runStep(GitOperationContext& context, std::vector<std::string> args,
+                    std::optional<std::string> input = std::nullopt) {
+  return makeOperation<GitStep>(std::move(args), std::move(input))->execute(context);
 }
 } // namespace
 
@@ -36,7 +65,9 @@ std::vector<std::string> GitExecResetOperation::arguments(GitOperationContext&) 
   if (mixed) args.push_back("--mixed");
   if (hard) args.push_back("--hard");
   if (treeish) args.push_back(*treeish);
-  if (paths) appendPaths(args, *paths);
+  // Always "--": without it a tree-ish that names no commit but a file
+  // ("*", "a.txt") would be taken as paths and unstage them.
+  appendPaths(args, paths.value_or(std::set<std::string>{}));
   return args;
 }
 
@@ -63,7 +94,9 @@ std::vector<std::string> GitExecCheckoutOperation::arguments(GitOperationContext
   if (createBranch) args.push_back("-b");
   if (treeish) args.push_back(*treeish);
   if (track) args.push_back("--track");
-  if (!paths.empty()) appendPaths(args, paths);
+  // Always "--": without it git reads a tree-ish that is no branch or commit
+  // ("a.txt", "*", ".") as paths and discards their changes.
+  appendPaths(args, paths);
   return args;
 }
 
@@ -103,9 +136,40 @@ std::vector<std::string> GitExecStashOperation::arguments(GitOperationContext&) 
     // As the last word a message that begins with "-" would be read as an
     // option; as the value of --message it is taken as it is.
     if (!message->empty() && message->front() == '-') args.push_back("--message");
-    args.push_back(*message);
+    args.push_back(message->size() > kLongestArgumentMessage ? kPlaceholderMessage : *message);
   }
   return args;
+}
+
+pledge::Void GitExecStashOperation::execute(GitOperationContext& context) {
+  if (!message || message->size() <= kLongestArgumentMessage) {
+    runAndReport(context);
+    return {};
+  }
+  // git takes a stash message only as an argument: a longer one is saved
+  // with a placeholder, then the stash commit is made again with the whole
+  // message from standard input and stored in the placeholder's stead.
+  validate(context);
+  auto latest = [&] { return runStep(context, {"for-each-ref", "--format=%(objectname)", "refs/stash"}); };
+  const auto before = latest();
+  runCommand(context);
+  context.updatedAspects.formUnion(aspects());
+  const auto saved = latest();
+  if (saved.empty() || saved == before) return {}; // nothing to stash
+  auto subject = runStep(context, {"log", "-1", "--no-show-signature", "--format=%s", saved, "--"});
+  if (!subject.ends_with(kPlaceholderMessage)) throw TavrikError("Unexpected stash message \"" + subject + "\"");
+  const auto prefix = subject.substr(0, subject.size() - std::strlen(kPlaceholderMessage));
+  std::vector<std::string> commitTree{"commit-tree", saved + "^{tree}"};
+  const auto parents = runStep(context, {"rev-parse", saved + "^@"});
+  for (auto parent : splitPieces(parents, '\n'))
+    commitTree.insert(commitTree.end(), {"-p", std::string(parent)});
+  commitTree.insert(commitTree.end(), {"-F", "-"});
+  const auto whole = runStep(context, commitTree, prefix + *message);
+  // The reflog keeps one line; git's own would be the whole message.
+  runStep(context, {"stash", "drop", "--quiet"});
+  runStep(context, {"stash", "store", "--quiet", "--message",
+                    prefix + gitSubject(*message).substr(0, kLongestArgumentMessage), whole});
+  return {};
 }
 
 void GitExecStashOperation::validate(GitOperationContext&) {
@@ -120,8 +184,8 @@ std::vector<std::string> GitExecCommitOperation::arguments(GitOperationContext&)
   std::vector<std::string> args{"commit"};
   if (amend) args.push_back("--amend");
   if (signOff) args.push_back("--signoff");
-  args.push_back("--message");
-  args.push_back(message);
+  // From standard input: one argument may hold no more than 128 KiB.
+  args.push_back("--file=-");
   return args;
 }
 

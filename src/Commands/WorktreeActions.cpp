@@ -57,16 +57,10 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   if (state == GitState::rebase || state == GitState::rebaseMerge) {
     runChild(context, GitExecRebaseOperation::continueOperation());
   } else if (state == GitState::rebaseInteractive) {
+    // The rebase puts a commit it stops at for editing back into the index
+    // itself, so this commit replaces it; continuing may stop at the next.
     runChild(context, commit());
     runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
-    // Stopped again at an edit: the commit just replayed goes back into the
-    // index, for the user to shape before the next commit. A stop on a
-    // conflict (no "amend" marker) has nothing replayed to undo; git 2.39
-    // runs every merge-backend rebase this way, not only interactive ones.
-    struct stat amend {};
-    if (stateNow() == GitState::rebaseInteractive &&
-        ::stat((descriptor->gitURL.path() + "/rebase-merge/amend").c_str(), &amend) == 0)
-      runChild(context, makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt));
   } else {
     runChild(context, commit());
   }

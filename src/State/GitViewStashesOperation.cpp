@@ -99,16 +99,15 @@ GitStashList GitViewStashesOperation::parse(GitBuffer& buffer, const std::vector
 }
 
 std::string GitViewStashesOperation::messageWithoutPrefix(std::string_view message) {
-  std::string text = trimmed(message);
-  // The subject opens the trimmed text, so its colon is the text's own.
-  auto colon = gitSubject(text).find(':');
-  if (colon == std::string::npos) return text;
-  std::string lead = text.substr(0, colon);
+  std::string subject = gitSubject(trimmed(message));
+  auto colon = subject.find(':');
+  if (colon == std::string::npos) return subject;
+  std::string lead = subject.substr(0, colon);
   for (auto& c : lead)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   auto on = lead.find("on ");
-  if (on == std::string::npos || lead.find("on ", on + 3) != std::string::npos) return text;
-  return trimmed(std::string_view(text).substr(colon + 1));
+  if (on == std::string::npos || lead.find("on ", on + 3) != std::string::npos) return subject;
+  return trimmed(std::string_view(subject).substr(colon + 1));
 }
 
 } // namespace tavrik

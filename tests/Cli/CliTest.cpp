@@ -582,3 +582,124 @@ TEST(CliWatch, PrintsOutsideChangesUntilInterrupted) {
   EXPECT_EQ(head["branch"], "main");
   EXPECT_EQ(watch.interrupt(), 0);
 }
+
+// Every name reaches git as typed, whatever it holds: each verb does in one
+// repository what git does in its twin, for names CLI11 or git might read
+// as lists, patterns or revisions.
+TEST(Cli, NamesReachGitAsTyped) {
+  const std::vector<std::string> names = {"[a,b]", "[ab]", "{x,y}", "a,b", "@", "~1", "=", "   ", "commit"};
+  tt::ScratchRepo ours, twin;
+  for (const auto* repo : {&ours, &twin}) {
+    for (const auto& name : names) repo->write(name, "1\n");
+    for (const char* other : {"a", "b", "ab", "x", "y"}) repo->write(other, "1\n");
+    repo->git({"add", "--all"});
+    repo->git({"commit", "-q", "-m", "files"});
+  }
+  auto literalGit = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"env", "GIT_LITERAL_PATHSPECS=1", "git"});
+    return tt::runProgram(args, twin.path()).status;
+  };
+  auto state = [](const tt::GitDir& repo) {
+    return repo.git({"status", "--porcelain", "-z"}) + repo.git({"for-each-ref", "--format=%(refname) %(contents)"}) +
+           repo.git({"log", "--format=%B"}) + repo.git({"stash", "list", "--format=%gs"});
+  };
+  for (const auto& name : names) {
+    SCOPED_TRACE("name \"" + name + "\"");
+    for (const auto* repo : {&ours, &twin})
+      for (const char* file : {name.c_str(), "a", "b", "ab", "x", "y"}) repo->write(file, "2 " + name + "\n");
+    const std::pair<std::vector<std::string>, std::vector<std::string>> verbs[] = {
+        {{"stage", name}, {"add", "--all", "--", name}},
+        {{"unstage", name}, {"reset", "-q", "--", name}},
+        {{"discard", name}, {"checkout", "--", name}},
+        {{"stage", "a", name}, {"add", "--all", "--", "a", name}},
+        {{"rm", "--cached", name}, {"rm", "-q", "--cached", "--", name}},
+        {{"reset", name}, {"reset", "-q", name, "--"}},
+        {{"checkout", name}, {"checkout", "-q", name, "--"}},
+        {{"branch", "create", name}, {"branch", name}},
+        {{"tag", name, "-m", name}, {"tag", "-m", name, name}},
+        {{"commit", "-m", name}, {"commit", "-q", "-m", name}},
+        {{"stash", "save", "-m", name}, {"stash", "save", name}},
+    };
+    for (const auto& [verb, gits] : verbs) {
+      SCOPED_TRACE(verb.front());
+      EXPECT_EQ(tavrikCli(ours, verb).status == 0, literalGit(gits) == 0);
+      EXPECT_EQ(state(ours), state(twin));
+    }
+  }
+}
+
+// A name that is no branch or commit is never read as paths: checking it out
+// or resetting to it fails and every change stays.
+TEST(Cli, CheckoutOfAFileNameFailsAndKeepsTheChanges) {
+  tt::ScratchRepo repo;
+  for (const char* name : {"a.txt", "*"}) repo.write(name, "1\n");
+  repo.git({"add", "--all"});
+  repo.git({"commit", "-q", "-m", "one"});
+  for (const char* name : {"a.txt", "*"}) repo.write(name, "2\n");
+  repo.git({"add", "*"});
+  const auto before = repo.git({"status", "--porcelain"});
+  for (std::string name : {"a.txt", "*", "."}) {
+    auto checkout = tavrikCli(repo, {"checkout", name});
+    EXPECT_NE(checkout.status, 0) << name;
+    EXPECT_NE(checkout.err.find(name), std::string::npos) << checkout.err;
+    EXPECT_NE(tavrikCli(repo, {"reset", name}).status, 0) << name;
+    EXPECT_EQ(repo.git({"status", "--porcelain"}), before) << name;
+  }
+}
+
+// A verb fails whenever git does; one that leaves an operation waiting says
+// how to go on.
+TEST(Cli, StopsAndFailuresExitNonZero) {
+  tt::ScratchRepo repo;
+  repo.commitFile("f", "1\n", "one");
+  const auto two = repo.commitFile("f", "2\n", "two");
+  repo.commitFile("f", "1\n", "back to one");
+  // Reverting "two" again changes nothing: git fails, and so does the verb.
+  ASSERT_NE(repo.tryGit({"revert", "--no-edit", two}).status, 0);
+  repo.tryGit({"revert", "--abort"});
+  repo.git({"reset", "-q", "--hard"});
+  EXPECT_NE(tavrikCli(repo, {"revert", two}).status, 0);
+  repo.tryGit({"revert", "--abort"});
+  repo.git({"reset", "-q", "--hard"});
+
+  repo.commitFile("f", "3\n", "three");
+  auto conflict = tavrikCli(repo, {"revert", two});
+  EXPECT_NE(conflict.status, 0);
+  EXPECT_NE(conflict.err.find("tavrik continue"), std::string::npos) << conflict.err;
+  auto during = tavrikCli(repo, {"revert", "HEAD"});
+  EXPECT_NE(during.status, 0);
+  EXPECT_EQ(tavrikCli(repo, {"abort"}).status, 0);
+
+  for (int i = 4; i <= 6; ++i) repo.commitFile("g" + std::to_string(i), "x\n", "c" + std::to_string(i));
+  const auto head = repo.rev("HEAD");
+  auto outside = tavrikCli(repo, {"rebase", "-i", "HEAD~2", "--do", "drop=HEAD~2"});
+  EXPECT_NE(outside.status, 0);
+  auto twice = tavrikCli(repo, {"rebase", "-i", "HEAD~2", "--do", "drop=HEAD", "--do", "pick=HEAD"});
+  EXPECT_NE(twice.status, 0);
+  EXPECT_EQ(repo.rev("HEAD"), head);
+  auto edit = tavrikCli(repo, {"rebase", "-i", "HEAD~2", "--do", "edit=HEAD~1"});
+  EXPECT_NE(edit.status, 0);
+  EXPECT_NE(edit.err.find("tavrik continue"), std::string::npos) << edit.err;
+  EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "g5\n");
+  EXPECT_EQ(tavrikCli(repo, {"commit", "-m", "c5 again"}).status, 0);
+  EXPECT_EQ(repo.git({"log", "--format=%s", "-3"}), "c6\nc5 again\nc4\n");
+}
+
+// Messages longer than one argument may be come from a file or standard input.
+TEST(Cli, MessagesFromAFileOrStandardInput) {
+  tt::ScratchRepo repo;
+  repo.commitFile("f", "1\n", "one");
+  repo.write("f", "2\n");
+  repo.git({"add", "f"});
+  const std::string message = "long\n\n" + std::string(200 * 1024, 'x');
+  repo.write(".git/message", message);
+  const std::string tavrik = std::string("'") + TAVRIK_CLI_PATH + "' --prefix '" + tt::testPrefix().string() + "'";
+  auto piped = tt::runProgram({"sh", "-c", "cat .git/message | " + tavrik + " commit -F -"}, repo.path());
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%B"}), message + "\n\n");
+  auto tagged = tavrikCli(repo, {"tag", "v1", "-F", (repo.path() / ".git/message").string()});
+  ASSERT_EQ(tagged.status, 0) << tagged.err;
+  EXPECT_EQ(repo.git({"tag", "-l", "--format=%(contents)", "v1"}), message + "\n\n");
+  EXPECT_NE(tavrikCli(repo, {"commit", "-m", "x", "-F", "-"}).status, 0);
+  EXPECT_NE(tavrikCli(repo, {"tag", "v2", "-F", "no-such-file"}).status, 0);
+}

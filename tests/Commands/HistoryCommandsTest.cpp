@@ -99,7 +99,7 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   EXPECT_EQ(repo.rev("HEAD"), repo.sideTip);
 }
 
-TEST(HistoryCommands, CherryPickKeepsAuthorsRevertStopsInItsStateAndActionsFinish) {
+TEST(HistoryCommands, CherryPickKeepsAuthorsRevertFailsIntoItsStateAndActionsFinish) {
   ForkRepo repo;
   repo.git({"checkout", "-q", "-b", "other", repo.base});
   repo.write("o", "other\n");
@@ -125,9 +125,13 @@ TEST(HistoryCommands, CherryPickKeepsAuthorsRevertStopsInItsStateAndActionsFinis
   EXPECT_EQ(repo.git({"log", "-1", "--format=%s"}), "side edit\n");
   EXPECT_THROW(runOn(queue, makeOperation<GitContinueAction>()), TavrikError);
 
-  // Reverting the commit that created f, since edited, conflicts: status 1 is success.
-  runOn(queue, makeOperation<GitExecRevertOperation>(oid(repo.base)));
+  // Reverting the commit that created f, since edited, conflicts: the revert
+  // fails as a conflicting pick does, and waits in its state.
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>(oid(repo.base))), GitStdError);
   EXPECT_EQ(repo.state(), GitState::revert);
+  const auto waiting = repo.rev("HEAD");
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>(oid(picked))), GitStdError) << "during a revert";
+  EXPECT_EQ(repo.rev("HEAD"), waiting);
   runOn(queue, makeOperation<GitAbortAction>());
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(readFile(repo.path() / "f"), "both\n");

@@ -1,5 +1,7 @@
 #include "tavrik/Commands/IndexCommands.h"
 
+#include "tavrik/Commands/BranchCommands.h"
+
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Queue/TavrikError.h"
@@ -79,6 +81,23 @@ TEST(IndexCommands, PathsAreLiteral) {
   EXPECT_EQ(status["[ab].txt"], "D.");
   EXPECT_TRUE(std::filesystem::exists(repo.path() / "[ab].txt"));
   EXPECT_EQ(status["a.txt"], ".M");
+}
+
+// A tree-ish is never read as paths: one that names no commit fails, and
+// every change, staged or not, stays.
+TEST(IndexCommands, ATreeishThatNamesNoCommitFailsAndKeepsTheChanges) {
+  PatternRepo repo;
+  auto queue = readerQueue(repo);
+  repo.git({"add", "--", "x"});
+  const auto before = gitStatus(repo);
+  for (const char* name : {"a.txt", "*", ".", "[ab].txt", ":(top)x"}) {
+    SCOPED_TRACE(name);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>(name, Paths{}, false, false, false, false, false)),
+                 GitStdError);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>(false, false, false, name, std::nullopt)),
+                 GitStdError);
+    EXPECT_EQ(gitStatus(repo), before);
+  }
 }
 
 TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
@@ -177,4 +196,32 @@ TEST(IndexCommands, CommitKeepsTheMessageBytesAndTheIdentities) {
   runOn(queue, makeOperation<GitExecCommitOperation>("amended", false, true));
   EXPECT_EQ(repo.git({"log", "--format=%s"}), "amended\none\n");
   EXPECT_THROW(runOn(queue, makeOperation<GitExecCommitOperation>("nothing staged", false, false)), GitStdError);
+}
+
+// Messages go to git on standard input, so they may be longer than the
+// 128 KiB one argument can hold.
+TEST(IndexCommands, MessagesLongerThanAnArgumentAreCommittedTaggedAndStashed) {
+  ScratchRepo repo;
+  repo.commitFile("f", "1\n", "one");
+  auto queue = readerQueue(repo);
+  const std::string message = "subject\n\n" + std::string(200 * 1024, 'x') + "\n-dash line";
+  repo.write("f", "2\n");
+  repo.git({"add", "f"});
+  runOn(queue, makeOperation<GitExecCommitOperation>(message, false, false));
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%B"}), message + "\n\n");
+  runOn(queue, GitExecTagOperation::create("v1", std::nullopt, message, false));
+  EXPECT_EQ(repo.git({"tag", "-l", "--format=%(contents)", "v1"}), message + "\n\n");
+
+  repo.commitFile("g", "1\n", "g");
+  repo.write("g", "stashed first\n");
+  runOn(queue, GitExecStashOperation::save("short", false, false, false));
+  repo.write("f", "3\n");
+  runOn(queue, GitExecStashOperation::save(message, false, false, false));
+  EXPECT_EQ(repo.git({"stash", "list", "--format=%gs"}), "On main: subject\nOn main: short\n");
+  auto raw = repo.git({"cat-file", "commit", "stash@{0}"});
+  EXPECT_EQ(raw.substr(raw.find("\n\n") + 2), "On main: " + message) << "as git words its own";
+  runOn(queue, GitExecStashOperation::save(message, false, false, false)); // nothing to stash
+  runOn(queue, GitExecStashOperation::pop(std::nullopt, false));
+  EXPECT_EQ(readFile(repo.path() / "f"), "3\n");
+  EXPECT_EQ(repo.git({"stash", "list", "--format=%gs"}), "On main: short\n");
 }

@@ -6,6 +6,7 @@
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Commands/WorktreeActions.h"
 #include "tavrik/Process/GitStdError.h"
+#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitStateFile.h"
 
 using namespace tavrik;
@@ -91,8 +92,8 @@ TEST(InteractiveRebase, AppliesEveryVerbAndMoveLikeGit) {
   }
 }
 
-// An edit stop goes on with the commit action: it commits, continues, and
-// when the rebase stops again puts the replayed commit back into the index.
+// At every edit stop, the first as the later ones, the stopped commit is back
+// in the index and the commit action replaces it, then continues.
 TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
   Stack repo;
   auto expected = [&] {
@@ -101,8 +102,9 @@ TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
                   repo.line("edit", 2) + repo.line("pick", 3) + repo.line("edit", 4) + repo.line("pick", 5) +
                   repo.line("pick", 6) + "EOF\n" +
                   "GIT_SEQUENCE_EDITOR='cp ../todo-edit' git rebase -q -i " + repo.base + " 2>/dev/null\n"
-                  "echo more > extra && git add extra && git commit -q -m 'extra after c2' && git rebase --continue 2>/dev/null\n"
-                  "git reset -q --soft HEAD^ && git commit -q -m 'c4 again' && git rebase --continue\n"
+                  "git reset -q --soft HEAD^ && git commit -q -m 'c2 again' && git rebase --continue 2>/dev/null\n"
+                  "git reset -q --soft HEAD^ && echo more > extra && git add extra && git commit -q -m 'c4 and extra'"
+                  " && git rebase --continue\n"
                   "rm ../todo-edit",
               copy.path());
     return GitDir(copy.path()).rev("HEAD");
@@ -112,14 +114,37 @@ TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
                                         GitRebaseRequest(Verb::edit, {repo.oid(2), repo.oid(4)}, std::nullopt));
   runOn(queue, GitExecRebaseOperation::interactiveRebase(repo.base, editor));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
-  repo.write("extra", "more\n");
-  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"extra"}));
-  runOn(queue, makeOperation<GitCommitAction>("extra after c2", false, false));
+  EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f2\n") << "c2 is back in the index";
+  runOn(queue, makeOperation<GitCommitAction>("c2 again", false, false));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive) << "stopped at c4";
   EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f4\n") << "c4 is back in the index";
-  runOn(queue, makeOperation<GitCommitAction>("c4 again", false, false));
+  repo.write("extra", "more\n");
+  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"extra"}));
+  runOn(queue, makeOperation<GitCommitAction>("c4 and extra", false, false));
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("HEAD"), expected);
+}
+
+// A plan is checked before git runs: a commit outside the rebased range, or
+// one named twice, is refused and nothing changes.
+TEST(InteractiveRebase, RefusesAPlanThatDoesNotFitTheCommits) {
+  Stack repo;
+  const auto head = repo.rev("HEAD");
+  const GitRebaseRequest plans[] = {
+      GitRebaseRequest(Verb::drop, {repo.oid(1)}, std::nullopt),                       // below HEAD~3
+      GitRebaseRequest({{Verb::drop, repo.oid(5)}, {Verb::pick, repo.oid(5)}}, std::nullopt, std::nullopt),
+  };
+  for (const auto& plan : plans) {
+    auto editor = GitSocketEditor::create(worktreeDescriptor(repo.path()), plan);
+    EXPECT_THROW(runOn(readerQueue(repo), GitExecRebaseOperation::interactiveRebase(repo.c[6] + "~3", editor)),
+                 TavrikError);
+    EXPECT_TRUE(editor->editedFiles().empty()) << "git ran";
+    EXPECT_EQ(repo.rev("HEAD"), head);
+    EXPECT_EQ(repo.state(), GitState::none);
+  }
+  auto editor = GitSocketEditor::create(worktreeDescriptor(repo.path()), GitRebaseRequest(Verb::drop, {repo.oid(4)}, std::nullopt));
+  runOn(readerQueue(repo), GitExecRebaseOperation::interactiveRebase(repo.c[6] + "~3", editor));
+  EXPECT_EQ(repo.git({"log", "--format=%s", "-3"}), "c6\nc5\nc3\n");
 }
 
 // A break stop replayed nothing: after the commit action goes on from one,
@@ -153,11 +178,11 @@ TEST(InteractiveRebase, RebasesFromTheRootBelowTheThresholdAndLeavesUnplannedLis
   EXPECT_FALSE(std::filesystem::exists(repo.path() / "base"));
 
   // At the threshold it rebases from the refish: the base is not in the list,
-  // so a plan naming only it changes nothing.
+  // so a plan naming it is refused and nothing changes.
   repo.git({"reset", "-q", "--hard", repo.c[6]});
   editor = GitSocketEditor::create(worktreeDescriptor(repo.path()), dropBase);
   count = makeOperation<GitExecRevListCountOperation>(*Oid::parse(repo.base))->enqueue(queue);
-  rebaseFromRootIfRequired(count, repo.base, 1, editor).wait(std::chrono::seconds(60));
+  EXPECT_THROW(rebaseFromRootIfRequired(count, repo.base, 1, editor).wait(std::chrono::seconds(60)), TavrikError);
   queue->waitUntilAllOperationsAreFinished(); // its refreshes hold index.lock
   EXPECT_EQ(repo.rev("HEAD"), repo.c[6]);
 }

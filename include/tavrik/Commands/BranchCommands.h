@@ -80,6 +80,8 @@ public:
   const bool deleteTag;
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
+  /// The message, which git reads from standard input.
+  std::optional<std::string> standardInputData() override;
   GitAspects aspects() const override;
   void validate(GitOperationContext& context) override;
 };

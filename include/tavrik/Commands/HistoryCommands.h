@@ -35,6 +35,12 @@ public:
   void validate(GitOperationContext& context) override;
 };
 
+/// git rebase. Before an interactive rebase with a plan runs, the plan is
+/// checked against the commits git will list (TavrikError when an action
+/// names a commit outside them, or one commit twice). When a run stops at an
+/// `edit`, the stopped commit goes back into the index (HEAD moves to its
+/// parent), at the first stop as at every later one, so the next commit
+/// replaces it.
 class GitExecRebaseOperation : public GitExecCommandOperation {
 public:
   GitExecRebaseOperation(std::optional<std::string> refish, bool abort = false, bool continueRebase = false,
@@ -54,7 +60,10 @@ public:
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
+  /// Refuses an option-like refish and a plan that does not fit the
+  /// commits to be replayed; runs git rev-list for the latter.
   void validate(GitOperationContext& context) override;
+  pledge::Void execute(GitOperationContext& context) override;
 };
 
 /// Chains `git rebase --continue` on the queue of `future`; `quiet` marks it.
@@ -115,8 +124,9 @@ public:
   bool needsIndexLock() const override { return true; }
 };
 
-/// A revert that stops on a conflict (git's status 1) succeeds: the
-/// repository is then in its revert state for the client to resolve.
+/// A revert fails whenever git does, a conflict included (as merge and
+/// cherry-pick do); after a conflict the repository is in its revert state
+/// for the client to resolve, continue or abort.
 class GitExecRevertOperation : public GitExecCommandOperation {
 public:
   explicit GitExecRevertOperation(std::optional<Oid> oid, bool abort = false, bool continueRevert = false)
@@ -128,7 +138,6 @@ public:
   const bool abort, continueRevert;
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  std::set<int> successStatuses() const override { return {0, 1}; }
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
 };

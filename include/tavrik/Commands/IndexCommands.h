@@ -49,7 +49,8 @@ protected:
 };
 
 /// git reset: moves HEAD (soft, mixed, hard) or, with paths, unstages them.
-/// An empty path set still passes "--"; no path set passes none.
+/// The tree-ish always ends with "--", so it is never read as a path; git
+/// fails when it names no commit.
 class GitExecResetOperation : public GitExecCommandOperation {
 public:
   GitExecResetOperation(bool soft, bool mixed, bool hard, std::optional<std::string> treeish,
@@ -65,11 +66,13 @@ public:
   void validate(GitOperationContext& context) override;
 
 protected:
-  bool passesPaths() const override { return paths.has_value(); }
+  bool passesPaths() const override { return true; }
 };
 
 /// git checkout: switches to a branch or commit, creates a branch, or
 /// restores paths (from the index, a tree-ish, or one side of a conflict).
+/// The tree-ish always ends with "--": a name that is no branch or commit
+/// fails ("invalid reference") rather than being read as a path.
 class GitExecCheckoutOperation : public GitExecCommandOperation {
 public:
   GitExecCheckoutOperation(std::optional<std::string> treeish, std::set<std::string> paths, bool createBranch,
@@ -90,7 +93,7 @@ public:
   void validate(GitOperationContext& context) override;
 
 protected:
-  bool passesPaths() const override { return !paths.empty(); }
+  bool passesPaths() const override { return true; }
 };
 
 /// Chains a checkout of `treeish` (or of `paths` from it) on the queue of `future`.
@@ -103,7 +106,10 @@ pledge::Future<GitQueueValue<pledge::Void>> checkout(const pledge::Future<GitQue
   });
 }
 
-/// git stash: save, apply, pop or drop. `index` N names stash@{N}.
+/// git stash: save, apply, pop or drop. `index` N names stash@{N}. A message
+/// longer than one argument may hold is saved whole all the same (git stash
+/// takes none from a file): the stash commit is remade with it, and the
+/// reflog keeps the start of its subject.
 class GitExecStashOperation : public GitExecCommandOperation {
 public:
   GitExecStashOperation(std::optional<std::string> verb, std::optional<int> index, std::optional<std::string> message,
@@ -126,9 +132,11 @@ public:
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
   void validate(GitOperationContext& context) override;
+  pledge::Void execute(GitOperationContext& context) override;
 };
 
-/// git commit --message. Hooks may run long, so the task turns indeterminate
+/// git commit, the message read from standard input (so it has no size
+/// limit, as one argument would have). Hooks may run long, so the task turns indeterminate
 /// ("Running hooks and committing...") while git runs.
 class GitExecCommitOperation : public GitExecCommandOperation {
 public:
@@ -143,6 +151,7 @@ public:
 
   std::optional<std::string> title() const override { return "Commit"; }
   std::vector<std::string> arguments(GitOperationContext& context) override;
+  std::optional<std::string> standardInputData() override { return message; }
   /// Puts `author` and `committer` into the context first.
   std::map<std::string, std::string> environment(GitOperationContext& context) override;
   GitAspects aspects() const override;

@@ -54,8 +54,9 @@ private:
 };
 
 /// Commits, or continues the rebase that waits for the user: a plain rebase
-/// continues; an interactive one commits, continues, and when the rebase
-/// stops again puts the commit it just replayed back into the index.
+/// continues; an interactive one commits and continues. A stop at an `edit`
+/// has the stopped commit in the index (see GitExecRebaseOperation), so the
+/// commit replaces it at every stop alike.
 class GitCommitAction : public GitCompoundAction {
 public:
   GitCommitAction(std::string message, bool signOff, bool amend)

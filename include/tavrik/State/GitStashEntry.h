@@ -22,7 +22,8 @@ struct GitStashEntry {
   GitSignature committer;
   /// The commit message trimmed at both ends.
   std::string message;
-  /// The message without git's "WIP on <branch>:" or "On <branch>:" prefix.
+  /// The subject line without git's "WIP on <branch>:" or "On <branch>:"
+  /// prefix; never the body.
   std::string messageWithoutPrefix;
   /// First line of `message`.
   std::string subject;

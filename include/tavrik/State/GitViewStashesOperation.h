@@ -37,10 +37,11 @@ public:
   /// Names and messages are kept as git's bytes. Never throws.
   static GitStashList parse(GitBuffer& buffer, const std::vector<GitFormatField>& fields);
 
-  /// `message` without git's "WIP on <branch>:" or "On <branch>:" prefix:
-  /// when the part of the subject before its first ":", lower-cased, splits
-  /// at "on " into exactly two pieces, the text after that ":" with leading
-  /// whitespace trimmed; otherwise `message` unchanged.
+  /// The subject line of `message` without git's "WIP on <branch>:" or
+  /// "On <branch>:" prefix: when the part of the subject before its first
+  /// ":", lower-cased, splits at "on " into exactly two pieces, the rest of
+  /// the subject after that ":", trimmed; otherwise the subject unchanged.
+  /// The body is never part of it.
   static std::string messageWithoutPrefix(std::string_view message);
 };
 
