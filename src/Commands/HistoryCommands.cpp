@@ -1,6 +1,8 @@
 #include "tavrik/Commands/HistoryCommands.h"
 
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Interfaces/Commit.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/StringUtilities.h"
@@ -50,18 +52,26 @@ void refuseUnfittingPlan(const GitRebaseRequest& plan, const std::vector<Oid>& l
 }
 
 // git stops at an `edit` with the commit made; it goes back into the index
-// so that the user's next commit replaces it, whichever stop this is.
+// so that the user's next commit replaces it, whichever stop this is. A root
+// commit has nothing below it to go back to: the next commit amends it.
 void reopenEditStop(GitOperationContext& context) {
   const auto* descriptor = context.effectiveDescriptor();
   if (!descriptor) return;
-  const std::string gitDirectory = descriptor->gitURL.path();
-  auto stopped = readFileIfExists(gitDirectory + "/rebase-merge/amend");
-  auto head = readFileIfExists(gitDirectory + "/HEAD");
-  // A conflict stop writes no "amend"; after the reset HEAD no longer is it.
-  if (!stopped || !head || trimmed(*stopped).empty() || trimmed(*stopped) != trimmed(*head)) return;
+  auto stopped = detail::commitHeldAtEditStop(descriptor->gitURL.path());
+  if (!stopped) return;
+  auto repo = arbor::Repo::openAtPath(descriptor->url.path());
+  if (arbor::Commit::lookup(*stopped, repo).parentIds.empty()) return;
   makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt)->execute(context);
 }
 } // namespace
+
+std::optional<Oid> detail::commitHeldAtEditStop(const std::string& gitDirectory) {
+  auto stopped = readFileIfExists(gitDirectory + "/rebase-merge/amend");
+  auto head = readFileIfExists(gitDirectory + "/HEAD");
+  // A conflict stop writes no "amend"; once reopened, HEAD no longer is it.
+  if (!stopped || !head || trimmed(*stopped) != trimmed(*head)) return std::nullopt;
+  return Oid::parse(trimmed(*stopped));
+}
 
 std::shared_ptr<GitExecMergeOperation> GitExecMergeOperation::abortMerge() {
   return makeOperation<GitExecMergeOperation>(std::nullopt, false, false, true, false);

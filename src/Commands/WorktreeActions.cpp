@@ -59,7 +59,11 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   } else if (state == GitState::rebaseInteractive) {
     // The rebase puts a commit it stops at for editing back into the index
     // itself, so this commit replaces it; continuing may stop at the next.
-    runChild(context, commit());
+    // A root commit stays HEAD, and is amended instead.
+    if (!amend && detail::commitHeldAtEditStop(descriptor->gitURL.path()))
+      runChild(context, makeOperation<GitExecCommitOperation>(message, signOff, true));
+    else
+      runChild(context, commit());
     runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
   } else {
     runChild(context, commit());

@@ -125,6 +125,27 @@ TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
   EXPECT_EQ(repo.rev("HEAD"), expected);
 }
 
+// A stop at the root commit has nothing below it to reopen: the commit
+// action amends it, as a user would.
+TEST(InteractiveRebase, AnEditStopAtTheRootIsAmended) {
+  Stack repo;
+  std::string todo = "edit " + repo.base + " base\n";
+  for (int i = 1; i <= 6; ++i) todo += repo.line("pick", i);
+  TempDir copy;
+  runScript("cp -a '" + repo.path().string() + "/.' . && cat > ../todo-root <<EOF\n" + todo + "EOF\n" +
+                "GIT_SEQUENCE_EDITOR='cp ../todo-root' git rebase -q -i --root 2>/dev/null\n"
+                "git commit -q --amend -m 'base again' && git rebase --continue\nrm ../todo-root",
+            copy.path());
+  auto queue = readerQueue(repo);
+  auto editor = GitSocketEditor::create(worktreeDescriptor(repo.path()),
+                                        GitRebaseRequest(Verb::edit, {*Oid::parse(repo.base)}, std::nullopt));
+  runOn(queue, GitExecRebaseOperation::interactiveRebase(std::nullopt, editor));
+  EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
+  runOn(queue, makeOperation<GitCommitAction>("base again", false, false));
+  EXPECT_EQ(repo.state(), GitState::none);
+  EXPECT_EQ(repo.rev("HEAD"), GitDir(copy.path()).rev("HEAD"));
+}
+
 // A plan is checked before git runs: a commit outside the rebased range, or
 // one named twice, is refused and nothing changes.
 TEST(InteractiveRebase, RefusesAPlanThatDoesNotFitTheCommits) {

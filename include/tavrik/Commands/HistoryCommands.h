@@ -88,6 +88,10 @@ pledge::Future<GitQueueValue<pledge::Void>> rebase(const pledge::Future<GitQueue
 }
 
 namespace detail {
+/// The commit an interactive rebase stopped at for editing while it is
+/// still HEAD (not yet put back into the index); nullopt otherwise.
+std::optional<Oid> commitHeldAtEditStop(const std::string& gitDirectory);
+
 /// Logs the choice and says whether to rebase from the root: when fewer
 /// than `threshold` commits lie between `refish` and the root.
 bool rebaseFromRoot(const GitCount& count, int64_t threshold, const std::string& refish);
