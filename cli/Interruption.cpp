@@ -7,6 +7,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -18,6 +20,10 @@ namespace {
 std::atomic<int> signalPipeWriteEnd{-1};
 std::atomic<int> firstSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+
+// The terminal as it was at the start: a signal during a password prompt
+// would otherwise leave it without echo.
+std::optional<termios> startTerminal;
 
 std::mutex queuesLock; // guards queues
 std::vector<std::shared_ptr<GitQueue>> queues;
@@ -40,6 +46,7 @@ void onSignal(int signal) {
 } // namespace
 
 void startInterruptWatch() {
+  if (termios saved{}; ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0) startTerminal = saved;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");
   signalPipeWriteEnd.store(fds[1]);
@@ -77,6 +84,7 @@ int finishWatching(int status) {
     queues.clear();
   }
   int signal = firstSignal.load();
+  if (signal && startTerminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &*startTerminal);
   return signal ? 128 + signal : status;
 }
 
