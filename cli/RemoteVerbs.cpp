@@ -1,6 +1,7 @@
 #include "RemoteVerbs.h"
 
 #include "CommandVerbs.h"
+#include "TextOutput.h"
 
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
@@ -199,7 +200,7 @@ void addRemoteVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI
         // Addresses may carry passwords; what is printed must not.
         auto shown = withoutURLPasswords(r.urlString);
         if (json) list.push_back({{"name", r.name}, {"url", shown}});
-        else out << r.name << "\t" << shown << "\n";
+        else out << shownText(r.name) << "\t" << shownText(shown) << "\n";
       }
       if (json) out << list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     };

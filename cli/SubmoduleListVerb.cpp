@@ -2,6 +2,7 @@
 
 #include "CommandVerbs.h"
 #include "JsonOutput.h"
+#include "TextOutput.h"
 #include "tavrik/State/GitViewExecSubmoduleOperation.h"
 
 #include <nlohmann/json.hpp>
@@ -27,9 +28,10 @@ void addSubmoduleListVerb(CLI::App& app, RemoteAction& action, const std::functi
         out << list.dump() << "\n";
         return;
       }
-      // Paths are written as their bytes, as git writes them.
+      // Paths are written as their bytes, as git writes them, but for
+      // control bytes, which could fake a line.
       for (const auto& submodule : submodules)
-        out << submodule.statusString().value_or(" ") << '\t' << submodule.path << '\n';
+        out << submodule.statusString().value_or(" ") << '\t' << shownText(submodule.path) << '\n';
     };
   });
 }

@@ -24,10 +24,10 @@ void printHead(std::ostream& out, const char* label, const GitHead& head) {
   if (head.commit) out << " " << head.commit->string();
   out << "\n";
   if (head.lastAuthor) {
-    out << "  author: " << head.lastAuthor->name << " <" << head.lastAuthor->email << "> "
+    out << "  author: " << shownText(head.lastAuthor->name) << " <" << shownText(head.lastAuthor->email) << "> "
         << head.lastAuthor->timestamp.iso8601String() << "\n";
   }
-  if (auto subject = head.lastSubject()) out << "  subject: " << *subject << "\n";
+  if (auto subject = head.lastSubject()) out << "  subject: " << shownText(*subject) << "\n";
 }
 
 } // namespace
@@ -37,6 +37,28 @@ void printHead(std::ostream& out, const char* label, const GitHead& head) {
 // space alone asks for the quotes, so a name in any encoding prints as git
 // shows it.
 std::string quotedPath(std::string_view path) { return gitQuotedPath(path); }
+
+std::string shownText(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    switch (c) {
+    case '\\': out += "\\\\"; break;
+    case '\n': out += "\\n"; break;
+    case '\t': out += "\\t"; break;
+    case '\r': out += "\\r"; break;
+    default:
+      if (byte < 0x20 || byte == 0x7f) {
+        char octal[5];
+        std::snprintf(octal, sizeof octal, "\\%03o", byte);
+        out += octal;
+      } else {
+        out += c;
+      }
+    }
+  }
+  return out;
+}
 
 void printStatus(std::ostream& out, const GitStatusList& status) {
   if (status.entries.empty()) out << "nothing to commit, working tree clean\n";
@@ -105,10 +127,10 @@ void printHeads(std::ostream& out, const GitHeadList& heads) {
 }
 
 void printDescriptor(std::ostream& out, const GitRepositoryDescriptor& d) {
-  out << "name: " << d.displayName << "\n"
-      << "worktree: " << d.url.path() << "\n"
-      << "git directory: " << d.gitURL.path() << "\n"
-      << "common directory: " << d.commonURL.path() << "\n"
+  out << "name: " << shownText(d.displayName) << "\n"
+      << "worktree: " << shownText(d.url.path()) << "\n"
+      << "git directory: " << shownText(d.gitURL.path()) << "\n"
+      << "common directory: " << shownText(d.commonURL.path()) << "\n"
       << "bare: " << (d.isBare ? "yes" : "no") << "\n"
       << "shallow: " << (d.isShallow ? "yes" : "no") << "\n";
 }
@@ -163,11 +185,11 @@ std::string foldedMessage(std::string_view message) {
 
 void printStashList(std::ostream& out, const GitStashList& stashes) {
   for (const auto& stash : stashes.entries)
-    out << stash.stashRefname() << ": " << foldedMessage(stash.message) << "\n";
+    out << stash.stashRefname() << ": " << shownText(foldedMessage(stash.message)) << "\n";
 }
 
 void printReflogs(std::ostream& out, const GitReflogList& reflogs) {
-  for (const auto& name : reflogs.names) out << name << "\n";
+  for (const auto& name : reflogs.names) out << shownText(name) << "\n";
 }
 
 // Rounded the way git's own relative dates are, so the two read alike.
@@ -224,7 +246,8 @@ std::string logRowText(const GitLogEntry& entry, const GitRefList& refs, Date no
   if (entry.stashEntry) out += entry.stashEntry->stashRefname() + ": ";
   auto names = decorations(entry.id, entry.isHeadCommit, refs, colored);
   if (!names.empty()) out += painted("(", "33", colored) + names + painted(")", "33", colored) + " ";
-  out += (entry.stashEntry ? foldedMessage(entry.message) : gitSubject(entry.message)) + " - " + entry.author.name + ", " +
+  out += shownText(entry.stashEntry ? foldedMessage(entry.message) : gitSubject(entry.message)) + " - " +
+         shownText(entry.author.name) + ", " +
          relativeDate(entry.author.timestamp.date, now);
   return out;
 }

@@ -18,6 +18,12 @@ namespace tavrik::cli {
 /// when it holds a quote, a backslash or a control character.
 std::string quotedPath(std::string_view path);
 
+/// `text` with its control bytes (line breaks, escape sequences, DEL)
+/// written as C escapes ("\\n", "\\033") and its backslashes doubled, so a
+/// name or an address can neither fake a line of the listing nor steer the
+/// terminal. Other bytes, UTF-8 or not, are kept.
+std::string shownText(std::string_view text);
+
 /// One line per entry, like `git status --short`: "XY path" or "XY old -> new".
 void printStatus(std::ostream& out, const GitStatusList& status);
 /// References grouped by kind, HEAD marked with "*", upstream distance shown.

@@ -4,6 +4,7 @@
 #include "CommandVerbs.h"
 #include "GitPrefix.h"
 #include "HistoryVerbs.h"
+#include "Interruption.h"
 #include "JsonOutput.h"
 #include "ProgressBar.h"
 #include "RemoteVerbs.h"
@@ -25,6 +26,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 #include <iostream>
 #include <sstream>
@@ -87,6 +89,7 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   // Discovery runs on a queue without a repository, as a client's repository
   // list does.
   auto discovery = GitQueue::create(std::nullopt, nullptr, prefix);
+  cli::cancelOnInterrupt(discovery);
   if (remoteAction && !remoteAction.needsRepository) {
     // clone and init make the repository; a queue without one runs them.
     auto progress = std::make_shared<cli::ProgressBar>(stderr);
@@ -101,6 +104,7 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
                                          Url::fileURL(options.directory, true)));
 
   auto queue = GitQueue::create(descriptor, nullptr, prefix);
+  cli::cancelOnInterrupt(queue);
   auto progress = std::make_shared<cli::ProgressBar>(stderr);
   auto progressToken = queue->addChangeObserver(progress, nullptr);
   std::shared_ptr<ChangePrinter> printer;
@@ -206,10 +210,16 @@ int main(int argc, char** argv) {
                               message.data());
   });
 
+  int status = 1;
   try {
-    return run(app.get_subcommands().front()->get_name(), options, action, historyAction, remoteAction);
+    cli::startInterruptWatch();
+    status = run(app.get_subcommands().front()->get_name(), options, action, historyAction, remoteAction);
   } catch (...) {
-    std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
-    return 1;
+    // After a signal the failure is the cancel it asked for.
+    if (!cli::receivedSignal())
+      std::fprintf(stderr, "tavrik: %s\n", localizedDescription(std::current_exception()).c_str());
   }
+  status = cli::finishWatching(status);
+  if (int signal = cli::receivedSignal()) std::fprintf(stderr, "tavrik: %s\n", strsignal(signal));
+  return status;
 }

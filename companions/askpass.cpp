@@ -6,12 +6,21 @@
 // replies "ok", and otherwise exits non-zero with a one-line reason, so git
 // fails to authenticate instead of waiting on a terminal. The answer goes
 // to standard output and nowhere else.
+//
+// Run as `askpass --credential ACTION`, it is a git credential helper for
+// an address whose password the engine took out before git saw it: for
+// "get" it asks the socket of TAVRIK_CREDENTIAL_SOCKET (token in
+// TAVRIK_CREDENTIAL_TOKEN) with git's own prompts and prints "username=" and
+// "password=" lines; on a refusal it prints nothing, so git goes on to ask
+// the askpass. Other actions (store, erase) do nothing.
 #include "SocketRequest.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <unistd.h>
 
@@ -33,9 +42,47 @@ bool writeAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+bool ask(const char* socketPath, const char* token, const std::string& prompt, std::string& answer) {
+  std::string error;
+  if (!companion::exchange(socketPath, std::string(token) + '\0' + prompt + '\0', answer, error)) return false;
+  if (answer.rfind("ok\n", 0) != 0) return false;
+  answer.erase(0, 3);
+  return answer.find('\n') == std::string::npos;
+}
+
+int credentialHelper(const std::string& action) {
+  std::map<std::string, std::string> fields;
+  std::string line;
+  for (int c; (c = std::getchar()) != EOF;) {
+    if (c != '\n') {
+      line.push_back(static_cast<char>(c));
+      continue;
+    }
+    if (line.empty()) break;
+    auto equals = line.find('=');
+    if (equals != std::string::npos) fields[line.substr(0, equals)] = line.substr(equals + 1);
+    line.clear();
+  }
+  const char* socketPath = std::getenv("TAVRIK_CREDENTIAL_SOCKET");
+  const char* token = std::getenv("TAVRIK_CREDENTIAL_TOKEN");
+  if (action != "get" || !socketPath || !*socketPath || !token || !*token) return 0;
+  // The prompts git itself would show, so that the engine matches one text.
+  const std::string origin = fields["protocol"] + "://";
+  std::string user = fields["username"], password;
+  if (user.empty() && !ask(socketPath, token, "Username for '" + origin + fields["host"] + "': ", user)) return 0;
+  std::string described = origin + (user.empty() ? "" : user + "@") + fields["host"];
+  if (!ask(socketPath, token, "Password for '" + described + "': ", password)) return 0;
+  std::string reply = "username=" + user + "\npassword=" + password + "\n";
+  bool written = writeAll(STDOUT_FILENO, reply.data(), reply.size());
+  std::fill(reply.begin(), reply.end(), '\0');
+  std::fill(password.begin(), password.end(), '\0');
+  return written ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--credential") == 0) return credentialHelper(argv[2]);
   const char* socketPath = std::getenv("TAVRIK_ASKPASS_SOCKET");
   const char* token = std::getenv("TAVRIK_ASKPASS_TOKEN");
   if (!socketPath || !*socketPath || !token || !*token)

@@ -7,8 +7,10 @@
 #include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/Util/HashCombine.h"
 
+#include <array>
 #include <cctype>
 #include <string_view>
 #include <utility>
@@ -35,6 +37,33 @@ void refuseShellSyntax(const std::string& what, const std::optional<std::string>
                         "git-flow passes it through the shell, which would misread the character '" +
                             std::string(1, static_cast<char>(c)) + "'.");
   }
+}
+
+// git-flow reads these back from the configuration into text it evaluates
+// (the origin and branch names into the help of its flags, in double quotes;
+// the prefixes into branch names), so a value set by hand is checked as
+// strictly as one given to init.
+constexpr std::array<std::pair<const char*, const char*>, 9> kEvaluatedNames{{
+    {"gitflow.origin", "remote"},
+    {"gitflow.branch.master", "production branch"},
+    {"gitflow.branch.develop", "integration branch"},
+    {"gitflow.prefix.feature", "branch prefix"},
+    {"gitflow.prefix.bugfix", "branch prefix"},
+    {"gitflow.prefix.release", "branch prefix"},
+    {"gitflow.prefix.hotfix", "branch prefix"},
+    {"gitflow.prefix.support", "branch prefix"},
+    {"gitflow.prefix.versiontag", "version tag prefix"},
+}};
+
+// Overrides of a finish's flags, which git-flow evaluates inside double
+// quotes: there a blank is text, but "$", "`", '"' and "\" are shell syntax.
+void refuseDoubleQuotedShellSyntax(const std::string& key, const std::optional<std::string>& value) {
+  if (!value) return;
+  auto at = value->find_first_of("$`\"\\");
+  if (at != std::string::npos)
+    throw TavrikError("Invalid value of " + key,
+                      "git-flow passes it through the shell, which would misread the character '" +
+                          std::string(1, (*value)[at]) + "'.");
 }
 
 // Whether `git config` has a value for the key; an unset of a missing key
@@ -99,7 +128,12 @@ void GitExecFlowInitOperation::validate(GitOperationContext&) {
   TavrikError::refuseOptionLikeArgument("version tag prefix", prefixVersionTag);
   TavrikError::refuseOptionLikeArgument("remote", origin);
   TavrikError::refuseOptionLikeArgument("hooks folder", hooksPath);
+  refuseShellSyntax("production branch", branchMaster);
+  refuseShellSyntax("integration branch", branchDevelop);
+  for (const auto* prefix : {&prefixFeature, &prefixBugfix, &prefixRelease, &prefixHotfix, &prefixSupport})
+    refuseShellSyntax("branch prefix", *prefix);
   refuseShellSyntax("version tag prefix", prefixVersionTag);
+  refuseShellSyntax("remote", origin);
 }
 
 pledge::Void GitExecFlowInitOperation::execute(GitOperationContext& context) {
@@ -223,10 +257,18 @@ void GitExecFlowOperation::validate(GitOperationContext&) {
 }
 
 pledge::Void GitExecFlowOperation::execute(GitOperationContext& context) {
-  if (!remote) {
-    auto config = context.queue ? context.queue->view().config : nullptr;
-    remote = (config ? config->gitflowOrigin() : std::nullopt).value_or("origin");
+  // Read fresh: the configuration may have changed since the view last looked.
+  const auto config = makeOperation<GitViewExecConfigOperation>()->execute(context).config;
+  if (config) {
+    for (auto [key, what] : kEvaluatedNames) refuseShellSyntax(what, config->value(key));
+    for (const char* flag : {"message", "messagefile", "signingkey"}) {
+      for (const char* scope : {"finish", "branch"}) {
+        const std::string key = "gitflow." + noun + "." + scope + "." + flag;
+        refuseDoubleQuotedShellSyntax(key, config->value(key));
+      }
+    }
   }
+  if (!remote) remote = (config ? config->gitflowOrigin() : std::nullopt).value_or("origin");
   runAndReport(context);
   return {};
 }

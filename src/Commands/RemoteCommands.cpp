@@ -323,9 +323,60 @@ std::vector<std::string> GitExecCloneOperation::arguments(GitOperationContext&) 
   addIf(args, recurseSubmodules, "--recurse-submodules");
   addIf(args, shallowSubmodules, "--shallow-submodules");
   args.emplace_back("--");
-  args.push_back(url);
+  auto split = splitURLPassword(url);
+  args.push_back(split ? split->address : url);
   args.push_back(directory.path());
   return args;
+}
+
+std::map<std::string, std::string> GitExecCloneOperation::environment(GitOperationContext& context) {
+  auto env = GitExecTransferCommand::environment(context);
+  auto split = splitURLPassword(url);
+  if (!passwordBridge_ || !split) return env;
+  // Scoped to the address's host, and the helpers configured there reset
+  // first: git asks no other helper for it, and stores it in none.
+  // "!" runs the rest through the shell; without it git would read a
+  // quoted path as the name of a "git credential-" program.
+  std::string quoted = "!'";
+  for (char c : env["GIT_ASKPASS"]) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "' --credential";
+  const std::string key = "credential." + split->scheme + "://" + split->host + ".helper";
+  int count = 0;
+  if (auto it = env.find("GIT_CONFIG_COUNT"); it != env.end()) count = std::atoi(it->second.c_str());
+  for (const std::string& value : {std::string(), quoted}) {
+    env["GIT_CONFIG_KEY_" + std::to_string(count)] = key;
+    env["GIT_CONFIG_VALUE_" + std::to_string(count)] = value;
+    ++count;
+  }
+  env["GIT_CONFIG_COUNT"] = std::to_string(count);
+  auto bridge = passwordBridge_->credentialEnvironment();
+  env["TAVRIK_CREDENTIAL_SOCKET"] = bridge[GitSocketAuth::kSocketVariable];
+  env["TAVRIK_CREDENTIAL_TOKEN"] = bridge[GitSocketAuth::kTokenVariable];
+  return env;
+}
+
+pledge::Void GitExecCloneOperation::execute(GitOperationContext& context) {
+  auto split = splitURLPassword(url);
+  if (!split) return GitExecTransferCommand::execute(context);
+  const std::string userPrompt = "Username for '" + split->scheme + "://" + split->host + "': ";
+  const std::string passwordPrompt = "Password for '" + split->scheme + "://" +
+                                     (split->user.empty() ? "" : split->user + "@") + split->host + "': ";
+  passwordBridge_ = GitSocketAuth::create([=](const std::string& prompt) -> std::optional<std::string> {
+    if (prompt == userPrompt) return split->user;
+    if (prompt == passwordPrompt) return split->password;
+    return std::nullopt;
+  });
+  passwordBridge_->beginSession(std::nullopt);
+  try {
+    runAndReport(context);
+  } catch (...) {
+    passwordBridge_->endSession();
+    passwordBridge_.reset();
+    throw;
+  }
+  passwordBridge_->endSession();
+  passwordBridge_.reset();
+  return {};
 }
 
 void GitExecCloneOperation::validate(GitOperationContext&) {
@@ -377,6 +428,10 @@ GitAspects GitExecSubmoduleAddOperation::aspects() const {
 void GitExecSubmoduleAddOperation::validate(GitOperationContext&) {
   TavrikError::refuseOptionLikeArgument("address", url);
   TavrikError::refuseOptionLikeArgument("branch", branch);
+  // git would write it into .gitmodules, which is committed and shared.
+  if (splitURLPassword(url))
+    throw TavrikError("Invalid address \"" + withoutURLPasswords(url) + "\"",
+                      "It carries a password, which git would record in .gitmodules.");
 }
 
 } // namespace tavrik

@@ -99,8 +99,17 @@ Url GitTrashAction::checkedLocation(const Url& worktree, const std::string& path
   auto realRoot = realPath(root);
   if (!realRoot) throw refusedTrash(path, "The working tree cannot be found.");
 
-  std::string parent = root;
-  for (size_t i = 0; i + 1 < components.size(); ++i) parent += "/" + components[i];
+  std::string parent = root, shown;
+  for (size_t i = 0; i + 1 < components.size(); ++i) {
+    parent += "/" + components[i];
+    shown += (shown.empty() ? "" : "/") + components[i];
+    // Named, so the user learns which folder leads away.
+    struct stat link {};
+    if (::lstat(parent.c_str(), &link) != 0) throw refusedTrash(path, "The folder \"" + shown + "\" does not exist.");
+    auto target = S_ISLNK(link.st_mode) ? realPath(parent) : std::nullopt;
+    if (target && *target != *realRoot && !target->starts_with(*realRoot + "/"))
+      throw refusedTrash(path, "\"" + shown + "\" is a link to a folder outside the working tree.");
+  }
   auto realParent = realPath(parent);
   if (!realParent) throw refusedTrash(path, "The file does not exist.");
   // The folders may not lead elsewhere through a symbolic link; the last
@@ -179,16 +188,31 @@ pledge::Void GitAppendRulesOperation::execute(GitOperationContext& context) {
   }
 
   const std::string target = targetURL(descriptor, file).path();
+  std::string gitFolder = descriptor.gitURL.path();
+  std::string commonFolder = descriptor.commonURL.path();
+  for (auto* folder : {&gitFolder, &commonFolder})
+    while (folder->size() > 1 && folder->back() == '/') folder->pop_back();
+  AtomicWriteOptions writing;
   if (file == GitConfigFile::localExclude) {
     std::string folder = target.substr(0, target.rfind('/'));
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) throw TavrikError::fromErrno(errno, "mkdir " + folder);
+    writing.linksWithin = commonFolder;
+  } else {
+    // git reads no .gitignore that is a symbolic link (it opens it without
+    // following one), so rules written through it would not apply anyway.
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+      throw TavrikError("Cannot add rules to \"" + target + "\"",
+                        "It is a symbolic link, and git does not read ignore rules through one.");
+    // A write cut short leaves its temporary file where git lists nothing.
+    writing.temporaryFolder = gitFolder;
   }
   // The file's bytes stay as they are, UTF-8 or not: only a missing file
   // starts empty, and one that cannot be read is not replaced.
   std::string text = readFileIfExists(target).value_or("");
   if (text.empty() || text.back() != '\n') text += '\n';
   text += joined;
-  writeFileAtomically(target, text);
+  writeFileAtomically(target, text, writing);
   context.updatedAspects.formUnion(GitAspects::status);
   return {};
 }

@@ -48,18 +48,6 @@ std::string randomToken() {
   return token;
 }
 
-// TMPDIR when the socket's path fits in a sockaddr_un there, else /tmp.
-std::string folderTemplate() {
-  constexpr std::string_view kName = "/tavrik-askpass-XXXXXX";
-  std::string base = "/tmp";
-  if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') {
-    std::string candidate = tmp;
-    while (candidate.size() > 1 && candidate.back() == '/') candidate.pop_back();
-    if (candidate.size() + kName.size() + sizeof "/socket" <= sizeof(sockaddr_un::sun_path)) base = candidate;
-  }
-  return base + std::string(kName);
-}
-
 } // namespace
 
 struct GitSocketAuth::Server {
@@ -107,7 +95,7 @@ std::shared_ptr<GitSocketAuth::Server> GitSocketAuth::Server::start(std::shared_
   auto server = std::make_shared<Server>(std::move(prompts));
   server->token = randomToken();
   // A failure past here leaves the cleanup to ~Server.
-  server->folder = detail::makePrivateFolder(folderTemplate());
+  server->folder = detail::makeBridgeFolder("askpass");
   server->socketPath = server->folder + "/socket";
   detail::listenAt(server->socketPath, server->listener);
   if (::pipe2(server->wakePipe, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");

@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <dirent.h>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
@@ -44,6 +48,41 @@ bool fromThisUser(int connection) {
 std::string makePrivateFolder(std::string pattern) {
   if (!::mkdtemp(pattern.data())) throw TavrikError::fromErrno(errno, "mkdtemp " + pattern);
   return pattern;
+}
+
+void removeStaleBridgeFolders(const std::string& base, std::string_view kind) {
+  DIR* dir = ::opendir(base.c_str());
+  if (!dir) return;
+  const std::string prefix = "tavrik-" + std::string(kind) + "-";
+  while (dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix)) continue;
+    std::string_view rest = name.substr(prefix.size());
+    size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || rest.size() - dash - 1 != 6) continue;
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (error != std::errc() || end != rest.data() + dash || pid <= 0) continue;
+    if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    const std::string folder = base + "/" + std::string(name);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) continue;
+    ::unlink((folder + "/socket").c_str());
+    ::rmdir(folder.c_str());
+  }
+  ::closedir(dir);
+}
+
+std::string makeBridgeFolder(std::string_view kind) {
+  const std::string name = "/tavrik-" + std::string(kind) + "-" + std::to_string(::getpid()) + "-XXXXXX";
+  std::string base = "/tmp";
+  if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/') {
+    std::string candidate = tmp;
+    while (candidate.size() > 1 && candidate.back() == '/') candidate.pop_back();
+    if (candidate.size() + name.size() + sizeof "/socket" <= sizeof(sockaddr_un::sun_path)) base = candidate;
+  }
+  removeStaleBridgeFolders(base, kind);
+  return makePrivateFolder(base + name);
 }
 
 void listenAt(const std::string& path, int& listener) {

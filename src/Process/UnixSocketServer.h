@@ -16,6 +16,18 @@ namespace tavrik::detail {
 /// which ends in XXXXXX, and returns its path. Throws TavrikError.
 std::string makePrivateFolder(std::string pattern);
 
+/// Makes the private folder of a bridge of `kind` ("askpass", "editor"),
+/// "tavrik-KIND-PID-XXXXXX" in TMPDIR when a socket path in it fits in a
+/// sockaddr_un, else in /tmp. First removes the folders of that kind left
+/// behind by processes of this user that no longer run (killed before
+/// they could clean up). Throws TavrikError.
+std::string makeBridgeFolder(std::string_view kind);
+
+/// Removes the bridge folders of `kind` in `base` whose process is gone;
+/// a folder of a running process, another user's or an unexpected one
+/// stays. Never throws.
+void removeStaleBridgeFolders(const std::string& base, std::string_view kind);
+
 /// Binds a listening Unix-domain socket at `path`. `listener` is set as soon
 /// as the socket exists, so that the caller's cleanup closes it when binding
 /// fails. Throws TavrikError ("socket", or "bind <path>").

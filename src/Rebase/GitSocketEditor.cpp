@@ -60,8 +60,7 @@ GitSocketEditor::GitSocketEditor(Passkey, const GitRepositoryDescriptor& reposit
 void GitSocketEditor::start() {
   // A random UUID: 122 bits from the kernel, as the rest of the engine makes ids.
   token_ = Uuid::random().uuidString();
-  // /tmp rather than TMPDIR: a socket path must fit in 108 bytes.
-  folder_ = detail::makePrivateFolder("/tmp/tavrik-editor-XXXXXX");
+  folder_ = detail::makeBridgeFolder("editor");
   socketPath_ = folder_ + "/socket";
   try {
     detail::listenAt(socketPath_, listener_);

@@ -36,6 +36,40 @@ mode_t currentUmask() {
   return mask;
 }
 
+std::string folderOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool isInside(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.starts_with(folder) && (folder == "/" || path[folder.size()] == '/');
+}
+
+// The file to replace: the path itself, or the target of a link that stays
+// within the allowed folder. rename() would replace a link rather than its
+// target, and following one blindly would let a committed link rewrite any
+// file the user can write.
+std::string replacedFile(const std::string& path, const AtomicWriteOptions& options) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  const std::string allowedFolder = options.linksWithin.value_or(folderOf(path));
+  auto allowed = realPath(allowedFolder);
+  auto target = realPath(path);
+  if (!target)
+    throw TavrikError("Cannot write \"" + path + "\"", "It is a symbolic link to a file that does not exist.");
+  bool within = allowed && (options.linksWithin ? isInside(*target, *allowed) : folderOf(*target) == *allowed);
+  if (!within)
+    throw TavrikError("Cannot write \"" + path + "\"",
+                      "It is a symbolic link to \"" + *target + "\", outside \"" + allowedFolder + "\".");
+  return *target;
+}
+
+bool sameFileSystem(const std::string& a, const std::string& b) {
+  struct stat first {}, second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev;
+}
+
 } // namespace
 
 std::optional<std::string> realPath(const std::string& path) {
@@ -63,13 +97,16 @@ std::optional<std::string> readFileIfExists(const std::string& path) {
   }
 }
 
-void writeFileAtomically(const std::string& requestedPath, std::string_view bytes) {
-  const std::string path = realPath(requestedPath).value_or(requestedPath);
+void writeFileAtomically(const std::string& requestedPath, std::string_view bytes,
+                         const AtomicWriteOptions& options) {
+  const std::string path = replacedFile(requestedPath, options);
   struct stat existing {};
   mode_t mode = 0666 & ~currentUmask();
-  if (::stat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  if (::lstat(path.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
 
   std::string temporary = path + ".tmp-XXXXXX";
+  if (options.temporaryFolder && sameFileSystem(*options.temporaryFolder, folderOf(path)))
+    temporary = *options.temporaryFolder + "/tavrik-write.tmp-XXXXXX";
   Descriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
   if (fd.get() < 0) throw TavrikError::fromErrno(errno, "mkstemp " + temporary);
   auto fail = [&](const char* call) {

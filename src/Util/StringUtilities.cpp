@@ -255,26 +255,80 @@ std::optional<GitUnquotedName> gitUnquotedPrefix(std::string_view text) {
   return std::nullopt;
 }
 
+namespace {
+
+// Where the user information of the address whose authority begins at
+// `start` ends (its last "@"), or npos. The authority ends at the path,
+// query or fragment, and in running text at a blank or a control character,
+// which no address holds; quotes do not end it, since a password may hold them.
+size_t userInfoEnd(std::string_view text, size_t start) {
+  size_t end = start;
+  while (end < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[end]);
+    if (c <= 0x20 || c == 0x7f || c == '/' || c == '?' || c == '#') break;
+    ++end;
+  }
+  size_t at = text.substr(start, end - start).rfind('@');
+  return at == std::string_view::npos ? at : start + at;
+}
+
+std::string percentDecoded(std::string_view text) {
+  auto hex = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+} // namespace
+
 std::string withoutURLPasswords(std::string_view text) {
   std::string result;
   size_t copied = 0;
   for (size_t scheme = text.find("://"); scheme != std::string_view::npos; scheme = text.find("://", scheme + 3)) {
     size_t start = scheme + 3;
-    // The authority ends where the path, query or fragment begins, or at
-    // whatever cannot be part of an address in running text.
-    size_t end = text.find_first_of("/?#\"' \t\r\n<>", start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view authority = text.substr(start, end - start);
-    size_t at = authority.rfind('@');
+    size_t at = userInfoEnd(text, start);
     if (at == std::string_view::npos) continue;
-    size_t colon = authority.substr(0, at).find(':');
+    size_t colon = text.substr(start, at - start).find(':');
     if (colon == std::string_view::npos) continue;
     result.append(text, copied, start + colon - copied);
-    copied = start + at;
+    copied = at;
   }
   if (copied == 0) return std::string(text);
   result.append(text, copied);
   return result;
+}
+
+std::optional<URLPasswordSplit> splitURLPassword(std::string_view address) {
+  size_t scheme = address.find("://");
+  if (scheme == std::string_view::npos || scheme == 0) return std::nullopt;
+  size_t start = scheme + 3;
+  size_t at = userInfoEnd(address, start);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view userInfo = address.substr(start, at - start);
+  size_t colon = userInfo.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  size_t hostEnd = address.find_first_of("/?#", at + 1);
+  if (hostEnd == std::string_view::npos) hostEnd = address.size();
+  URLPasswordSplit split;
+  split.scheme = std::string(address.substr(0, scheme));
+  split.host = std::string(address.substr(at + 1, hostEnd - at - 1));
+  split.user = percentDecoded(userInfo.substr(0, colon));
+  split.password = percentDecoded(userInfo.substr(colon + 1));
+  // Without a user the "@" goes too: git would take "https://@host" for an empty user.
+  split.address = std::string(address.substr(0, start + colon)) + std::string(address.substr(colon == 0 ? at + 1 : at));
+  return split;
 }
 
 } // namespace tavrik

@@ -171,6 +171,37 @@ TEST(AuthenticatedTransfer, ThePasswordAppearsInNoLogTaskOrErrorText) {
   for (const auto& text : texts) EXPECT_EQ(text.find(s.password), std::string::npos) << text;
 }
 
+// A password pasted into the address goes to git through the run's own
+// credential helper: not in git's arguments, not in the new configuration,
+// and the client's provider is not asked.
+TEST(AuthenticatedTransfer, APasswordInTheCloneAddressReachesGitOnlyThroughItsHelper) {
+  HttpScenario s;
+  Recorder prompts;
+  auto declining = std::make_shared<CountingAuth>([&](const std::string& prompt) -> std::optional<std::string> {
+    prompts.add(prompt);
+    return std::nullopt;
+  });
+  std::string address = s.server->url("repo.git");
+  address.insert(std::string("http://").size(), "alice:" + s.password + "@");
+  auto queue = makeReaderQueue(std::nullopt);
+  auto clone = makeOperation<GitExecCloneOperation>(address, Url::fileURL(s.local.path().string(), true),
+                                                    std::nullopt, false, false, false, declining);
+  GitOperationContext context(queue);
+  for (const auto& argument : clone->arguments(context)) EXPECT_EQ(argument.find(s.password), std::string::npos);
+  runOn(queue, clone);
+  EXPECT_EQ(s.local.rev("HEAD"), s.bare().rev("main"));
+  std::string stored = s.server->url("repo.git");
+  stored.insert(std::string("http://").size(), "alice@");
+  EXPECT_EQ(s.local.git({"config", "remote.origin.url"}), stored + "\n");
+  EXPECT_TRUE(prompts.events().empty());
+
+  // A wrong one fails as any wrong password does.
+  address.replace(address.find(s.password), s.password.size(), "wrong");
+  auto wrong = makeOperation<GitExecCloneOperation>(address, Url::fileURL((s.work.path() / "w").string(), true),
+                                                    std::nullopt, false, false, false, nullptr);
+  EXPECT_EQ(failure([&] { runOn(queue, wrong); }).kind(), GitStdError::Kind::authenticationFailed);
+}
+
 TEST(AuthenticatedTransfer, AnonymousGitDaemonNeedsNoCredentials) {
   HttpScenario s;
   auto daemon = GitDaemonServer::start(s.root.path());

@@ -129,10 +129,27 @@ TEST(FlowCommands, OptionLikeAndShellSyntaxInputIsRefusedBeforeGitRuns) {
                  TavrikError) << *noun << " " << *subject;
   for (auto options : {GitFlowInitOptions{.branchMaster = "-x"}, GitFlowInitOptions{.branchDevelop = "master"},
                        GitFlowInitOptions{.prefixFeature = "--add"},
-                       GitFlowInitOptions{.prefixVersionTag = "`touch " + marker + "`"}})
+                       GitFlowInitOptions{.prefixVersionTag = "`touch " + marker + "`"},
+                       GitFlowInitOptions{.prefixFeature = "f$(touch " + marker + ")"},
+                       GitFlowInitOptions{.origin = "o$(touch " + marker + ")"}})
     EXPECT_THROW(runOn(f.queue, makeOperation<GitExecFlowInitOperation>(options)), TavrikError);
   EXPECT_FALSE(std::filesystem::exists(marker));
   EXPECT_NE(f.repo.tryGit({"config", "gitflow.branch.master"}).status, 0);
+
+  // Values git-flow evaluates, set by hand after init, stop the next command.
+  runOn(f.queue, makeOperation<GitExecFlowInitOperation>());
+  f.flow("feature", "start", "x");
+  for (auto [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"gitflow.origin", "o$(touch " + marker + ")"},
+           {"gitflow.branch.develop", "develop`touch " + marker + "`"},
+           {"gitflow.feature.finish.message", "$(touch " + marker + ")"}}) {
+    f.repo.git({"config", key, value});
+    EXPECT_THROW(f.flow("feature", "finish", "x"), TavrikError) << key;
+    f.repo.git({"config", "--unset", key});
+    if (key == "gitflow.branch.develop") f.repo.git({"config", key, "develop"});
+  }
+  EXPECT_FALSE(std::filesystem::exists(marker));
+  f.flow("feature", "finish", "x");
 }
 
 TEST(FlowCommands, FlowRefsAreLocalBranchesUnderAConfiguredPrefix) {

@@ -207,6 +207,8 @@ TEST(RemoteCommands, OptionLikeNamesAddressesAndRefspecsAreRefusedBeforeGitRuns)
   refused(makeOperation<GitExecCloneOperation>(evil, Url::fileURL((s.dirs.path() / "c").string(), true),
                                                std::nullopt, false, false, false, s.auth));
   refused(GitExecSubmoduleAddOperation::add(evil, "sub", std::nullopt, s.auth));
+  // A password would be committed in .gitmodules.
+  refused(GitExecSubmoduleAddOperation::add("https://u:pw@127.0.0.1:1/x.git", "sub", std::nullopt, s.auth));
   refused(GitExecRemoteOperation::add("-x", "/tmp/x"));
   refused(GitExecRemoteOperation::add("x", evil));
   refused(GitExecRemoteOperation::rename("origin", "--bad"));

@@ -6,6 +6,7 @@
 #include "tavrik/State/GitViewExecStatusOperation.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <sys/stat.h>
 
 using namespace tavrik;
@@ -71,6 +72,16 @@ TEST_F(TrashTest, RefusesPathsOutsideTheWorkingTree) {
   }
   EXPECT_EQ(readFile(outside.path() / "victim/file"), "keep\n");
   EXPECT_TRUE(fs::exists(repo.path() / ".git/config"));
+  // The refusal says why.
+  for (auto [path, reason] : {std::pair<std::string, std::string>{"through/file", "\"through\" is a link to a folder outside"},
+                              {"gone/file", "The folder \"gone\" does not exist."}}) {
+    try {
+      GitTrashAction::checkedLocation(Url::fileURL(repo.path().string(), true), path);
+      ADD_FAILURE() << path;
+    } catch (const TavrikError& error) {
+      EXPECT_TRUE(error.failureReason.value_or("").starts_with(reason)) << error.failureReason.value_or("");
+    }
+  }
 }
 
 TEST_F(TrashTest, AFailingTrashLeavesTheFile) {
@@ -152,6 +163,41 @@ TEST(GitAppendRulesOperation, AppendsToGitignoreAndTheCommonExcludeFile) {
   EXPECT_EQ(readFile(repo.path() / ".git/info/exclude"), "\nsecret");
   GitDir(worktree).write("secret", "s\n");
   EXPECT_EQ(GitDir(worktree).git({"status", "--porcelain"}), "");
+}
+
+// A committed link must not let the ignore rules rewrite a file elsewhere;
+// git itself does not read a .gitignore that is a link.
+TEST(GitAppendRulesOperation, RefusesLinksOutOfTheirFolder) {
+  ScratchRepo repo;
+  TempDir outside;
+  auto writeFile = [](const fs::path& path, const std::string& text) { std::ofstream(path) << text; };
+  const auto bashrc = outside.path() / "bashrc";
+  writeFile(bashrc, "alias ls=ls\n");
+  fs::create_symlink(bashrc, repo.path() / ".gitignore");
+  repo.write("a.log", "x\n");
+  writeFile(bashrc, "*.log\n");
+  EXPECT_EQ(repo.git({"status", "--porcelain", "--", "a.log"}), "?? a.log\n"); // git ignores the link's rules
+  auto queue = readerQueue(repo);
+  auto append = [&](GitConfigFile file) {
+    runOn(queue, makeOperation<GitAppendRulesOperation>(file, std::vector<std::string>{"*.tmp"}));
+  };
+  EXPECT_THROW(append(GitConfigFile::localGitignore), TavrikError);
+  fs::remove(repo.path() / ".gitignore");
+
+  fs::remove(repo.path() / ".git/info/exclude");
+  fs::create_symlink(bashrc, repo.path() / ".git/info/exclude");
+  EXPECT_THROW(append(GitConfigFile::localExclude), TavrikError);
+  EXPECT_EQ(readFile(bashrc), "*.log\n");
+  EXPECT_TRUE(fs::is_symlink(repo.path() / ".git/info/exclude"));
+
+  // A link that stays in the git directory is followed; git reads it too.
+  fs::remove(repo.path() / ".git/info/exclude");
+  writeFile(repo.path() / ".git/shared-exclude", "*.log\n");
+  fs::create_symlink("../shared-exclude", repo.path() / ".git/info/exclude");
+  append(GitConfigFile::localExclude);
+  EXPECT_EQ(readFile(repo.path() / ".git/shared-exclude"), "*.log\n*.tmp");
+  repo.write("b.tmp", "x\n");
+  EXPECT_EQ(repo.git({"status", "--porcelain", "-uall"}), "");
 }
 
 // Cancelling the action stops the child that runs (a commit in a slow hook);

@@ -115,7 +115,9 @@ public:
   /// The file the rules go to.
   static Url targetURL(const GitRepositoryDescriptor& descriptor, GitConfigFile file);
   /// Keeps the file's bytes as they are and replaces it atomically; throws
-  /// TavrikError when an existing file cannot be read or the new one not written.
+  /// TavrikError when an existing file cannot be read or the new one not
+  /// written, when .gitignore is a symbolic link (git reads none), or when
+  /// info/exclude is one that leads out of the common git directory.
   pledge::Void execute(GitOperationContext& context) override;
 };
 

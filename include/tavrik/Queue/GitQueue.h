@@ -18,6 +18,17 @@
 // with none of the last three held (an index-changing operation's delegate
 // calls happen inside its run, so under indexLock).
 //
+// Quitting. Git runs in a session of its own: the terminal's Ctrl-C never
+// reaches it, and it outlives a client that exits or is killed, so a commit
+// or a push the user gave up on would still land. On quit (and on SIGINT,
+// SIGTERM or SIGHUP, turned into a request to quit) a client calls
+// `cancelAllOperations()` on every queue it made, which interrupts each
+// running git's process group, then `waitUntilAllOperationsAreFinished()` on
+// each before it exits; releasing a queue waits for nothing. The bridges'
+// private folders (tavrik-askpass-*, tavrik-editor-* in the temporary
+// folder) go when their sessions end; those of a process that was killed
+// are removed by the next process that opens a bridge.
+//
 // Three shared queues without a repository (`global`, `repositoryStatus`,
 // `repositoryInfo`) are created on first use. Their git prefix is the
 // directory named by the environment variable TAVRIK_GIT_PREFIX, read once
@@ -158,7 +169,10 @@ public:
   /// Removes tasks whose operation is gone or finished, and `removing`.
   void pruneTasks(const std::shared_ptr<GitTask>& removing);
 
+  /// Blocks until every operation added so far has finished (its git reaped).
   void waitUntilAllOperationsAreFinished();
+  /// Cancels every queued and running operation, interrupting the process
+  /// group of each running git; does not wait (see "Quitting" above).
   void cancelAllOperations();
 
   /// Appends a notification to the pending list.
