@@ -53,8 +53,8 @@ TEST(GitViewHeadOperation, ReadsEveryStateGitLeavesInProgress) {
 // branch named shorter than "HEAD" at the same commit, detached or stopped
 // in a rebase, must not pass for the current branch.
 TEST(GitViewHeadOperation, DetachedHeadBesideABranchAtItsCommitStaysDetached) {
-  auto scenario = ScenarioRepo::copy();
-  auto& work = scenario->work;
+  ScratchRepo work;
+  for (const char* content : {"1\n", "2\n", "3\n"}) work.commitFile("f", content, content);
   work.git({"branch", "x", "HEAD~1"});
   work.git({"checkout", "-q", "--detach", "HEAD~1"});
   auto detached = refresh(work);
@@ -67,6 +67,7 @@ TEST(GitViewHeadOperation, DetachedHeadBesideABranchAtItsCommitStaysDetached) {
   EXPECT_EQ(onBranch.head.refname, "x");
   EXPECT_FALSE(onBranch.isDetached());
 
+  work.git({"checkout", "-q", "main"});
   runProgram({"/bin/sh", "-c", "GIT_SEQUENCE_EDITOR=\"sed -i -e '1s/^pick/edit/'\" git rebase -q -i HEAD~2"},
              work.path());
   work.git({"branch", "b1"});

@@ -47,7 +47,7 @@ TEST(ReadersTakeNoLocks, NoReaderWritesTheIndexOrMindsAHeldLock) {
   repo.git({"-c", "protocol.file.allow=always", "submodule", "add", "-q", sub.path().string(), "sub"});
   repo.git({"commit", "-q", "-m", "sub"});
   repo.write("a.txt", "changed\n");
-  const std::vector<fs::path> files = {repo.path() / "a.txt", repo.path() / "sub/s.txt"};
+  const std::vector<fs::path> files = {repo.path() / ".gitmodules", repo.path() / "sub/s.txt"};
   const std::vector<fs::path> indexes = {repo.path() / ".git/index", repo.path() / ".git/modules/sub/index"};
   auto queue = readerQueue(repo);
 
@@ -69,7 +69,7 @@ TEST(ReadersTakeNoLocks, NoReaderWritesTheIndexOrMindsAHeldLock) {
     std::vector<std::string> before;
     for (const auto& index : indexes) before.push_back(contents(index));
     ASSERT_NO_THROW(read());
-    for (size_t i = 0; i < indexes.size(); ++i) EXPECT_EQ(contents(indexes[i]), before[i]) << indexes[i];
+    for (size_t i = 0; i < indexes.size(); ++i) EXPECT_TRUE(contents(indexes[i]) == before[i]) << indexes[i] << " written";
 
     // A user's command holds the lock: the read still succeeds and leaves it.
     repo.write(".git/index.lock", "held");
