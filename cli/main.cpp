@@ -2,7 +2,6 @@
 // client drives it: one GitQueue per repository, operations added to it,
 // results read from their futures and the queue's view.
 #include "CommandVerbs.h"
-#include "GitPrefix.h"
 #include "HistoryVerbs.h"
 #include "Interruption.h"
 #include "JsonOutput.h"
@@ -14,6 +13,7 @@
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 #include "tavrik/Interfaces/Repo.h"
+#include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
@@ -84,7 +84,7 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   // Started from a shell, the client's own environment already is the login
   // shell's: probing one again would only cost its start-up.
   Shell::setDefaultShell(nullptr);
-  Url prefix = cli::resolveGitPrefix(options.prefix);
+  Url prefix = resolveGitPrefix(options.prefix);
 
   // Discovery runs on a queue without a repository, as a client's repository
   // list does.

@@ -3,6 +3,8 @@
 #include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
 
+#include <algorithm>
+
 namespace tavrik {
 
 GitExecBranchOperation::GitExecBranchOperation(bool deleteBranch, bool move, bool copy, bool force, bool track,
@@ -97,6 +99,10 @@ void GitExecBranchOperation::validate(GitOperationContext&) {
 }
 
 GitAspects GitExecBranchOperation::aspects() const {
+  // A listing changes nothing: reporting it would refresh the whole view.
+  const bool changes = deleteBranch || move || copy || setUpstreamTo || unsetUpstream ||
+                       std::any_of(names.begin(), names.end(), [](const auto& name) { return name.has_value(); });
+  if (!changes) return {};
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};
 }
 

@@ -3,6 +3,11 @@
 #include "tavrik/Diff/GitBlobCache.h"
 #include "tavrik/Queue/TavrikError.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
 namespace tavrik {
 
 GitExecDiffOperation::GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent,
@@ -59,13 +64,61 @@ std::vector<std::string> GitExecDiffOperation::arguments(GitOperationContext&) {
 std::map<std::string, std::string> GitExecDiffOperation::environment(GitOperationContext& context) {
   auto variables = GitExecRunner::environment(context);
   if (!paths.empty()) variables["GIT_LITERAL_PATHSPECS"] = "1";
+  if (!indexCopy_.empty()) variables["GIT_INDEX_FILE"] = indexCopy_;
   return variables;
 }
+
+namespace {
+
+// A copy of the repository's index in the temporary folder, removed (with
+// the lock git takes beside it) when the scope ends; none without an index.
+class PrivateIndex {
+public:
+  explicit PrivateIndex(const GitRepositoryDescriptor* descriptor) {
+    namespace fs = std::filesystem;
+    if (!descriptor) return;
+    std::error_code ec;
+    const fs::path index = descriptor->gitURL.appendingPathComponent("index").path();
+    if (!fs::is_regular_file(index, ec)) return;
+    std::string pattern = (fs::temp_directory_path(ec) / "tavrik-index-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) throw TavrikError::fromErrno(errno, "mkstemp");
+    close(fd);
+    path_ = pattern;
+    fs::copy_file(index, path_, fs::copy_options::overwrite_existing, ec);
+    if (ec) throw TavrikError::fromErrno(ec.value(), "copy_file " + index.string());
+  }
+  ~PrivateIndex() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+    std::filesystem::remove(path_ + ".lock", ec);
+  }
+  PrivateIndex(const PrivateIndex&) = delete;
+  PrivateIndex& operator=(const PrivateIndex&) = delete;
+  const std::string& path() const { return path_; }
+
+private:
+  std::string path_;
+};
+
+} // namespace
 
 GitDiffList GitExecDiffOperation::execute(GitOperationContext& context) {
   if (contextLines && *contextLines < 0)
     throw TavrikError("Invalid context", "The number of context lines cannot be negative.");
-  runCommand(context);
+  {
+    std::optional<PrivateIndex> index;
+    if (!commit && !cached) index.emplace(context.effectiveDescriptor());
+    indexCopy_ = index ? index->path() : std::string();
+    try {
+      runCommand(context);
+    } catch (...) {
+      indexCopy_.clear();
+      throw;
+    }
+    indexCopy_.clear();
+  }
   if (raw) return GitDiffList(true, GitDiff::parseRaw(*stdOutBuffer, cached, ours, firstParent, true, commit)).removingUnmerged();
 
   auto diffs = GitDiff::parsePatch(*stdOutBuffer, cached, ours, firstParent, commit);

@@ -93,7 +93,7 @@ GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges)
   process.arguments = {"--no-pager"};
   auto args = arguments(withChanges);
   process.arguments.insert(process.arguments.end(), args.begin(), args.end());
-  process.environment = source.environment(context);
+  process.environment = source.childEnvironment(context);
   task_ = process.launch(true);
   buffer_.resize(kReadSize);
   // A short pipe keeps git from formatting far past the first page, which a

@@ -138,6 +138,14 @@ std::map<std::string, std::string> GitExecRunner::environment(GitOperationContex
   return GitEnvironment::build(environmentInputs(context));
 }
 
+GitExecAccess GitExecRunner::access() const { return GitExecAccess::read; }
+
+std::map<std::string, std::string> GitExecRunner::childEnvironment(GitOperationContext& context) {
+  auto variables = environment(context);
+  if (access() == GitExecAccess::read) variables["GIT_OPTIONAL_LOCKS"] = "0";
+  return variables;
+}
+
 void GitExecRunner::runCommand(GitOperationContext& context) {
   EditorFinisher finisher(editor);
   GitQueueOperation& operation = execOperation();
@@ -153,7 +161,7 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   run->operation = operation.weak_from_this();
   run_ = run;
 
-  auto environmentVariables = environment(context);
+  auto environmentVariables = childEnvironment(context);
   std::vector<std::string> commandLine{"--no-pager"};
   auto operationArguments = arguments(context);
   commandLine.insert(commandLine.end(), std::make_move_iterator(operationArguments.begin()),

@@ -39,8 +39,12 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   // One git for the usual case: the top level comes with the rest. Where
   // there is no work tree (a bare repository, inside the git directory) that
   // run fails, and the directories are asked for alone.
-  const std::vector<std::string> directories = {"rev-parse", "--absolute-git-dir", "--git-common-dir",
-                                                "--is-bare-repository", "--is-shallow-repository"};
+  const std::vector<std::string> directories = {"rev-parse",
+                                                "--absolute-git-dir",
+                                                "--git-common-dir",
+                                                "--is-bare-repository",
+                                                "--is-shallow-repository",
+                                                "--show-object-format"};
   args = directories;
   args.push_back("--show-toplevel");
   bool hasTopLevel = true;
@@ -59,13 +63,17 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   // Paths are bytes: a folder whose name is not UTF-8 is still a repository.
   const std::string output = trimmed(stdOutBuffer->data());
   auto parts = lines(output);
-  if (parts.size() != (hasTopLevel ? 5u : 4u)) throw TavrikError::invalidRepository(url.path());
+  if (parts.size() != (hasTopLevel ? 6u : 5u)) throw TavrikError::invalidRepository(url.path());
   const std::string gitDir(parts[0]);
   const std::string commonDir(parts[1]);
   const bool isBare = parts[2] == "true";
   const bool isShallow = parts[3] == "true";
+  // Every reader parses 40-digit object names (and libgit2 opens only SHA-1
+  // repositories): another format is refused here, once, rather than read
+  // as empty or partial lists.
+  if (parts[4] != "sha1") throw TavrikError::unsupportedObjectFormat(url.path(), std::string(parts[4]));
   // A bare repository has no top level; its git directory stands in.
-  const std::string worktree = hasTopLevel && !parts[4].empty() ? std::string(parts[4]) : gitDir;
+  const std::string worktree = hasTopLevel && !parts[5].empty() ? std::string(parts[5]) : gitDir;
 
   GitRepositoryDescriptor descriptor;
   descriptor.url = Url::fileURL(worktree, true);

@@ -2,6 +2,7 @@
 
 #include "Queue/ViewOperationFactory.h"
 #include "tavrik/Process/GitNotification.h"
+#include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitTask.h"
@@ -40,9 +41,14 @@ GitQueue::~GitQueue() = default;
 
 std::optional<Url> GitQueue::sharedSupportURL() {
   static const std::optional<Url> url = []() -> std::optional<Url> {
-    const char* value = std::getenv("TAVRIK_GIT_PREFIX");
-    if (!value || !*value) return std::nullopt;
-    return Url::fileURL(value, true);
+    if (const char* value = std::getenv("TAVRIK_GIT_PREFIX"); value && *value) return Url::fileURL(value, true);
+    // As the command-line client finds it; without git on PATH the queues
+    // report "Git executable not found." for each operation.
+    try {
+      return resolveGitPrefix(std::nullopt);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
   }();
   return url;
 }

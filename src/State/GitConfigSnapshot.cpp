@@ -76,8 +76,18 @@ std::shared_ptr<const GitConfigSnapshot> GitConfigSnapshot::empty() {
   return kEmpty;
 }
 
+std::string GitConfigSnapshot::canonicalKey(std::string_view key) {
+  // git lists section and variable names in lower case and a subsection as
+  // written; it matches a key given to it the same way.
+  const size_t firstDot = key.find('.');
+  const size_t lastDot = key.rfind('.');
+  if (firstDot == std::string_view::npos) return lowercased(key);
+  return lowercased(key.substr(0, firstDot)) + std::string(key.substr(firstDot, lastDot - firstDot)) +
+         lowercased(key.substr(lastDot));
+}
+
 std::optional<std::string> GitConfigSnapshot::value(std::string_view key) const {
-  auto it = values_.find(std::string(key));
+  auto it = values_.find(canonicalKey(key));
   if (it == values_.end()) return std::nullopt;
   return it->second;
 }

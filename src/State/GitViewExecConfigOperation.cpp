@@ -19,14 +19,14 @@ GitView GitViewExecConfigOperation::execute(GitOperationContext& context) {
 
 std::map<std::string, std::string> GitViewExecConfigOperation::parse(GitBuffer& buffer) {
   std::map<std::string, std::string> values;
-  // A record that is not UTF-8 ends the reading: what follows it could only
-  // be guessed at, and the keys before it are still good.
-  while (auto record = buffer.scanStringToNull()) {
+  // Records are bytes: a Latin-1 user.name is kept as it is, and the keys
+  // after it are read like any other.
+  while (auto record = buffer.scanToNull()) {
     auto lineFeed = record->find('\n');
-    if (lineFeed == std::string::npos)
-      values[*record] = "";
+    if (lineFeed == std::string_view::npos)
+      values[std::string(*record)] = "";
     else
-      values[record->substr(0, lineFeed)] = record->substr(lineFeed + 1);
+      values[std::string(record->substr(0, lineFeed))] = std::string(record->substr(lineFeed + 1));
   }
   return values;
 }

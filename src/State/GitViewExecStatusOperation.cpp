@@ -27,12 +27,6 @@ std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationConte
   return args;
 }
 
-std::map<std::string, std::string> GitViewExecStatusOperation::environment(GitOperationContext& context) {
-  auto environment = GitExecOperation<GitView>::environment(context);
-  environment["GIT_OPTIONAL_LOCKS"] = "0";
-  return environment;
-}
-
 void GitViewExecStatusOperation::sortByPath(std::vector<GitStatusEntry>& entries) {
   GitStatusEntryPathLess less;
   // git lists changes, then untracked files, then ignored ones, each group in

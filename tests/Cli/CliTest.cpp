@@ -162,6 +162,23 @@ TEST(Cli, ErrorsGoToStandardErrorWithNonZeroExit) {
   EXPECT_NE(bad.err.find("Git exited with status"), std::string::npos) << bad.err;
 }
 
+// No verb reads a SHA-256 repository as an empty or partial one.
+TEST(Cli, RefusesSHA256RepositoriesForEveryVerb) {
+  tt::TempDir dir;
+  tt::runProgram({"git", "init", "-q", "--object-format=sha256", "-b", "main", "r"}, dir.path());
+  tt::GitDir repo(dir.path() / "r");
+  repo.commitFile("a.txt", "a\n", "a");
+  repo.write("a.txt", "b\n");
+  for (std::vector<std::string> verb : std::vector<std::vector<std::string>>{
+           {"status"}, {"refs"}, {"head"}, {"diff"}, {"log"}, {"branch"}, {"remote"}, {"config", "user.name"}}) {
+    SCOPED_TRACE(verb.front());
+    auto result = tavrikCli(repo, verb);
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("Unsupported Object Format: sha256"), std::string::npos) << result.err;
+  }
+}
+
 TEST(CliOutput, JsonSafeReplacesOnlyInvalidBytes) {
   EXPECT_EQ(cli::jsonSafe("ok ü"), "ok ü");
   EXPECT_EQ(cli::jsonSafe("a\xff" "b"), "a\xEF\xBF\xBD" "b");

@@ -85,3 +85,24 @@ TEST(GitExecBranchOperation, RefusesOptionLikeNames) {
   EXPECT_THROW(runOn(queue, GitExecTagOperation::create("t", std::string("-f"), std::nullopt, false)), TavrikError);
   EXPECT_EQ(repo.git({"for-each-ref", "--format=%(refname)"}), "refs/heads/main\n");
 }
+
+// A listing changes nothing, so it starts no refresh; a change does.
+TEST(GitExecBranchOperation, ListingsRefreshNothing) {
+  struct Started : GitQueueDelegate {
+    Recorder names;
+    void gitQueueOperationWillStart(const std::shared_ptr<GitQueue>&,
+                                    const std::shared_ptr<GitQueueOperation>& operation) override {
+      names.add(operation->typeName());
+    }
+  };
+  ScratchRepo repo;
+  auto first = repo.commitFile("f", "1\n", "one");
+  auto queue = readerQueue(repo);
+  auto started = std::make_shared<Started>();
+  queue->setDelegate(started);
+  EXPECT_EQ(runOn(queue, GitExecBranchOperation::list()).branches.size(), 1u);
+  EXPECT_EQ(runOn(queue, GitExecBranchOperation::containing(first)).branches.size(), 1u);
+  EXPECT_EQ(started->names.events().size(), 2u);
+  runOn(queue, GitExecBranchOperation::create("other", std::nullopt, false));
+  EXPECT_GT(started->names.events().size(), 3u);
+}

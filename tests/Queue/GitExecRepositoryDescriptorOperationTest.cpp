@@ -70,6 +70,19 @@ TEST(GitExecRepositoryDescriptorOperation, FailuresNameTheFolder) {
   EXPECT_NE(failureOf(missing).find(missing.string()), std::string::npos) << failureOf(missing);
 }
 
+// A SHA-256 repository is refused when it is described, from its work tree,
+// its git directory or bare, before any reader could misread it.
+TEST(GitExecRepositoryDescriptorOperation, RefusesObjectFormatsOtherThanSHA1) {
+  TempDir dir;
+  runProgram({"git", "init", "-q", "--object-format=sha256", "work"}, dir.path());
+  runProgram({"git", "init", "-q", "--bare", "--object-format=sha256", "bare"}, dir.path());
+  const auto work = dir.path() / "work";
+  for (const auto& at : {work, work / ".git", dir.path() / "bare"}) {
+    SCOPED_TRACE(at);
+    EXPECT_EQ(failureOf(at), TavrikError::unsupportedObjectFormat(at.string(), "sha256").localizedDescription());
+  }
+}
+
 TEST(GitFindReadmeOperation, ChoosesMarkdownReadmeFirstInNameOrder) {
   using Names = std::vector<std::string>;
   const std::pair<Names, std::optional<std::string>> cases[] = {

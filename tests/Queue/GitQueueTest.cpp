@@ -2,6 +2,7 @@
 
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitNotification.h"
+#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitTask.h"
 
 #include <future>
@@ -190,4 +191,21 @@ TEST(GitQueue, CancelAllOperationsCancelsQueuedFutures) {
   gate->count_down();
   queue->waitUntilAllOperationsAreFinished();
   for (auto& op : ops) EXPECT_TRUE(op->future().isCancelled());
+}
+
+// Without TAVRIK_GIT_PREFIX the shared queues find git as the client does,
+// on PATH, and run git operations.
+TEST(GitQueue, SharedQueuesRunGitWithoutAPrefixVariable) {
+  unsetenv("TAVRIK_GIT_PREFIX");
+  TempDir cache;
+  setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+  ScratchRepo repo;
+  Shell::setDefaultShell(nullptr);
+  ASSERT_TRUE(GitQueue::sharedSupportURL());
+  EXPECT_EQ(GitQueue::sharedSupportURL()->path().rfind(cache.path().string(), 0), 0u);
+  for (const auto& queue : {GitQueue::global(), GitQueue::repositoryStatus(), GitQueue::repositoryInfo()}) {
+    auto descriptor =
+        runOn(queue, makeOperation<GitExecRepositoryDescriptorOperation>(Url::fileURL(repo.path().string(), true)));
+    EXPECT_EQ(descriptor.url.path(), repo.path().string());
+  }
 }

@@ -1,7 +1,10 @@
 #include "tavrik/Queue/GitViewHeadOperation.h"
 
 #include "Support/Helpers.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/Queue/TavrikError.h"
+
+#include <fstream>
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -46,17 +49,58 @@ TEST(GitViewHeadOperation, ReadsEveryStateGitLeavesInProgress) {
   }
 }
 
-TEST(GitViewHeadOperation, DetachedAndUnbornHeadsAreSymbolic) {
-  auto scenario = ScenarioRepo::copy();
-  scenario->work.git({"checkout", "-q", "--detach", "HEAD~1"});
-  auto detached = refresh(scenario->work);
+// Whether HEAD is on a branch is HEAD's own answer, never a decoration's: a
+// branch named shorter than "HEAD" at the same commit, detached or stopped
+// in a rebase, must not pass for the current branch.
+TEST(GitViewHeadOperation, DetachedHeadBesideABranchAtItsCommitStaysDetached) {
+  ScratchRepo work;
+  for (const char* content : {"1\n", "2\n", "3\n"}) work.commitFile("f", content, content);
+  work.git({"branch", "x", "HEAD~1"});
+  work.git({"checkout", "-q", "--detach", "HEAD~1"});
+  auto detached = refresh(work);
   EXPECT_EQ(detached.head.refname, "HEAD");
   EXPECT_TRUE(detached.isDetached());
-  EXPECT_EQ(detached.head.commit->string(), scenario->work.rev("HEAD"));
+  EXPECT_EQ(detached.head.commit->string(), work.rev("HEAD"));
+
+  work.git({"checkout", "-q", "x"});
+  auto onBranch = refresh(work);
+  EXPECT_EQ(onBranch.head.refname, "x");
+  EXPECT_FALSE(onBranch.isDetached());
+
+  work.git({"checkout", "-q", "main"});
+  runProgram({"/bin/sh", "-c", "GIT_SEQUENCE_EDITOR=\"sed -i -e '1s/^pick/edit/'\" git rebase -q -i HEAD~2"},
+             work.path());
+  work.git({"branch", "b1"});
+  auto stopped = refresh(work);
+  EXPECT_EQ(stopped.stateFiles.state, GitState::rebaseInteractive);
+  EXPECT_EQ(stopped.head.refname, "HEAD");
+  EXPECT_TRUE(stopped.isDetached());
+}
+
+// The branch to be born keeps its name; it has no commit yet.
+TEST(GitViewHeadOperation, UnbornBranchIsNamed) {
   ScratchRepo unborn;
+  unborn.git({"symbolic-ref", "HEAD", "refs/heads/first"});
   auto list = refresh(unborn);
   EXPECT_FALSE(list.head.commit);
-  EXPECT_TRUE(list.head.isSymbolic);
+  EXPECT_EQ(list.head.refname, "first");
+  EXPECT_FALSE(list.isDetached());
+}
+
+// A ref store git cannot read fails as git fails, never as an empty head.
+TEST(GitViewHeadOperation, CorruptPackedRefsFails) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "a");
+  repo.git({"pack-refs", "--all"});
+  std::ofstream(repo.path() / ".git/packed-refs", std::ios::app) << "garbage line\n";
+  const auto git = repo.tryGit({"show", "--no-patch", "HEAD", "--"});
+  ASSERT_NE(git.status, 0);
+  try {
+    refresh(repo);
+    FAIL() << "expected git's error";
+  } catch (const GitStdError& error) {
+    EXPECT_NE(error.localizedDescription().find("unexpected line in"), std::string::npos) << error.localizedDescription();
+  }
 }
 
 // ORIG_HEAD is git's file, not whatever else git would resolve by that name.

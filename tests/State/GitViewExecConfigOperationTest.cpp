@@ -19,10 +19,31 @@ static Values valuesAsGitGetsThem(const GitDir& repo) {
 }
 
 // A later record replaces an earlier one; a record without a line feed is a
-// key without value; reading stops at the first record that is not UTF-8.
-TEST(GitViewExecConfigOperation, ParsesRecordsUpToTheFirstThatIsNotUTF8) {
+// key without value; bytes that are not UTF-8 are kept and end nothing.
+TEST(GitViewExecConfigOperation, ParsesEveryRecordAsBytes) {
   GitBuffer buffer("a.b\n1\0a.b\n2\0s.flag\0k\nl1\nl2\0bad\n\xff\0c\n3\0"sv);
-  EXPECT_EQ(GitViewExecConfigOperation::parse(buffer), (Values{{"a.b", "2"}, {"s.flag", ""}, {"k", "l1\nl2"}}));
+  EXPECT_EQ(GitViewExecConfigOperation::parse(buffer),
+            (Values{{"a.b", "2"}, {"s.flag", ""}, {"k", "l1\nl2"}, {"bad", "\xff"}, {"c", "3"}}));
+}
+
+// A Latin-1 user.name (old repositories have them) hides no later key, and a
+// key is found as git finds it: section and name in any case, the
+// subsection exactly; each spelling is asked of git too.
+TEST(GitViewExecConfigOperation, LatinOneValueAndKeysInAnyCaseAsGitReadsThem) {
+  ScratchRepo repo;
+  repo.git({"config", "user.name", "J\xf6rg"});
+  repo.git({"remote", "add", "origin", "https://example.com/r.git"});
+  repo.git({"config", "Sect.Sub.Key", "v"});
+  auto queue = readerQueue(repo);
+  auto config = runOn(queue, makeOperation<GitViewExecConfigOperation>()).config;
+  EXPECT_EQ(config->values(), valuesAsGitGetsThem(repo));
+  EXPECT_EQ(config->remoteList().remotes, (std::vector<GitRemote>{{"origin", "https://example.com/r.git"}}));
+  for (std::string key : {"user.name", "USER.NAME", "User.Name", "remote.origin.url", "REMOTE.origin.URL",
+                          "remote.ORIGIN.url", "sect.Sub.key", "SECT.Sub.KEY", "sect.sub.key", "Sect.SUB.Key"}) {
+    SCOPED_TRACE(key);
+    auto git = repo.tryGit({"config", "--get", key});
+    EXPECT_EQ(config->value(key), git.status == 0 ? std::optional(git.out.substr(0, git.out.size() - 1)) : std::nullopt);
+  }
 }
 
 // The queue's refresh of the config aspect fills the view with the last

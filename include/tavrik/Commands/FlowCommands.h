@@ -66,6 +66,7 @@ public:
   /// "Git Flow Init".
   std::optional<std::string> title() const override;
   bool needsIndexLock() const override { return true; }
+  GitExecAccess access() const override { return GitExecAccess::write; }
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const;
   /// Throws TavrikError for refused values, before git runs.

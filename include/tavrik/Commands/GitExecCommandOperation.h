@@ -26,6 +26,9 @@ public:
   /// Refuses input git would misread, before git runs. Base: nothing.
   virtual void validate(GitOperationContext&) {}
 
+  /// A command that changes nothing (a listing) is a read.
+  GitExecAccess access() const override { return aspects().isEmpty() ? GitExecAccess::read : GitExecAccess::write; }
+
   /// The base environment, with GIT_LITERAL_PATHSPECS=1 when `passesPaths()`.
   std::map<std::string, std::string> environment(GitOperationContext& context) override {
     auto variables = GitExecRunner::environment(context);

@@ -101,6 +101,8 @@ public:
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
+  /// A write, also inside a batch that reports no aspect of its own.
+  GitExecAccess access() const override { return GitExecAccess::write; }
   void validate(GitOperationContext& context) override;
 };
 

@@ -54,13 +54,22 @@ public:
   const std::optional<int> contextLines;
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
+  /// The base environment; GIT_INDEX_FILE names a private copy of the index
+  /// while the working tree is compared (see `execute`).
   std::map<std::string, std::string> environment(GitOperationContext& context) override;
   /// Throws what git or a blob load throws; a list without unmerged diffs.
+  /// git diff against the working tree writes a refreshed index back under
+  /// index.lock whatever GIT_OPTIONAL_LOCKS says (git 2.39), so it is given
+  /// a private copy of the index, removed afterwards.
   GitDiffList execute(GitOperationContext& context) override;
   /// Every field as given.
   GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent, std::vector<std::string> paths,
                        std::optional<Oid> commit, std::optional<ImageBlobs> imageBlobs,
                        std::optional<int> contextLines);
+
+private:
+  // The private index of the running working-tree diff; empty otherwise.
+  std::string indexCopy_;
 };
 
 } // namespace tavrik

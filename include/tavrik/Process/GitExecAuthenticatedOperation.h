@@ -68,6 +68,8 @@ public:
   virtual GitAspects aspects() const = 0;
   /// Refuses input git would misread, before anything runs. Base: nothing.
   virtual void validate(GitOperationContext&) {}
+  /// A transfer that changes nothing (a listing of the remote) is a read.
+  GitExecAccess access() const override { return aspects().isEmpty() ? GitExecAccess::read : GitExecAccess::write; }
 
   std::map<std::string, std::string> environment(GitOperationContext& context) override {
     return detail::authenticatedEnvironment(GitExecRunner::environment(context), auth.get());

@@ -49,6 +49,16 @@ public:
   virtual std::map<std::string, std::string> environment(GitOperationContext& context) = 0;
 };
 
+/// Whether a run only reads the repository or may change it.
+enum class GitExecAccess {
+  /// Reads only: git runs with GIT_OPTIONAL_LOCKS=0, so it never takes
+  /// index.lock to write back a refreshed index, which would make the user's
+  /// own git commands fail beside it.
+  read,
+  /// May change the repository; git takes the locks it wants.
+  write,
+};
+
 namespace detail {
 struct GitExecRun;
 }
@@ -91,6 +101,12 @@ public:
   /// shell's environment (`Shell::defaultShell()`), the queue's prefix and
   /// persona manager, the context's personas and the editor.
   std::map<std::string, std::string> environment(GitOperationContext& context) override;
+  /// Whether this operation reads or may change the repository; base `read`,
+  /// so a reader cannot forget it. Commands that change something say so.
+  virtual GitExecAccess access() const;
+  /// What the child gets: `environment(context)`, with GIT_OPTIONAL_LOCKS=0
+  /// for a read whatever an override of `environment` returned.
+  std::map<std::string, std::string> childEnvironment(GitOperationContext& context);
   /// Exit statuses that count as success; base {0}.
   virtual std::set<int> successStatuses() const;
   /// Throws `GitStdError(status, text)` when there is a text and the status

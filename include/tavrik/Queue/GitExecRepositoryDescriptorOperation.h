@@ -1,5 +1,6 @@
 // Asks git where a folder's repository lives: working tree, git directory,
-// common directory (which differs in linked worktrees), bare and shallow.
+// common directory (which differs in linked worktrees), bare and shallow,
+// and its object format.
 // git runs in the folder itself with no GIT_DIR, so git discovers the
 // repository the way it would on the command line.
 #pragma once
@@ -25,7 +26,10 @@ public:
   std::optional<Url> gitDirectoryURL(GitOperationContext& context) override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// Throws TavrikError::invalidRepository when git cannot answer (a folder
-  /// outside any repository, for example) or answers in an unexpected form.
+  /// outside any repository, for example) or answers in an unexpected form,
+  /// and TavrikError::unsupportedObjectFormat for a repository whose objects
+  /// are not SHA-1 (`git init --object-format=sha256`), so that nothing reads
+  /// such a repository as empty.
   GitRepositoryDescriptor execute(GitOperationContext& context) override;
 };
 

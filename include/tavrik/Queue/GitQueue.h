@@ -31,8 +31,10 @@
 //
 // Three shared queues without a repository (`global`, `repositoryStatus`,
 // `repositoryInfo`) are created on first use. Their git prefix is the
-// directory named by the environment variable TAVRIK_GIT_PREFIX, read once
-// when the first of them is created (none when unset or empty).
+// directory named by the environment variable TAVRIK_GIT_PREFIX when it is
+// set and not empty, else the one `resolveGitPrefix` lays out for the git on
+// PATH, as the command-line client does; it is found once, when the first
+// of them is created (none when neither gives one).
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
@@ -127,7 +129,9 @@ public:
   static std::shared_ptr<GitQueue> global();
   static std::shared_ptr<GitQueue> repositoryStatus();
   static std::shared_ptr<GitQueue> repositoryInfo();
-  /// The prefix of the shared queues: TAVRIK_GIT_PREFIX, if set and not empty.
+  /// The prefix of the shared queues: TAVRIK_GIT_PREFIX, if set and not
+  /// empty, else `resolveGitPrefix(std::nullopt)`; nullopt when that throws.
+  /// Blocks on the first call while git is asked for its exec path.
   static std::optional<Url> sharedSupportURL();
 
   const std::optional<GitRepositoryDescriptor>& descriptor() const { return descriptor_; }

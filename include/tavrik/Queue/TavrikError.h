@@ -23,6 +23,14 @@ public:
   static TavrikError invalidRepository(const std::string& path) {
     return {"Invalid Repository: " + path, "The folder \"" + path + "\" is not a valid repository."};
   }
+  /// A repository whose objects are not named by SHA-1 (`format` as git
+  /// names it, "sha256"), which the engine cannot read yet.
+  static TavrikError unsupportedObjectFormat(const std::string& path, const std::string& format) {
+    return {"Unsupported Object Format: " + format,
+            "The repository \"" + path + "\" uses the " + format +
+                " object format; this version of Tavrik reads only SHA-1 repositories.",
+            "Open it with git itself, or convert it to SHA-1."};
+  }
   /// A folder the engine was pointed at that does not exist.
   static TavrikError noSuchFolder(const std::string& path) {
     return {"No such folder: " + path, "The folder \"" + path + "\" does not exist."};

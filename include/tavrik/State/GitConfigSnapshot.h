@@ -56,8 +56,13 @@ public:
   GitConfigSnapshot& operator=(const GitConfigSnapshot&) = delete;
 
   const std::map<std::string, std::string>& values() const { return values_; }
-  /// The value of `key`; absent when unset.
+  /// The value of `key`; absent when unset. Section and variable names match
+  /// in any case, a subsection only exactly, as git matches them.
   std::optional<std::string> value(std::string_view key) const;
+  /// `key` as `git config --list` prints it: section and variable name in
+  /// lower case, the subsection as given ("Remote.Origin.URL" gives
+  /// "remote.Origin.url").
+  static std::string canonicalKey(std::string_view key);
 
   std::optional<std::string> userName() const { return value("user.name"); }
   std::optional<std::string> userEmail() const { return value("user.email"); }

@@ -24,10 +24,6 @@ public:
   /// "status", "-z", ["--ignored"], "--porcelain=v2", then the untracked,
   /// rename and stash-header settings pinned against the user's configuration.
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// The base environment with GIT_OPTIONAL_LOCKS=0: a reader never writes
-  /// the index, so it cannot make a concurrent `git commit` in a terminal
-  /// fail on index.lock, nor wake a watcher of the index with its own write.
-  std::map<std::string, std::string> environment(GitOperationContext& context) override;
   /// The updated view. Without a repository, or for a bare one, no git runs
   /// and the current view comes back unchanged. Throws GitStdError when git
   /// fails; the view is then untouched.

@@ -1,4 +1,6 @@
-#include "GitPrefix.h"
+#include "tavrik/Process/GitPrefix.h"
+
+#include "tavrik/Interfaces/ArborError.h"
 
 #include <array>
 #include <cstdio>
@@ -14,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-namespace tavrik::cli {
+namespace tavrik {
 namespace {
 
 std::optional<fs::path> findOnPath(const std::string& program) {
@@ -38,7 +40,7 @@ std::optional<fs::path> findOnPath(const std::string& program) {
 // and reads the user's profile.
 std::string execPathOf(const fs::path& git) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("cannot run " + git.string());
+  if (pipe2(fds, O_CLOEXEC) != 0) throw arbor::Error::generic("cannot run " + git.string());
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -58,7 +60,7 @@ std::string execPathOf(const fs::path& git) {
   if (spawned == 0)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  if (status != 0 || out.empty()) throw std::runtime_error("git --exec-path failed for " + git.string());
+  if (status != 0 || out.empty()) throw arbor::Error::generic("git --exec-path failed for " + git.string());
   return out;
 }
 
@@ -92,11 +94,11 @@ Url resolveGitPrefix(const std::optional<std::string>& requested) {
   if (requested) {
     auto url = Url::fileURL(*requested, true);
     if (access((url.path() + "/bin/git").c_str(), X_OK) != 0)
-      throw std::runtime_error("no executable bin/git under the prefix " + url.path());
+      throw arbor::Error::generic("no executable bin/git under the prefix " + url.path());
     return url;
   }
   auto git = findOnPath("git");
-  if (!git) throw std::runtime_error("git was not found on PATH; pass --prefix");
+  if (!git) throw arbor::Error::generic("git was not found on PATH");
   fs::path realGit = fs::canonical(*git);
   fs::path prefix = cacheDirectory() / "git-prefix";
   fs::create_directories(prefix / "bin");
@@ -130,4 +132,4 @@ Url resolveGitPrefix(const std::optional<std::string>& requested) {
   return Url::fileURL(prefix.string(), true);
 }
 
-} // namespace tavrik::cli
+} // namespace tavrik
