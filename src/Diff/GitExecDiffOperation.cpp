@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrik {
@@ -87,6 +89,13 @@ public:
     path_ = pattern;
     fs::copy_file(index, path_, fs::copy_options::overwrite_existing, ec);
     if (ec) throw TavrikError::fromErrno(ec.value(), "copy_file " + index.string());
+    // git trusts an entry's stat data only when the file is older than the
+    // index itself; a copy with a newer time would hide a file changed in the
+    // same second as the index was written.
+    struct stat original {};
+    if (::stat(index.c_str(), &original) != 0) throw TavrikError::fromErrno(errno, "stat " + index.string());
+    const struct timespec times[2] = {original.st_atim, original.st_mtim};
+    if (::utimensat(AT_FDCWD, path_.c_str(), times, 0) != 0) throw TavrikError::fromErrno(errno, "utimensat " + path_);
   }
   ~PrivateIndex() {
     if (path_.empty()) return;

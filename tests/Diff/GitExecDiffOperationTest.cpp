@@ -230,3 +230,18 @@ TEST(GitExecDiffOperation, CountsModesAndLineNumbersAgreeWithGit) {
     EXPECT_EQ(patched, numstat);
   }
 }
+
+// A file rewritten in the second its index was written has stat data git
+// must not trust; the diff still sees it, as git does.
+TEST(GitExecDiffOperation, SeesAFileChangedInTheSecondOfItsIndex) {
+  ScratchRepo repo;
+  repo.git({"config", "core.trustctime", "false"});
+  repo.commitFile("same-size", "one\n", "one");
+  runScript("touch -d @1700000000 same-size && git add same-size && touch -d @1700000000 .git/index && "
+            "printf 'two\\n' > same-size && touch -d @1700000000 same-size",
+            repo.path());
+  ASSERT_EQ(repo.git({"diff", "--name-only"}), "same-size\n");
+  auto list = runOn(readerQueue(repo), makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{}));
+  ASSERT_EQ(list.diffs.size(), 1u);
+  EXPECT_EQ(list.diffs[0]->newFile.path, "same-size");
+}
