@@ -604,7 +604,7 @@ TEST(CliWatch, PrintsOutsideChangesUntilInterrupted) {
 // repository what git does in its twin, for names CLI11 or git might read
 // as lists, patterns or revisions.
 TEST(Cli, NamesReachGitAsTyped) {
-  const std::vector<std::string> names = {"[a,b]", "[ab]", "{x,y}", "a,b", "@", "~1", "=", "   ", "commit"};
+  const std::vector<std::string> names = {"[a,b]", "[ab]", "{x,y}", "a,b", "@", "~1", "=", "   ", "commit", "*"};
   tt::ScratchRepo ours, twin;
   for (const auto* repo : {&ours, &twin}) {
     for (const auto& name : names) repo->write(name, "1\n");
@@ -642,25 +642,6 @@ TEST(Cli, NamesReachGitAsTyped) {
       EXPECT_EQ(tavrikCli(ours, verb).status == 0, literalGit(gits) == 0);
       EXPECT_EQ(state(ours), state(twin));
     }
-  }
-}
-
-// A name that is no branch or commit is never read as paths: checking it out
-// or resetting to it fails and every change stays.
-TEST(Cli, CheckoutOfAFileNameFailsAndKeepsTheChanges) {
-  tt::ScratchRepo repo;
-  for (const char* name : {"a.txt", "*"}) repo.write(name, "1\n");
-  repo.git({"add", "--all"});
-  repo.git({"commit", "-q", "-m", "one"});
-  for (const char* name : {"a.txt", "*"}) repo.write(name, "2\n");
-  repo.git({"add", "*"});
-  const auto before = repo.git({"status", "--porcelain"});
-  for (std::string name : {"a.txt", "*", "."}) {
-    auto checkout = tavrikCli(repo, {"checkout", name});
-    EXPECT_NE(checkout.status, 0) << name;
-    EXPECT_NE(checkout.err.find(name), std::string::npos) << checkout.err;
-    EXPECT_NE(tavrikCli(repo, {"reset", name}).status, 0) << name;
-    EXPECT_EQ(repo.git({"status", "--porcelain"}), before) << name;
   }
 }
 
