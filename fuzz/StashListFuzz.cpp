@@ -3,6 +3,7 @@
 // index is its selector's or its position; the bytes laid as the message of
 // a well-formed record come back unchanged.
 #include "tavrik/State/GitViewStashesOperation.h"
+#include "tavrik/Util/StringUtilities.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(entry.stashRefname().starts_with("stash@{"));
   }
 
-  std::string message(input);
-  std::replace(message.begin(), message.end(), '\0', ' ');
-  message.erase(0, message.find_first_not_of(" \t\n\r"));
-  message.erase(message.find_last_not_of(" \t\n\r") + 1);
+  std::string spaced(input);
+  std::replace(spaced.begin(), spaced.end(), '\0', ' ');
+  // Messages are trimmed of Unicode white space, vertical tabs included.
+  const std::string message = trimmed(spaced);
   if (message.empty()) return 0;
   const std::string id(40, 'a'), date = "2024-01-02T10:00:00+02:00";
   std::string record = "stash@{7}";
