@@ -3,19 +3,14 @@
 // end, and no more branches than lines. A name made of the input's bytes
 // (without spaces, line ends or the markers) laid into a listing line must
 // come back as it was: branch names are bytes to git.
+#include "FuzzSupport.h"
 #include "tavrik/Commands/BranchCommands.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-} // namespace
+using tavrik::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

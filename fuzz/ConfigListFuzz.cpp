@@ -2,6 +2,7 @@
 // key lookup. Every record is kept whatever its bytes, so every key of the
 // input is found; a key is found again in any case of its section and
 // variable name, and canonical keys stay canonical.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitConfigSnapshot.h"
 #include "tavrik/State/GitViewExecConfigOperation.h"
 
@@ -9,11 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 std::string uppercased(std::string text) {
   for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));

@@ -4,6 +4,7 @@
 // selection of lines, forward or reverse, for the staging transformer: its
 // patch must hold only lines of the source and hunk headers whose counts
 // match the lines after them.
+#include "FuzzSupport.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/Diff/GitDiffTransformer.h"
 
@@ -11,11 +12,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 // Every "@@ -a,b +c,d @@" the transformer writes announces its lines.
 void checkCounts(const tavrik::GitDiff& patch) {

@@ -2,17 +2,16 @@
 // counts: it must never crash, throw or read out of bounds, and every diff
 // it makes must name a file. The bytes are also laid as the paths of
 // well-formed records, which must give them back unchanged.
+#include "FuzzSupport.h"
 #include "tavrik/Diff/GitDiff.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 void checkPathsKept(std::string path) {
   std::replace(path.begin(), path.end(), '\0', '/');

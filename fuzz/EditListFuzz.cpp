@@ -2,17 +2,16 @@
 // from the same bytes. The rewrite may change verbs and order but never
 // drops, adds or splits an instruction: the result has exactly the input's
 // lines that are neither empty nor comments.
+#include "FuzzSupport.h"
 #include "tavrik/Rebase/GitEditor.h"
 #include "tavrik/Util/StringUtilities.h"
 
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 class FuzzEditor : public tavrik::GitEditor {
 public:

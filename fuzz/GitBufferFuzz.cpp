@@ -1,6 +1,7 @@
 // Drives every GitBuffer scan over arbitrary bytes. The first bytes choose a
 // delimiter set and a sequence of operations; the rest is the buffer's data,
 // fed in two parts to exercise scanning before and after more data arrives.
+#include "FuzzSupport.h"
 #include "tavrik/Process/GitBuffer.h"
 
 #include <cstdint>
@@ -9,11 +10,9 @@
 
 using tavrik::GitBuffer;
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 // Independent reference for scanToAny, to compare against.
 std::optional<std::string_view> referenceScan(std::string_view data, size_t& offset, const GitBuffer::ByteSet& set) {

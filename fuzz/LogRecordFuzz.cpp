@@ -3,6 +3,7 @@
 // message of a well-formed record, which must give them back unchanged, and
 // split into a text and a needle for the search's case-insensitive
 // containment, which must agree with lower-casing both and searching.
+#include "FuzzSupport.h"
 #include "History/GitCommitStream.h"
 #include "History/GitQueryMatcher.h"
 
@@ -10,11 +11,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 std::string asciiLower(std::string_view text) {
   std::string out(text);

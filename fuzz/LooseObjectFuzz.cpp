@@ -2,6 +2,7 @@
 // file, and (deflated under a valid header) as the contents of a commit and
 // a blob: reading must end with the object or an error, never crash, hang or
 // read out of bounds.
+#include "FuzzSupport.h"
 #include "Interfaces/LooseObject.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Interfaces/Blob.h"
@@ -22,8 +23,7 @@ const char* const kOid = "0123456789abcdef0123456789abcdef01234567";
 // A bare repository of the fewest files libgit2 opens.
 const std::filesystem::path& scratch() {
   static const std::filesystem::path path = [] {
-    char name[] = "/tmp/tavrik-loose-fuzz-XXXXXX";
-    std::filesystem::path dir = mkdtemp(name);
+    std::filesystem::path dir = tavrik::fuzz::makeScratchFolder("loose-fuzz");
     std::filesystem::create_directories(dir / "objects" / std::string(kOid, 2));
     std::filesystem::create_directories(dir / "refs" / "heads");
     std::ofstream(dir / "HEAD") << "ref: refs/heads/main\n";

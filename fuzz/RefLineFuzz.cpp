@@ -3,19 +3,14 @@
 // name and a target (a tag of a blob or a tree has no date, so none is
 // required). The bytes are also laid as the name into a well-formed line,
 // which must give back exactly those bytes: ref names are bytes to git.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitRefParser.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-} // namespace
+using tavrik::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const auto fieldNames = tavrik::GitRefParser::defaultFieldNames();

@@ -3,6 +3,7 @@
 // and checks that the reader lists exactly the files git keeps for that
 // worktree: the per-worktree ones from its own directory, the shared ones
 // from the common directory.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 
 #include <algorithm>
@@ -15,18 +16,12 @@
 
 namespace fs = std::filesystem;
 
+using tavrik::fuzz::check;
+
 namespace {
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
 const fs::path& scratch() {
-  static const fs::path dir = [] {
-    char tmpl[] = "/tmp/tavrik-reflogfuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    return fs::path(tmpl);
-  }();
+  static const fs::path dir = tavrik::fuzz::makeScratchFolder("reflogfuzz");
   return dir;
 }
 

@@ -3,19 +3,14 @@
 // exactly when it is named after its own file. The bytes are also laid as
 // the author, message and branch into well-formed output, which must give
 // them back unchanged: names and messages in a legacy encoding are kept.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitShowHeadParser.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-} // namespace
+using tavrik::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tavrik;

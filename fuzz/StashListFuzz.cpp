@@ -2,6 +2,7 @@
 // throws, reads no more entries than there are records, and each entry's
 // index is its selector's or its position; the bytes laid as the message of
 // a well-formed record come back unchanged.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 
@@ -9,13 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-} // namespace
+using tavrik::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tavrik;

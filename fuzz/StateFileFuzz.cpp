@@ -2,6 +2,7 @@
 // say (absent, a file with some content, or a directory), reads them back
 // and checks the decision against the markers actually present, and that
 // every file's bytes come back unchanged, UTF-8 or not.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitStateFile.h"
 
 #include <cstdint>
@@ -17,11 +18,7 @@ using tavrik::GitStateFileType;
 
 namespace {
 const fs::path& scratch() {
-  static const fs::path dir = [] {
-    char tmpl[] = "/tmp/tavrik-statefuzz-XXXXXX";
-    if (!mkdtemp(tmpl)) std::abort();
-    return fs::path(tmpl);
-  }();
+  static const fs::path dir = tavrik::fuzz::makeScratchFolder("statefuzz");
   return dir;
 }
 } // namespace

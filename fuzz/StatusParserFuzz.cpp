@@ -3,17 +3,16 @@
 // must carry a path. The bytes are also laid as the path (and a rename's
 // source) into well-formed records of every type, which must give back
 // exactly those bytes: paths are bytes to git, valid UTF-8 or not.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitStatusParser.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
+using tavrik::fuzz::check;
 
-void check(bool condition) {
-  if (!condition) std::abort();
-}
+namespace {
 
 void checkPathsKept(std::string path) {
   std::replace(path.begin(), path.end(), '\0', '/');

@@ -3,19 +3,14 @@
 // empty and holds no line feed, one per line at most. The bytes are also laid
 // as the path into well-formed lines, with and without a description, which
 // must give back exactly those bytes: paths are bytes to git.
+#include "FuzzSupport.h"
 #include "tavrik/State/GitViewExecSubmoduleOperation.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-} // namespace
+using tavrik::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
