@@ -11,12 +11,12 @@
 #include "tavrik/Diff/GitExecApplyOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Queue/GitOperation.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/State/GitStateFile.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <nlohmann/json.hpp>
 

@@ -8,11 +8,11 @@
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Queue/GitTask.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <nlohmann/json.hpp>
 

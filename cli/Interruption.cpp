@@ -1,6 +1,6 @@
 #include "Interruption.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <atomic>
 #include <cerrno>

@@ -4,10 +4,10 @@
 // offset in seconds east of UTC.
 #pragma once
 
-#include "tavrik/Commands/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/State/GitCount.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
 #include "tavrik/State/GitReflogList.h"

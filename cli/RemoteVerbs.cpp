@@ -7,8 +7,8 @@
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Process/GitSocketAuth.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <nlohmann/json.hpp>
 

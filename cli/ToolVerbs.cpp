@@ -4,9 +4,9 @@
 #include "JsonOutput.h"
 #include "TextOutput.h"
 
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/Tools/GitExecToolOperation.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <nlohmann/json.hpp>
 

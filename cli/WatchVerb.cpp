@@ -3,7 +3,7 @@
 #include "JsonOutput.h"
 
 #include "tavrik/Queue/GitRepositoryWatcher.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #include "tavrik/Commands/BranchCommands.h"
 
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 

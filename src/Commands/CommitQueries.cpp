@@ -1,7 +1,7 @@
 #include "tavrik/Commands/CommitQueries.h"
 
 #include "tavrik/Interfaces/Repo.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 namespace tavrik {
 

@@ -6,9 +6,9 @@
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/Util/HashCombine.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <array>
 #include <cctype>

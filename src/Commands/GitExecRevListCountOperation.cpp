@@ -1,6 +1,6 @@
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <charconv>
 

@@ -3,9 +3,9 @@
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Repo.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 
@@ -140,8 +140,10 @@ std::vector<std::string> GitExecRebaseOperation::arguments(GitOperationContext&)
 
 void GitExecRebaseOperation::validate(GitOperationContext& context) {
   TavrikError::refuseOptionLikeName(refish);
-  if (!interactive || !editor) return;
-  auto plan = editor->rebaseRequest();
+  // Only an editor bridge carries a plan; another session leaves git's list.
+  auto rebaseEditor = std::dynamic_pointer_cast<GitEditor>(editor);
+  if (!interactive || !rebaseEditor) return;
+  auto plan = rebaseEditor->rebaseRequest();
   if (!plan || plan->actions.empty()) return;
   refuseUnfittingPlan(*plan, makeOperation<RebasedCommitsOperation>(refish)->execute(context));
 }

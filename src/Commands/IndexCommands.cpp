@@ -1,8 +1,8 @@
 #include "tavrik/Commands/IndexCommands.h"
 
 #include "tavrik/Queue/GitTask.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cstring>
 

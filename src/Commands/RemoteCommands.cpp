@@ -1,8 +1,8 @@
 #include "tavrik/Commands/RemoteCommands.h"
 
 #include "tavrik/Process/GitRemoteNotifications.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <map>

@@ -4,8 +4,8 @@
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Interfaces/Repo.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 #include "tavrik/Diff/GitExecApplyOperation.h"
 
 #include "tavrik/Diff/GitDiffTransformer.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 namespace tavrik {
 

@@ -1,7 +1,7 @@
 #include "tavrik/Diff/GitExecDiffOperation.h"
 
 #include "tavrik/Diff/GitBlobCache.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cerrno>
 #include <cstdlib>

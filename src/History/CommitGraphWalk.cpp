@@ -1,6 +1,6 @@
 #include "History/CommitGraphWalk.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,8 +8,8 @@
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/Error.h"
+#include "tavrik/Util/TavrikError.h"
 
 namespace tavrik {
 

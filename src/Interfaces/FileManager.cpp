@@ -1,6 +1,6 @@
 #include "tavrik/Interfaces/FileManager.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <gio/gio.h>
 

@@ -2,8 +2,8 @@
 
 #include "Process/BackgroundExecutor.h"
 #include "tavrik/Process/WaitGroup.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <cerrno>

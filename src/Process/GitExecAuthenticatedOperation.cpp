@@ -24,7 +24,7 @@ std::map<std::string, std::string> authenticatedEnvironment(std::map<std::string
   base["GIT_TERMINAL_PROMPT"] = "0";
   base["SSH_ASKPASS_REQUIRE"] = "force";
   if (auth)
-    for (auto& [name, value] : auth->credentialEnvironment()) base[name] = value;
+    for (auto& [name, value] : auth->sessionEnvironment()) base[name] = value;
   return base;
 }
 
@@ -37,10 +37,10 @@ void runInSession(GitAuth* auth, const std::optional<Uuid>& account, const std::
   try {
     run();
   } catch (...) {
-    auth->endSession();
+    auth->finishSession();
     throw;
   }
-  auth->endSession();
+  auth->finishSession();
 }
 
 } // namespace tavrik::detail

@@ -7,7 +7,7 @@
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitTask.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cerrno>
 #include <cstring>
@@ -47,21 +47,21 @@ namespace {
 
 // Runs `finish` when the scope ends, however it ends; errors from it are
 // dropped so they never replace the run's own outcome.
-class EditorFinisher {
+class SessionFinisher {
 public:
-  explicit EditorFinisher(std::shared_ptr<GitEditor> editor) : editor_(std::move(editor)) {}
-  ~EditorFinisher() {
-    if (!editor_) return;
+  explicit SessionFinisher(std::shared_ptr<GitChildSession> session) : session_(std::move(session)) {}
+  ~SessionFinisher() {
+    if (!session_) return;
     try {
-      editor_->finishEditing();
+      session_->finishSession();
     } catch (...) {
     }
   }
-  EditorFinisher(const EditorFinisher&) = delete;
-  EditorFinisher& operator=(const EditorFinisher&) = delete;
+  SessionFinisher(const SessionFinisher&) = delete;
+  SessionFinisher& operator=(const SessionFinisher&) = delete;
 
 private:
-  std::shared_ptr<GitEditor> editor_;
+  std::shared_ptr<GitChildSession> session_;
 };
 
 // Trimmed in place, so only the text itself is copied: on success this runs
@@ -123,7 +123,7 @@ GitEnvironment::Inputs GitExecRunner::environmentInputs(GitOperationContext& con
   inputs.homeDirectory = GitEnvironment::userHomeDirectory();
   const auto& queue = context.queue;
   if (queue) inputs.prefixURL = queue->prefixURL();
-  if (editor) inputs.editorEnvironment = editor->editorEnvironment();
+  if (editor) inputs.editorEnvironment = editor->sessionEnvironment();
   inputs.gitDirectoryURL = gitDirectoryURL(context);
   inputs.workingDirectoryURL = workingDirectoryURL(context);
   const auto* personas = queue ? queue->personaManager().get() : nullptr;
@@ -147,7 +147,7 @@ std::map<std::string, std::string> GitExecRunner::childEnvironment(GitOperationC
 }
 
 void GitExecRunner::runCommand(GitOperationContext& context) {
-  EditorFinisher finisher(editor);
+  SessionFinisher finisher(editor);
   GitQueueOperation& operation = execOperation();
 
   std::optional<Url> gitURL;
@@ -244,7 +244,7 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
 void GitExecRunner::cancelCommand() {
   if (editor) {
     try {
-      editor->finishEditing();
+      editor->finishSession();
     } catch (...) {
     }
   }

@@ -1,7 +1,7 @@
 #include "tavrik/Process/GitSocketAuth.h"
 
 #include "Process/UnixSocketServer.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <cerrno>

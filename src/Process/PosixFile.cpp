@@ -3,7 +3,7 @@
 #include "Process/BackgroundExecutor.h"
 #include "Process/PosixSyscalls.h"
 #include "tavrik/Process/WaitGroup.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cerrno>
 #include <csignal>

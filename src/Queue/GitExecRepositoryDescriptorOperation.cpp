@@ -1,8 +1,8 @@
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <filesystem>
 

@@ -1,6 +1,6 @@
 #include "tavrik/Queue/GitFindReadmeOperation.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <filesystem>

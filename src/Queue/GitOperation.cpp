@@ -2,8 +2,8 @@
 
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Queue/GitTask.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/Log.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,11 +4,11 @@
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitExecCheckIgnoreOperation.h"
 #include "tavrik/State/GitStateFile.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/Log.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "tavrik/Queue/GitViewHeadOperation.h"
 
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitExecShowHeadOperation.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <filesystem>
 

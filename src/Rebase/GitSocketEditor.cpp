@@ -1,10 +1,10 @@
 #include "tavrik/Rebase/GitSocketEditor.h"
 
 #include "Process/UnixSocketServer.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "tavrik/State/GitViewReflogOperation.h"
 
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <filesystem>
 

@@ -1,8 +1,8 @@
 #include "tavrik/Tools/GitExecToolOperation.h"
 
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/Util/HashCombine.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cctype>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "tavrik/Util/FileSystem.h"
 
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cerrno>
 #include <climits>

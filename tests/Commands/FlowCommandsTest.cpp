@@ -4,7 +4,7 @@
 // misread never reaches git-flow.
 #include "Support/Helpers.h"
 #include "tavrik/Commands/FlowCommands.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>
 

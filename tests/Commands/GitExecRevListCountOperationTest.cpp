@@ -1,7 +1,7 @@
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;

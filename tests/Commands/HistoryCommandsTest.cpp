@@ -5,8 +5,8 @@
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Commands/WorktreeActions.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitStateFile.h"
+#include "tavrik/Util/TavrikError.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;

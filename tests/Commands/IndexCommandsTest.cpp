@@ -4,8 +4,8 @@
 
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitStatusEntry.h"
+#include "tavrik/Util/TavrikError.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;

@@ -6,7 +6,7 @@
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "Support/Helpers.h"
 #include "tavrik/Commands/IndexCommands.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,7 +1,7 @@
 #include "tavrik/Process/BufferedProcess.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <csignal>
 #include <cstring>

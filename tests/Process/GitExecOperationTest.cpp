@@ -46,10 +46,10 @@ private:
   std::vector<std::string> args_;
 };
 
-class CountingEditor : public GitEditor {
+class CountingEditor : public GitChildSession {
 public:
-  std::map<std::string, std::string> editorEnvironment() const override { return {{"TAVRIK_EDITOR_TOKEN", "t-1"}}; }
-  void finishEditing() override { ++finished; }
+  std::map<std::string, std::string> sessionEnvironment() const override { return {{"TAVRIK_EDITOR_TOKEN", "t-1"}}; }
+  void finishSession() override { ++finished; }
   std::atomic<int> finished{0};
 };
 

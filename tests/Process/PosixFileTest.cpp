@@ -2,7 +2,7 @@
 
 #include "Process/PosixSyscalls.h"
 #include "tavrik/Process/WaitGroup.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>
 

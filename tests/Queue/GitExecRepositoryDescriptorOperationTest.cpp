@@ -1,7 +1,7 @@
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
 #include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include "Support/Helpers.h"
 

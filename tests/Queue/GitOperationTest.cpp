@@ -3,7 +3,7 @@
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Queue/GitTask.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <future>
 #include <latch>

@@ -2,7 +2,7 @@
 
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <fstream>
 

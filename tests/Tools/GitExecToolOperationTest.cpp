@@ -3,8 +3,8 @@
 // and the settings passed for the known tools.
 #include "tavrik/Tools/GitExecToolOperation.h"
 #include "Support/Helpers.h"
-#include "tavrik/Queue/TavrikError.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>
 

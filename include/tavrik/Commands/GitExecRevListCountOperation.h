@@ -4,9 +4,9 @@
 // a repository has. Neither has a title, the index lock or aspects of its own.
 #pragma once
 
-#include "tavrik/Commands/GitCount.h"
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/State/GitCount.h"
 
 #include <cstdint>
 #include <optional>

@@ -4,9 +4,10 @@
 // an editor: git takes its prepared messages as they are.
 #pragma once
 
-#include "tavrik/Commands/GitCount.h"
 #include "tavrik/Commands/GitExecCommandOperation.h"
 #include "tavrik/Interfaces/Oid.h"
+#include "tavrik/Rebase/GitEditor.h"
+#include "tavrik/State/GitCount.h"
 
 #include <optional>
 #include <set>

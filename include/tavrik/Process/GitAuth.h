@@ -6,6 +6,7 @@
 // needs, and the companion asks the provider through those variables.
 #pragma once
 
+#include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <map>
@@ -14,9 +15,8 @@
 
 namespace tavrik {
 
-class GitAuth {
+class GitAuth : public GitChildSession {
 public:
-  virtual ~GitAuth() = default;
 
   /// Variables to add to git's environment for the session that runs.
   virtual std::map<std::string, std::string> credentialEnvironment() const = 0;
@@ -26,6 +26,10 @@ public:
   virtual void beginSession(const std::optional<Uuid>& accountUUID) = 0;
   /// Called after git has exited, whether it succeeded or failed.
   virtual void endSession() = 0;
+
+  /// The provider's variables and end, as the runner sees them.
+  std::map<std::string, std::string> sessionEnvironment() const final { return credentialEnvironment(); }
+  void finishSession() final { endSession(); }
 };
 
 } // namespace tavrik

@@ -21,10 +21,10 @@
 #pragma once
 
 #include "tavrik/Process/BufferedProcess.h"
+#include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitEnvironment.h"
 #include "tavrik/Queue/GitOperation.h"
-#include "tavrik/Rebase/GitEditor.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 
@@ -82,8 +82,10 @@ public:
   Log commandLog = Log::defaultLog();
 
   /// Set (before enqueueing) by operations that let the client edit what git
-  /// asks to be edited, such as an interactive rebase's instruction list.
-  std::shared_ptr<GitEditor> editor;
+  /// asks to be edited, such as an interactive rebase's instruction list
+  /// (a `GitEditor`): git's editor becomes the prefix's editor companion,
+  /// which reaches the session through its variables.
+  std::shared_ptr<GitChildSession> editor;
 
   /// The running child, null when none runs. Any thread.
   std::shared_ptr<BufferedProcess::Task> currentTask() const;

@@ -32,7 +32,7 @@
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitQueueValue.h"
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <exception>
 #include <memory>

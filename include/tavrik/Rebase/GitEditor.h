@@ -9,6 +9,7 @@
 // of git's instruction list is `processEditList`.
 #pragma once
 
+#include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Rebase/GitRebaseRequest.h"
 
 #include <any>
@@ -18,9 +19,8 @@
 
 namespace tavrik {
 
-class GitEditor {
+class GitEditor : public GitChildSession {
 public:
-  virtual ~GitEditor() = default;
 
   /// The client's own; the engine never reads it.
   std::any userInfo;
@@ -46,6 +46,10 @@ public:
   /// operation is cancelled (on the cancelling thread), so possibly twice and
   /// from two threads: implementations must be idempotent and thread-safe.
   virtual void finishEditing() = 0;
+
+  /// The editor's variables and end, as the runner sees them.
+  std::map<std::string, std::string> sessionEnvironment() const final { return editorEnvironment(); }
+  void finishSession() final { finishEditing(); }
 
   /// Rewrites git's instruction list by the plan. Comment lines go; every
   /// other line stays where git put it. Only commit lines ("pick", or git's

@@ -3,8 +3,8 @@
 // References order master first, develop second, then by shorthand.
 #pragma once
 
-#include "tavrik/Commands/GitCount.h"
 #include "tavrik/Interfaces/Oid.h"
+#include "tavrik/State/GitCount.h"
 #include "tavrik/State/GitTimestamp.h"
 
 #include <functional>

@@ -1,4 +1,4 @@
-#include "tavrik/Queue/TavrikError.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include "tavrik/Util/StringUtilities.h"
 
