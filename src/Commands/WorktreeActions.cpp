@@ -132,7 +132,7 @@ pledge::Void GitTrashAction::execute(GitOperationContext& context) {
 
   {
     // Run here rather than through the queue, but still one index writer at a time.
-    std::lock_guard indexLock(context.queue->indexLock());
+    std::lock_guard indexLock(context.host()->indexLock());
     auto reset = makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, paths);
     reset->execute(context);
   }

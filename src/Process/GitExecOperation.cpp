@@ -5,7 +5,7 @@
 #include "tavrik/Process/GitProgress.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Queue/GitOperationHost.h"
 #include "tavrik/Queue/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -121,12 +121,12 @@ GitEnvironment::Inputs GitExecRunner::environmentInputs(GitOperationContext& con
   if (auto shell = Shell::defaultShell(); shell && shell->environment()) inputs.shellEnvironment = *shell->environment();
   inputs.processEnvironment = GitEnvironment::processEnvironment();
   inputs.homeDirectory = GitEnvironment::userHomeDirectory();
-  const auto& queue = context.queue;
-  if (queue) inputs.prefixURL = queue->prefixURL();
+  const GitOperationHost* host = context.host();
+  if (host) inputs.prefixURL = host->prefixURL();
   if (editor) inputs.editorEnvironment = editor->sessionEnvironment();
   inputs.gitDirectoryURL = gitDirectoryURL(context);
   inputs.workingDirectoryURL = workingDirectoryURL(context);
-  const auto* personas = queue ? queue->personaManager().get() : nullptr;
+  const auto* personas = host ? host->personaManager().get() : nullptr;
   if (context.overrideAuthor) inputs.author = context.overrideAuthor;
   else if (personas) inputs.author = personas->currentAuthor();
   if (context.overrideCommitter) inputs.committer = context.overrideCommitter;
@@ -151,7 +151,7 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   GitQueueOperation& operation = execOperation();
 
   std::optional<Url> gitURL;
-  if (context.queue) gitURL = context.queue->gitBinaryURL();
+  if (auto* host = context.host()) gitURL = host->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
 
   auto run = std::make_shared<detail::GitExecRun>();

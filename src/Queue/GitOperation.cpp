@@ -14,6 +14,8 @@ GitOperationContext::GitOperationContext(std::shared_ptr<GitQueue> queue,
                                          std::optional<GitRepositoryDescriptor> overrideDescriptor)
     : queue(std::move(queue)), overrideDescriptor(std::move(overrideDescriptor)) {}
 
+GitOperationHost* GitOperationContext::host() const { return queue.get(); }
+
 std::shared_ptr<GitOperationContext> GitOperationContext::copy() const {
   return std::make_shared<GitOperationContext>(*this);
 }
@@ -46,7 +48,7 @@ void runFlowPrepareNotification(GitQueue& queue, GitNotification& notification) 
   notification.prepare(queue);
 }
 
-void runFlowReportOutcome(GitQueue& queue, GitQueueOperation& operation,
+void runFlowReportOutcome(GitOperationHost& host, GitQueueOperation& operation,
                           const std::shared_ptr<GitNotification>& notification, const std::exception_ptr& error) {
   if (error) {
     // A cancelled operation's failure is expected; it still reaches the future.
@@ -54,12 +56,12 @@ void runFlowReportOutcome(GitQueue& queue, GitQueueOperation& operation,
       Log::defaultLog().info("git: %s failed: %s", operation.typeName().c_str(), localizedDescription(error).c_str());
     return;
   }
-  if (notification) queue.addNotification(notification);
+  if (notification) host.addNotification(notification);
 }
 
-void runFlowRefreshView(GitQueue& queue, GitAspects aspects) {
+void runFlowRefreshView(GitOperationHost& host, GitAspects aspects) {
   try {
-    queue.updateViewFor(aspects);
+    host.updateViewFor(aspects);
   } catch (...) {
     // Only allocation can fail here; the run must still settle its future.
     Log::defaultLog().error("queue: could not refresh %s: %s", aspects.debugDescription().c_str(),

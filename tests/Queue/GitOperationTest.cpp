@@ -67,8 +67,8 @@ struct RecordingTaskDelegate : GitTaskDelegate {
     if (task->string() != "Done.") return;
     // Probed from another thread: the worker holds the lock itself.
     indexLockedAtDone = !std::async(std::launch::async, [q = queue] {
-                           bool got = q->indexLock().try_lock();
-                           if (got) q->indexLock().unlock();
+                           bool got = static_cast<GitOperationHost&>(*q).indexLock().try_lock();
+                           if (got) static_cast<GitOperationHost&>(*q).indexLock().unlock();
                            return got;
                          }).get();
   }
@@ -112,8 +112,8 @@ TEST(GitOperation, RunFlowOrderOnSuccessAndFailure) {
                                    "refresh:<GitAspects head> pending=1", "refresh:<GitAspects status> pending=1",
                                    "didFinish:ok", "resolved:7", "task:Done./100", "task:Done./100"}));
   EXPECT_TRUE(taskDelegate->indexLockedAtDone);
-  EXPECT_TRUE(queue->indexLock().try_lock());
-  queue->indexLock().unlock();
+  EXPECT_TRUE(static_cast<GitOperationHost&>(*queue).indexLock().try_lock());
+  static_cast<GitOperationHost&>(*queue).indexLock().unlock();
 
   Recorder failed;
   queue->setViewOperationFactory([&](GitAspects aspect) -> std::shared_ptr<GitQueueOperation> {

@@ -59,8 +59,8 @@ TEST(GitQueue, NotificationCommitsOnceAllItsAspectsReallyChanged) {
   queue->setDelegate(delegate);
   auto waiting = std::make_shared<TestNotification>(GitAspects::head | GitAspects::refs, GitNotificationContent{"T", "", "B"});
   auto silent = std::make_shared<TestNotification>(GitAspects::refs, std::nullopt);
-  queue->addNotification(waiting);
-  queue->addNotification(silent);
+  static_cast<GitOperationHost&>(*queue).addNotification(waiting);
+  static_cast<GitOperationHost&>(*queue).addNotification(silent);
   queue->updateView(setRefs);
   EXPECT_EQ(queue->pendingNotifications(), (std::vector<std::shared_ptr<GitNotification>>{waiting}));
   EXPECT_EQ(waiting->commitOn(), GitAspects::head);
@@ -80,7 +80,7 @@ TEST(GitQueue, NotificationCommitsOnceAllItsAspectsReallyChanged) {
 TEST(GitQueue, NotificationContentMayReadTheView) {
   auto queue = makeQueue();
   auto note = std::make_shared<TestNotification>(GitAspects::refs, GitNotificationContent{"t", "", "b"});
-  queue->addNotification(note);
+  static_cast<GitOperationHost&>(*queue).addNotification(note);
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();
   std::thread([queue, done] {
@@ -159,7 +159,7 @@ TEST(GitQueue, ConcurrentViewUpdatesAndReads) {
     threads.emplace_back([queue, t] {
       for (int i = 0; i < 100; ++i) {
         queue->updateView([&](GitView& v) { v.headList.head.refname = std::to_string(t * 1000 + i); });
-        queue->addNotification(std::make_shared<TestNotification>(GitAspects::head, std::nullopt));
+        static_cast<GitOperationHost&>(*queue).addNotification(std::make_shared<TestNotification>(GitAspects::head, std::nullopt));
         (void)queue->view();
         (void)queue->tasks();
       }

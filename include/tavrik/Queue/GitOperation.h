@@ -48,9 +48,9 @@ namespace detail {
 void runFlowSetWorking(GitQueueOperation& operation);
 void runFlowSetDone(GitQueueOperation& operation);
 void runFlowPrepareNotification(GitQueue& queue, GitNotification& notification);
-void runFlowReportOutcome(GitQueue& queue, GitQueueOperation& operation,
+void runFlowReportOutcome(GitOperationHost& host, GitQueueOperation& operation,
                           const std::shared_ptr<GitNotification>& notification, const std::exception_ptr& error);
-void runFlowRefreshView(GitQueue& queue, GitAspects aspects);
+void runFlowRefreshView(GitOperationHost& host, GitAspects aspects);
 void runFlowWillStart(GitQueueOperation& operation);
 void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& error);
 /// Ends the program with "method not implemented": for abstract members that
@@ -136,12 +136,13 @@ template <class T> void GitOperation<T>::run() {
     return;
   }
 
+  GitOperationHost& host = *queue;
   const bool locksIndex = needsIndexLock();
   std::unique_lock<std::mutex> indexLock;
-  if (locksIndex) indexLock = std::unique_lock(queue->indexLock());
+  if (locksIndex) indexLock = std::unique_lock(host.indexLock());
 
   detail::runFlowSetWorking(*this);
-  queue->operationWillRun();
+  host.operationWillRun();
 
   std::optional<T> value;
   std::exception_ptr error;
@@ -156,9 +157,9 @@ template <class T> void GitOperation<T>::run() {
     error = std::current_exception();
   }
 
-  detail::runFlowReportOutcome(*queue, *this, error ? nullptr : note, error);
-  detail::runFlowRefreshView(*queue, context.updatedAspects);
-  queue->operationDidRun();
+  detail::runFlowReportOutcome(host, *this, error ? nullptr : note, error);
+  detail::runFlowRefreshView(host, context.updatedAspects);
+  host.operationDidRun();
 
   if (error) {
     future_.reject(error);

@@ -14,6 +14,7 @@
 namespace tavrik {
 
 class GitQueue;
+class GitOperationHost;
 
 class GitOperationContext {
 public:
@@ -28,6 +29,9 @@ public:
   std::optional<persona::Persona> overrideCommitter;
   /// Aspects the work may have changed; the queue refreshes exactly these.
   GitAspects updatedAspects;
+
+  /// The queue as the operation sees it; nullptr without a queue.
+  GitOperationHost* host() const;
 
   /// A new context with the same fields.
   std::shared_ptr<GitOperationContext> copy() const;

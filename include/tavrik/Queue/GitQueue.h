@@ -39,6 +39,7 @@
 
 #include "tavrik/Interfaces/Persona.h"
 #include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Queue/GitOperationHost.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 #include "tavrik/Queue/GitView.h"
 #include "tavrik/Queue/NotificationCenter.h"
@@ -103,7 +104,10 @@ public:
   virtual void gitQueueWillRefresh(GitQueue& queue, GitAspects aspects) = 0;
 };
 
-class GitQueue : public std::enable_shared_from_this<GitQueue> {
+/// Implements `GitOperationHost` for the operations run on it; the members
+/// only operations need (index lock, run reports, pending notifications)
+/// are reached through that interface alone.
+class GitQueue : public std::enable_shared_from_this<GitQueue>, public GitOperationHost {
   struct Passkey {};
 
 public:
@@ -134,26 +138,24 @@ public:
   /// Blocks on the first call while git is asked for its exec path.
   static std::optional<Url> sharedSupportURL();
 
-  const std::optional<GitRepositoryDescriptor>& descriptor() const { return descriptor_; }
-  const std::optional<Url>& prefixURL() const { return prefixURL_; }
-  const std::shared_ptr<persona::PersonaManager>& personaManager() const { return personaManager_; }
+  const std::optional<GitRepositoryDescriptor>& descriptor() const override { return descriptor_; }
+  const std::optional<Url>& prefixURL() const override { return prefixURL_; }
+  const std::shared_ptr<persona::PersonaManager>& personaManager() const override { return personaManager_; }
 
   /// Tool locations under the prefix; each nullopt without a prefix.
   std::optional<Url> binURL() const;
   std::optional<Url> libexecGitCoreURL() const;
   std::optional<Url> gitTemplatesURL() const;
-  std::optional<Url> gitBinaryURL() const;
-  std::optional<Url> askpassBinaryURL() const;
-  std::optional<Url> editorBinaryURL() const;
+  std::optional<Url> gitBinaryURL() const override;
+  std::optional<Url> askpassBinaryURL() const override;
+  std::optional<Url> editorBinaryURL() const override;
 
-  /// Held by every operation whose `needsIndexLock()` is true, for its whole run.
-  std::mutex& indexLock() { return indexLock_; }
   /// The private centre on which view changes are posted.
   NotificationCenter& notificationCenter() { return notificationCenter_; }
   /// The worker pool operations run on.
   OperationQueue& operationQueue() { return queue_; }
   /// The queue's own log; disabled.
-  const Log& log() const { return log_; }
+  const Log& log() const override { return log_; }
 
   std::shared_ptr<GitQueueDelegate> delegate() const;
   /// Held weakly.
@@ -170,8 +172,6 @@ public:
   void addOperation(const std::shared_ptr<GitQueueOperation>& operation);
   /// Appends a task after pruning; observers get queueTasks.
   void addTask(const std::shared_ptr<GitTask>& task);
-  /// Removes tasks whose operation is gone or finished, and `removing`.
-  void pruneTasks(const std::shared_ptr<GitTask>& removing);
 
   /// Blocks until every operation added so far has finished (its git reaped).
   void waitUntilAllOperationsAreFinished();
@@ -179,8 +179,6 @@ public:
   /// group of each running git; does not wait (see "Quitting" above).
   void cancelAllOperations();
 
-  /// Appends a notification to the pending list.
-  void addNotification(const std::shared_ptr<GitNotification>& notification);
   /// Offers the aspects to the pending notifications; nothing when empty.
   void commitNotificationsWith(GitAspects aspects);
   /// A copy of the pending notifications.
@@ -199,7 +197,7 @@ public:
   /// Adds one view operation per aspect present (head, status, refs,
   /// reflogs, stashes, config, submodules, in that order); tells observers
   /// of logDescriptor at once.
-  void updateViewFor(GitAspects aspects);
+  void updateViewFor(GitAspects aspects) override;
   /// The only way the view is written: runs `block` on a copy under the view
   /// lock, stores it, and passes the aspects that really changed to the
   /// pending notifications and the observers. Returns the stored view.
@@ -214,11 +212,16 @@ public:
   /// Held weakly; removed by `removeRunObserver` or when released.
   void addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer);
   void removeRunObserver(const GitQueueRunObserver* observer);
-  /// Called by the run flow of every operation around its body.
-  void operationWillRun();
-  void operationDidRun();
-
 private:
+  // The operations' side (GitOperationHost): the run flow holds the index
+  // lock, reports runs and hands over notifications through the interface.
+  std::mutex& indexLock() override { return indexLock_; }
+  void operationWillRun() override;
+  void operationDidRun() override;
+  void addNotification(const std::shared_ptr<GitNotification>& notification) override;
+  /// Removes tasks whose operation is gone or finished, and `removing`.
+  void pruneTasks(const std::shared_ptr<GitTask>& removing);
+
   /// The live run observers, pruning released ones; empty without locking
   /// when none was ever added.
   std::vector<std::shared_ptr<GitQueueRunObserver>> runObservers();
