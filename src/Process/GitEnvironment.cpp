@@ -1,7 +1,8 @@
 #include "tavrik/Process/GitEnvironment.h"
 
+#include "Util/UserAccount.h"
+
 #include <cerrno>
-#include <pwd.h>
 #include <unistd.h>
 #include <string_view>
 #include <vector>
@@ -117,15 +118,8 @@ GitEnvironment::Variables GitEnvironment::processEnvironment() {
 }
 
 std::optional<std::string> GitEnvironment::userHomeDirectory() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (!found || !found->pw_dir) return std::nullopt;
-  return std::string(found->pw_dir);
+  auto account = detail::currentUserAccount();
+  return account ? account->homeDirectory : std::nullopt;
 }
 
 } // namespace tavrik

@@ -2,13 +2,13 @@
 #include "tavrik/Util/StringUtilities.h"
 
 #include "tavrik/Process/GitBuffer.h"
+#include "Util/UserAccount.h"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -210,15 +210,9 @@ Shell::Environment Shell::parseEnvironment(std::string_view text) {
 }
 
 std::optional<std::string> Shell::userShellPath() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (!found || !found->pw_shell || !*found->pw_shell) return std::nullopt;
-  return std::string(found->pw_shell);
+  auto account = detail::currentUserAccount();
+  if (!account || !account->shell || account->shell->empty()) return std::nullopt;
+  return account->shell;
 }
 
 std::shared_ptr<const Shell> Shell::makeUserShell() {

@@ -1,6 +1,7 @@
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
 
-#include <pwd.h>
+#include "Util/UserAccount.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,21 +46,9 @@ Url GitRepositoryDescriptor::defaultsURLFor(const Url& gitURL) {
 }
 
 std::optional<Url> GitRepositoryDescriptor::globalConfigURL() {
-  // getpwuid_r rather than getpwuid: worker threads may ask concurrently.
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* result = nullptr;
-  for (;;) {
-    int rc = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result);
-    if (rc == ERANGE && buffer.size() < (1u << 20)) {
-      buffer.resize(buffer.size() * 2);
-      continue;
-    }
-    if (rc != 0 || !result || !result->pw_dir) return std::nullopt;
-    break;
-  }
-  return Url::fileURL(result->pw_dir, true).appendingPathComponent(".gitconfig");
+  auto account = detail::currentUserAccount();
+  if (!account || !account->homeDirectory) return std::nullopt;
+  return Url::fileURL(*account->homeDirectory, true).appendingPathComponent(".gitconfig");
 }
 
 bool GitRepositoryDescriptor::isValid() const {

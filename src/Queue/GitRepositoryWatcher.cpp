@@ -1,11 +1,12 @@
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 
+#include "Queue/RefreshSchedule.h"
+#include "Queue/WatchedPathAspects.h"
 #include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/State/GitExecCheckIgnoreOperation.h"
-#include "tavrik/State/GitStateFile.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/TavrikError.h"
@@ -30,16 +31,10 @@ namespace detail {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-enum class Area : uint8_t { worktree, gitDir, commonDir };
-
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO |
                                 IN_ATTRIB | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 
-// Beyond this many changed paths the ignore check costs more than the
-// refresh it might save.
-constexpr size_t kMaximumCandidates = 20000;
+const GitAspects kStatusAndSubmodules{GitAspects::status, GitAspects::submodules};
 
 std::string joinPath(std::string_view folder, std::string_view name) {
   if (folder.empty()) return std::string(name);
@@ -48,38 +43,6 @@ std::string joinPath(std::string_view folder, std::string_view name) {
   path.append(name);
   return path;
 }
-
-std::string_view firstComponent(std::string_view path) { return path.substr(0, path.find('/')); }
-
-bool isStateMarker(std::string_view name) {
-  static const std::unordered_set<std::string> markers = [] {
-    std::unordered_set<std::string> names{"MERGE_HEAD", "MERGE_MODE", "CHERRY_PICK_HEAD", "REVERT_HEAD",
-                                          "BISECT_START", "BISECT_TERMS", "BISECT_EXPECTED_REV"};
-    for (auto type : kAllGitStateFileTypes) {
-      std::string raw(rawValue(type));
-      if (!raw.empty() && raw.back() == '/') raw.pop_back();
-      names.insert(raw.substr(0, raw.find('/')));
-    }
-    return names;
-  }();
-  return markers.count(std::string(name)) != 0;
-}
-
-// The git-directory folders worth a watch; the object database, hooks and
-// linked worktrees' folders are not.
-bool watchesGitFolder(std::string_view parent, std::string_view name) {
-  if (parent.empty())
-    return name == "refs" || name == "logs" || name == "info" || name == "modules" || name == "rebase-merge" ||
-           name == "rebase-apply" || name == "sequencer";
-  if (firstComponent(parent) == "modules") return name != "objects" && name != "hooks";
-  return true;
-}
-
-struct Watch {
-  Area area;
-  std::string path; // relative to the area's root, "" for the root
-  bool inSubmodule = false;
-};
 
 struct Entry {
   std::string name;
@@ -111,54 +74,213 @@ bool holdsRepository(const std::vector<Entry>& entries) {
   return std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return e.name == ".git"; });
 }
 
+struct Watch {
+  WatchArea area;
+  std::string path; // relative to the area's root, "" for the root
+  bool inSubmodule = false;
+};
+
+// The inotify instance and its watches: which folder each watch descriptor
+// stands for. Not thread-safe; the core's mutex guards it.
+class WatchTable {
+public:
+  enum class AddResult { added, gone, limit };
+
+  WatchTable() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), openError_(fd_ < 0 ? errno : 0) {}
+  ~WatchTable() { close(); }
+  WatchTable(const WatchTable&) = delete;
+  WatchTable& operator=(const WatchTable&) = delete;
+
+  bool isOpen() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+  int openError() const { return openError_; }
+  size_t size() const { return watches_.size(); }
+  size_t worktreeCount() const { return worktreeCount_; }
+  bool contains(WatchArea area, const std::string& path) const { return byPath_.count(key(area, path)) != 0; }
+  const Watch* find(int wd) const {
+    auto it = watches_.find(wd);
+    return it == watches_.end() ? nullptr : &it->second;
+  }
+
+  /// Watches the folder at `absolutePath`. A folder reached again (a rescan)
+  /// keeps its watch.
+  AddResult add(Watch watch, const std::string& absolutePath) {
+    if (fd_ < 0) return AddResult::limit;
+    int wd = inotify_add_watch(fd_, absolutePath.c_str(), kWatchMask);
+    if (wd < 0) return errno == ENOSPC || errno == ENOMEM ? AddResult::limit : AddResult::gone;
+    if (watches_.count(wd)) return AddResult::added;
+    byPath_[key(watch.area, watch.path)] = wd;
+    if (watch.area == WatchArea::worktree) ++worktreeCount_;
+    watches_.emplace(wd, std::move(watch));
+    return AddResult::added;
+  }
+
+  /// The kernel dropped the watch (its folder is gone).
+  void forget(int wd) {
+    auto it = watches_.find(wd);
+    if (it == watches_.end()) return;
+    byPath_.erase(key(it->second.area, it->second.path));
+    if (it->second.area == WatchArea::worktree) --worktreeCount_;
+    watches_.erase(it);
+  }
+
+  /// Removes the watches of `path` and the folders below it; with `path`
+  /// absent, every watch of `area`.
+  void remove(WatchArea area, const std::optional<std::string>& path) {
+    std::vector<int> gone;
+    std::string prefix = path ? *path + "/" : std::string();
+    for (auto& [wd, watch] : watches_)
+      if (watch.area == area && (!path || watch.path == *path || watch.path.starts_with(prefix))) gone.push_back(wd);
+    for (int wd : gone) {
+      inotify_rm_watch(fd_, wd);
+      forget(wd);
+    }
+  }
+
+  /// Reads every event the kernel has queued, without blocking.
+  template <class Handle> void readEvents(Handle&& handle) {
+    if (fd_ < 0) return;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+      ssize_t length = read(fd_, buffer, sizeof buffer);
+      if (length <= 0) return;
+      for (char* p = buffer; p < buffer + length;) {
+        auto* event = reinterpret_cast<inotify_event*>(p);
+        p += sizeof(inotify_event) + event->len;
+        handle(*event);
+      }
+    }
+  }
+
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    watches_.clear();
+    byPath_.clear();
+    worktreeCount_ = 0;
+  }
+
+private:
+  static std::string key(WatchArea area, const std::string& path) {
+    std::string key(1, static_cast<char>('0' + static_cast<int>(area)));
+    key += path;
+    return key;
+  }
+
+  int fd_;
+  const int openError_;
+  std::unordered_map<int, Watch> watches_;
+  std::unordered_map<std::string, int> byPath_;
+  size_t worktreeCount_ = 0;
+};
+
+// Which working-tree paths git ignores: the folders found ignored when the
+// tree was last walked, the in-process rules for the quick answer of the
+// usual case, and git itself for the last word. Confined to the thread that
+// sets the watcher up and then to the watcher's own thread, so it takes no
+// lock; its git runs block that thread.
+class IgnoreFilter {
+public:
+  IgnoreFilter(std::weak_ptr<GitQueue> queue, const std::string& worktreeRoot) : queue_(std::move(queue)) {
+    if (worktreeRoot.empty()) return;
+    try {
+      rules_ = arbor::Repo::openAtPath(worktreeRoot);
+    } catch (...) {
+      // Then git alone answers which changed files are ignored.
+    }
+  }
+
+  /// Asks git which folders are ignored now.
+  void rereadIgnoredFolders() {
+    auto folders = run<GitExecIgnoredFoldersOperation>("could not list ignored folders", LogLevel::defaultLevel);
+    folders_ = std::unordered_set<std::string>(folders.begin(), folders.end());
+  }
+  bool isIgnoredFolder(const std::string& path) const { return folders_.count(path) != 0; }
+
+  /// The paths among `paths` that git ignores; none when git refuses one (a
+  /// path inside a submodule, say).
+  std::vector<std::string> ignoredAmong(const std::vector<std::string>& paths) const {
+    if (paths.empty()) return {};
+    return run<GitExecCheckIgnoreOperation>("ignore check failed", LogLevel::debug, paths);
+  }
+
+  /// Whether any of `paths` is not ignored. The in-process rules answer the
+  /// usual case, a file that is not ignored, at once; git has the last word
+  /// on the rest, since it also knows which of them are tracked (reading a
+  /// large index costs a tenth of a second).
+  bool anyNotIgnored(const std::vector<std::string>& paths) const {
+    if (paths.empty()) return false;
+    if (rules_ && std::any_of(paths.begin(), paths.end(),
+                              [this](const std::string& path) { return rules_->ignoreRulesMatch(path) == false; }))
+      return true;
+    return ignoredAmong(paths).size() < paths.size();
+  }
+
+private:
+  template <class Operation, class... Args>
+  std::vector<std::string> run(const char* failure, LogLevel level, Args&&... args) const {
+    auto queue = queue_.lock();
+    if (!queue) return {};
+    try {
+      GitOperationContext context(queue);
+      return makeOperation<Operation>(std::forward<Args>(args)...)->execute(context);
+    } catch (...) {
+      Log::defaultLog().log(level, "watcher: %s: %s", failure,
+                            localizedDescription(std::current_exception()).c_str());
+      return {};
+    }
+  }
+
+  const std::weak_ptr<GitQueue> queue_;
+  std::optional<arbor::Repo> rules_;
+  std::unordered_set<std::string> folders_;
+};
+
 } // namespace
 
+// Ties the parts together on its own thread: the watch table's events go
+// through the path table into the schedule, and what the schedule says is
+// due, less what git ignores, is asked of the queue.
+//
+// Lock order: the queue calls the run-observer members without its own locks
+// held, and the core calls the queue (its refresh, git runs) only with mutex_
+// released, so mutex_ never nests with a lock of the queue.
 class GitRepositoryWatcherCore : public GitQueueRunObserver,
                                  public std::enable_shared_from_this<GitRepositoryWatcherCore> {
 public:
   GitRepositoryWatcherCore(const std::shared_ptr<GitQueue>& queue, GitRepositoryWatcherOptions options)
-      : queue_(queue), descriptor_(*queue->descriptor()), options_(options) {
-    if (auto worktree = descriptor_.worktreeURL()) worktreeRoot_ = worktree->path();
-    sharedGitDir_ = descriptor_.gitURL.path() == descriptor_.commonURL.path();
-    // Both made before the core is shared, so no lock guards the numbers.
+      : queue_(queue), descriptor_(*queue->descriptor()), options_(options),
+        worktreeRoot_(descriptor_.worktreeURL() ? descriptor_.worktreeURL()->path() : std::string()),
+        sharedGitDir_(descriptor_.gitURL.path() == descriptor_.commonURL.path()), ignores_(queue_, worktreeRoot_),
+        schedule_(options) {
+    // Made before the core is shared, so no lock guards the number.
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_ < 0) throw TavrikError::fromErrno(errno, "eventfd");
-    inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    inotifyError_ = inotify_ < 0 ? errno : 0;
   }
 
   ~GitRepositoryWatcherCore() override {
-    closeDescriptors();
     if (wake_ >= 0) close(wake_);
   }
 
   void start() {
     {
       std::lock_guard lock(mutex_);
-      if (inotify_ < 0) {
+      if (!watches_.isOpen()) {
         Log::defaultLog().error("watcher: inotify is not available (%s); every aspect of %s is refreshed every %lld ms",
-                                std::strerror(inotifyError_), descriptor_.displayName.c_str(),
+                                std::strerror(watches_.openError()), descriptor_.displayName.c_str(),
                                 static_cast<long long>(options_.fallbackInterval.count()));
         gitFallback_ = true;
         worktreeFallback_ = true;
+        schedule_.poll(GitAspects::all);
       } else {
         watchGitDirectories();
       }
     }
-    if (!worktreeRoot_.empty()) {
-      try {
-        ignoreRules_ = arbor::Repo::openAtPath(worktreeRoot_);
-      } catch (...) {
-        // Then git alone answers which changed files are ignored.
-      }
-    }
     if (!worktreeRoot_.empty() && !worktreeFallback_) {
-      auto ignored = ignoredFolders();
+      ignores_.rereadIgnoredFolders();
       std::lock_guard lock(mutex_);
-      ignoredFolders_ = std::unordered_set<std::string>(ignored.begin(), ignored.end());
       addWorktreeTree("", false);
     }
-    nextFallback_ = Clock::now() + options_.fallbackInterval;
     // The thread keeps the core alive: a client may let the watcher go from
     // a callback on any thread.
     thread_ = std::thread([self = shared_from_this()] { self->loop(); });
@@ -180,7 +302,7 @@ public:
     }
     if (auto queue = queue_.lock()) queue->removeRunObserver(this);
     std::lock_guard lock(mutex_);
-    closeDescriptors();
+    watches_.close();
   }
 
   bool isAttached() const {
@@ -198,13 +320,13 @@ public:
 
   void gitQueueOperationWillRun(GitQueue&) override {
     std::lock_guard lock(mutex_);
-    ++activeRuns_;
+    schedule_.operationWillRun();
   }
 
   void gitQueueOperationDidRun(GitQueue&) override {
     {
       std::lock_guard lock(mutex_);
-      if (activeRuns_ > 0) --activeRuns_;
+      schedule_.operationDidRun();
     }
     signalWake();
   }
@@ -215,85 +337,39 @@ public:
     std::lock_guard lock(mutex_);
     if (stopped_) return;
     drainEvents();
-    pending_.subtract(aspects);
-    if (aspects.contains(GitAspects::status)) candidates_.clear();
-    if (pending_.isEmpty() && candidates_.empty()) firstChange_.reset();
+    schedule_.covered(aspects);
   }
 
 private:
   // ---- watches (mutex_ held) ----
 
-  std::string absolutePath(Area area, const std::string& path) const {
-    const std::string& root = area == Area::worktree ? worktreeRoot_
-                              : area == Area::gitDir ? descriptor_.gitURL.path()
-                                                     : descriptor_.commonURL.path();
+  std::string absolutePath(WatchArea area, const std::string& path) const {
+    const std::string& root = area == WatchArea::worktree ? worktreeRoot_
+                              : area == WatchArea::gitDir ? descriptor_.gitURL.path()
+                                                          : descriptor_.commonURL.path();
     return path.empty() ? root : joinPath(root, path);
   }
 
-  static std::string key(Area area, const std::string& path) {
-    std::string key(1, static_cast<char>('0' + static_cast<int>(area)));
-    key += path;
-    return key;
-  }
-
-  enum class AddResult { added, gone, limit };
-
-  AddResult addWatch(Area area, const std::string& path, bool inSubmodule) {
-    if (inotify_ < 0) return AddResult::limit;
-    if (area == Area::worktree && options_.maximumWatches && worktreeWatches_ >= options_.maximumWatches)
-      return AddResult::limit;
-    int wd = inotify_add_watch(inotify_, absolutePath(area, path).c_str(), kWatchMask);
-    if (wd < 0) return errno == ENOSPC || errno == ENOMEM ? AddResult::limit : AddResult::gone;
-    auto [it, inserted] = watches_.try_emplace(wd, Watch{area, path, inSubmodule});
-    if (!inserted) {
-      // The same folder reached again (a rescan): the watch is kept.
-      return AddResult::added;
-    }
-    byPath_[key(area, path)] = wd;
-    if (area == Area::worktree) ++worktreeWatches_;
-    return AddResult::added;
-  }
-
-  void forgetWatch(int wd) {
-    auto it = watches_.find(wd);
-    if (it == watches_.end()) return;
-    byPath_.erase(key(it->second.area, it->second.path));
-    if (it->second.area == Area::worktree) --worktreeWatches_;
-    watches_.erase(it);
-  }
-
-  // A folder moved away keeps its watches under the old names: drop them,
-  // the new place is watched afresh when it shows up.
-  void removeSubtree(Area area, const std::string& path) {
-    std::vector<int> gone;
-    std::string prefix = path + "/";
-    for (auto& [wd, watch] : watches_)
-      if (watch.area == area && (watch.path == path || watch.path.starts_with(prefix))) gone.push_back(wd);
-    for (int wd : gone) {
-      inotify_rm_watch(inotify_, wd);
-      forgetWatch(wd);
-    }
-  }
-
   void watchGitDirectories() {
-    addGitTree(Area::gitDir, "");
-    if (!sharedGitDir_) addGitTree(Area::commonDir, "");
+    addGitTree(WatchArea::gitDir, "");
+    if (!sharedGitDir_) addGitTree(WatchArea::commonDir, "");
   }
 
-  void addGitTree(Area area, const std::string& path) {
-    switch (addWatch(area, path, false)) {
-    case AddResult::gone:
+  void addGitTree(WatchArea area, const std::string& path) {
+    switch (watches_.add({area, path}, absolutePath(area, path))) {
+    case WatchTable::AddResult::gone:
       return;
-    case AddResult::limit:
+    case WatchTable::AddResult::limit:
       if (!gitFallback_) {
         gitFallback_ = true;
+        schedule_.poll(GitAspects::all);
         Log::defaultLog().error("watcher: inotify's watch limit is reached in the git directory of %s; every aspect "
                                 "is refreshed every %lld ms",
                                 descriptor_.displayName.c_str(),
                                 static_cast<long long>(options_.fallbackInterval.count()));
       }
       return;
-    case AddResult::added:
+    case WatchTable::AddResult::added:
       break;
     }
     auto entries = listFolder(absolutePath(area, path));
@@ -303,27 +379,31 @@ private:
   }
 
   // Walks a working-tree folder that is known not to be ignored, with the
-  // ignored folders found at set-up.
+  // ignored folders found at the last walk.
   void addWorktreeTree(const std::string& path, bool inSubmodule) {
     if (worktreeFallback_) return;
-    auto entries = listFolder(absolutePath(Area::worktree, path));
+    auto entries = listFolder(absolutePath(WatchArea::worktree, path));
     if (!entries) return;
     if (!path.empty() && holdsRepository(*entries)) inSubmodule = true;
     if (!addWorktreeWatch(path, inSubmodule)) return;
     for (auto& entry : *entries) {
       if (!entry.isFolder || entry.name == ".git") continue;
       auto child = joinPath(path, entry.name);
-      if (!ignoredFolders_.count(child)) addWorktreeTree(child, inSubmodule);
+      if (!ignores_.isIgnoredFolder(child)) addWorktreeTree(child, inSubmodule);
     }
   }
 
   bool addWorktreeWatch(const std::string& path, bool inSubmodule) {
-    switch (addWatch(Area::worktree, path, inSubmodule)) {
-    case AddResult::added:
-      return true;
-    case AddResult::gone:
+    if (options_.maximumWatches && watches_.worktreeCount() >= options_.maximumWatches) {
+      enterWorktreeFallback();
       return false;
-    case AddResult::limit:
+    }
+    switch (watches_.add({WatchArea::worktree, path, inSubmodule}, absolutePath(WatchArea::worktree, path))) {
+    case WatchTable::AddResult::added:
+      return true;
+    case WatchTable::AddResult::gone:
+      return false;
+    case WatchTable::AddResult::limit:
       enterWorktreeFallback();
       return false;
     }
@@ -335,147 +415,56 @@ private:
     worktreeFallback_ = true;
     Log::defaultLog().error("watcher: the working tree of %s has more folders than inotify may watch (%zu watched); "
                             "its status is refreshed every %lld ms instead",
-                            descriptor_.displayName.c_str(), worktreeWatches_,
+                            descriptor_.displayName.c_str(), watches_.worktreeCount(),
                             static_cast<long long>(options_.fallbackInterval.count()));
-    std::vector<int> worktree;
-    for (auto& [wd, watch] : watches_)
-      if (watch.area == Area::worktree) worktree.push_back(wd);
-    for (int wd : worktree) {
-      inotify_rm_watch(inotify_, wd);
-      forgetWatch(wd);
-    }
+    watches_.remove(WatchArea::worktree, std::nullopt);
     newFolders_.clear();
+    schedule_.poll(kStatusAndSubmodules);
     // What happened while the limit was being reached may be missed.
-    noteChange(GitAspects{GitAspects::status, GitAspects::submodules});
+    schedule_.noteChange(kStatusAndSubmodules);
   }
 
   // ---- events (mutex_ held) ----
 
-  void noteChange(GitAspects aspects) {
-    if (aspects.isEmpty()) return;
-    pending_.insert(aspects);
-    touch();
-  }
-
-  void noteCandidate(std::string path) {
-    if (candidates_.size() >= kMaximumCandidates) {
-      pending_.insert(GitAspects::status);
-    } else {
-      candidates_.insert(std::move(path));
-    }
-    touch();
-  }
-
-  void touch() {
-    auto now = Clock::now();
-    lastChange_ = now;
-    if (!firstChange_) firstChange_ = now;
-  }
-
   void drainEvents() {
-    if (inotify_ < 0) return;
-    alignas(inotify_event) char buffer[64 * 1024];
-    for (;;) {
-      ssize_t length = read(inotify_, buffer, sizeof buffer);
-      if (length <= 0) return;
-      for (char* p = buffer; p < buffer + length;) {
-        auto* event = reinterpret_cast<inotify_event*>(p);
-        p += sizeof(inotify_event) + event->len;
-        handleEvent(*event);
-      }
-    }
+    watches_.readEvents([this](const inotify_event& event) { handleEvent(event); });
   }
 
   void handleEvent(const inotify_event& event) {
     if (event.mask & IN_Q_OVERFLOW) {
       ++statistics_.overflows;
-      noteChange(GitAspects::all);
+      schedule_.noteChange(GitAspects::all);
       needsRescan_ = true;
       return;
     }
-    auto it = watches_.find(event.wd);
-    if (it == watches_.end()) return;
+    const Watch* found = watches_.find(event.wd);
+    if (!found) return;
     if (event.mask & IN_IGNORED) {
-      forgetWatch(event.wd);
+      watches_.forget(event.wd);
       return;
     }
-    const Watch& watch = it->second;
+    // A copy: removing a moved folder's watches may remove this one.
+    const Watch watch = *found;
     std::string name = event.len ? std::string(event.name) : std::string();
     if (name.empty()) return;
     std::string path = joinPath(watch.path, name);
     const bool isFolder = event.mask & IN_ISDIR;
     const bool appeared = event.mask & (IN_CREATE | IN_MOVED_TO);
-    if (isFolder && (event.mask & IN_MOVED_FROM)) removeSubtree(watch.area, path);
+    // A folder moved away keeps its watches under the old names: drop them,
+    // the new place is watched afresh when it shows up.
+    if (isFolder && (event.mask & IN_MOVED_FROM)) watches_.remove(watch.area, path);
 
-    if (watch.area == Area::worktree) {
-      handleWorktreeEvent(watch, name, path, isFolder, appeared);
+    if (watch.area != WatchArea::worktree) {
+      if (isFolder && appeared && watchesGitFolder(watch.path, name)) addGitTree(watch.area, path);
+      schedule_.noteChange(gitDirectoryChangeAspects(watch.area, path, sharedGitDir_));
       return;
     }
-    if (isFolder && appeared && watchesGitFolder(watch.path, name)) addGitTree(watch.area, path);
-    noteChange(gitAspects(watch.area, path));
-  }
-
-  void handleWorktreeEvent(const Watch& watch, const std::string& name, const std::string& path, bool isFolder,
-                           bool appeared) {
-    if (name == ".git") {
-      // The repository's own git directory (or a linked worktree's link).
-      if (watch.path.empty()) return;
-      // A repository made or removed inside the tree: its folder is another
-      // repository's now; status shows it differently.
-      noteChange(GitAspects{GitAspects::status, GitAspects::submodules});
-      return;
-    }
-    if (name == ".gitmodules.lock") return;
-    if (watch.inSubmodule) {
-      noteChange(GitAspects{GitAspects::status, GitAspects::submodules});
-    } else if (name == ".gitignore") {
-      noteChange(GitAspects::status);
-      needsRescan_ = true;
-    } else if (path == ".gitmodules") {
-      noteChange(GitAspects{GitAspects::status, GitAspects::submodules});
-    } else if (!(isFolder && appeared)) {
-      // A folder that appears counts by the files found in it.
-      noteCandidate(path);
-    }
-    if (isFolder && appeared && !worktreeFallback_) newFolders_.push_back({path, watch.inSubmodule});
-  }
-
-  GitAspects gitAspects(Area area, const std::string& path) const {
-    const bool isPrivate = area == Area::gitDir;
-    const bool isCommon = area == Area::commonDir || sharedGitDir_;
-    std::string_view name(path);
-    if (name.ends_with(".lock")) return {};
-    auto top = firstComponent(name);
-    if (top == name) {
-      GitAspects aspects;
-      if (name == "HEAD") {
-        if (isPrivate) aspects.insert(GitAspects{GitAspects::head, GitAspects::stateFiles});
-        if (isCommon) aspects.insert(GitAspects{GitAspects::refs, GitAspects::head});
-      } else if (name == "index") {
-        if (isPrivate) aspects.insert(GitAspects::status);
-      } else if (name == "packed-refs") {
-        if (isCommon) aspects.insert(GitAspects{GitAspects::refs, GitAspects::head});
-      } else if (name == "config" || name == "config.worktree") {
-        aspects.insert(GitAspects::config);
-      } else if (name == "refs") {
-        aspects.insert(GitAspects{GitAspects::refs, GitAspects::head});
-      } else if (name == "logs") {
-        aspects.insert(GitAspects::reflogs);
-      } else if (name == "modules") {
-        aspects.insert(GitAspects::submodules);
-      } else if (isPrivate && isStateMarker(name)) {
-        aspects.insert(GitAspects{GitAspects::head, GitAspects::stateFiles});
-      }
-      return aspects;
-    }
-    if (top == "refs")
-      return name == "refs/stash" ? GitAspects::stashes : GitAspects{GitAspects::refs, GitAspects::head};
-    if (top == "logs")
-      return name == "logs/refs/stash" ? GitAspects{GitAspects::stashes, GitAspects::reflogs} : GitAspects::reflogs;
-    if (top == "info") return GitAspects::status;
-    if (top == "modules") return GitAspects{GitAspects::submodules, GitAspects::status};
-    if (isPrivate && isStateMarker(top)) return GitAspects{GitAspects::head, GitAspects::stateFiles};
-    return {};
+    auto change = worktreeChange(watch.path, name, watch.inSubmodule, isFolder && appeared);
+    schedule_.noteChange(change.aspects);
+    if (change.candidate) schedule_.noteCandidate(path);
+    if (change.rereadIgnores) needsRescan_ = true;
+    if (isFolder && appeared && !worktreeFallback_ && name != ".git")
+      newFolders_.push_back({path, watch.inSubmodule});
   }
 
   // ---- the thread ----
@@ -488,8 +477,8 @@ private:
         if (stopped_) return;
         timeout = nextTimeout();
       }
-      pollfd fds[2] = {{wake_, POLLIN, 0}, {inotify_, POLLIN, 0}};
-      poll(fds, inotify_ < 0 ? 1 : 2, timeout);
+      pollfd fds[2] = {{wake_, POLLIN, 0}, {watches_.descriptor(), POLLIN, 0}};
+      poll(fds, watches_.isOpen() ? 2 : 1, timeout);
       uint64_t ignored;
       if (read(wake_, &ignored, sizeof ignored) < 0) {
         // Nothing to clear: the wake-up came from inotify or the timeout.
@@ -505,27 +494,14 @@ private:
     }
   }
 
-  // Milliseconds until something is due; -1 while nothing is pending, so an
-  // idle watcher costs nothing.
+  // Milliseconds until something is due; -1 while nothing is, so an idle
+  // watcher costs nothing.
   int nextTimeout() const {
     if (needsRescan_ || !newFolders_.empty()) return 0;
-    std::optional<Clock::time_point> due;
-    if (firstChange_) due = dueTime();
-    if (worktreeFallback_ || gitFallback_) due = due ? std::min(*due, nextFallback_) : nextFallback_;
-    if (!due) return -1;
-    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*due - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(wait + 1, 0, 60 * 60 * 1000));
+    auto wait = schedule_.timeUntilDue();
+    if (!wait) return -1;
+    return static_cast<int>(std::min<long long>(wait->count(), 60 * 60 * 1000));
   }
-
-  // While operations run, changes wait for their end (their own refreshes
-  // will cover most of them), but never past the maximum delay.
-  Clock::time_point dueTime() const {
-    auto latest = *firstChange_ + options_.maximumDelay;
-    if (activeRuns_ > 0) return latest;
-    return std::min(lastChange_ + options_.quietPeriod, latest);
-  }
-
-  std::shared_ptr<GitQueue> liveQueue() const { return queue_.lock(); }
 
   // New working-tree folders get a watch unless git ignores them; their
   // files were possibly written before the watch, so they count as changed.
@@ -540,13 +516,13 @@ private:
       if (folders.empty()) return;
       std::vector<std::string> paths;
       for (auto& folder : folders) paths.push_back(folder.first);
-      auto ignored = ignoredAmong(paths);
+      auto ignored = ignores_.ignoredAmong(paths);
       std::unordered_set<std::string> ignoredSet(ignored.begin(), ignored.end());
       std::lock_guard lock(mutex_);
       if (stopped_) return;
       for (auto& [path, inSubmodule] : folders) {
-        if (ignoredSet.count(path) || byPath_.count(key(Area::worktree, path))) continue;
-        auto entries = listFolder(absolutePath(Area::worktree, path));
+        if (ignoredSet.count(path) || watches_.contains(WatchArea::worktree, path)) continue;
+        auto entries = listFolder(absolutePath(WatchArea::worktree, path));
         if (!entries) continue;
         bool submodule = inSubmodule || holdsRepository(*entries);
         if (!addWorktreeWatch(path, submodule)) {
@@ -559,9 +535,9 @@ private:
           if (entry.isFolder) {
             newFolders_.push_back({child, submodule});
           } else if (submodule) {
-            noteChange(GitAspects{GitAspects::status, GitAspects::submodules});
+            schedule_.noteChange(kStatusAndSubmodules);
           } else {
-            noteCandidate(child);
+            schedule_.noteCandidate(child);
           }
         }
       }
@@ -576,49 +552,30 @@ private:
       if (!needsRescan_ || stopped_) return;
       needsRescan_ = false;
     }
-    auto ignored = worktreeRoot_.empty() ? std::vector<std::string>() : ignoredFolders();
+    if (!worktreeRoot_.empty()) ignores_.rereadIgnoredFolders();
     std::lock_guard lock(mutex_);
     if (stopped_) return;
     if (!gitFallback_) watchGitDirectories();
-    if (!worktreeRoot_.empty()) {
-      ignoredFolders_ = std::unordered_set<std::string>(ignored.begin(), ignored.end());
-      addWorktreeTree("", false);
-    }
+    if (!worktreeRoot_.empty()) addWorktreeTree("", false);
   }
 
   void refreshIfDue() {
-    GitAspects aspects;
-    std::vector<std::string> candidates;
+    RefreshSchedule::Due due;
     {
       std::lock_guard lock(mutex_);
       if (stopped_) return;
-      auto now = Clock::now();
-      if (firstChange_ && now >= dueTime()) {
-        aspects = pending_;
-        candidates.assign(candidates_.begin(), candidates_.end());
-        pending_ = {};
-        candidates_.clear();
-        firstChange_.reset();
-      }
-      if ((worktreeFallback_ || gitFallback_) && now >= nextFallback_) {
-        aspects.insert(gitFallback_ ? GitAspects::all : GitAspects{GitAspects::status, GitAspects::submodules});
-        nextFallback_ = now + options_.fallbackInterval;
-      }
+      due = schedule_.takeDue();
     }
-    if (!aspects.contains(GitAspects::status) && !candidates.empty()) {
-      // Changes to files git ignores (build output next to the sources) do
-      // not count. The in-process rules answer the usual case, a file that is
-      // not ignored, at once; git has the last word on the rest, since it
-      // also knows which of them are tracked (reading a large index costs
-      // a tenth of a second).
-      if (anyOutsideIgnoreRules(candidates) || ignoredAmong(candidates).size() < candidates.size())
-        aspects.insert(GitAspects::status);
-    }
+    GitAspects aspects = due.aspects;
+    // Changes to files git ignores (build output next to the sources) do not
+    // count.
+    if (!aspects.contains(GitAspects::status) && ignores_.anyNotIgnored(due.candidates))
+      aspects.insert(GitAspects::status);
     // Not aspects of the disk; and a log-descriptor change would call the
     // observers right here, on this thread.
     aspects.remove(GitAspects{GitAspects::queueTasks, GitAspects::logDescriptor});
     if (aspects.isEmpty()) return;
-    auto queue = liveQueue();
+    auto queue = queue_.lock();
     if (!queue) return;
     {
       std::lock_guard lock(mutex_);
@@ -629,43 +586,6 @@ private:
     queue->updateViewFor(aspects);
   }
 
-  // ---- git (no lock held) ----
-
-  // Only the watcher's thread uses the rules' repository.
-  bool anyOutsideIgnoreRules(const std::vector<std::string>& paths) const {
-    if (!ignoreRules_) return false;
-    return std::any_of(paths.begin(), paths.end(),
-                       [this](const std::string& path) { return ignoreRules_->ignoreRulesMatch(path) == false; });
-  }
-
-  std::vector<std::string> ignoredAmong(const std::vector<std::string>& paths) const {
-    auto queue = liveQueue();
-    if (!queue || paths.empty()) return {};
-    try {
-      GitOperationContext context(queue);
-      return makeOperation<GitExecCheckIgnoreOperation>(paths)->execute(context);
-    } catch (...) {
-      // A path git refuses (inside a submodule, say) makes the whole check
-      // fail: then nothing is taken for ignored.
-      Log::defaultLog().debug("watcher: ignore check failed: %s",
-                              localizedDescription(std::current_exception()).c_str());
-      return {};
-    }
-  }
-
-  std::vector<std::string> ignoredFolders() const {
-    auto queue = liveQueue();
-    if (!queue) return {};
-    try {
-      GitOperationContext context(queue);
-      return makeOperation<GitExecIgnoredFoldersOperation>()->execute(context);
-    } catch (...) {
-      Log::defaultLog().info("watcher: could not list ignored folders: %s",
-                             localizedDescription(std::current_exception()).c_str());
-      return {};
-    }
-  }
-
   void signalWake() {
     uint64_t one = 1;
     if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
@@ -673,40 +593,25 @@ private:
     }
   }
 
-  void closeDescriptors() {
-    if (inotify_ >= 0) close(inotify_);
-    inotify_ = -1;
-    watches_.clear();
-    byPath_.clear();
-  }
-
   const std::weak_ptr<GitQueue> queue_;
   const GitRepositoryDescriptor descriptor_;
   const GitRepositoryWatcherOptions options_;
-  std::string worktreeRoot_; // empty for a bare repository
-  bool sharedGitDir_ = true;
+  const std::string worktreeRoot_; // empty for a bare repository
+  const bool sharedGitDir_;
   int wake_ = -1; // an eventfd; lives as long as the core
-  int inotifyError_ = 0;
   std::thread thread_;
-  std::optional<arbor::Repo> ignoreRules_; // the thread's once started
+  IgnoreFilter ignores_; // no lock: see IgnoreFilter for its thread
 
   mutable std::mutex mutex_; // guards everything below
   bool stopped_ = false;
-  int inotify_ = -1;
-  std::unordered_map<int, Watch> watches_;
-  std::unordered_map<std::string, int> byPath_;
-  size_t worktreeWatches_ = 0;
-  std::unordered_set<std::string> ignoredFolders_;
+  WatchTable watches_;
+  RefreshSchedule schedule_;
+  // Working-tree folders that appeared, with whether they are in a
+  // submodule, to be watched unless ignored.
   std::vector<std::pair<std::string, bool>> newFolders_;
   bool needsRescan_ = false;
   bool worktreeFallback_ = false;
   bool gitFallback_ = false;
-  Clock::time_point nextFallback_;
-  int activeRuns_ = 0;
-  GitAspects pending_;
-  std::unordered_set<std::string> candidates_;
-  std::optional<Clock::time_point> firstChange_;
-  Clock::time_point lastChange_;
   GitRepositoryWatcher::Statistics statistics_;
 };
 

@@ -1,11 +1,11 @@
 #include "tavrik/Util/StringUtilities.h"
 
 #include "Util/TextScalars.h"
+#include "Util/UserAccount.h"
 
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
-#include <pwd.h>
 #include <unistd.h>
 #include <vector>
 
@@ -117,17 +117,9 @@ std::string gitSanitizedBranchName(std::string_view text) {
 }
 
 std::optional<std::string> currentUserHomeDirectory() {
-  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 4096);
-  passwd entry{};
-  passwd* result = nullptr;
-  int rc;
-  while ((rc = getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result)) == ERANGE &&
-         buffer.size() < (1u << 20)) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (rc != 0 || !result || !result->pw_dir) return std::nullopt;
-  return homeDirectoryPath(result->pw_dir);
+  auto account = detail::currentUserAccount();
+  if (!account || !account->homeDirectory) return std::nullopt;
+  return homeDirectoryPath(*account->homeDirectory);
 }
 
 std::optional<std::string> homeDirectoryPath(std::string_view entry) {

@@ -1,10 +1,12 @@
 #include "tavrik/Process/Shell.h"
+#include "tavrik/Process/GitEnvironment.h"
 
 #include "Support/ScenarioRepo.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +27,29 @@ std::string writeScript(const TempDir& dir, const std::string& body) {
 }
 
 } // namespace
+
+// The login shell and the home directory come from the same entry of the
+// user database, as getent(1) reads it.
+TEST(Shell, UserShellAndHomeAreTheRealUsersEntry) {
+  std::string line;
+  if (FILE* getent = popen(("getent passwd " + std::to_string(getuid())).c_str(), "r")) {
+    char buffer[4096];
+    while (fgets(buffer, sizeof buffer, getent)) line += buffer;
+    pclose(getent);
+  }
+  if (line.empty()) GTEST_SKIP() << "no entry in the user database";
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  std::vector<std::string> fields;
+  for (size_t start = 0;;) {
+    size_t colon = line.find(':', start);
+    fields.push_back(line.substr(start, colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  ASSERT_EQ(fields.size(), 7u) << line;
+  EXPECT_EQ(tavrik::GitEnvironment::userHomeDirectory(), fields[5]);
+  EXPECT_EQ(Shell::userShellPath(), fields[6].empty() ? std::nullopt : std::optional<std::string>(fields[6]));
+}
 
 TEST(Shell, ParsesEnvironmentLines) {
   auto env = Shell::parseEnvironment("A=1\n\nB=  two words \r\n=leading\n==x\nC=\nno equals sign\nD==x=y\n=E=e\n"

@@ -203,13 +203,17 @@ TEST(GitRepositoryWatcher, FoldersMadeWhileWatchingAreWatchedAndDropped) {
 
 TEST(GitRepositoryWatcher, ABurstEndsInFewRefreshesAndGitsStatus) {
   Watched w;
+  auto started = std::chrono::steady_clock::now();
   for (int folder = 0; folder < 20; ++folder) {
     auto dir = w.repo.path() / ("burst" + std::to_string(folder));
     fs::create_directory(dir);
     for (int file = 0; file < 1000; ++file) writeFile(dir / ("f" + std::to_string(file)), "x");
   }
+  auto writing = std::chrono::steady_clock::now() - started;
   w.settle(1500ms);
-  EXPECT_LE(w.refreshes(), 10u);
+  // One refresh per maximum delay while the writes go on (longer on a busy
+  // machine), and a few at the end.
+  EXPECT_LE(w.refreshes(), 4u + static_cast<size_t>(writing / 1s));
   EXPECT_EQ(viewStatusPaths(*w.queue), gitStatusPaths(w.repo));
 }
 

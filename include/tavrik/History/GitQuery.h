@@ -2,9 +2,10 @@
 // commit.
 #pragma once
 
+#include "tavrik/Util/OptionSet.h"
+
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,24 +13,10 @@
 namespace tavrik {
 
 /// Where a search looks: a 32-bit set.
-struct GitQuerySubject {
-  uint32_t rawValue = 0;
-
-  constexpr GitQuerySubject() = default;
-  constexpr explicit GitQuerySubject(uint32_t raw) : rawValue(raw) {}
-  constexpr GitQuerySubject(std::initializer_list<GitQuerySubject> list) {
-    for (auto s : list) rawValue |= s.rawValue;
-  }
+struct GitQuerySubject : OptionSet<GitQuerySubject> {
+  using OptionSet::OptionSet;
 
   static const GitQuerySubject message, diff, hash, filename, author, committer;
-
-  constexpr bool isEmpty() const { return rawValue == 0; }
-  /// Every bit of `other` is in this set.
-  constexpr bool contains(GitQuerySubject other) const { return (rawValue & other.rawValue) == other.rawValue; }
-  constexpr GitQuerySubject operator|(GitQuerySubject o) const { return GitQuerySubject(rawValue | o.rawValue); }
-  constexpr GitQuerySubject operator&(GitQuerySubject o) const { return GitQuerySubject(rawValue & o.rawValue); }
-
-  constexpr bool operator==(const GitQuerySubject&) const = default;
 };
 
 inline constexpr GitQuerySubject GitQuerySubject::message{1};

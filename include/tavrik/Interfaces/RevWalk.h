@@ -6,6 +6,7 @@
 
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Interfaces/Repo.h"
+#include "tavrik/Util/OptionSet.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,11 +18,8 @@ struct git_revwalk;
 namespace arbor {
 
 /// How a walk orders commits: a set of flags over a 32-bit raw value.
-struct Sort {
-  uint32_t rawValue = 0;
-
-  constexpr Sort() = default;
-  constexpr explicit Sort(uint32_t raw) : rawValue(raw) {}
+struct Sort : tavrik::OptionSet<Sort> {
+  using OptionSet::OptionSet;
 
   /// No particular order.
   static const Sort none;
@@ -31,15 +29,6 @@ struct Sort {
   static const Sort time;
   /// The whole order reversed.
   static const Sort reverse;
-
-  constexpr bool contains(Sort other) const { return (rawValue & other.rawValue) == other.rawValue; }
-  constexpr Sort operator|(Sort o) const { return Sort(rawValue | o.rawValue); }
-  constexpr Sort operator&(Sort o) const { return Sort(rawValue & o.rawValue); }
-  constexpr Sort& operator|=(Sort o) {
-    rawValue |= o.rawValue;
-    return *this;
-  }
-  constexpr bool operator==(const Sort&) const = default;
 };
 
 inline constexpr Sort Sort::none{0};

@@ -48,7 +48,9 @@ public:
   /// space; lines without a name or value are skipped; later lines win.
   static Environment parseEnvironment(std::string_view text);
 
-  /// The effective user's login shell from the password database.
+  /// The real user's login shell from the password database (the one who
+  /// ran the program, also in a set-user-id helper); absent when the entry
+  /// has none.
   static std::optional<std::string> userShellPath();
   /// A shell for `userShellPath()`, or null when there is none.
   static std::shared_ptr<const Shell> makeUserShell();
