@@ -9,6 +9,7 @@
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Queue/GitTask.h"
 #include "tavrik/Queue/TavrikError.h"
+#include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
@@ -188,17 +189,6 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
-GitRef resolveReference(const std::string& name, const GitRefList& refs) {
-  TavrikError::refuseOptionLikeName(name);
-  if (name == "HEAD") return GitRef::named(name);
-  for (const auto& candidate : {name, "refs/" + name, "refs/tags/" + name, "refs/heads/" + name,
-                                "refs/remotes/" + name, "refs/remotes/" + name + "/HEAD"}) {
-    auto found = std::find_if(refs.all.begin(), refs.all.end(), [&](const GitRef& r) { return r.name == candidate; });
-    if (found != refs.all.end()) return *found;
-  }
-  throw TavrikError("Unknown reference \"" + name + "\"", "No branch, remote branch or tag has that name.");
-}
-
 void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto o = std::make_shared<LogOptions>();
   auto log = addCommon(app.add_subcommand(
@@ -233,12 +223,12 @@ void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<C
         // A reflog outlives no reference, but "HEAD" and a name given in
         // full need no lookup.
         try {
-          descriptor.reflogName = resolveReference(name, refs).name;
+          descriptor.reflogName = resolveReference(refs, name).name;
         } catch (const TavrikError&) {
           descriptor.reflogName = name;
         }
       } else {
-        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(name, refs));
+        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
       }
       if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
       RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};

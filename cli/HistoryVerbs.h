@@ -34,10 +34,4 @@ void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<C
 /// author and committer.
 GitQuerySubject querySubjects(const std::string& list);
 
-/// The reference `name` stands for, looked up as git does (the full name,
-/// then refs/, refs/tags/, refs/heads/, refs/remotes/ and a remote's HEAD
-/// before it); "HEAD" stands for itself. Throws TavrikError for a name no
-/// reference has, or one that begins with "-".
-GitRef resolveReference(const std::string& name, const GitRefList& refs);
-
 } // namespace tavrik::cli
