@@ -1,6 +1,6 @@
 #include "CommandVerbs.h"
 
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/BranchCommands.h"

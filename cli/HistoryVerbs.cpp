@@ -2,7 +2,7 @@
 
 #include "CommandVerbs.h"
 #include "GraphRenderer.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/History/GitLogWalker.h"
@@ -15,8 +15,6 @@
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <mutex>
@@ -24,8 +22,6 @@
 
 namespace tavrik::cli {
 namespace {
-
-using nlohmann::json;
 
 // Rows per page: the first screenful arrives at once, and a long history
 // costs few runs.
@@ -36,9 +32,7 @@ bool stdoutIsTerminal() {
   return terminal;
 }
 
-std::string dumped(const json& value, bool indented) {
-  return value.dump(indented ? 2 : -1, ' ', false, json::error_handler_t::replace);
-}
+std::string dumped(const std::string& compact, bool indented) { return indented ? indentedJson(compact) : compact; }
 
 // Prints the rows a walker appends, in order, as text or as the elements of
 // one JSON array; stops the walk once `limit` rows are out. Called on the
@@ -155,7 +149,7 @@ void walk(const std::shared_ptr<GitQueue>& queue, const GitLogDescriptor& descri
   printer->end();
 }
 
-void printJson(std::ostream& out, const json& value) { out << dumped(value, stdoutIsTerminal()) << "\n"; }
+void printJson(std::ostream& out, const std::string& value) { out << dumped(value, stdoutIsTerminal()) << "\n"; }
 
 struct LogOptions {
   std::vector<std::string> refs;

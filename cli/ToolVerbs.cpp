@@ -1,7 +1,7 @@
 #include "RepositoryToolVerbs.h"
 
 #include "CommandVerbs.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/Queue/TavrikError.h"

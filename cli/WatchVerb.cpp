@@ -1,6 +1,6 @@
 #include "WatchVerb.h"
 
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/Queue/TavrikError.h"

@@ -4,7 +4,7 @@
 #include "CommandVerbs.h"
 #include "HistoryVerbs.h"
 #include "Interruption.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "ProgressBar.h"
 #include "RemoteVerbs.h"
 #include "RepositoryToolVerbs.h"
@@ -25,6 +25,7 @@
 #include "tavrik/Util/Log.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -62,21 +63,20 @@ bool outputIsTerminal() {
   return terminal;
 }
 
-void print(const json& value) {
-  std::cout << value.dump(outputIsTerminal() ? 2 : -1, ' ', false, json::error_handler_t::replace) << "\n";
-}
+void print(const std::string& compact) { std::cout << (outputIsTerminal() ? indentedJson(compact) : compact) << "\n"; }
+void print(const json& value) { print(value.dump(-1, ' ', false, json::error_handler_t::replace)); }
 
 // Lists of many thousand records go out record by record; only a person at a
 // terminal gets them re-read and indented.
 template <class Records> void printRecords(const Records& records) {
   if (!outputIsTerminal()) {
-    cli::writeJson(std::cout, records);
+    writeJson(std::cout, records);
     std::cout << "\n";
     return;
   }
   std::ostringstream compact;
-  cli::writeJson(compact, records);
-  print(json::parse(compact.str()));
+  writeJson(compact, records);
+  print(compact.str());
 }
 
 int run(const std::string& command, const Options& options, const cli::VerbAction& action,
@@ -122,7 +122,7 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   } else if (remoteAction) {
     remoteAction.run(queue, options.json, std::cout);
   } else if (command == "describe") {
-    options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
+    options.json ? print(toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
   } else if (command == "status") {
     auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
     static const GitStatusList kNoEntries;
@@ -133,15 +133,15 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
     options.json ? printRecords(view.refs) : cli::printRefs(std::cout, view.refs);
   } else if (command == "head") {
     auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
-    options.json ? print(cli::toJson(view.headList)) : cli::printHeads(std::cout, view.headList);
+    options.json ? print(toJson(view.headList)) : cli::printHeads(std::cout, view.headList);
   } else if (command == "count") {
     auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(options.left, options.right, std::nullopt));
-    options.json ? print(cli::toJson(count)) : void(std::cout << count.left << "\t" << count.right << "\n");
+    options.json ? print(toJson(count)) : void(std::cout << count.left << "\t" << count.right << "\n");
   } else if (command == "readme") {
     auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
     if (options.json) {
       json o = json::object();
-      if (readme) o["readmeURL"] = cli::jsonSafe(readme->absoluteString());
+      if (readme) o["readmeURL"] = jsonSafe(readme->absoluteString());
       print(o);
     } else if (readme) {
       std::cout << readme->path() << "\n";
