@@ -183,7 +183,7 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
-void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto o = std::make_shared<LogOptions>();
   auto log = addCommon(app.add_subcommand(
       "log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes"));

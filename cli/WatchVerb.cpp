@@ -196,7 +196,7 @@ private:
 
 } // namespace
 
-void addWatchVerb(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addWatchVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto verb =
       addCommon(app.add_subcommand("watch", "print each change of the repository as it happens, until interrupted"));
   verb->callback([&action] {
