@@ -1,16 +1,21 @@
 #include "CommandVerbs.h"
 
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/Commands/CommitQueries.h"
+#include "tavrik/Commands/GitExecRevParseCommitOperation.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Commands/WorktreeActions.h"
 #include "tavrik/Diff/GitExecApplyOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
+#include "tavrik/Diff/GitLineSelection.h"
+#include "tavrik/Diff/GitPatchListing.h"
 #include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Util/TavrikError.h"
+#include "tavrik/Rebase/GitRebasePlan.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/State/GitStateFile.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -20,10 +25,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <iostream>
 #include <iterator>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,31 +37,9 @@ namespace {
 
 using nlohmann::json;
 
-// A commit named the way a person names it ("HEAD~2", a short id), as its id.
-class RevParseCommitOperation : public GitExecOperation<Oid> {
-public:
-  explicit RevParseCommitOperation(std::string revision) : revision_(std::move(revision)) {}
-  std::vector<std::string> arguments(GitOperationContext&) override {
-    return {"rev-parse", "--verify", "--quiet", "--end-of-options", revision_ + "^{commit}"};
-  }
-  Oid execute(GitOperationContext& context) override {
-    TavrikError::refuseOptionLikeRevision(revision_);
-    try {
-      runCommand(context);
-    } catch (const Error&) {
-    }
-    auto line = stdOutBuffer->scanToEOL();
-    if (auto oid = line ? Oid::parse(*line) : std::nullopt) return *oid;
-    throw TavrikError("Unknown commit \"" + revision_ + "\"", "Git knows no commit by that name.");
-  }
-
-private:
-  std::string revision_;
-};
-
 std::vector<Oid> commitIds(const std::shared_ptr<GitQueue>& queue, const std::vector<std::string>& revisions) {
   std::vector<Oid> ids;
-  for (const auto& revision : revisions) ids.push_back(runOn(queue, makeOperation<RevParseCommitOperation>(revision)));
+  for (const auto& revision : revisions) ids.push_back(runOn(queue, makeOperation<GitExecRevParseCommitOperation>(revision)));
   return ids;
 }
 
@@ -112,58 +93,6 @@ void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out
   for (const auto& branch : list.branches) out << (branch.isHead ? "* " : "  ") << branch.name << "\n";
 }
 
-// The patches of a request from one git run, in git's order, each with what
-// the listing says of its file (status, paths, modes, similarity, line
-// counts, the ids the patch lacks), so they agree with `diff --json`. The
-// patch is the record that goes out: its lines are not copied. A patch the
-// listing lacks (each half of a type change) keeps what its own lines say.
-GitDiffList patchedList(const std::shared_ptr<GitQueue>& queue, const GitDiffList& list,
-                        const std::shared_ptr<GitExecDiffOperation>& request) {
-  auto patches = runOn(queue, request);
-  std::map<std::vector<std::string>, std::shared_ptr<GitDiff>> listed;
-  for (const auto& diff : list.diffs) listed.emplace(diff->filePaths(), diff);
-  for (const auto& patch : patches.diffs) {
-    auto found = listed.find(patch->filePaths());
-    if (found == listed.end()) continue;
-    const GitDiff& from = *found->second;
-    patch->offset = from.offset;
-    patch->status = from.status;
-    patch->similarity = from.similarity;
-    patch->stats = from.stats;
-    for (auto [to, side] : {std::pair{&patch->oldFile, &from.oldFile}, std::pair{&patch->newFile, &from.newFile}}) {
-      to->path = side->path;
-      to->mode = side->mode;
-      if (to->oid.isZero()) to->oid = side->oid;
-    }
-  }
-  return patches;
-}
-
-// "12,14-17": inclusive ranges of line indexes, ascending within each range.
-std::vector<std::pair<size_t, size_t>> parseLineRanges(const std::string& list) {
-  const TavrikError invalid("Invalid --lines \"" + list +
-                            "\": give line indexes as diff --patch --json numbers them, like 12,14-17.");
-  auto number = [&](std::string_view digits) {
-    uint32_t value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) throw invalid;
-    return size_t(value);
-  };
-  std::vector<std::pair<size_t, size_t>> ranges;
-  std::string_view rest = list;
-  while (true) {
-    const auto comma = rest.find(',');
-    const std::string_view piece = rest.substr(0, comma);
-    const auto dash = piece.find('-');
-    const size_t first = number(piece.substr(0, dash));
-    const size_t last = dash == std::string_view::npos ? first : number(piece.substr(dash + 1));
-    if (last < first) throw invalid;
-    ranges.emplace_back(first, last);
-    if (comma == std::string_view::npos) return ranges;
-    rest.remove_prefix(comma + 1);
-  }
-}
-
 // The one changed file at `path`, with its patch at git's default context:
 // the same numbering `diff --patch --json` shows.
 std::shared_ptr<GitDiff> patchedDiffOf(const std::shared_ptr<GitQueue>& queue, bool cached, const std::string& path) {
@@ -183,14 +112,21 @@ std::shared_ptr<GitDiff> patchedDiffOf(const std::shared_ptr<GitQueue>& queue, b
 // Stages, unstages or discards the listed lines of one file's patch.
 VerbAction applyLines(std::string list, std::string path, bool cachedPatch, bool cachedApply, bool reverse) {
   return [=](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
-    auto ranges = parseLineRanges(list);
+    auto invalid = [&](const TavrikError& error) {
+      return TavrikError("Invalid --lines \"" + list + "\"", error.failureReason);
+    };
+    GitLineSelection selection;
+    try {
+      selection = GitLineSelection::parse(list);
+    } catch (const TavrikError& error) {
+      throw invalid(error);
+    }
     auto diff = patchedDiffOf(queue, cachedPatch, path);
     std::set<size_t> keep;
-    for (auto [first, last] : ranges) {
-      if (last >= diff->lines.size())
-        throw TavrikError("Invalid --lines \"" + list + "\": the patch of " + quotedPath(path) + " has only " +
-                          std::to_string(diff->lines.size()) + " lines, numbered from 0.");
-      for (size_t i = first; i <= last; ++i) keep.insert(i);
+    try {
+      keep = selection.indexes(diff->lines.size());
+    } catch (const TavrikError& error) {
+      throw invalid(error);
     }
     runOn(queue, makeOperation<GitExecApplyOperation>(diff, cachedApply, reverse, std::move(keep)));
   };
@@ -213,34 +149,6 @@ struct VerbOptions {
   std::optional<int> contextLines;
   bool patch = false, firstParent = false;
 };
-
-// "VERB=COMMIT" as its two sides.
-std::pair<std::string, std::string> splitAssignment(const std::string& text, const char* option) {
-  auto equals = text.find('=');
-  if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
-    throw TavrikError(std::string("Invalid ") + option + " \"" + text + "\"", "Write it as NAME=VALUE.");
-  return {text.substr(0, equals), text.substr(equals + 1)};
-}
-
-GitRebaseRequest rebasePlan(const std::shared_ptr<GitQueue>& queue, const VerbOptions& o) {
-  GitRebaseRequest plan;
-  for (const auto& step : o.steps) {
-    auto [verbName, commit] = splitAssignment(step, "--do");
-    auto verb = rebaseVerbFromRawValue(verbName);
-    if (!verb) throw TavrikError("Unknown rebase verb \"" + verbName + "\"", "Use pick, reword, edit, squash, fixup, drop or move.");
-    plan.actions.push_back({*verb, commitIds(queue, {commit}).front()});
-  }
-  if (o.moveTo) {
-    auto [where, commit] = splitAssignment(*o.moveTo, "--move-to");
-    if (where != "above" && where != "below")
-      throw TavrikError("Invalid --move-to \"" + *o.moveTo + "\"", "Write above=COMMIT or below=COMMIT.");
-    plan.move = GitRebaseRequest::Move{commitIds(queue, {commit}).front(),
-                                       where == "above" ? GitRebaseRequest::MovePosition::above
-                                                        : GitRebaseRequest::MovePosition::below};
-  }
-  if (!o.single.empty()) plan.base = commitIds(queue, {o.single}).front();
-  return plan;
-}
 
 } // namespace
 
@@ -439,18 +347,14 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
     }
     if (o->root == !o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH or --root, not both");
     action = stopping([o](const std::shared_ptr<GitQueue>& queue) {
-      auto plan = rebasePlan(queue, *o);
-      auto messages = std::make_shared<std::vector<std::pair<Oid, std::string>>>();
-      for (const auto& entry : o->messages) {
-        auto [commit, text] = splitAssignment(entry, "--message");
-        messages->emplace_back(commitIds(queue, {commit}).front(), text);
-      }
-      auto editor = GitSocketEditor::create(
-          *queue->descriptor(), plan, [messages](const std::string&, const std::optional<std::string>& commit) {
-            for (const auto& [oid, text] : *messages)
-              if (commit && !commit->empty() && oid.string().starts_with(*commit)) return std::optional(text + "\n");
-            return std::optional<std::string>();
-          });
+      auto plan = std::make_shared<GitRebasePlan>(GitRebasePlan::fromText(
+          {.steps = o->steps, .moveTo = o->moveTo, .messages = o->messages,
+           .base = o->single.empty() ? std::nullopt : std::optional(o->single)},
+          [&](const std::string& name) { return commitIds(queue, {name}).front(); }));
+      auto editor = GitSocketEditor::create(*queue->descriptor(), plan->request,
+                                            [plan](const std::string&, const std::optional<std::string>& commit) {
+                                              return plan->messageFor(commit.value_or(""));
+                                            });
       return GitExecRebaseOperation::interactiveRebase(o->root ? std::nullopt : std::optional(o->single), editor);
     });
   });
@@ -555,7 +459,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
       if (!withPatch && !asJson) return printDiffStats(out, list);
       // Written record by record: a document of a large patch's lines would
       // cost several times the patch.
-      writeJson(out, withPatch ? patchedList(queue, list, request) : list, withPatch);
+      writeJson(out, withPatch ? patchesWithListing(runOn(queue, request), list) : list, withPatch);
       out << "\n";
     };
   });

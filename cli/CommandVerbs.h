@@ -5,6 +5,8 @@
 // repository's queue; the verb waits for it and prints its result.
 #pragma once
 
+#include "Verb.h"
+
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 
@@ -23,10 +25,6 @@ namespace tavrik::cli {
 template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> operation) {
   return operation->enqueue(queue).wait().value;
 }
-
-/// What a parsed verb does once the queue exists; empty when the verb is a
-/// reading one. `json` asks for JSON output.
-using VerbAction = std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out)>;
 
 /// Adds the changing verbs to `app`; `addCommon` gives each the common flags.
 /// When one of them is parsed, its callback stores its work in `action`.

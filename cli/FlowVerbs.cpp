@@ -28,7 +28,7 @@ std::optional<std::string> nonEmpty(const std::string& text) {
 
 } // namespace
 
-void addFlowVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   struct Args {
     GitFlowInitOptions init;
     std::string versionTag, origin, hooks;

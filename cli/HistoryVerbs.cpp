@@ -2,19 +2,19 @@
 
 #include "CommandVerbs.h"
 #include "GraphRenderer.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Queue/GitTask.h"
+#include "tavrik/Util/TavrikError.h"
+#include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -23,8 +23,6 @@
 
 namespace tavrik::cli {
 namespace {
-
-using nlohmann::json;
 
 // Rows per page: the first screenful arrives at once, and a long history
 // costs few runs.
@@ -35,9 +33,7 @@ bool stdoutIsTerminal() {
   return terminal;
 }
 
-std::string dumped(const json& value, bool indented) {
-  return value.dump(indented ? 2 : -1, ' ', false, json::error_handler_t::replace);
-}
+std::string dumped(const std::string& compact, bool indented) { return indented ? indentedJson(compact) : compact; }
 
 // Prints the rows a walker appends, in order, as text or as the elements of
 // one JSON array; stops the walk once `limit` rows are out. Called on the
@@ -154,7 +150,7 @@ void walk(const std::shared_ptr<GitQueue>& queue, const GitLogDescriptor& descri
   printer->end();
 }
 
-void printJson(std::ostream& out, const json& value) { out << dumped(value, stdoutIsTerminal()) << "\n"; }
+void printJson(std::ostream& out, const std::string& value) { out << dumped(value, stdoutIsTerminal()) << "\n"; }
 
 struct LogOptions {
   std::vector<std::string> refs;
@@ -188,18 +184,7 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
-GitRef resolveReference(const std::string& name, const GitRefList& refs) {
-  TavrikError::refuseOptionLikeName(name);
-  if (name == "HEAD") return GitRef::named(name);
-  for (const auto& candidate : {name, "refs/" + name, "refs/tags/" + name, "refs/heads/" + name,
-                                "refs/remotes/" + name, "refs/remotes/" + name + "/HEAD"}) {
-    auto found = std::find_if(refs.all.begin(), refs.all.end(), [&](const GitRef& r) { return r.name == candidate; });
-    if (found != refs.all.end()) return *found;
-  }
-  throw TavrikError("Unknown reference \"" + name + "\"", "No branch, remote branch or tag has that name.");
-}
-
-void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto o = std::make_shared<LogOptions>();
   auto log = addCommon(app.add_subcommand(
       "log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes"));
@@ -233,12 +218,12 @@ void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<C
         // A reflog outlives no reference, but "HEAD" and a name given in
         // full need no lookup.
         try {
-          descriptor.reflogName = resolveReference(name, refs).name;
+          descriptor.reflogName = resolveReference(refs, name).name;
         } catch (const TavrikError&) {
           descriptor.reflogName = name;
         }
       } else {
-        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(name, refs));
+        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
       }
       if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
       RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};

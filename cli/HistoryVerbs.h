@@ -5,7 +5,7 @@
 // search shows each match as soon as it is found.
 #pragma once
 
-#include "ProgressBar.h"
+#include "Verb.h"
 
 #include "tavrik/History/GitQuery.h"
 #include "tavrik/Queue/GitQueue.h"
@@ -20,24 +20,13 @@
 
 namespace tavrik::cli {
 
-/// What a parsed history verb does once the queue exists. `progress` draws
-/// the queue's tasks; rows are printed with its line cleared.
-using HistoryAction = std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out,
-                                         ProgressBar& progress)>;
-
 /// Adds `log` and `reflogs` to `app`, and `list` to its `stash` verb (so
 /// `addCommandVerbs` runs first); `addCommon` gives each the common flags.
-void addHistoryVerbs(CLI::App& app, HistoryAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
 
 /// The search subjects of a `--in` list such as "message,diff". Throws
 /// TavrikError for a name that is none of message, diff, hash, filename,
 /// author and committer.
 GitQuerySubject querySubjects(const std::string& list);
-
-/// The reference `name` stands for, looked up as git does (the full name,
-/// then refs/, refs/tags/, refs/heads/, refs/remotes/ and a remote's HEAD
-/// before it); "HEAD" stands for itself. Throws TavrikError for a name no
-/// reference has, or one that begins with "-".
-GitRef resolveReference(const std::string& name, const GitRefList& refs);
 
 } // namespace tavrik::cli

@@ -105,7 +105,7 @@ std::optional<std::string> answerPrompt(const std::string& prompt, int input, FI
   return answer;
 }
 
-void addRemoteVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   struct Args {
     std::string remote, refspec, url, directory, key, value, name, newName, path, deleteRef, branch;
     bool prune = false, tags = false, rebase = false, noFF = false, squash = false, autostash = false;

@@ -5,6 +5,8 @@
 // credentials in. A transfer prints how many commits moved at the end.
 #pragma once
 
+#include "Verb.h"
+
 #include "tavrik/Queue/GitQueue.h"
 
 #include <CLI/CLI.hpp>
@@ -17,16 +19,8 @@
 
 namespace tavrik::cli {
 
-struct RemoteAction {
-  /// Runs the verb; `queue` works on the repository unless
-  /// `needsRepository` is false (clone and init), when it has none.
-  std::function<void(const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out)> run;
-  bool needsRepository = true;
-  explicit operator bool() const { return bool(run); }
-};
-
 /// Adds the verbs to `app`; the parsed one stores its work in `action`.
-void addRemoteVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
 
 /// The answer to one of git's prompts: read from the terminal (without echo
 /// for a password) when `input` is one, else the next line of `input`;

@@ -1,7 +1,7 @@
 #include "RepositoryToolVerbs.h"
 
 #include "CommandVerbs.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 #include "tavrik/State/GitViewExecSubmoduleOperation.h"
 
@@ -9,7 +9,7 @@
 
 namespace tavrik::cli {
 
-void addSubmoduleListVerb(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addSubmoduleListVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto verb = addCommon(app.add_subcommand("submodules", "list the submodules with their status"));
   verb->callback([&action] {
     action.run = [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {

@@ -2,7 +2,7 @@
 
 #include "tavrik/Util/StringUtilities.h"
 
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 
 #include <chrono>
 #include <cstdio>

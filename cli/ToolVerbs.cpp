@@ -1,7 +1,7 @@
 #include "RepositoryToolVerbs.h"
 
 #include "CommandVerbs.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -65,7 +65,7 @@ std::optional<std::string> toolName(const ToolArgs& args) {
 
 } // namespace
 
-void addToolVerbs(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto a = std::make_shared<ToolArgs>();
 
   auto difftool = addCommon(app.add_subcommand("difftool", "open changes against HEAD in an external diff tool"));

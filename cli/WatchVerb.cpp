@@ -1,6 +1,6 @@
 #include "WatchVerb.h"
 
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/Util/TavrikError.h"
@@ -196,7 +196,7 @@ private:
 
 } // namespace
 
-void addWatchVerb(CLI::App& app, RemoteAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+void addWatchVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
   auto verb =
       addCommon(app.add_subcommand("watch", "print each change of the repository as it happens, until interrupted"));
   verb->callback([&action] {

@@ -4,7 +4,7 @@
 #include "CommandVerbs.h"
 #include "HistoryVerbs.h"
 #include "Interruption.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "ProgressBar.h"
 #include "RemoteVerbs.h"
 #include "RepositoryToolVerbs.h"
@@ -23,8 +23,10 @@
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/Log.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -62,25 +64,84 @@ bool outputIsTerminal() {
   return terminal;
 }
 
-void print(const json& value) {
-  std::cout << value.dump(outputIsTerminal() ? 2 : -1, ' ', false, json::error_handler_t::replace) << "\n";
-}
+void print(const std::string& compact) { std::cout << (outputIsTerminal() ? indentedJson(compact) : compact) << "\n"; }
+void print(const json& value) { print(value.dump(-1, ' ', false, json::error_handler_t::replace)); }
 
 // Lists of many thousand records go out record by record; only a person at a
 // terminal gets them re-read and indented.
 template <class Records> void printRecords(const Records& records) {
   if (!outputIsTerminal()) {
-    cli::writeJson(std::cout, records);
+    writeJson(std::cout, records);
     std::cout << "\n";
     return;
   }
   std::ostringstream compact;
-  cli::writeJson(compact, records);
-  print(json::parse(compact.str()));
+  writeJson(compact, records);
+  print(compact.str());
 }
 
-int run(const std::string& command, const Options& options, const cli::VerbAction& action,
-        const cli::HistoryAction& historyAction, const cli::RemoteAction& remoteAction) {
+// The verbs that read the repository's state into the view and print it.
+void addReadingVerbs(CLI::App& app, cli::VerbAction& action, const cli::AddCommon& addCommon,
+                     const std::shared_ptr<Options>& options) {
+  addCommon(app.add_subcommand("describe", "where the repository's worktree and git directories are"))
+      ->callback([&action] {
+        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+          const auto& descriptor = *queue->descriptor();
+          asJson ? print(toJson(descriptor)) : cli::printDescriptor(out, descriptor);
+        };
+      });
+  auto status = addCommon(app.add_subcommand("status", "working-tree status, like git status --short"));
+  status->add_flag("--ignored", options->ignored, "list ignored files too");
+  status->callback([&action, options] {
+    action = [options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options->ignored));
+      static const GitStatusList kNoEntries;
+      const GitStatusList& list = view.status ? *view.status : kNoEntries;
+      asJson ? printRecords(list) : cli::printStatus(out, list);
+    };
+  });
+  addCommon(app.add_subcommand("refs", "branches, remote branches and tags with ahead/behind counts"))
+      ->callback([&action] {
+        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+          auto view = runOn(queue, makeOperation<GitViewRefsOperation>());
+          asJson ? printRecords(view.refs) : cli::printRefs(out, view.refs);
+        };
+      });
+  addCommon(app.add_subcommand("head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress"))
+      ->callback([&action] {
+        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+          auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
+          asJson ? print(toJson(view.headList)) : cli::printHeads(out, view.headList);
+        };
+      });
+  auto count = addCommon(app.add_subcommand("count", "commits only in <left> and only in <right>"));
+  count->add_option("left", options->left, "left revision")->required();
+  count->add_option("right", options->right, "right revision")->required();
+  count->callback([&action, options] {
+    action = [options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(options->left, options->right, std::nullopt));
+      asJson ? print(toJson(count)) : void(out << count.left << "\t" << count.right << "\n");
+    };
+  });
+  addCommon(app.add_subcommand("readme", "the readme file of the working tree"))->callback([&action] {
+    action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+      auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
+      if (asJson) {
+        json o = json::object();
+        if (readme) o["readmeURL"] = jsonSafe(readme->absoluteString());
+        print(o);
+      } else if (readme) {
+        out << readme->path() << "\n";
+      } else {
+        throw TavrikError("No readme in " + queue->descriptor()->url.path());
+      }
+    };
+  });
+}
+
+// The one dispatch: the parsed verb's action on a queue of the repository,
+// or on one without a repository for a verb that needs none.
+int run(const cli::VerbAction& action, const Options& options) {
   // Started from a shell, the client's own environment already is the login
   // shell's: probing one again would only cost its start-up.
   Shell::setDefaultShell(nullptr);
@@ -90,72 +151,29 @@ int run(const std::string& command, const Options& options, const cli::VerbActio
   // list does.
   auto discovery = GitQueue::create(std::nullopt, nullptr, prefix);
   cli::cancelOnInterrupt(discovery);
-  if (remoteAction && !remoteAction.needsRepository) {
-    // clone and init make the repository; a queue without one runs them.
-    auto progress = std::make_shared<cli::ProgressBar>(stderr);
-    auto progressToken = discovery->addChangeObserver(progress, nullptr);
-    remoteAction.run(discovery, options.json, std::cout);
-    discovery->waitUntilAllOperationsAreFinished();
-    progress->finish();
-    discovery->removeChangeObserver(progressToken);
-    return 0;
+  auto queue = discovery;
+  if (action.needsRepository) {
+    auto descriptor = runOn(discovery, makeOperation<GitExecRepositoryDescriptorOperation>(
+                                           Url::fileURL(options.directory, true)));
+    queue = GitQueue::create(descriptor, nullptr, prefix);
+    cli::cancelOnInterrupt(queue);
   }
-  auto descriptor = runOn(discovery, makeOperation<GitExecRepositoryDescriptorOperation>(
-                                         Url::fileURL(options.directory, true)));
-
-  auto queue = GitQueue::create(descriptor, nullptr, prefix);
-  cli::cancelOnInterrupt(queue);
   auto progress = std::make_shared<cli::ProgressBar>(stderr);
   auto progressToken = queue->addChangeObserver(progress, nullptr);
   std::shared_ptr<ChangePrinter> printer;
   std::optional<GitQueue::ObserverToken> printerToken;
-  if (options.verbose) {
+  if (options.verbose && action.needsRepository) {
     printer = std::make_shared<ChangePrinter>();
     printerToken = queue->addChangeObserver(printer, nullptr);
   }
 
-  int status = 0;
-  if (historyAction) {
-    historyAction(queue, options.json, std::cout, *progress);
-  } else if (action) {
-    action(queue, options.json, std::cout);
-  } else if (remoteAction) {
-    remoteAction.run(queue, options.json, std::cout);
-  } else if (command == "describe") {
-    options.json ? print(cli::toJson(descriptor)) : cli::printDescriptor(std::cout, descriptor);
-  } else if (command == "status") {
-    auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options.ignored));
-    static const GitStatusList kNoEntries;
-    const GitStatusList& list = view.status ? *view.status : kNoEntries;
-    options.json ? printRecords(list) : cli::printStatus(std::cout, list);
-  } else if (command == "refs") {
-    auto view = runOn(queue, makeOperation<GitViewRefsOperation>());
-    options.json ? printRecords(view.refs) : cli::printRefs(std::cout, view.refs);
-  } else if (command == "head") {
-    auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
-    options.json ? print(cli::toJson(view.headList)) : cli::printHeads(std::cout, view.headList);
-  } else if (command == "count") {
-    auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(options.left, options.right, std::nullopt));
-    options.json ? print(cli::toJson(count)) : void(std::cout << count.left << "\t" << count.right << "\n");
-  } else if (command == "readme") {
-    auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
-    if (options.json) {
-      json o = json::object();
-      if (readme) o["readmeURL"] = cli::jsonSafe(readme->absoluteString());
-      print(o);
-    } else if (readme) {
-      std::cout << readme->path() << "\n";
-    } else {
-      std::cerr << "no readme in " << descriptor.url.path() << "\n";
-      status = 1;
-    }
-  }
+  action.run(queue, options.json, std::cout, *progress);
 
   queue->waitUntilAllOperationsAreFinished();
   progress->finish();
   queue->removeChangeObserver(progressToken);
   if (printerToken) queue->removeChangeObserver(*printerToken);
-  return status;
+  return 0;
 }
 
 } // namespace
@@ -166,46 +184,38 @@ int main(int argc, char** argv) {
   arbor::Repo::initializeLibrary();
   CLI::App app{"Inspect and change a git repository through the Tavrik engine."};
   app.require_subcommand(1);
-  Options options;
-  app.add_option("--prefix", options.prefix, "git installation prefix (bin/git, libexec/git-core, ...)");
-  app.add_option("-C", options.directory, "repository directory (default: the current directory)");
+  auto options = std::make_shared<Options>();
+  app.add_option("--prefix", options->prefix, "git installation prefix (bin/git, libexec/git-core, ...)");
+  app.add_option("-C", options->directory, "repository directory (default: the current directory)");
   auto addCommon = [&](CLI::App* sub) {
-    sub->add_flag("--json", options.json, "print the record as JSON");
-    sub->add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
+    sub->add_flag("--json", options->json, "print the record as JSON");
+    sub->add_flag("-v,--verbose", options->verbose, "print the view changes the queue reports");
     return sub;
   };
-  addCommon(app.add_subcommand("describe", "where the repository's worktree and git directories are"));
-  addCommon(app.add_subcommand("status", "working-tree status, like git status --short"))
-      ->add_flag("--ignored", options.ignored, "list ignored files too");
-  addCommon(app.add_subcommand("refs", "branches, remote branches and tags with ahead/behind counts"));
-  addCommon(app.add_subcommand("head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress"));
-  auto count = addCommon(app.add_subcommand("count", "commits only in <left> and only in <right>"));
-  count->add_option("left", options.left, "left revision")->required();
-  count->add_option("right", options.right, "right revision")->required();
-  addCommon(app.add_subcommand("readme", "the readme file of the working tree"));
-  cli::VerbAction action;
   std::vector<std::string> args(argv, argv + argc);
   auto resetPaths = cli::takeResetPaths(args);
+  // The verbs in the order `--help` lists them; each family's file holds the
+  // options and action of its verbs.
+  cli::VerbAction action;
+  addReadingVerbs(app, action, addCommon, options);
   cli::addCommandVerbs(app, action, addCommon, resetPaths);
-  cli::HistoryAction historyAction;
-  cli::addHistoryVerbs(app, historyAction, addCommon);
-  cli::RemoteAction remoteAction;
-  cli::addRemoteVerbs(app, remoteAction, addCommon);
-  cli::addSubmoduleListVerb(app, remoteAction, addCommon);
-  cli::addFlowVerbs(app, remoteAction, addCommon);
-  cli::addToolVerbs(app, remoteAction, addCommon);
-  cli::addWatchVerb(app, remoteAction, addCommon);
-  app.add_flag("--json", options.json, "print the record as JSON");
-  app.add_flag("-v,--verbose", options.verbose, "print the view changes the queue reports");
+  cli::addHistoryVerbs(app, action, addCommon);
+  cli::addRemoteVerbs(app, action, addCommon);
+  cli::addSubmoduleListVerb(app, action, addCommon);
+  cli::addFlowVerbs(app, action, addCommon);
+  cli::addToolVerbs(app, action, addCommon);
+  cli::addWatchVerb(app, action, addCommon);
+  app.add_flag("--json", options->json, "print the record as JSON");
+  app.add_flag("-v,--verbose", options->verbose, "print the view changes the queue reports");
   cli::takeArgumentsAsTyped(app, args);
 
   std::vector<char*> parsedArgv;
   for (auto& arg : args) parsedArgv.push_back(arg.data());
   CLI11_PARSE(app, static_cast<int>(parsedArgv.size()), parsedArgv.data());
-  if (options.verbose) setDebugLoggingEnabled(true);
+  if (options->verbose) setDebugLoggingEnabled(true);
   // Log lines go to stderr in verbose mode, nowhere otherwise: a command-line
   // tool should not fill the system log.
-  setLogSink([verbose = options.verbose](LogLevel, std::string_view category, std::string_view message) {
+  setLogSink([verbose = options->verbose](LogLevel, std::string_view category, std::string_view message) {
     if (verbose) std::fprintf(stderr, "[%.*s] %.*s\n", int(category.size()), category.data(), int(message.size()),
                               message.data());
   });
@@ -213,7 +223,7 @@ int main(int argc, char** argv) {
   int status = 1;
   try {
     cli::startInterruptWatch();
-    status = run(app.get_subcommands().front()->get_name(), options, action, historyAction, remoteAction);
+    status = run(action, *options);
   } catch (...) {
     // After a signal the failure is the cancel it asked for.
     if (!cli::receivedSignal())

@@ -1,5 +1,5 @@
 #include "GraphRenderer.h"
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 #include "ProgressBar.h"
 #include "TextOutput.h"
 
@@ -125,7 +125,7 @@ TEST(Cli, StatusListsEveryChangeLikeGit) {
   }
   auto listed = jsonOf(tavrikCli(scenario->work, {"status", "--json"})).at("entries");
   ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0]["newPath"], cli::jsonSafe(odd));
+  EXPECT_EQ(listed[0]["newPath"], tavrik::jsonSafe(odd));
 }
 
 TEST(Cli, RefsHeadCountAndDescribeAgreeWithGit) {
@@ -180,10 +180,10 @@ TEST(Cli, RefusesSHA256RepositoriesForEveryVerb) {
 }
 
 TEST(CliOutput, JsonSafeReplacesOnlyInvalidBytes) {
-  EXPECT_EQ(cli::jsonSafe("ok ü"), "ok ü");
-  EXPECT_EQ(cli::jsonSafe("a\xff" "b"), "a\xEF\xBF\xBD" "b");
-  EXPECT_EQ(cli::jsonSafe("\xC3"), "\xEF\xBF\xBD"); // truncated sequence
-  EXPECT_NO_THROW(json(cli::jsonSafe("\xed\xa0\x80")).dump());
+  EXPECT_EQ(tavrik::jsonSafe("ok ü"), "ok ü");
+  EXPECT_EQ(tavrik::jsonSafe("a\xff" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(tavrik::jsonSafe("\xC3"), "\xEF\xBF\xBD"); // truncated sequence
+  EXPECT_NO_THROW(json(tavrik::jsonSafe("\xed\xa0\x80")).dump());
 }
 
 TEST(CliOutput, ProgressBarRendersPercent) {
@@ -264,7 +264,7 @@ TEST(Cli, DiffPrintsGitsOwnPatch) {
 
   auto files = jsonOf(tavrikCli(repo, {"diff", "--patch", "--json", odd})).at("files");
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0]["newFile"]["path"], cli::jsonSafe(odd));
+  EXPECT_EQ(files[0]["newFile"]["path"], tavrik::jsonSafe(odd));
   std::string rebuilt;
   for (size_t i = 0; i < files[0]["lines"].size(); ++i) {
     const auto& line = files[0]["lines"][i];
@@ -274,7 +274,7 @@ TEST(Cli, DiffPrintsGitsOwnPatch) {
       EXPECT_EQ(line["newLineNumber"], 2);
     }
   }
-  EXPECT_EQ(rebuilt, cli::jsonSafe(repo.git({"diff", "--full-index", "--", odd})));
+  EXPECT_EQ(rebuilt, tavrik::jsonSafe(repo.git({"diff", "--full-index", "--", odd})));
 }
 
 // A file added with intent to add and a file turned into a symbolic link:

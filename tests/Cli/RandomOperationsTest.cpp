@@ -6,7 +6,7 @@
 // A few short seeds run by default; TAVRIK_RANDOM_SEEDS="1-200" (or "7,9")
 // runs others, TAVRIK_RANDOM_STEPS longer sequences, and a failure names its
 // seed and step. A seed stops at its first disagreement; the next one goes on.
-#include "JsonOutput.h"
+#include "tavrik/Json/GitJson.h"
 
 #include "Support/ScenarioRepo.h"
 
@@ -153,7 +153,7 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
   std::multiset<std::string> gitPaths, clientPaths;
   auto records = tt::split(repo.git({"status", "--porcelain=v1", "-z", "--untracked-files=normal"}), '\0');
   for (size_t i = 0; i < records.size(); ++i) {
-    gitPaths.insert(tavrik::cli::jsonSafe(records[i].substr(3)));
+    gitPaths.insert(tavrik::jsonSafe(records[i].substr(3)));
     // A rename's or copy's source follows as a record of its own.
     if (records[i][0] == 'R' || records[i][0] == 'C') ++i;
   }
@@ -163,7 +163,7 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
 
   std::set<std::string> gitRefs, clientRefs;
   for (const auto& line : tt::split(repo.git({"for-each-ref", "--format=%(refname) %(objectname)"}), '\n'))
-    gitRefs.insert(tavrik::cli::jsonSafe(line));
+    gitRefs.insert(tavrik::jsonSafe(line));
   auto refs = clientRecord(pair, "refs");
   for (const auto& ref : refs.value("all", json::array()))
     clientRefs.insert(ref.value("name", std::string()) + " " + ref.value("target", std::string()));
@@ -182,7 +182,7 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
   auto name = head.value("refname", std::string());
   if (shortBranch.empty()) {
     EXPECT_TRUE(name.empty() || name == "HEAD") << "head --json refname " << name;
-  } else EXPECT_EQ(name, tavrik::cli::jsonSafe(shortBranch)) << "head --json refname";
+  } else EXPECT_EQ(name, tavrik::jsonSafe(shortBranch)) << "head --json refname";
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+#include "tavrik/Json/GitJson.h"
+
+#include "tavrik/Util/TavrikError.h"
+
+#include <gtest/gtest.h>
+
+using namespace tavrik;
+
+namespace {
+
+const std::string kLatin1 = "caf\xe9 \"x\"\\\n";
+
+GitTimestamp timestamp(const char* text) { return *GitTimestamp::fromStrictISO8601(text); }
+
+GitSignature signature() { return {"Ren\xe9", "r\xe9@example.com", timestamp("2024-01-02T10:00:00.25-07:00")}; }
+
+} // namespace
+
+// Every field written is read back, text that is not UTF-8 included, and an
+// offset is a whole number.
+TEST(GitJson, RecordsRoundTrip) {
+  const auto id = *Oid::parse("0123456789abcdef0123456789abcdef01234567");
+  const auto other = *Oid::parse("89abcdef0123456789abcdef0123456789abcdef");
+  GitRef ref = GitRef::named("refs/heads/" + kLatin1);
+  ref.isHead = true;
+  ref.symbolicTarget = "refs/heads/\xff";
+  ref.upstreamName = "refs/remotes/origin/" + kLatin1;
+  ref.upstreamRemote = "orig\xeen";
+  ref.creatorDate = timestamp("2023-05-06T07:08:09+05:30");
+  ref.target = id;
+  ref.commit = other;
+  ref.upstreamCount = {3, 5};
+  EXPECT_EQ(gitRefFromJson(toJson(ref)), ref);
+  EXPECT_EQ(gitRefFromJson(toJson(GitRef::named("refs/tags/v1"))), GitRef::named("refs/tags/v1"));
+
+  EXPECT_EQ(gitTimestampFromJson(toJson(signature().timestamp)), signature().timestamp);
+  EXPECT_NE(toJson(signature().timestamp).find("\"offset\":-25200}"), std::string::npos);
+  EXPECT_EQ(gitSignatureFromJson(toJson(signature())), signature());
+  EXPECT_EQ(gitCountFromJson(toJson(GitCount{-1, 1LL << 40})), (GitCount{-1, 1LL << 40}));
+
+  GitHead head{id, "refs/heads/" + kLatin1, true, signature(), "subject \xe9\n\nbody"};
+  EXPECT_EQ(gitHeadFromJson(toJson(head)), head);
+
+  GitStashEntry stash{2, id, other, {other, id}, signature(), signature(), "On main: " + kLatin1, kLatin1,
+                      "On main: caf\xe9", "refs/stash"};
+  EXPECT_EQ(gitStashEntryFromJson(toJson(stash)), stash);
+}
+
+TEST(GitJson, AbsentFieldsReadAsAbsentAndBadInputIsRefused) {
+  const GitHead head = gitHeadFromJson(R"({"isSymbolic":false})");
+  EXPECT_EQ(head, GitHead{});
+  const auto ref = gitRefFromJson(R"({"isHead":false,"name":"refs/heads/a","path":["a"],"pathPrefix":[],)"
+                                  R"("shorthand":"a","type":1,"upstreamCount":{"left":0,"right":0}})");
+  EXPECT_FALSE(ref.commit || ref.target || ref.creatorDate || ref.symbolicTarget || ref.upstreamName ||
+               ref.upstreamRemote);
+  for (const char* bad : {"", "[]", "{", R"({"left":1})", R"({"left":"1","right":2})", R"({"left":1.5,"right":2})"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(gitCountFromJson(bad), TavrikError);
+  }
+  EXPECT_THROW(gitTimestampFromJson(R"({"date":"yesterday","offset":0})"), TavrikError);
+  EXPECT_THROW(gitHeadFromJson(R"({"isSymbolic":true,"commit":"abc"})"), TavrikError);
+  EXPECT_THROW(gitHeadFromJson(R"({"isSymbolic":true,"refname":"x","refnameQuoted":"\"unclosed"})"), TavrikError);
+}
