@@ -30,7 +30,7 @@ const std::map<std::string, std::set<std::string>> kAllowedFolders = {
     {"Rebase", {"Util", "Interfaces", "Process", "State", "Queue"}},
     {"Tools", {"Util", "Interfaces", "Process", "State", "Queue", "Commands"}},
     // The one JSON form of the records sits above every folder whose records it writes.
-    {"Json", {"Util", "Interfaces", "Process", "State", "Queue", "Diff", "History"}},
+    {"Json", {"Util", "Interfaces", "Process", "State", "Queue", "Commands", "Diff", "History"}},
 };
 
 // Headers of a higher folder that lower ones may include: the narrow
