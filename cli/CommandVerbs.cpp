@@ -83,13 +83,7 @@ std::optional<std::string> messageOf(const std::optional<std::string>& message, 
 }
 
 void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out) {
-  if (asJson) {
-    json branches = json::array();
-    for (const auto& branch : list.branches)
-      branches.push_back({{"name", jsonSafe(branch.name)}, {"isHead", branch.isHead}});
-    out << json{{"branches", branches}}.dump() << "\n";
-    return;
-  }
+  if (asJson) return void(out << toJson(list) << "\n");
   for (const auto& branch : list.branches) out << (branch.isHead ? "* " : "  ") << branch.name << "\n";
 }
 

@@ -201,6 +201,16 @@ json value(const GitLogEntry& e) {
   return o;
 }
 
+json value(const GitExecBranchList& l) {
+  json branches = json::array();
+  for (const auto& branch : l.branches) {
+    json o = {{"isHead", branch.isHead}};
+    putText(o, "name", branch.name);
+    branches.push_back(std::move(o));
+  }
+  return {{"branches", std::move(branches)}};
+}
+
 // Written as status records write their modes: 100644, not 33188.
 int64_t modeDigits(GitMode mode) {
   int64_t digits = 0, place = 1;
@@ -224,6 +234,7 @@ std::string toJson(const GitStashList& v) { return dumped(value(v)); }
 std::string toJson(const GitReflogList& v) { return dumped(value(v)); }
 std::string toJson(const GitQueryMatch& v) { return dumped(value(v)); }
 std::string toJson(const GitLogEntry& v) { return dumped(value(v)); }
+std::string toJson(const GitExecBranchList& v) { return dumped(value(v)); }
 
 std::string indentedJson(std::string_view text, int indent) {
   try {

@@ -14,6 +14,7 @@
 // or a record whose required fields are missing or of the wrong kind.
 #pragma once
 
+#include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/State/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
@@ -52,6 +53,8 @@ std::string toJson(const GitQueryMatch& match);
 /// and isHeadCommit; lanes when the walk laid out a graph, stash on a
 /// stash's row, match on a search's.
 std::string toJson(const GitLogEntry& entry);
+/// {"branches": [{"isHead", "name"}]}.
+std::string toJson(const GitExecBranchList& branches);
 
 /// The large records as compact JSON on `out` (without a final newline),
 /// written one record at a time, so a list of many thousand entries costs no
