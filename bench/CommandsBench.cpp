@@ -57,8 +57,8 @@ void undo(Command command) {
 std::shared_ptr<GitQueueOperation> makeCommand(Command command) {
   switch (command) {
   case stage: return makeOperation<GitExecAddOperation>(std::set<std::string>{kFile});
-  case unstage: return makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, std::set<std::string>{kFile});
-  case commit: return makeOperation<GitCommitAction>("bench", false, false);
+  case unstage: return makeOperation<GitExecResetOperation>({.paths = std::set<std::string>{kFile}});
+  case commit: return makeOperation<GitCommitAction>({.message = "bench"});
   case branchCreate: return GitExecBranchOperation::create(kBranch, std::nullopt, false);
   }
   return nullptr;

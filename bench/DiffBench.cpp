@@ -172,7 +172,7 @@ std::shared_ptr<GitExecDiffOperation> patchOperation(Target target) {
 std::shared_ptr<GitExecDiffOperation> rawOperation(Target target) {
   if (target == largeCommit)
     return makeOperation<GitExecDiffOperation>(*largestCommit(), false, std::vector<std::string>{});
-  return makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{});
+  return makeOperation<GitExecDiffOperation>();
 }
 
 std::shared_ptr<GitExecDiffOperation> makeDiffOperation(Target target, bool raw) {
@@ -459,7 +459,7 @@ struct StagingScratch {
 
     patch = GitDiffTransformer(diff, false, keepLines).transformedDiff()->formatPatch();
     std::ofstream(patchPath, std::ios::trunc | std::ios::binary) << patch;
-    auto apply = makeOperation<GitExecApplyOperation>(diff, true, false, keepLines);
+    auto apply = makeOperation<GitExecApplyOperation>({.diff = diff, .cached = true, .keepLines = keepLines});
     GitOperationContext context(queue);
     applyArguments = apply->arguments(context);
     ready = true;
@@ -487,14 +487,14 @@ void BM_StageLineEngine(benchmark::State &state) {
   StagingScratch scratch;
   if (!scratch.ready)
     return state.SkipWithError("could not make the scratch repository");
-  makeOperation<GitExecApplyOperation>(scratch.diff, true, false, scratch.keepLines)
+  makeOperation<GitExecApplyOperation>({.diff = scratch.diff, .cached = true, .keepLines = scratch.keepLines})
       ->enqueue(scratch.queue)
       .wait();
   if (!scratch.stagedOneLine())
     return state.SkipWithError("the apply operation did not stage the one line");
   scratch.restoreIndex();
   for (auto _ : state) {
-    makeOperation<GitExecApplyOperation>(scratch.diff, true, false, scratch.keepLines)
+    makeOperation<GitExecApplyOperation>({.diff = scratch.diff, .cached = true, .keepLines = scratch.keepLines})
         ->enqueue(scratch.queue)
         .wait();
     state.PauseTiming();
@@ -534,7 +534,7 @@ void BM_StageLinePaired(benchmark::State &state) {
   runPairs(
       state,
       [&] {
-        makeOperation<GitExecApplyOperation>(scratch.diff, true, false, scratch.keepLines)
+        makeOperation<GitExecApplyOperation>({.diff = scratch.diff, .cached = true, .keepLines = scratch.keepLines})
             ->enqueue(scratch.queue)
             .wait();
       },

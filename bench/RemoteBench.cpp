@@ -54,7 +54,7 @@ struct FetchScenario {
     producer.git({"push", "-q", bare.path().string(), "main"});
   }
   void engineFetch() {
-    auto fetch = makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth);
+    auto fetch = makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = auth});
     fetch->enqueue(queue).wait();
     queue->waitUntilAllOperationsAreFinished();
   }
@@ -77,7 +77,7 @@ std::vector<std::vector<std::string>> captureLaunches(FetchScenario& s) {
   std::filesystem::permissions(prefix.path() / "bin" / "git", std::filesystem::perms::owner_all);
   auto queue = GitQueue::create(s.queue->descriptor(), nullptr, Url::fileURL(prefix.path().string(), true));
   s.produce();
-  makeOperation<GitExecFetchOperation>("origin", std::nullopt, s.auth)->enqueue(queue).wait();
+  makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth})->enqueue(queue).wait();
   queue->waitUntilAllOperationsAreFinished();
 
   std::vector<std::vector<std::string>> launches;

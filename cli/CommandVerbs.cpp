@@ -90,7 +90,7 @@ void printBranches(const GitExecBranchList& list, bool asJson, std::ostream& out
 // The one changed file at `path`, with its patch at git's default context:
 // the same numbering `diff --patch --json` shows.
 std::shared_ptr<GitDiff> patchedDiffOf(const std::shared_ptr<GitQueue>& queue, bool cached, const std::string& path) {
-  auto list = runOn(queue, makeOperation<GitExecDiffOperation>(cached, false, std::vector<std::string>{path}));
+  auto list = runOn(queue, makeOperation<GitExecDiffOperation>({.cached = cached, .paths = {path}}));
   std::shared_ptr<GitDiff> found;
   for (const auto& diff : list.diffs)
     if (diff->newFile.path == path || (!found && diff->oldFile.path == path)) found = diff;
@@ -122,7 +122,8 @@ VerbAction applyLines(std::string list, std::string path, bool cachedPatch, bool
     } catch (const TavrikError& error) {
       throw invalid(error);
     }
-    runOn(queue, makeOperation<GitExecApplyOperation>(diff, cachedApply, reverse, std::move(keep)));
+    runOn(queue, makeOperation<GitExecApplyOperation>({.diff = diff, .cached = cachedApply, .reverse = reverse,
+                                                       .keepLines = std::move(keep)}));
   };
 }
 
@@ -192,7 +193,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   unstage->callback([&action, o, singlePath] {
     if (o->lines) return void(action = applyLines(*o->lines, singlePath(), true, true, true));
     action = plain([o](auto&) {
-      return makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, pathSet(o->paths));
+      return makeOperation<GitExecResetOperation>({.paths = pathSet(o->paths)});
     });
   });
 
@@ -203,7 +204,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   discard->callback([&action, o, singlePath] {
     if (o->lines) return void(action = applyLines(*o->lines, singlePath(), false, false, true));
     action = plain([o](auto&) {
-      return makeOperation<GitExecCheckoutOperation>(std::nullopt, pathSet(o->paths), false, false, false, false, false);
+      return makeOperation<GitExecCheckoutOperation>({.paths = pathSet(o->paths)});
     });
   });
 
@@ -212,7 +213,9 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   rm->add_flag("--cached", o->cached, "keep the files in the working tree");
   rm->add_flag("-r", o->recursive, "remove folders recursively");
   rm->callback([&action, o] {
-    action = plain([o](auto&) { return makeOperation<GitExecRmOperation>(pathSet(o->paths), o->cached, o->recursive); });
+    action = plain([o](auto&) { return makeOperation<GitExecRmOperation>({.paths = pathSet(o->paths),
+                                                                          .cached = o->cached,
+                                                                          .recursive = o->recursive}); });
   });
 
   auto reset = verb("reset", "reset HEAD, the index or paths: reset [--soft|--mixed|--hard] [TREEISH] [-- PATH...]");
@@ -224,7 +227,12 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
     action = plain([o, resetPaths](auto&) {
       std::optional<std::set<std::string>> paths;
       if (resetPaths) paths = pathSet(*resetPaths);
-      return makeOperation<GitExecResetOperation>(o->soft, o->mixed, o->hard, o->treeish, paths);
+      // git takes the last of several modes; they were passed soft, mixed, hard.
+      auto mode = o->hard    ? GitExecResetMode::hard
+                  : o->mixed ? GitExecResetMode::mixed
+                  : o->soft  ? GitExecResetMode::soft
+                             : GitExecResetMode::none;
+      return makeOperation<GitExecResetOperation>({.mode = mode, .treeish = o->treeish, .paths = paths});
     });
   });
 
@@ -234,8 +242,8 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   checkout->add_option("treeish", o->treeish, "branch, tag or commit")->required();
   checkout->callback([&action, o] {
     action = plain([o](auto&) {
-      return makeOperation<GitExecCheckoutOperation>(o->treeish, std::set<std::string>{}, o->createBranch, o->track,
-                                                     false, false, false);
+      return makeOperation<GitExecCheckoutOperation>({.treeish = o->treeish, .createBranch = o->createBranch,
+                                                      .track = o->track});
     });
   });
 
@@ -248,7 +256,8 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   commit->callback([&action, o] {
     if (!o->message && !o->messageFile) throw CLI::ValidationError("commit", "give -m MESSAGE or -F FILE");
     action = stopping([o](auto&) {
-      return makeOperation<GitCommitAction>(*messageOf(o->message, o->messageFile), o->signOff, o->amend);
+      return makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile), .signOff = o->signOff,
+                                             .amend = o->amend});
     });
   });
 
@@ -321,7 +330,9 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   merge->add_flag("--squash", o->squash, "stage the merged changes without committing");
   merge->add_flag("--no-ff", o->noFastForward, "always create a merge commit");
   merge->callback([&action, o] {
-    action = stopping([o](auto&) { return makeOperation<GitExecMergeOperation>(o->single, o->squash, o->noFastForward); });
+    action = stopping([o](auto&) { return makeOperation<GitExecMergeOperation>({.refish = o->single,
+                                                                                .squash = o->squash,
+                                                                                .noFastForward = o->noFastForward}); });
   });
 
   auto rebase = verb("rebase", "rebase the current branch onto REFISH; with --interactive, by a plan of --do steps");
@@ -336,7 +347,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   rebase->callback([&action, o] {
     if (!o->interactive) {
       if (o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH");
-      action = stopping([o](auto&) { return makeOperation<GitExecRebaseOperation>(o->single); });
+      action = stopping([o](auto&) { return makeOperation<GitExecRebaseOperation>({.refish = o->single}); });
       return;
     }
     if (o->root == !o->single.empty()) throw CLI::ValidationError("rebase", "give REFISH or --root, not both");
@@ -356,14 +367,15 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   auto pick = verb("cherry-pick", "apply the changes of commits on top of HEAD");
   pick->add_option("commits", o->commits)->required();
   pick->callback([&action, o] {
-    action = stopping([o](auto& queue) { return makeOperation<GitExecCherryPickOperation>(commitIds(queue, o->commits)); });
+    action = stopping([o](auto& queue) { return makeOperation<GitExecCherryPickOperation>(
+        {.commits = commitIds(queue, o->commits)}); });
   });
 
   auto revert = verb("revert", "commit the reverse of COMMIT");
   revert->add_option("commit", o->single)->required();
   revert->callback([&action, o] {
     action = stopping([o](auto& queue) {
-      return makeOperation<GitExecRevertOperation>(commitIds(queue, {o->single}).front());
+      return makeOperation<GitExecRevertOperation>({.oid = commitIds(queue, {o->single}).front()});
     });
   });
 
@@ -411,9 +423,6 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   resolve->callback([&action, o] {
     if (o->ours == o->theirs) throw CLI::ValidationError("resolve", "give --ours or --theirs");
     action = [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
-      // The action decides from the view's status which side deleted the
-      // file; a desktop client has it loaded, this process loads it first.
-      runOn(queue, makeOperation<GitViewExecStatusOperation>(false));
       runOn(queue, makeOperation<GitConflictResolveAction>(o->single, o->ours));
     };
   });
@@ -449,7 +458,7 @@ void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
         return;
       }
       auto list = runOn(queue, commit ? makeOperation<GitExecDiffOperation>(*commit, o->firstParent, o->paths)
-                                      : makeOperation<GitExecDiffOperation>(o->cached, false, o->paths));
+                                      : makeOperation<GitExecDiffOperation>({.cached = o->cached, .paths = o->paths}));
       if (!withPatch && !asJson) return printDiffStats(out, list);
       // Written record by record: a document of a large patch's lines would
       // cost several times the patch.

@@ -85,8 +85,10 @@ void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
           queue->waitUntilAllOperationsAreFinished();
           auto auth = GitSocketAuth::create(
               [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
-          auto op = makeOperation<GitExecFlowOperation>(kind, verbName, a->fetch, a->noFF, nonEmpty(a->message),
-                                                        a->noTag, a->keep, a->name, nonEmpty(a->base), auth);
+          auto op = makeOperation<GitExecFlowOperation>({.noun = kind, .verb = verbName, .fetch = a->fetch,
+                                                         .noFastForward = a->noFF, .message = nonEmpty(a->message),
+                                                         .noTag = a->noTag, .keep = a->keep, .subject = a->name,
+                                                         .base = nonEmpty(a->base), .auth = auth});
           runOn(queue, op);
           printOutput(op->stdOutBuffer->data(), json, out);
         };

@@ -120,7 +120,8 @@ void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::
   fetch->add_flag("--tags", a->tags, "fetch every tag");
   fetch->callback([a, &action] {
     action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      runTransfer(queue, makeOperation<GitExecFetchOperation>(nonEmpty(a->remote), a->tags, a->prune, terminalAuth()),
+      runTransfer(queue, makeOperation<GitExecFetchOperation>({.remote = nonEmpty(a->remote), .tags = a->tags,
+                                                               .prune = a->prune, .auth = terminalAuth()}),
                   "Fetched", json, out);
     };
   });
@@ -135,8 +136,10 @@ void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::
   pull->callback([a, &action] {
     action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
       runTransfer(queue,
-                  makeOperation<GitExecPullOperation>(nonEmpty(a->remote), nonEmpty(a->refspec), a->rebase, a->noFF,
-                                                      a->squash, a->autostash, false, terminalAuth()),
+                  makeOperation<GitExecPullOperation>({.remote = nonEmpty(a->remote), .refspec = nonEmpty(a->refspec),
+                                                       .rebase = a->rebase, .noFastForward = a->noFF,
+                                                       .squash = a->squash, .autostash = a->autostash,
+                                                       .auth = terminalAuth()}),
                   "Pulled", json, out);
     };
   });
@@ -153,10 +156,11 @@ void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::
       std::shared_ptr<GitExecPushOperation> op;
       if (!a->deleteRef.empty()) {
         if (!a->refspec.empty()) throw TavrikError("Give either a refspec or --delete, not both.");
-        op = makeOperation<GitExecPushOperation>(remote, a->deleteRef, false, false, false, terminalAuth(), true);
+        op = makeOperation<GitExecPushOperation>({.remote = remote, .refspec = a->deleteRef, .auth = terminalAuth(),
+                                                  .deleteRef = true});
       } else {
-        op = makeOperation<GitExecPushOperation>(remote, nonEmpty(a->refspec), a->tags, false, a->forceWithLease,
-                                                 terminalAuth());
+        op = makeOperation<GitExecPushOperation>({.remote = remote, .refspec = nonEmpty(a->refspec), .tags = a->tags,
+                                                  .forceWithLease = a->forceWithLease, .auth = terminalAuth()});
       }
       runTransfer(queue, op, "Pushed", json, out);
     };
@@ -170,8 +174,8 @@ void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::
     action.needsRepository = false;
     action.run = [a](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
       auto directory = Url::fileURL(a->directory, true);
-      runOn(queue, makeOperation<GitExecCloneOperation>(a->url, directory, a->depth, false, false, false,
-                                                        terminalAuth()));
+      runOn(queue, makeOperation<GitExecCloneOperation>({.url = a->url, .directory = directory, .depth = a->depth,
+                                                         .auth = terminalAuth()}));
       out << "Cloned into " << directory.path() << "\n";
     };
   });

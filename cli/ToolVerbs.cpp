@@ -76,8 +76,7 @@ void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
     action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
       auto name = toolName(*a);
       auto entries = chosenEntries(queue, *a, false);
-      runOn(queue, makeOperation<GitExecToolOperation>(GitExecToolOperation::Source::status(entries),
-                                                       a->directoryDiff, name, name));
+      runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), a->directoryDiff, name));
       if (json) out << nlohmann::json{{"compared", entries.size()}}.dump() << "\n";
     };
   });
@@ -88,12 +87,8 @@ void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
   mergetool->callback([a, &action] {
     action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
       auto name = toolName(*a);
-      // The operation reads merge.tool from the cached configuration.
-      queue->updateViewFor(GitAspects::config);
-      queue->waitUntilAllOperationsAreFinished();
       auto entries = chosenEntries(queue, *a, true);
-      runOn(queue, makeOperation<GitExecToolOperation>(GitExecToolOperation::Source::status(entries), false, name,
-                                                       name));
+      runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), false, name));
       auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
       std::vector<std::string> remaining;
       for (const auto& entry : entries)

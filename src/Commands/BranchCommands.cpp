@@ -7,61 +7,49 @@
 
 namespace tavrik {
 
-GitExecBranchOperation::GitExecBranchOperation(bool deleteBranch, bool move, bool copy, bool force, bool track,
-                                               std::optional<std::string> setUpstreamTo,
-                                               std::optional<std::string> unsetUpstream,
-                                               std::optional<std::string> contains,
-                                               std::vector<std::optional<std::string>> names)
-    : deleteBranch(deleteBranch), move(move), copy(copy), force(force), track(track),
-      setUpstreamTo(std::move(setUpstreamTo)), unsetUpstream(std::move(unsetUpstream)),
-      contains(std::move(contains)), names(std::move(names)) {}
+GitExecBranchOperation::GitExecBranchOperation(GitExecBranchOptions options)
+    : deleteBranch(options.deleteBranch), move(options.move), copy(options.copy), force(options.force),
+      track(options.track), setUpstreamTo(std::move(options.setUpstreamTo)),
+      unsetUpstream(std::move(options.unsetUpstream)), contains(std::move(options.contains)),
+      names(std::move(options.names)) {}
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::deleteBranches(std::vector<std::string> names,
                                                                                bool force) {
-  return makeOperation<GitExecBranchOperation>(true, false, false, force, false, std::nullopt, std::nullopt,
-                                               std::nullopt,
-                                               std::vector<std::optional<std::string>>(names.begin(), names.end()));
+  return makeOperation<GitExecBranchOperation>(
+      {.deleteBranch = true, .force = force, .names = {names.begin(), names.end()}});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::moveBranch(std::string name, std::string newName,
                                                                            bool force) {
-  return makeOperation<GitExecBranchOperation>(false, true, false, force, false, std::nullopt, std::nullopt,
-                                               std::nullopt,
-                                               std::vector<std::optional<std::string>>{std::move(name), std::move(newName)});
+  return makeOperation<GitExecBranchOperation>(
+      {.move = true, .force = force, .names = {std::move(name), std::move(newName)}});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::copyBranch(std::string name, std::string newName,
                                                                            bool force) {
-  return makeOperation<GitExecBranchOperation>(false, false, true, force, false, std::nullopt, std::nullopt,
-                                               std::nullopt,
-                                               std::vector<std::optional<std::string>>{std::move(name), std::move(newName)});
+  return makeOperation<GitExecBranchOperation>(
+      {.copy = true, .force = force, .names = {std::move(name), std::move(newName)}});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::create(std::string name,
                                                                        std::optional<std::string> start, bool track) {
-  return makeOperation<GitExecBranchOperation>(false, false, false, false, track, std::nullopt, std::nullopt,
-                                               std::nullopt,
-                                               std::vector<std::optional<std::string>>{std::move(name), std::move(start)});
+  return makeOperation<GitExecBranchOperation>({.track = track, .names = {std::move(name), std::move(start)}});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::setUpstream(std::string upstream, std::string name) {
-  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::move(upstream), std::nullopt,
-                                               std::nullopt, std::vector<std::optional<std::string>>{std::move(name)});
+  return makeOperation<GitExecBranchOperation>({.setUpstreamTo = std::move(upstream), .names = {std::move(name)}});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::unsetUpstreamOf(std::string name) {
-  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::move(name),
-                                               std::nullopt, std::vector<std::optional<std::string>>{});
+  return makeOperation<GitExecBranchOperation>({.unsetUpstream = std::move(name)});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::containing(std::string commit) {
-  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::nullopt,
-                                               std::move(commit), std::vector<std::optional<std::string>>{});
+  return makeOperation<GitExecBranchOperation>({.contains = std::move(commit)});
 }
 
 std::shared_ptr<GitExecBranchOperation> GitExecBranchOperation::list() {
-  return makeOperation<GitExecBranchOperation>(false, false, false, false, false, std::nullopt, std::nullopt,
-                                               std::nullopt, std::vector<std::optional<std::string>>{});
+  return makeOperation<GitExecBranchOperation>();
 }
 
 std::vector<std::string> GitExecBranchOperation::arguments(GitOperationContext&) {
@@ -133,11 +121,12 @@ GitExecBranchList GitExecBranchOperation::parseBranchList(std::string_view outpu
 
 std::shared_ptr<GitExecTagOperation> GitExecTagOperation::create(std::string tag, std::optional<std::string> target,
                                                                  std::optional<std::string> message, bool force) {
-  return makeOperation<GitExecTagOperation>(std::move(tag), std::move(target), std::move(message), force, false);
+  return makeOperation<GitExecTagOperation>(
+      {.tag = std::move(tag), .target = std::move(target), .message = std::move(message), .force = force});
 }
 
 std::shared_ptr<GitExecTagOperation> GitExecTagOperation::deleteTagNamed(std::string tag) {
-  return makeOperation<GitExecTagOperation>(std::move(tag), std::nullopt, std::nullopt, false, true);
+  return makeOperation<GitExecTagOperation>({.tag = std::move(tag), .deleteTag = true});
 }
 
 std::vector<std::string> GitExecTagOperation::arguments(GitOperationContext&) {

@@ -185,7 +185,7 @@ pledge::Void GitExecFlowInitOperation::execute(GitOperationContext& context) {
 
   runCommand(context);
   if (createdDevelop)
-    makeOperation<GitExecCheckoutOperation>(branchDevelop, std::set<std::string>{}, false, false, false, false, false)
+    makeOperation<GitExecCheckoutOperation>({.treeish = branchDevelop})
         ->execute(context);
   context.updatedAspects.formUnion(aspects());
   return {};
@@ -193,19 +193,17 @@ pledge::Void GitExecFlowInitOperation::execute(GitOperationContext& context) {
 
 // MARK: flow commands
 
-GitExecFlowOperation::GitExecFlowOperation(std::string noun, std::string verb, bool fetch, bool noFastForward,
-                                           std::optional<std::string> message, bool noTag, bool keep,
-                                           std::string subject, std::optional<std::string> base,
-                                           std::shared_ptr<GitAuth> auth)
-    : GitExecAuthenticatedOperation(std::nullopt, false, std::move(auth)), noun(std::move(noun)),
-      verb(std::move(verb)), fetch(fetch), noFastForward(noFastForward), message(std::move(message)), noTag(noTag),
-      keep(keep), subject(std::move(subject)), base(std::move(base)) {}
+GitExecFlowOperation::GitExecFlowOperation(GitExecFlowOptions options)
+    : GitExecAuthenticatedOperation(std::nullopt, false, std::move(options.auth)), noun(std::move(options.noun)),
+      verb(std::move(options.verb)), fetch(options.fetch), noFastForward(options.noFastForward),
+      message(std::move(options.message)), noTag(options.noTag), keep(options.keep),
+      subject(std::move(options.subject)), base(std::move(options.base)) {}
 
 std::shared_ptr<GitExecFlowOperation> GitExecFlowOperation::simple(std::string noun, std::string verb,
                                                                    std::string subject,
                                                                    std::shared_ptr<GitAuth> auth) {
-  return makeOperation<GitExecFlowOperation>(std::move(noun), std::move(verb), false, false, std::nullopt, false,
-                                             false, std::move(subject), std::nullopt, std::move(auth));
+  return makeOperation<GitExecFlowOperation>({.noun = std::move(noun), .verb = std::move(verb),
+                                              .subject = std::move(subject), .auth = std::move(auth)});
 }
 
 std::optional<std::string> GitExecFlowOperation::title() const {

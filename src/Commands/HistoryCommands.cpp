@@ -61,7 +61,7 @@ void reopenEditStop(GitOperationContext& context) {
   if (!stopped) return;
   auto repo = arbor::Repo::openAtPath(descriptor->url.path());
   if (arbor::Commit::lookup(*stopped, repo).parentIds.empty()) return;
-  makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt)->execute(context);
+  makeOperation<GitExecResetOperation>({.mode = GitExecResetMode::soft, .treeish = "HEAD^"})->execute(context);
 }
 } // namespace
 
@@ -74,11 +74,11 @@ std::optional<Oid> detail::commitHeldAtEditStop(const std::string& gitDirectory)
 }
 
 std::shared_ptr<GitExecMergeOperation> GitExecMergeOperation::abortMerge() {
-  return makeOperation<GitExecMergeOperation>(std::nullopt, false, false, true, false);
+  return makeOperation<GitExecMergeOperation>({.abort = true});
 }
 
 std::shared_ptr<GitExecMergeOperation> GitExecMergeOperation::continueOperation() {
-  return makeOperation<GitExecMergeOperation>(std::nullopt, false, false, false, true);
+  return makeOperation<GitExecMergeOperation>({.continueMerge = true});
 }
 
 std::vector<std::string> GitExecMergeOperation::arguments(GitOperationContext&) {
@@ -98,17 +98,17 @@ GitAspects GitExecMergeOperation::aspects() const {
 }
 
 std::shared_ptr<GitExecRebaseOperation> GitExecRebaseOperation::abortRebase() {
-  return makeOperation<GitExecRebaseOperation>(std::nullopt, true, false);
+  return makeOperation<GitExecRebaseOperation>({.abort = true});
 }
 
 std::shared_ptr<GitExecRebaseOperation> GitExecRebaseOperation::continueOperation() {
-  return makeOperation<GitExecRebaseOperation>(std::nullopt, false, true);
+  return makeOperation<GitExecRebaseOperation>({.continueRebase = true});
 }
 
 std::shared_ptr<GitExecRebaseOperation> GitExecRebaseOperation::interactiveRebase(std::optional<std::string> refish,
                                                                                  std::shared_ptr<GitEditor> editor) {
   const bool root = !refish;
-  auto op = makeOperation<GitExecRebaseOperation>(std::move(refish), false, false, true, root);
+  auto op = makeOperation<GitExecRebaseOperation>({.refish = std::move(refish), .interactive = true, .root = root});
   op->editor = std::move(editor);
   return op;
 }
@@ -159,11 +159,11 @@ GitAspects GitExecRebaseOperation::aspects() const {
 }
 
 std::shared_ptr<GitExecCherryPickOperation> GitExecCherryPickOperation::abortPick() {
-  return makeOperation<GitExecCherryPickOperation>(std::vector<Oid>{}, true, false);
+  return makeOperation<GitExecCherryPickOperation>({.abort = true});
 }
 
 std::shared_ptr<GitExecCherryPickOperation> GitExecCherryPickOperation::continueOperation() {
-  return makeOperation<GitExecCherryPickOperation>(std::vector<Oid>{}, false, true);
+  return makeOperation<GitExecCherryPickOperation>({.continuePick = true});
 }
 
 std::vector<std::string> GitExecCherryPickOperation::arguments(GitOperationContext&) {
@@ -190,11 +190,11 @@ GitAspects GitExecCherryPickOperation::aspects() const {
 }
 
 std::shared_ptr<GitExecRevertOperation> GitExecRevertOperation::abortRevert() {
-  return makeOperation<GitExecRevertOperation>(std::nullopt, true, false);
+  return makeOperation<GitExecRevertOperation>({.abort = true});
 }
 
 std::shared_ptr<GitExecRevertOperation> GitExecRevertOperation::continueOperation() {
-  return makeOperation<GitExecRevertOperation>(std::nullopt, false, true);
+  return makeOperation<GitExecRevertOperation>({.continueRevert = true});
 }
 
 std::vector<std::string> GitExecRevertOperation::arguments(GitOperationContext&) {

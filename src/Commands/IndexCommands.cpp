@@ -61,9 +61,12 @@ GitAspects GitExecRmOperation::aspects() const { return GitAspects::status; }
 
 std::vector<std::string> GitExecResetOperation::arguments(GitOperationContext&) {
   std::vector<std::string> args{"reset", "--quiet"};
-  if (soft) args.push_back("--soft");
-  if (mixed) args.push_back("--mixed");
-  if (hard) args.push_back("--hard");
+  switch (mode) {
+  case GitExecResetMode::none: break;
+  case GitExecResetMode::soft: args.push_back("--soft"); break;
+  case GitExecResetMode::mixed: args.push_back("--mixed"); break;
+  case GitExecResetMode::hard: args.push_back("--hard"); break;
+  }
   if (treeish) args.push_back(*treeish);
   // Always "--": without it a tree-ish that names no commit but a file
   // ("*", "a.txt") would be taken as paths and unstage them.
@@ -78,8 +81,7 @@ GitAspects GitExecResetOperation::aspects() const {
 }
 
 std::shared_ptr<GitExecCheckoutOperation> GitExecCheckoutOperation::resolve(const std::string& path, bool useOurs) {
-  return makeOperation<GitExecCheckoutOperation>(std::nullopt, std::set<std::string>{path}, false, false, false,
-                                                 useOurs, !useOurs);
+  return makeOperation<GitExecCheckoutOperation>({.paths = {path}, .ours = useOurs, .theirs = !useOurs});
 }
 
 std::optional<std::string> GitExecCheckoutOperation::title() const {
@@ -107,21 +109,24 @@ GitAspects GitExecCheckoutOperation::aspects() const {
 }
 
 std::shared_ptr<GitExecStashOperation> GitExecStashOperation::apply(std::optional<int> index, bool reinstanteIndex) {
-  return makeOperation<GitExecStashOperation>("apply", index, std::nullopt, reinstanteIndex, false, false, false);
+  return makeOperation<GitExecStashOperation>({.verb = "apply", .index = index, .reinstanteIndex = reinstanteIndex});
 }
 
 std::shared_ptr<GitExecStashOperation> GitExecStashOperation::pop(std::optional<int> index, bool reinstanteIndex) {
-  return makeOperation<GitExecStashOperation>("pop", index, std::nullopt, reinstanteIndex, false, false, false);
+  return makeOperation<GitExecStashOperation>({.verb = "pop", .index = index, .reinstanteIndex = reinstanteIndex});
 }
 
 std::shared_ptr<GitExecStashOperation> GitExecStashOperation::drop(std::optional<int> index) {
-  return makeOperation<GitExecStashOperation>("drop", index, std::nullopt, false, false, false, false);
+  return makeOperation<GitExecStashOperation>({.verb = "drop", .index = index});
 }
 
 std::shared_ptr<GitExecStashOperation> GitExecStashOperation::save(std::optional<std::string> message, bool keepIndex,
                                                                    bool includeUntracked, bool includeIgnored) {
-  return makeOperation<GitExecStashOperation>("save", std::nullopt, std::move(message), false, keepIndex,
-                                              includeUntracked, includeIgnored);
+  return makeOperation<GitExecStashOperation>({.verb = "save",
+                                               .message = std::move(message),
+                                               .keepIndex = keepIndex,
+                                               .includeUntracked = includeUntracked,
+                                               .includeIgnored = includeIgnored});
 }
 
 std::vector<std::string> GitExecStashOperation::arguments(GitOperationContext&) {

@@ -120,13 +120,9 @@ std::vector<std::string> GitExecTransferCommand::progressPhases() const { return
 
 // MARK: fetch
 
-GitExecFetchOperation::GitExecFetchOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
-                                             std::shared_ptr<GitAuth> auth)
-    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), refspec(std::move(refspec)) {}
-
-GitExecFetchOperation::GitExecFetchOperation(std::optional<std::string> remote, bool tags, bool prune,
-                                             std::shared_ptr<GitAuth> auth)
-    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), tags(tags), prune(prune) {}
+GitExecFetchOperation::GitExecFetchOperation(GitExecFetchOptions options)
+    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth)), tags(options.tags),
+      prune(options.prune), refspec(std::move(options.refspec)) {}
 
 std::optional<std::string> GitExecFetchOperation::title() const { return "Fetch " + quotedName(remote); }
 
@@ -159,11 +155,10 @@ std::shared_ptr<GitNotification> GitExecFetchOperation::notification() {
 
 // MARK: pull
 
-GitExecPullOperation::GitExecPullOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
-                                           bool rebase, bool noFastForward, bool squash, bool autostash, bool force,
-                                           std::shared_ptr<GitAuth> auth)
-    : GitExecTransferCommand(std::move(remote), false, std::move(auth)), refspec(std::move(refspec)), rebase(rebase),
-      noFastForward(noFastForward), squash(squash), autostash(autostash), force(force) {}
+GitExecPullOperation::GitExecPullOperation(GitExecPullOptions options)
+    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth)),
+      refspec(std::move(options.refspec)), rebase(options.rebase), noFastForward(options.noFastForward),
+      squash(options.squash), autostash(options.autostash), force(options.force) {}
 
 std::optional<std::string> GitExecPullOperation::title() const { return "Pull " + quotedName(remote); }
 
@@ -207,13 +202,12 @@ std::shared_ptr<GitNotification> GitExecPullOperation::notification() {
 // MARK: push
 
 GitExecPushOperation::GitExecPushOperation(std::shared_ptr<GitAuth> auth)
-    : GitExecPushOperation(std::nullopt, std::nullopt, false, false, false, std::move(auth)) {}
+    : GitExecPushOperation(GitExecPushOptions{.auth = std::move(auth)}) {}
 
-GitExecPushOperation::GitExecPushOperation(std::optional<std::string> remote, std::optional<std::string> refspec,
-                                           bool tags, bool force, bool forceWithLease, std::shared_ptr<GitAuth> auth,
-                                           bool deleteRef)
-    : GitExecTransferCommand(std::move(remote), true, std::move(auth)), refspec(std::move(refspec)), tags(tags),
-      force(force), forceWithLease(forceWithLease), deleteRemote(deleteRef) {}
+GitExecPushOperation::GitExecPushOperation(GitExecPushOptions options)
+    : GitExecTransferCommand(std::move(options.remote), true, std::move(options.auth)),
+      refspec(std::move(options.refspec)), tags(options.tags), force(options.force),
+      forceWithLease(options.forceWithLease), deleteRemote(options.deleteRef) {}
 
 std::shared_ptr<GitExecPushOperation> GitExecPushOperation::deleteRef(const GitRef& ref,
                                                                       std::shared_ptr<GitAuth> auth) {
@@ -224,15 +218,15 @@ std::shared_ptr<GitExecPushOperation> GitExecPushOperation::deleteRef(const GitR
     throw TavrikError("Not a remote branch: " + ref.name, "Only a remote-tracking branch names a remote branch.");
   std::string remote = ref.name.substr(prefix.size(), slash - prefix.size());
   std::string branch = "refs/heads/" + ref.name.substr(slash + 1);
-  return makeOperation<GitExecPushOperation>(std::move(remote), std::move(branch), false, false, false,
-                                             std::move(auth), true);
+  return makeOperation<GitExecPushOperation>(
+      {.remote = std::move(remote), .refspec = std::move(branch), .auth = std::move(auth), .deleteRef = true});
 }
 
 std::shared_ptr<GitExecPushOperation> GitExecPushOperation::deleteTag(const std::string& tag,
                                                                       std::optional<std::string> remote,
                                                                       std::shared_ptr<GitAuth> auth) {
-  return makeOperation<GitExecPushOperation>(std::move(remote), "refs/tags/" + tag, false, false, false,
-                                             std::move(auth), true);
+  return makeOperation<GitExecPushOperation>(
+      {.remote = std::move(remote), .refspec = "refs/tags/" + tag, .auth = std::move(auth), .deleteRef = true});
 }
 
 std::optional<std::string> GitExecPushOperation::title() const {
@@ -302,12 +296,10 @@ std::vector<std::string> GitExecPushOperation::progressPhases() const {
 
 // MARK: clone
 
-GitExecCloneOperation::GitExecCloneOperation(std::string url, Url directory, std::optional<int> depth, bool noTags,
-                                             bool recurseSubmodules, bool shallowSubmodules,
-                                             std::shared_ptr<GitAuth> auth)
-    : GitExecTransferCommand(std::nullopt, false, std::move(auth)), url(std::move(url)),
-      directory(std::move(directory)), depth(depth), noTags(noTags), recurseSubmodules(recurseSubmodules),
-      shallowSubmodules(shallowSubmodules) {}
+GitExecCloneOperation::GitExecCloneOperation(GitExecCloneOptions options)
+    : GitExecTransferCommand(std::nullopt, false, std::move(options.auth)), url(std::move(options.url)),
+      directory(std::move(options.directory)), depth(options.depth), noTags(options.noTags),
+      recurseSubmodules(options.recurseSubmodules), shallowSubmodules(options.shallowSubmodules) {}
 
 std::optional<std::string> GitExecCloneOperation::title() const {
   return "Cloning into " + directory.lastPathComponent();
@@ -393,17 +385,15 @@ std::optional<Url> GitExecCloneOperation::workingDirectoryURL(GitOperationContex
 
 // MARK: submodule add
 
-GitExecSubmoduleAddOperation::GitExecSubmoduleAddOperation(std::string url, std::string path,
-                                                           std::optional<std::string> branch,
-                                                           std::shared_ptr<GitAuth> auth)
-    : GitExecTransferCommand(std::nullopt, false, std::move(auth)), url(std::move(url)), path(std::move(path)),
-      branch(std::move(branch)) {}
+GitExecSubmoduleAddOperation::GitExecSubmoduleAddOperation(GitExecSubmoduleAddOptions options)
+    : GitExecTransferCommand(std::nullopt, false, std::move(options.auth)), url(std::move(options.url)),
+      path(std::move(options.path)), branch(std::move(options.branch)) {}
 
 std::shared_ptr<GitExecSubmoduleAddOperation> GitExecSubmoduleAddOperation::add(std::string url, std::string path,
                                                                                  std::optional<std::string> branch,
                                                                                  std::shared_ptr<GitAuth> auth) {
-  return makeOperation<GitExecSubmoduleAddOperation>(std::move(url), std::move(path), std::move(branch),
-                                                     std::move(auth));
+  return makeOperation<GitExecSubmoduleAddOperation>(
+      {.url = std::move(url), .path = std::move(path), .branch = std::move(branch), .auth = std::move(auth)});
 }
 
 std::optional<std::string> GitExecSubmoduleAddOperation::title() const { return "Cloning submodule to " + path; }

@@ -21,19 +21,21 @@ std::string_view rawValue(GitConfigKeys key) {
 // MARK: remote
 
 std::shared_ptr<GitExecRemoteOperation> GitExecRemoteOperation::add(std::string name, std::string url) {
-  return makeOperation<GitExecRemoteOperation>("add", std::move(name), std::nullopt, std::move(url));
+  return makeOperation<GitExecRemoteOperation>({.verb = "add", .remoteName = std::move(name), .url = std::move(url)});
 }
 
 std::shared_ptr<GitExecRemoteOperation> GitExecRemoteOperation::remove(std::string name) {
-  return makeOperation<GitExecRemoteOperation>("remove", std::move(name), std::nullopt, std::nullopt);
+  return makeOperation<GitExecRemoteOperation>({.verb = "remove", .remoteName = std::move(name)});
 }
 
 std::shared_ptr<GitExecRemoteOperation> GitExecRemoteOperation::rename(std::string name, std::string newName) {
-  return makeOperation<GitExecRemoteOperation>("rename", std::move(name), std::move(newName), std::nullopt);
+  return makeOperation<GitExecRemoteOperation>(
+      {.verb = "rename", .remoteName = std::move(name), .newName = std::move(newName)});
 }
 
 std::shared_ptr<GitExecRemoteOperation> GitExecRemoteOperation::setURLFor(std::string name, std::string url) {
-  return makeOperation<GitExecRemoteOperation>("set-url", std::move(name), std::nullopt, std::move(url));
+  return makeOperation<GitExecRemoteOperation>({.verb = "set-url", .remoteName = std::move(name),
+                                                .url = std::move(url)});
 }
 
 std::vector<std::string> GitExecRemoteOperation::arguments(GitOperationContext&) {
@@ -57,20 +59,21 @@ void GitExecRemoteOperation::validate(GitOperationContext&) {
 // MARK: submodule
 
 std::shared_ptr<GitExecSubmoduleOperation> GitExecSubmoduleOperation::deinit(std::string path, bool force) {
-  return makeOperation<GitExecSubmoduleOperation>("deinit", std::move(path), force, false, false);
+  return makeOperation<GitExecSubmoduleOperation>({.verb = "deinit", .path = std::move(path), .force = force});
 }
 
 std::shared_ptr<GitExecSubmoduleOperation> GitExecSubmoduleOperation::init(std::string path) {
-  return makeOperation<GitExecSubmoduleOperation>("init", std::move(path), false, false, false);
+  return makeOperation<GitExecSubmoduleOperation>({.verb = "init", .path = std::move(path)});
 }
 
 std::shared_ptr<GitExecSubmoduleOperation> GitExecSubmoduleOperation::update(std::string path, bool initialize,
                                                                              bool recursive) {
-  return makeOperation<GitExecSubmoduleOperation>("update", std::move(path), false, initialize, recursive);
+  return makeOperation<GitExecSubmoduleOperation>(
+      {.verb = "update", .path = std::move(path), .initialize = initialize, .recursive = recursive});
 }
 
 std::shared_ptr<GitExecSubmoduleOperation> GitExecSubmoduleOperation::sync(std::string path) {
-  return makeOperation<GitExecSubmoduleOperation>("sync", std::move(path), false, false, false);
+  return makeOperation<GitExecSubmoduleOperation>({.verb = "sync", .path = std::move(path)});
 }
 
 std::optional<std::string> GitExecSubmoduleOperation::title() const {

@@ -4,6 +4,7 @@
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Interfaces/FileManager.h"
 #include "tavrik/State/GitStateFile.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/StringUtilities.h"
 
@@ -51,7 +52,8 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   const auto& descriptor = context.queue->descriptor();
   if (!descriptor) return {};
   auto stateNow = [&] { return GitStateFileSet::read(descriptor->gitURL).state; };
-  auto commit = [&] { return makeOperation<GitExecCommitOperation>(message, signOff, amend); };
+  auto commit = [&] { return makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff,
+                                                                    .amend = amend}); };
 
   auto state = stateNow();
   if (state == GitState::rebase || state == GitState::rebaseMerge) {
@@ -61,7 +63,7 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
     // itself, so this commit replaces it; continuing may stop at the next.
     // A root commit stays HEAD, and is amended instead.
     if (!amend && detail::commitHeldAtEditStop(descriptor->gitURL.path()))
-      runChild(context, makeOperation<GitExecCommitOperation>(message, signOff, true));
+      runChild(context, makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff, .amend = true}));
     else
       runChild(context, commit());
     runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
@@ -133,7 +135,7 @@ pledge::Void GitTrashAction::execute(GitOperationContext& context) {
   {
     // Run here rather than through the queue, but still one index writer at a time.
     std::lock_guard indexLock(context.host()->indexLock());
-    auto reset = makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, paths);
+    auto reset = makeOperation<GitExecResetOperation>({.paths = paths});
     reset->execute(context);
   }
   for (const auto& location : locations) {
@@ -147,14 +149,16 @@ pledge::Void GitTrashAction::execute(GitOperationContext& context) {
 // MARK: conflict resolution
 
 pledge::Void GitConflictResolveAction::execute(GitOperationContext& context) {
-  auto view = context.queue->view();
+  // Read fresh: which side deleted the file is the repository's state now,
+  // not whatever the view last loaded.
+  auto status = makeOperation<GitViewExecStatusOperation>()->execute(context).status;
   std::optional<GitStatusEntry> entry;
-  if (view.status) entry = view.status->entryFor(path);
+  if (status) entry = status->entryFor(path);
   // Stage 2 is ours, stage 3 theirs; an all-zero id is a side that deleted the file.
   std::optional<Oid> side;
   if (entry) side = useOurs ? entry->oidStage2 : entry->oidStage3;
   if (side && *side == Oid::zero) {
-    runChild(context, makeOperation<GitExecRmOperation>(std::set<std::string>{path}, false, false));
+    runChild(context, makeOperation<GitExecRmOperation>({.paths = std::set<std::string>{path}}));
   } else {
     runChild(context, GitExecCheckoutOperation::resolve(path, useOurs));
     runChild(context, makeOperation<GitExecAddOperation>(std::set<std::string>{path}));

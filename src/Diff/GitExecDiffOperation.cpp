@@ -12,28 +12,33 @@
 
 namespace tavrik {
 
-GitExecDiffOperation::GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent,
-                                           std::vector<std::string> paths, std::optional<Oid> commit,
-                                           std::optional<ImageBlobs> imageBlobs, std::optional<int> contextLines)
-    : raw(raw), cached(cached), ours(ours), firstParent(firstParent), paths(std::move(paths)), commit(commit),
-      imageBlobs(imageBlobs), contextLines(contextLines) {}
-
-GitExecDiffOperation::GitExecDiffOperation(bool cached, bool ours, std::vector<std::string> paths)
-    : GitExecDiffOperation(true, cached, ours, false, std::move(paths), std::nullopt, std::nullopt, std::nullopt) {}
+GitExecDiffOperation::GitExecDiffOperation(GitExecDiffOptions options)
+    : raw(options.raw), cached(options.cached), ours(options.ours), firstParent(options.firstParent),
+      paths(std::move(options.paths)), commit(options.commit), imageBlobs(options.imageBlobs),
+      contextLines(options.contextLines) {}
 
 GitExecDiffOperation::GitExecDiffOperation(Oid commit, bool firstParent, std::vector<std::string> paths)
-    : GitExecDiffOperation(true, false, false, firstParent, std::move(paths), commit, std::nullopt, std::nullopt) {}
+    : GitExecDiffOperation({.firstParent = firstParent, .paths = std::move(paths), .commit = commit}) {}
 
 GitExecDiffOperation::GitExecDiffOperation(const GitDiff& patchFor, std::optional<int> contextLines)
-    : GitExecDiffOperation(false, patchFor.cached, patchFor.ours, patchFor.firstParent, patchFor.filePaths(),
-                           patchFor.commit, ImageBlobs{patchFor.oldImageBlob(), patchFor.newImageBlob()},
-                           contextLines) {}
+    : GitExecDiffOperation({.raw = false,
+                            .cached = patchFor.cached,
+                            .ours = patchFor.ours,
+                            .firstParent = patchFor.firstParent,
+                            .paths = patchFor.filePaths(),
+                            .commit = patchFor.commit,
+                            .imageBlobs = ImageBlobs{patchFor.oldImageBlob(), patchFor.newImageBlob()},
+                            .contextLines = contextLines}) {}
 
 std::shared_ptr<GitExecDiffOperation> GitExecDiffOperation::patch(bool cached, std::optional<Oid> commit,
                                                                  bool firstParent, std::vector<std::string> paths,
                                                                  std::optional<int> contextLines) {
-  return makeOperation<GitExecDiffOperation>(false, cached, false, firstParent, std::move(paths), commit,
-                                             std::nullopt, contextLines);
+  return makeOperation<GitExecDiffOperation>({.raw = false,
+                                              .cached = cached,
+                                              .firstParent = firstParent,
+                                              .paths = std::move(paths),
+                                              .commit = commit,
+                                              .contextLines = contextLines});
 }
 
 std::vector<std::string> GitExecDiffOperation::arguments(GitOperationContext&) {

@@ -8,6 +8,7 @@
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Queue/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
+#include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -269,7 +270,10 @@ std::optional<GitLogEntry> GitLogWalkerStash::nextEntry(const arbor::Repo&, GitO
   if (!logEntries_) {
     logEntries_.emplace();
     if (context.queue) {
-      for (const auto& stash : context.queue->view().stashList.entries) {
+      // Read fresh when the walk starts: the view's list may predate the
+      // latest stash or drop.
+      const auto stashes = makeOperation<GitViewStashesOperation>()->execute(context).stashList;
+      for (const auto& stash : stashes.entries) {
         GitLogEntry entry;
         entry.id = stash.oid;
         entry.tree = stash.tree;

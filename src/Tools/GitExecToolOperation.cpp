@@ -1,6 +1,7 @@
 #include "tavrik/Tools/GitExecToolOperation.h"
 
 #include "tavrik/Queue/GitQueue.h"
+#include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/Util/HashCombine.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -48,17 +49,18 @@ bool exists(const Url& url) {
 
 } // namespace
 
-GitExecToolOperation::GitExecToolOperation(Source source, bool useDirectoryDiff,
-                                           const std::optional<std::string>& difftoolName,
-                                           const std::optional<std::string>& mergetoolName)
-    : GitExecToolOperation(std::move(source), useDirectoryDiff, difftoolNamed(difftoolName),
-                           mergetoolNamed(mergetoolName)) {}
+GitExecToolOperation::GitExecToolOperation(GitExecToolOptions options)
+    : source(std::move(options.source)), useDirectoryDiff(options.useDirectoryDiff),
+      difftool(std::move(options.difftool)), mergetool(std::move(options.mergetool)),
+      effectiveMergetool_(this->mergetool) {}
 
-GitExecToolOperation::GitExecToolOperation(Source source, bool useDirectoryDiff,
-                                           std::optional<GitToolCommand> difftool,
-                                           std::optional<GitToolCommand> mergetool)
-    : source(std::move(source)), useDirectoryDiff(useDirectoryDiff), difftool(std::move(difftool)),
-      mergetool(std::move(mergetool)), effectiveMergetool_(this->mergetool) {}
+std::shared_ptr<GitExecToolOperation> GitExecToolOperation::named(GitExecToolSource source, bool useDirectoryDiff,
+                                                                 const std::optional<std::string>& toolName) {
+  return makeOperation<GitExecToolOperation>({.source = std::move(source),
+                                              .useDirectoryDiff = useDirectoryDiff,
+                                              .difftool = difftoolNamed(toolName),
+                                              .mergetool = mergetoolNamed(toolName)});
+}
 
 std::vector<std::string> GitExecToolOperation::configurationArguments(const GitToolCommand& command, Kind kind,
                                                                       const std::optional<Url>& sharedSupport) {
@@ -133,8 +135,9 @@ pledge::Void GitExecToolOperation::execute(GitOperationContext& context) {
       additionalArgs.insert(additionalArgs.end(), conflicted.begin(), conflicted.end());
       if (!mergetool) {
         // A repository set up for one of the known tools gets our launch
-        // script for it rather than git's own guess at the tool.
-        auto config = context.queue ? context.queue->view().config : nullptr;
+        // script for it rather than git's own guess at the tool. Read fresh:
+        // the view's configuration may be older than the repository's.
+        auto config = makeOperation<GitViewExecConfigOperation>()->execute(context).config;
         if (auto configured = config ? config->mergeTool() : std::nullopt)
           if (auto tool = GitTool::by(*configured)) effectiveMergetool_ = tool->mergetool;
       }

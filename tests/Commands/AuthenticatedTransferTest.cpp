@@ -75,8 +75,9 @@ struct HttpScenario {
   // Clones through the engine into `local`.
   std::shared_ptr<GitQueue> cloneWith(const std::shared_ptr<GitAuth>& auth) {
     auto queue = makeReaderQueue(std::nullopt);
-    runOn(queue, makeOperation<GitExecCloneOperation>(server->url("repo.git"), Url::fileURL(local.path().string(), true),
-                                                      std::nullopt, false, false, false, auth));
+    runOn(queue, makeOperation<GitExecCloneOperation>({.url = server->url("repo.git"),
+                                                       .directory = Url::fileURL(local.path().string(), true),
+                                                       .auth = auth}));
     return readerQueue(local);
   }
 };
@@ -103,7 +104,7 @@ TEST(AuthenticatedTransfer, CloneFetchPullAndPushWithTheRightPassword) {
   EXPECT_TRUE(prompts.events().front().starts_with("Username for 'http://127.0.0.1:")) << prompts.events().front();
 
   s.local.commitFile("b.txt", "b\n", "second");
-  runOn(queue, makeOperation<GitExecPushOperation>("origin", "main", false, false, false, auth));
+  runOn(queue, makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "main", .auth = auth}));
   EXPECT_EQ(s.bare().rev("main"), s.local.rev("main"));
 
   // Someone pushes directly to the repository; fetch and pull bring it over HTTP.
@@ -111,9 +112,10 @@ TEST(AuthenticatedTransfer, CloneFetchPullAndPushWithTheRightPassword) {
   other.git({"pull", "-q", s.bare().path().string(), "main"});
   other.commitFile("c.txt", "c\n", "third");
   other.git({"push", "-q", s.bare().path().string(), "main"});
-  runOn(queue, makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth));
+  runOn(queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = auth}));
   EXPECT_EQ(s.local.rev("origin/main"), s.bare().rev("main"));
-  runOn(queue, makeOperation<GitExecPullOperation>("origin", "main", true, false, false, false, false, auth));
+  runOn(queue, makeOperation<GitExecPullOperation>({.remote = "origin", .refspec = "main", .rebase = true,
+                                                    .auth = auth}));
   EXPECT_EQ(s.local.rev("HEAD"), s.bare().rev("main"));
   EXPECT_EQ(auth->begins, 4);
   EXPECT_EQ(auth->ends, 4);
@@ -126,7 +128,8 @@ TEST(AuthenticatedTransfer, AWrongOrMissingPasswordFailsAsAuthenticationNamingTh
     SCOPED_TRACE(decline ? "declined" : "wrong password");
     auto auth = decline ? std::make_shared<CountingAuth>([](const std::string&) { return std::nullopt; })
                         : answering("alice", "not-" + s.password);
-    auto error = failure([&] { runOn(queue, makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth)); });
+    auto error = failure([&] { runOn(queue, makeOperation<GitExecFetchOperation>({.remote = "origin",
+                                                                                  .auth = auth})); });
     EXPECT_EQ(error.kind(), GitStdError::Kind::authenticationFailed) << error.errorDescription();
     EXPECT_EQ(error.userInfo(GitStdErrorUserInfoKey::remoteName), "origin");
     EXPECT_EQ(auth->begins, 1);
@@ -146,7 +149,7 @@ TEST(AuthenticatedTransfer, ThePasswordAppearsInNoLogTaskOrErrorText) {
   auto token = queue->addChangeObserver(tasks);
 
   s.local.commitFile("b.txt", "b\n", "second");
-  auto push = makeOperation<GitExecPushOperation>("origin", "main", false, false, false, auth);
+  auto push = makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "main", .auth = auth});
   push->outputLog = Log::category("test-output");
   runOn(queue, push);
 
@@ -154,11 +157,12 @@ TEST(AuthenticatedTransfer, ThePasswordAppearsInNoLogTaskOrErrorText) {
   std::string withPassword = s.server->url("repo.git");
   withPassword.insert(std::string("http://").size(), "alice:" + s.password + "@");
   s.local.git({"remote", "add", "broken", withPassword + "-missing"});
-  auto fetch = makeOperation<GitExecFetchOperation>("broken", std::nullopt, auth);
+  auto fetch = makeOperation<GitExecFetchOperation>({.remote = "broken", .auth = auth});
   fetch->outputLog = Log::category("test-output");
   auto error = failure([&] { runOn(queue, fetch); });
-  auto clone = makeOperation<GitExecCloneOperation>(withPassword, Url::fileURL((s.work.path() / "c2").string(), true),
-                                                    std::nullopt, false, false, false, auth);
+  auto clone = makeOperation<GitExecCloneOperation>({.url = withPassword,
+                                                     .directory = Url::fileURL((s.work.path() / "c2").string(), true),
+                                                     .auth = auth});
   runOn(queue, clone);
   queue->removeChangeObserver(token);
 
@@ -184,8 +188,9 @@ TEST(AuthenticatedTransfer, APasswordInTheCloneAddressReachesGitOnlyThroughItsHe
   std::string address = s.server->url("repo.git");
   address.insert(std::string("http://").size(), "alice:" + s.password + "@");
   auto queue = makeReaderQueue(std::nullopt);
-  auto clone = makeOperation<GitExecCloneOperation>(address, Url::fileURL(s.local.path().string(), true),
-                                                    std::nullopt, false, false, false, declining);
+  auto clone = makeOperation<GitExecCloneOperation>({.url = address,
+                                                     .directory = Url::fileURL(s.local.path().string(), true),
+                                                     .auth = declining});
   GitOperationContext context(queue);
   for (const auto& argument : clone->arguments(context)) EXPECT_EQ(argument.find(s.password), std::string::npos);
   runOn(queue, clone);
@@ -197,8 +202,8 @@ TEST(AuthenticatedTransfer, APasswordInTheCloneAddressReachesGitOnlyThroughItsHe
 
   // A wrong one fails as any wrong password does.
   address.replace(address.find(s.password), s.password.size(), "wrong");
-  auto wrong = makeOperation<GitExecCloneOperation>(address, Url::fileURL((s.work.path() / "w").string(), true),
-                                                    std::nullopt, false, false, false, nullptr);
+  auto wrong = makeOperation<GitExecCloneOperation>({.url = address,
+                                                     .directory = Url::fileURL((s.work.path() / "w").string(), true)});
   EXPECT_EQ(failure([&] { runOn(queue, wrong); }).kind(), GitStdError::Kind::authenticationFailed);
 }
 
@@ -208,10 +213,11 @@ TEST(AuthenticatedTransfer, AnonymousGitDaemonNeedsNoCredentials) {
   Recorder prompts;
   auto auth = answering("alice", s.password, &prompts);
   auto queue = makeReaderQueue(std::nullopt);
-  runOn(queue, makeOperation<GitExecCloneOperation>(daemon->url("repo.git"), Url::fileURL(s.local.path().string(), true),
-                                                    std::nullopt, false, false, false, auth));
+  runOn(queue, makeOperation<GitExecCloneOperation>({.url = daemon->url("repo.git"),
+                                                     .directory = Url::fileURL(s.local.path().string(), true),
+                                                     .auth = auth}));
   EXPECT_EQ(s.local.rev("HEAD"), s.bare().rev("main"));
-  runOn(readerQueue(s.local), makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth));
+  runOn(readerQueue(s.local), makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = auth}));
   EXPECT_TRUE(prompts.events().empty());
 }
 

@@ -24,8 +24,8 @@ struct FlowRepo {
   bool has(const std::string& ref) const { return repo.tryGit({"rev-parse", "-q", "--verify", ref}).status == 0; }
   void flow(std::string noun, std::string verb, std::string subject, std::optional<std::string> message = {},
             bool noFastForward = false) {
-    runOn(queue, makeOperation<GitExecFlowOperation>(noun, verb, false, noFastForward, message, false, false, subject,
-                                                     std::nullopt, nullptr));
+    runOn(queue, makeOperation<GitExecFlowOperation>({.noun = noun, .verb = verb, .noFastForward = noFastForward,
+                                                      .message = message, .subject = subject}));
   }
 };
 
@@ -98,8 +98,9 @@ TEST(FlowCommands, FinishesTagWithTheMessageOrADefaultWithoutWaiting) {
 TEST(FlowCommands, ArgumentsAndTheRemoteComeFromTheOptionsAndTheConfiguration) {
   FlowRepo f;
   GitOperationContext context(f.queue);
-  auto op = makeOperation<GitExecFlowOperation>("release", "finish", true, true, std::nullopt, true, true, "2.0",
-                                                "base", nullptr);
+  auto op = makeOperation<GitExecFlowOperation>({.noun = "release", .verb = "finish", .fetch = true,
+                                                 .noFastForward = true, .noTag = true, .keep = true, .subject = "2.0",
+                                                 .base = "base"});
   EXPECT_EQ(op->title(), "Git Flow Release Finish");
   EXPECT_EQ(makeOperation<GitExecFlowInitOperation>()->title(), "Git Flow Init");
   EXPECT_EQ(op->arguments(context),
@@ -124,8 +125,8 @@ TEST(FlowCommands, OptionLikeAndShellSyntaxInputIsRefusedBeforeGitRuns) {
            {"-h", "x", {}, {}}, {"feature", "--showcommands", {}, {}}, {"feature", "x", {}, "-b"},
            {"feature", "x", "-m", {}}, {"release", "1;touch " + marker, {}, {}}, {"feature", "", {}, {}},
            {"release", "$(touch " + marker + ")", {}, {}}, {"release", "1", "it'; touch " + marker + "; '", {}}})
-    EXPECT_THROW(runOn(f.queue, makeOperation<GitExecFlowOperation>(*noun, "start", false, false, message, false, false,
-                                                                      *subject, base, nullptr)),
+    EXPECT_THROW(runOn(f.queue, makeOperation<GitExecFlowOperation>({.noun = *noun, .verb = "start", .message = message,
+                                                                     .subject = *subject, .base = base})),
                  TavrikError) << *noun << " " << *subject;
   for (auto options : {GitFlowInitOptions{.branchMaster = "-x"}, GitFlowInitOptions{.branchDevelop = "master"},
                        GitFlowInitOptions{.prefixFeature = "--add"},

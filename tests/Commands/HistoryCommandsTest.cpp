@@ -36,11 +36,11 @@ TEST(HistoryCommands, MergeSquashNoFastForwardAndAbort) {
   auto queue = readerQueue(repo);
   repo.git({"checkout", "-q", "-b", "ahead", "side"});
   repo.git({"checkout", "-q", "-b", "behind", repo.base});
-  runOn(queue, makeOperation<GitExecMergeOperation>("ahead", false, true));
+  runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "ahead", .noFastForward = true}));
   EXPECT_EQ(repo.git({"rev-list", "--parents", "-1", "HEAD"}), repo.rev("HEAD") + " " + repo.base + " " + repo.sideTip + "\n");
 
   repo.git({"checkout", "-q", "-B", "squashed", repo.base});
-  runOn(queue, makeOperation<GitExecMergeOperation>("side", true, false));
+  runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "side", .squash = true}));
   EXPECT_EQ(repo.rev("HEAD"), repo.base);
   EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f\ns\n");
   repo.git({"reset", "-q", "--hard"});
@@ -49,7 +49,7 @@ TEST(HistoryCommands, MergeSquashNoFastForwardAndAbort) {
   repo.git({"checkout", "-q", "main"});
   repo.write("f", "local\n");
   try {
-    runOn(queue, makeOperation<GitExecMergeOperation>("side", false, false));
+    runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "side"}));
     ADD_FAILURE() << "merged over local changes";
   } catch (const GitStdError& error) {
     EXPECT_EQ(error.kind(), GitStdError::Kind::cantMergeLocalChanges) << error.localizedDescription();
@@ -58,13 +58,13 @@ TEST(HistoryCommands, MergeSquashNoFastForwardAndAbort) {
   repo.git({"checkout", "--", "f"});
 
   // A conflicting merge fails with git's text; the abort action undoes it.
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecMergeOperation>("side", false, false)), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "side"})), GitStdError);
   EXPECT_EQ(repo.state(), GitState::merge);
   runOn(queue, makeOperation<GitAbortAction>());
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("HEAD"), repo.mainTip);
   EXPECT_EQ(readFile(repo.path() / "f"), "main\n");
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecMergeOperation>("--exec=x", false, false)), TavrikError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "--exec=x"})), TavrikError);
 }
 
 TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
@@ -72,11 +72,11 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   auto queue = readerQueue(repo);
   repo.git({"checkout", "-q", "side"});
   repo.git({"config", "rebase.backend", "apply"});
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>({.refish = "main"})), GitStdError);
   EXPECT_EQ(repo.state(), GitState::rebase);
   repo.write("f", "resolved\n");
   repo.git({"add", "f"});
-  runOn(queue, makeOperation<GitCommitAction>("unused: the rebase keeps its message", false, false));
+  runOn(queue, makeOperation<GitCommitAction>({.message = "unused: the rebase keeps its message"}));
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.git({"log", "--format=%s", "main..side"}), "side edit\nside file\n");
   EXPECT_EQ(repo.rev("side~2"), repo.mainTip);
@@ -84,7 +84,7 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   // Staging the resolution and continuing, chained on the queue.
   repo.git({"config", "rebase.backend", "merge"});
   repo.git({"checkout", "-q", "-b", "again", repo.sideTip});
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>({.refish = "main"})), GitStdError);
   repo.write("f", "resolved\n");
   auto staged = makeOperation<GitExecAddOperation>(std::set<std::string>{"f"})->enqueue(queue);
   continueRebase(staged, true).wait(std::chrono::seconds(60));
@@ -93,7 +93,7 @@ TEST(HistoryCommands, RebaseStopsOnConflictAndTheCommitActionContinues) {
   EXPECT_EQ(repo.rev("again~2"), repo.mainTip);
 
   repo.git({"checkout", "-q", "-B", "again", repo.sideTip});
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>("main")), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRebaseOperation>({.refish = "main"})), GitStdError);
   runOn(queue, makeOperation<GitAbortAction>());
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("HEAD"), repo.sideTip);
@@ -111,12 +111,13 @@ TEST(HistoryCommands, CherryPickKeepsAuthorsRevertFailsIntoItsStateAndActionsFin
   auto picked = repo.rev("HEAD");
   repo.git({"checkout", "-q", "main"});
   auto queue = readerQueue(repo);
-  runOn(queue, makeOperation<GitExecCherryPickOperation>(std::vector<Oid>{oid(picked)}));
+  runOn(queue, makeOperation<GitExecCherryPickOperation>({.commits = std::vector<Oid>{oid(picked)}}));
   EXPECT_EQ(repo.git({"log", "-1", "--format=%an|%s"}), "Other Person|by someone else\n");
   EXPECT_NE(repo.git({"log", "-1", "--format=%cn"}), "Other Person\n");
 
   // A conflicting pick stops; resolving and the continue action finish it.
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecCherryPickOperation>(std::vector<Oid>{oid(repo.sideTip)})), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecCherryPickOperation>(
+      {.commits = std::vector<Oid>{oid(repo.sideTip)}})), GitStdError);
   EXPECT_EQ(repo.state(), GitState::cherrypick);
   repo.write("f", "both\n");
   repo.git({"add", "f"});
@@ -127,10 +128,11 @@ TEST(HistoryCommands, CherryPickKeepsAuthorsRevertFailsIntoItsStateAndActionsFin
 
   // Reverting the commit that created f, since edited, conflicts: the revert
   // fails as a conflicting pick does, and waits in its state.
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>(oid(repo.base))), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>({.oid = oid(repo.base)})), GitStdError);
   EXPECT_EQ(repo.state(), GitState::revert);
   const auto waiting = repo.rev("HEAD");
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>(oid(picked))), GitStdError) << "during a revert";
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRevertOperation>(
+      {.oid = oid(picked)})), GitStdError) << "during a revert";
   EXPECT_EQ(repo.rev("HEAD"), waiting);
   runOn(queue, makeOperation<GitAbortAction>());
   EXPECT_EQ(repo.state(), GitState::none);

@@ -65,18 +65,18 @@ TEST(IndexCommands, PathsAreLiteral) {
   ASSERT_TRUE(star);
   EXPECT_EQ(star->index, GitStatus::modified);
 
-  runOn(queue, makeOperation<GitExecResetOperation>(false, false, false, std::nullopt, Paths{"*"}));
+  runOn(queue, makeOperation<GitExecResetOperation>({.paths = Paths{"*"}}));
   EXPECT_EQ(gitStatus(repo)["*"], ".M");
   EXPECT_EQ(gitStatus(repo)["[ab].txt"], "M.");
 
   // Discarding "*" restores that file alone.
-  runOn(queue, makeOperation<GitExecCheckoutOperation>(std::nullopt, Paths{"*"}, false, false, false, false, false));
+  runOn(queue, makeOperation<GitExecCheckoutOperation>({.paths = Paths{"*"}}));
   status = gitStatus(repo);
   EXPECT_EQ(status.count("*"), 0u);
   EXPECT_EQ(status["a.txt"], ".M");
   EXPECT_EQ(readFile(repo.path() / "a.txt"), "two\n");
 
-  runOn(queue, makeOperation<GitExecRmOperation>(Paths{"[ab].txt"}, true, false));
+  runOn(queue, makeOperation<GitExecRmOperation>({.paths = Paths{"[ab].txt"}, .cached = true}));
   status = gitStatus(repo);
   EXPECT_EQ(status["[ab].txt"], "D.");
   EXPECT_TRUE(std::filesystem::exists(repo.path() / "[ab].txt"));
@@ -92,9 +92,9 @@ TEST(IndexCommands, ATreeishThatNamesNoCommitFailsAndKeepsTheChanges) {
   const auto before = gitStatus(repo);
   for (const char* name : {"a.txt", "*", ".", "[ab].txt", ":(top)x"}) {
     SCOPED_TRACE(name);
-    EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>(name, Paths{}, false, false, false, false, false)),
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>({.treeish = name})),
                  GitStdError);
-    EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>(false, false, false, name, std::nullopt)),
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>({.treeish = name})),
                  GitStdError);
     EXPECT_EQ(gitStatus(repo), before);
   }
@@ -106,18 +106,18 @@ TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
   auto second = repo.commitFile("f", "2\n", "two");
   auto queue = readerQueue(repo);
 
-  runOn(queue, makeOperation<GitExecResetOperation>(true, false, false, "HEAD^", std::nullopt));
+  runOn(queue, makeOperation<GitExecResetOperation>({.mode = GitExecResetMode::soft, .treeish = "HEAD^"}));
   EXPECT_EQ(repo.rev("HEAD"), first);
   EXPECT_EQ(gitStatus(repo)["f"], "M.");
 
-  runOn(queue, makeOperation<GitExecResetOperation>(false, false, true, second, std::nullopt));
+  runOn(queue, makeOperation<GitExecResetOperation>({.mode = GitExecResetMode::hard, .treeish = second}));
   EXPECT_EQ(repo.rev("HEAD"), second);
   EXPECT_TRUE(gitStatus(repo).empty());
 
-  auto checkout = makeOperation<GitExecCheckoutOperation>("new branch", Paths{}, true, false, false, false, false);
+  auto checkout = makeOperation<GitExecCheckoutOperation>({.treeish = "new branch", .createBranch = true});
   EXPECT_EQ(checkout->title(), "Checkout new branch");
   EXPECT_THROW(runOn(queue, checkout), GitStdError) << "a branch name with a space";
-  runOn(queue, makeOperation<GitExecCheckoutOperation>("topic", Paths{}, true, false, false, false, false));
+  runOn(queue, makeOperation<GitExecCheckoutOperation>({.treeish = "topic", .createBranch = true}));
   EXPECT_EQ(repo.git({"symbolic-ref", "HEAD"}), "refs/heads/topic\n");
   auto staged = makeOperation<GitExecAddOperation>(Paths{"f"})->enqueue(queue);
   tavrik::checkout(staged, first, Paths{}, false).wait(std::chrono::seconds(60));
@@ -125,7 +125,8 @@ TEST(IndexCommands, ResetAndCheckoutMoveHeadAndBranches) {
   EXPECT_EQ(repo.rev("HEAD"), first);
   EXPECT_NE(repo.tryGit({"symbolic-ref", "-q", "HEAD"}).status, 0) << "detached";
 
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>(false, false, true, "--hard", std::nullopt)),
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecResetOperation>({.mode = GitExecResetMode::hard,
+                                                                  .treeish = "--hard"})),
                TavrikError);
 }
 
@@ -139,9 +140,8 @@ TEST(IndexCommands, GitErrorsReachTheFuture) {
   } catch (const GitStdError& error) {
     EXPECT_NE(error.localizedDescription().find("missing"), std::string::npos) << error.localizedDescription();
   }
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecRmOperation>(Paths{"not-in-index"}, false, false)), GitStdError);
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>("no-such-branch", Paths{}, false, false, false,
-                                                                    false, false)),
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecRmOperation>({.paths = Paths{"not-in-index"}})), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecCheckoutOperation>({.treeish = "no-such-branch"})),
                GitStdError);
 }
 
@@ -186,16 +186,16 @@ TEST(IndexCommands, CommitKeepsTheMessageBytesAndTheIdentities) {
   const std::string message = "subject with \"quotes\" and 'single'\n\nbody caf\xc3\xa9 line\n-dash line";
   repo.write("f", "2\n");
   repo.git({"add", "f"});
-  auto commit = makeOperation<GitExecCommitOperation>(message, true, false);
+  auto commit = makeOperation<GitExecCommitOperation>({.message = message, .signOff = true});
   commit->author = persona::Persona{"Ann Author", "ann@example.com"};
   runOn(queue, commit);
   auto raw = repo.git({"cat-file", "commit", "HEAD"});
   EXPECT_NE(raw.find("\n\n" + message + "\n\nSigned-off-by: "), std::string::npos) << raw;
   EXPECT_EQ(repo.git({"log", "-1", "--format=%an <%ae>"}), "Ann Author <ann@example.com>\n");
 
-  runOn(queue, makeOperation<GitExecCommitOperation>("amended", false, true));
+  runOn(queue, makeOperation<GitExecCommitOperation>({.message = "amended", .amend = true}));
   EXPECT_EQ(repo.git({"log", "--format=%s"}), "amended\none\n");
-  EXPECT_THROW(runOn(queue, makeOperation<GitExecCommitOperation>("nothing staged", false, false)), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecCommitOperation>({.message = "nothing staged"})), GitStdError);
 }
 
 // Messages go to git on standard input, so they may be longer than the
@@ -207,7 +207,7 @@ TEST(IndexCommands, MessagesLongerThanAnArgumentAreCommittedTaggedAndStashed) {
   const std::string message = "subject\n\n" + std::string(200 * 1024, 'x') + "\n-dash line";
   repo.write("f", "2\n");
   repo.git({"add", "f"});
-  runOn(queue, makeOperation<GitExecCommitOperation>(message, false, false));
+  runOn(queue, makeOperation<GitExecCommitOperation>({.message = message}));
   EXPECT_EQ(repo.git({"log", "-1", "--format=%B"}), message + "\n\n");
   runOn(queue, GitExecTagOperation::create("v1", std::nullopt, message, false));
   EXPECT_EQ(repo.git({"tag", "-l", "--format=%(contents)", "v1"}), message + "\n\n");

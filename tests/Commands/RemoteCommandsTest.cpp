@@ -73,7 +73,7 @@ struct RemoteScenario {
 TEST(RemoteCommands, FetchCountsTheNewCommitsOnceTheViewHasCaughtUp) {
   RemoteScenario s;
   s.peerPushes(2);
-  auto fetch = makeOperation<GitExecFetchOperation>(std::nullopt, false, false, s.auth);
+  auto fetch = makeOperation<GitExecFetchOperation>({.auth = s.auth});
   EXPECT_EQ(fetch->title(), "Fetch \"HEAD\"");
   runOn(s.queue, fetch);
   EXPECT_EQ(s.local.rev("origin/main"), s.remote.rev("main"));
@@ -84,7 +84,7 @@ TEST(RemoteCommands, FetchCountsTheNewCommitsOnceTheViewHasCaughtUp) {
   EXPECT_EQ(fetch->remoteAccount()->remoteName, "origin");
 
   // Nothing new: no content, so the delegate hears nothing.
-  runOn(s.queue, makeOperation<GitExecFetchOperation>("origin", std::nullopt, s.auth));
+  runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
   EXPECT_EQ(s.delegate->committed.events().size(), 1u);
 }
 
@@ -96,10 +96,11 @@ TEST(RemoteCommands, PullMergesOrRebasesAndCountsWhatArrived) {
     if (!rebase) s.local.git({"config", "pull.rebase", "false"});
     s.local.commitFile("mine.txt", "m\n", "mine");
     s.peerPushes(2);
-    runOn(s.queue, makeOperation<GitExecFetchOperation>("origin", std::nullopt, s.auth));
+    runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
     s.delegate = std::make_shared<ContentDelegate>();
     s.queue->setDelegate(s.delegate);
-    runOn(s.queue, makeOperation<GitExecPullOperation>("origin", "main", rebase, false, false, false, false, s.auth));
+    runOn(s.queue, makeOperation<GitExecPullOperation>({.remote = "origin", .refspec = "main", .rebase = rebase,
+                                                        .auth = s.auth}));
     EXPECT_EQ(s.delegate->committed.events(), std::vector<std::string>{"Pulled \"origin\"|main|Pulled 2 commits"});
     EXPECT_EQ(s.local.git({"rev-list", "--count", "HEAD"}), rebase ? "4\n" : "5\n");
     EXPECT_EQ(s.local.git({"rev-list", "--merges", "--count", "HEAD"}), rebase ? "0\n" : "1\n");
@@ -111,7 +112,7 @@ TEST(RemoteCommands, PushANewBranchSetsItsUpstreamAndCountsWhatTheRemoteGained) 
   RemoteScenario s;
   s.local.git({"switch", "-q", "-c", "topic"});
   s.local.commitFile("t.txt", "t\n", "topic");
-  runOn(s.queue, makeOperation<GitExecPushOperation>("origin", "topic", false, false, false, s.auth));
+  runOn(s.queue, makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "topic", .auth = s.auth}));
   EXPECT_EQ(s.remote.rev("topic"), s.local.rev("topic"));
   EXPECT_EQ(s.local.git({"rev-parse", "--abbrev-ref", "topic@{upstream}"}), "origin/topic\n");
   // Only the commit main lacks reached the remote.
@@ -132,7 +133,7 @@ TEST(RemoteCommands, PushWithoutRefspecPublishesABranchWithoutUpstream) {
     RemoteScenario s;
     s.local.git({"switch", "-q", "-c", "new\xff-one"});
     s.local.commitFile("n.txt", "n\n", "new");
-    runOn(s.queue, makeOperation<GitExecPushOperation>(remote, std::nullopt, false, false, false, s.auth));
+    runOn(s.queue, makeOperation<GitExecPushOperation>({.remote = remote, .auth = s.auth}));
     EXPECT_EQ(s.remote.rev("refs/heads/new\xff-one"), s.local.rev("HEAD"));
     EXPECT_EQ(s.local.git({"rev-parse", "--symbolic-full-name", "@{upstream}"}), "refs/remotes/origin/new\xff-one\n");
     EXPECT_EQ(s.delegate->committed.events().back(), "Pushed \"origin\"|refs/remotes/origin/new\xff-one|Pushed 1 commits");
@@ -158,7 +159,7 @@ TEST(RemoteCommands, FetchCountsCommitsOnBranchesAndTagsWithoutALocalBranch) {
   s.peer.commitFile("s3.txt", "s\n", "s3");
   s.peer.git({"tag", "-a", "-m", "v", "v2"});
   s.peer.git({"push", "-q", "origin", "v2"});
-  runOn(s.queue, makeOperation<GitExecFetchOperation>("origin", true, false, s.auth));
+  runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .tags = true, .auth = s.auth}));
   EXPECT_EQ(s.delegate->committed.events(), std::vector<std::string>{"Fetched \"origin\"||Fetched 3 commits"});
 }
 
@@ -167,14 +168,16 @@ TEST(RemoteCommands, ForceWithLeaseIsRefusedAfterSomeoneElsePushed) {
   s.local.git({"commit", "-q", "--amend", "-m", "rewritten"});
   s.peerPushes(1);
   const std::string theirs = s.remote.rev("main");
-  auto push = makeOperation<GitExecPushOperation>("origin", "main", false, false, true, s.auth);
+  auto push = makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "main", .forceWithLease = true,
+                                                   .auth = s.auth});
   EXPECT_THROW(runOn(s.queue, push), GitStdError);
   EXPECT_EQ(s.remote.rev("main"), theirs);
   EXPECT_EQ(s.auth->ends, 1);
 
   // Once fetched, the lease is what the remote has, and the push goes through.
   s.local.git({"fetch", "-q"});
-  runOn(s.queue, makeOperation<GitExecPushOperation>("origin", "main", false, false, true, s.auth));
+  runOn(s.queue, makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "main", .forceWithLease = true,
+                                                      .auth = s.auth}));
   EXPECT_EQ(s.remote.rev("main"), s.local.rev("main"));
 }
 
@@ -182,9 +185,9 @@ TEST(RemoteCommands, TagsAndRemoteBranchesArePushedAndDeleted) {
   RemoteScenario s;
   s.local.git({"tag", "v1"});
   s.local.git({"branch", "gone"});
-  runOn(s.queue, makeOperation<GitExecPushOperation>("origin", std::nullopt, true, false, false, s.auth));
+  runOn(s.queue, makeOperation<GitExecPushOperation>({.remote = "origin", .tags = true, .auth = s.auth}));
   EXPECT_EQ(s.remote.rev("v1"), s.local.rev("v1"));
-  runOn(s.queue, makeOperation<GitExecPushOperation>("origin", "gone", false, false, false, s.auth));
+  runOn(s.queue, makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "gone", .auth = s.auth}));
   ASSERT_TRUE(s.remote.tryGit({"rev-parse", "--verify", "-q", "refs/heads/gone"}).status == 0);
 
   runOn(s.queue, GitExecPushOperation::deleteTag("v1", "origin", s.auth));
@@ -200,12 +203,13 @@ TEST(RemoteCommands, OptionLikeNamesAddressesAndRefspecsAreRefusedBeforeGitRuns)
   const std::string marker = (s.dirs.path() / "ran").string();
   const std::string evil = "--upload-pack=touch " + marker + ";git-upload-pack";
   auto refused = [&](const auto& op) { EXPECT_THROW(runOn(s.queue, op), TavrikError); };
-  refused(makeOperation<GitExecFetchOperation>(evil, std::nullopt, s.auth));
-  refused(makeOperation<GitExecFetchOperation>("origin", "--upload-pack=x", s.auth));
-  refused(makeOperation<GitExecPullOperation>(evil, std::nullopt, false, false, false, false, false, s.auth));
-  refused(makeOperation<GitExecPushOperation>("origin", "--receive-pack=x", false, false, false, s.auth));
-  refused(makeOperation<GitExecCloneOperation>(evil, Url::fileURL((s.dirs.path() / "c").string(), true),
-                                               std::nullopt, false, false, false, s.auth));
+  refused(makeOperation<GitExecFetchOperation>({.remote = evil, .auth = s.auth}));
+  refused(makeOperation<GitExecFetchOperation>({.remote = "origin", .refspec = "--upload-pack=x", .auth = s.auth}));
+  refused(makeOperation<GitExecPullOperation>({.remote = evil, .auth = s.auth}));
+  refused(makeOperation<GitExecPushOperation>({.remote = "origin", .refspec = "--receive-pack=x", .auth = s.auth}));
+  refused(makeOperation<GitExecCloneOperation>({.url = evil,
+                                                .directory = Url::fileURL((s.dirs.path() / "c").string(), true),
+                                                .auth = s.auth}));
   refused(GitExecSubmoduleAddOperation::add(evil, "sub", std::nullopt, s.auth));
   // A password would be committed in .gitmodules.
   refused(GitExecSubmoduleAddOperation::add("https://u:pw@127.0.0.1:1/x.git", "sub", std::nullopt, s.auth));
@@ -224,13 +228,13 @@ TEST(RemoteCommands, TheCredentialProviderIsAskedForTheRemotesAccountAndMayRefus
   runOn(s.queue, GitExecConfigOperation::forRemote("origin", account));
   EXPECT_EQ(s.local.git({"config", "remote.origin.vtServiceAccountUUID"}), account.uuidString() + "\n");
   s.peerPushes(1);
-  runOn(s.queue, makeOperation<GitExecFetchOperation>(std::nullopt, std::nullopt, s.auth));
+  runOn(s.queue, makeOperation<GitExecFetchOperation>({.auth = s.auth}));
   EXPECT_EQ(s.auth->account, account);
 
   s.auth->refuse = true;
   const std::string before = s.local.rev("origin/main");
   s.peerPushes(1);
-  EXPECT_THROW(runOn(s.queue, makeOperation<GitExecFetchOperation>("origin", std::nullopt, s.auth)), TavrikError);
+  EXPECT_THROW(runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth})), TavrikError);
   EXPECT_EQ(s.local.rev("origin/main"), before);
   EXPECT_EQ(s.auth->ends, 1);
 
@@ -241,7 +245,7 @@ TEST(RemoteCommands, TheCredentialProviderIsAskedForTheRemotesAccountAndMayRefus
 TEST(RemoteCommands, AFailedRunNamesTheRemoteAndEndsTheSessionOnce) {
   RemoteScenario s;
   s.local.git({"remote", "add", "nowhere", (s.dirs.path() / "missing").string()});
-  auto fetch = makeOperation<GitExecFetchOperation>("nowhere", std::nullopt, s.auth);
+  auto fetch = makeOperation<GitExecFetchOperation>({.remote = "nowhere", .auth = s.auth});
   try {
     runOn(s.queue, fetch);
     FAIL() << "the fetch should fail";
@@ -256,7 +260,8 @@ TEST(RemoteCommands, AFailedRunNamesTheRemoteAndEndsTheSessionOnce) {
 TEST(RemoteCommands, CloneAndInitWorkOutsideTheQueuesRepository) {
   RemoteScenario s;
   const auto target = Url::fileURL((s.dirs.path() / "copy").string(), true);
-  auto clone = makeOperation<GitExecCloneOperation>("file://" + s.remote.path().string(), target, 1, false, false, false, s.auth);
+  auto clone = makeOperation<GitExecCloneOperation>({.url = "file://" + s.remote.path().string(), .directory = target,
+                                                     .depth = 1, .auth = s.auth});
   EXPECT_EQ(clone->title(), "Cloning into copy");
   runOn(s.queue, clone);
   GitDir copy(target.path());

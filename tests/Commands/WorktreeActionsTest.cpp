@@ -125,9 +125,10 @@ TEST(GitConflictResolveAction, TakesOneSideOrRemovesWhatItDeleted) {
   repo.git({"checkout", "-q", "main"});
   repo.commitFile("both", "ours\n", "ours");
   repo.commitFile("gone", "ours\n", "ours edits gone");
-  repo.tryGit({"merge", "theirs"});
   auto queue = readerQueue(repo);
+  // The view's status predates the conflict: the action reads its own.
   runOn(queue, makeOperation<GitViewExecStatusOperation>(false));
+  repo.tryGit({"merge", "theirs"});
 
   runOn(queue, makeOperation<GitConflictResolveAction>("both", false));
   EXPECT_EQ(readFile(repo.path() / "both"), "theirs\n");
@@ -211,11 +212,11 @@ TEST(GitCompoundAction, CancelReachesTheRunningChild) {
   repo.git({"add", "f"});
   auto queue = readerQueue(repo);
 
-  auto idle = makeOperation<GitCommitAction>("never", false, false);
+  auto idle = makeOperation<GitCommitAction>({.message = "never"});
   idle->cancel();
   EXPECT_THROW(runOn(queue, idle), pledge::CancelledError);
 
-  auto action = makeOperation<GitCommitAction>("slow", false, false);
+  auto action = makeOperation<GitCommitAction>({.message = "slow"});
   auto future = action->enqueue(queue);
   auto start = std::chrono::steady_clock::now();
   while (!action->currentChild() && std::chrono::steady_clock::now() - start < std::chrono::seconds(20))

@@ -120,7 +120,7 @@ public:
   // The patches of the case's files, as the client reads them.
   std::vector<std::shared_ptr<GitDiff>> patches() {
     std::vector<std::shared_ptr<GitDiff>> found;
-    auto list = runOn(queue_, makeOperation<GitExecDiffOperation>(mode_ == Mode::unstage, false, std::vector<std::string>{}));
+    auto list = runOn(queue_, makeOperation<GitExecDiffOperation>({.cached = mode_ == Mode::unstage}));
     for (const auto& listed : list.diffs) {
       auto patch = runOn(queue_, makeOperation<GitExecDiffOperation>(*listed, context_));
       for (auto& diff : patch.diffs)
@@ -130,7 +130,8 @@ public:
   }
 
   void apply(const std::shared_ptr<GitDiff>& diff, std::set<size_t> selection) {
-    runOn(queue_, makeOperation<GitExecApplyOperation>(diff, cached(), reverse(), std::move(selection)));
+    runOn(queue_, makeOperation<GitExecApplyOperation>({.diff = diff, .cached = cached(), .reverse = reverse(),
+                                                        .keepLines = std::move(selection)}));
   }
 
   // The side the selection changes, before or after.

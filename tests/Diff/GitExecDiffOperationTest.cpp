@@ -106,7 +106,7 @@ TEST(GitExecDiffOperation, WorkingTreeAndIndexUnderHostileConfiguration) {
 
   for (bool cached : {false, true}) {
     SCOPED_TRACE(cached ? "index" : "working tree");
-    auto list = runOn(queue, makeOperation<GitExecDiffOperation>(cached, false, std::vector<std::string>{}));
+    auto list = runOn(queue, makeOperation<GitExecDiffOperation>({.cached = cached}));
     std::set<std::string> paths;
     for (const auto& diff : list.diffs) {
       EXPECT_TRUE(diff->raw);
@@ -137,7 +137,7 @@ TEST(GitExecDiffOperation, WorkingTreeAndIndexUnderHostileConfiguration) {
     setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
     EXPECT_EQ(paths, std::set<std::string>(names.begin(), names.end()));
   }
-  auto plain = runOn(queue, makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{"plain.txt"}));
+  auto plain = runOn(queue, makeOperation<GitExecDiffOperation>({.paths = {"plain.txt"}}));
   ASSERT_EQ(plain.diffs.size(), 1u);
   EXPECT_EQ(plain.diffs[0]->stats, (GitDiffStats{2, 1}));
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
@@ -194,7 +194,7 @@ TEST(GitExecDiffOperation, CountsModesAndLineNumbersAgreeWithGit) {
 
     auto queue = readerQueue(repo);
     std::map<std::string, GitDiffStats> listed, patched;
-    for (const auto& diff : runOn(queue, makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{})).diffs)
+    for (const auto& diff : runOn(queue, makeOperation<GitExecDiffOperation>()).diffs)
       listed[diff->filePaths().back()] = diff->stats;
     EXPECT_EQ(listed, numstat);
 
@@ -241,7 +241,7 @@ TEST(GitExecDiffOperation, SeesAFileChangedInTheSecondOfItsIndex) {
             "printf 'two\\n' > same-size && touch -d @1700000000 same-size",
             repo.path());
   ASSERT_EQ(repo.git({"diff", "--name-only"}), "same-size\n");
-  auto list = runOn(readerQueue(repo), makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{}));
+  auto list = runOn(readerQueue(repo), makeOperation<GitExecDiffOperation>());
   ASSERT_EQ(list.diffs.size(), 1u);
   EXPECT_EQ(list.diffs[0]->newFile.path, "same-size");
 }

@@ -376,17 +376,19 @@ TEST(HistoryWalkReflogAndStash, ReflogAndStashRowsFollowTheirLists) {
   EXPECT_EQ(ids(walkAll(queue, GitLogWalker::make(reflog), 2)),
             split(repo.git({"reflog", "show", "--format=%H", "HEAD"}), '\n'));
 
-  GitStashEntry stash;
-  stash.oid = Oid::parse(repo.rev("HEAD")).value();
-  stash.message = "WIP on main: two";
+  // The view holds a stale list of one stash; the walk reads git's three.
+  GitStashEntry stale;
+  stale.oid = Oid::parse(repo.rev("HEAD")).value();
+  queue->updateView([&](GitView& view) { view.stashList.entries = {stale}; });
   for (int i = 0; i < 3; ++i) {
-    stash.index = i;
-    queue->updateView([&](GitView& view) { view.stashList.entries.push_back(stash); });
+    repo.write("a.txt", std::to_string(i) + " changed\n");
+    repo.git({"stash", "-q"});
   }
   GitLogDescriptor stashes;
   stashes.type = GitLogType::stash;
   auto rows = walkAll(queue, GitLogWalker::make(stashes), 2);
   ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(ids(rows), split(repo.git({"stash", "list", "--format=%H"}), '\n'));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rows[i].stashEntry->stashRefname(), "stash@{" + std::to_string(i) + "}");
 }
 

@@ -115,12 +115,12 @@ TEST(InteractiveRebase, EditStopsContinueThroughTheCommitAction) {
   runOn(queue, GitExecRebaseOperation::interactiveRebase(repo.base, editor));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
   EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f2\n") << "c2 is back in the index";
-  runOn(queue, makeOperation<GitCommitAction>("c2 again", false, false));
+  runOn(queue, makeOperation<GitCommitAction>({.message = "c2 again"}));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive) << "stopped at c4";
   EXPECT_EQ(repo.git({"diff", "--cached", "--name-only"}), "f4\n") << "c4 is back in the index";
   repo.write("extra", "more\n");
   runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"extra"}));
-  runOn(queue, makeOperation<GitCommitAction>("c4 and extra", false, false));
+  runOn(queue, makeOperation<GitCommitAction>({.message = "c4 and extra"}));
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("HEAD"), expected);
 }
@@ -141,7 +141,7 @@ TEST(InteractiveRebase, AnEditStopAtTheRootIsAmended) {
                                         GitRebaseRequest(Verb::edit, {*Oid::parse(repo.base)}, std::nullopt));
   runOn(queue, GitExecRebaseOperation::interactiveRebase(std::nullopt, editor));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
-  runOn(queue, makeOperation<GitCommitAction>("base again", false, false));
+  runOn(queue, makeOperation<GitCommitAction>({.message = "base again"}));
   EXPECT_EQ(repo.state(), GitState::none);
   EXPECT_EQ(repo.rev("HEAD"), GitDir(copy.path()).rev("HEAD"));
 }
@@ -178,7 +178,7 @@ TEST(InteractiveRebase, TheCommitActionUndoesNothingAtABreak) {
                        repo.path()).status, 0);
   repo.write("extra", "e\n");
   repo.git({"add", "extra"});
-  runOn(readerQueue(repo), makeOperation<GitCommitAction>("extra", false, false));
+  runOn(readerQueue(repo), makeOperation<GitCommitAction>({.message = "extra"}));
   EXPECT_EQ(repo.state(), GitState::rebaseInteractive);
   EXPECT_EQ(repo.git({"log", "--format=%s", "-3"}), "c2\nextra\nc1\n");
   EXPECT_EQ(repo.git({"status", "--porcelain", "--untracked-files=no"}), "");

@@ -53,7 +53,7 @@ TEST(ReadersTakeNoLocks, NoReaderWritesTheIndexOrMindsAHeldLock) {
 
   const std::pair<const char*, std::function<void()>> readers[] = {
       {"status", [&] { runOn(queue, makeOperation<GitViewExecStatusOperation>(false)); }},
-      {"diff", [&] { runOn(queue, makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{})); }},
+      {"diff", [&] { runOn(queue, makeOperation<GitExecDiffOperation>()); }},
       {"submodules", [&] { runOn(queue, makeOperation<GitViewExecSubmoduleOperation>()); }},
       {"change count", [&] { runOn(queue, makeOperation<GitExecStatusChangeCountOperation>()); }},
       {"refs", [&] { runOn(queue, makeOperation<GitViewRefsOperation>()); }},

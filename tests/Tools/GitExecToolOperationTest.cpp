@@ -86,7 +86,8 @@ TEST(GitExecToolOperation, MergetoolResolvesEachConflictWithItsThreeVersions) {
 
   auto queue = readerQueue(repo);
   GitToolCommand merge{"vantry", std::nullopt, std::nullopt, true, std::nullopt, "tools/record-merge"};
-  auto op = makeOperation<GitExecToolOperation>(Source::status(statusEntries(queue)), true, kNoCommand, merge);
+  auto op = makeOperation<GitExecToolOperation>(
+      {.source = Source::status(statusEntries(queue)), .useDirectoryDiff = true, .mergetool = merge});
   runOn(queue, op);
 
   EXPECT_TRUE(op->isMerge);
@@ -114,12 +115,13 @@ TEST(GitExecToolOperation, MergetoolTakesTheKnownToolThatMergeToolNames) {
   repo.git({"checkout", "-q", "main"});
   repo.commitFile("f", "ours\n", "ours");
   ASSERT_NE(repo.tryGit({"merge", "side"}).status, 0);
-  repo.git({"config", "merge.tool", "p4merge"});
   auto queue = readerQueue(repo);
   queue->updateViewFor(GitAspects::config);
   queue->waitUntilAllOperationsAreFinished();
+  // Set after the view loaded its configuration: the run reads its own.
+  repo.git({"config", "merge.tool", "p4merge"});
 
-  auto op = makeOperation<GitExecToolOperation>(Source::status(statusEntries(queue)), false, kNoCommand, kNoCommand);
+  auto op = makeOperation<GitExecToolOperation>({.source = Source::status(statusEntries(queue))});
   runOn(queue, op);
   GitOperationContext context(queue);
   auto args = op->arguments(context);
@@ -156,7 +158,8 @@ TEST(GitExecToolOperation, DifftoolSeesBothSidesOfCommitRefAndWorkingTree) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source.value.index());
     std::filesystem::remove(record.path() / "f.local");
-    auto op = makeOperation<GitExecToolOperation>(c.source, c.directoryDiff, diff, kNoCommand);
+    auto op = makeOperation<GitExecToolOperation>(
+        {.source = c.source, .useDirectoryDiff = c.directoryDiff, .difftool = diff});
     runOn(queue, op);
     EXPECT_FALSE(op->isMerge);
     EXPECT_EQ(readFile(record.path() / "f.local"), c.local);
@@ -164,7 +167,7 @@ TEST(GitExecToolOperation, DifftoolSeesBothSidesOfCommitRefAndWorkingTree) {
   }
 
   for (const auto& bad : {Source::refToHead("--output=x"), Source::status({})})
-    EXPECT_THROW(runOn(queue, makeOperation<GitExecToolOperation>(bad, false, diff, kNoCommand)), TavrikError);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecToolOperation>({.source = bad, .difftool = diff})), TavrikError);
   EXPECT_FALSE(std::filesystem::exists(repo.path() / "x"));
 }
 
@@ -209,7 +212,8 @@ TEST(GitExecToolOperation, ArgumentsOfTheKnownTools) {
   EXPECT_FALSE(GitTool::by("Kaleidoscope")->isInstalled());
 
   GitOperationContext context(nullptr);
-  GitExecToolOperation op(Source::refToHead("x"), true, std::optional<std::string>("Meld"), "Meld");
+  auto named = GitExecToolOperation::named(Source::refToHead("x"), true, "Meld");
+  auto& op = *named;
   EXPECT_TRUE(contains(op.arguments(context), "--dir-diff"));
   op.isMerge = true;
   auto args = op.arguments(context);

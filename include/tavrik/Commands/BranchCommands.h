@@ -26,13 +26,31 @@ struct GitExecBranchList {
   bool operator==(const GitExecBranchList&) const = default;
 };
 
+/// What `git branch` does: with `names` empty, list (the branches that
+/// hold `contains` when set); else create (names: the branch and its start,
+/// tracking it when `track`), delete (`deleteBranch`), rename (`move`) or
+/// copy (`copy`) the named branches, `force` overriding git's checks; or set
+/// (`setUpstreamTo`) or unset (`unsetUpstream`) a branch's upstream.
+struct GitExecBranchOptions {
+  // `delete` in the design; a keyword here.
+  bool deleteBranch = false;
+  bool move = false;
+  bool copy = false;
+  bool force = false;
+  bool track = false;
+  std::optional<std::string> setUpstreamTo = std::nullopt;
+  std::optional<std::string> unsetUpstream = std::nullopt;
+  std::optional<std::string> contains = std::nullopt;
+  /// nullopt entries are left out (a new branch without a start point).
+  std::vector<std::optional<std::string>> names = {};
+};
+
 /// git branch. The listing forms (no names, or `contains`) deliver the
 /// branches; the changing forms deliver an empty list.
 class GitExecBranchOperation : public GitExecCommand<GitExecBranchList> {
 public:
-  GitExecBranchOperation(bool deleteBranch, bool move, bool copy, bool force, bool track,
-                         std::optional<std::string> setUpstreamTo, std::optional<std::string> unsetUpstream,
-                         std::optional<std::string> contains, std::vector<std::optional<std::string>> names);
+  using Options = GitExecBranchOptions;
+  explicit GitExecBranchOperation(GitExecBranchOptions options = {});
 
   static std::shared_ptr<GitExecBranchOperation> deleteBranches(std::vector<std::string> names, bool force);
   static std::shared_ptr<GitExecBranchOperation> moveBranch(std::string name, std::string newName, bool force);
@@ -63,13 +81,24 @@ public:
   static GitExecBranchList parseBranchList(std::string_view output);
 };
 
+/// What `git tag` does: tag `target` (HEAD when nullopt) as `tag`, annotated
+/// when a `message` is given, replacing a tag of that name when `force`; or
+/// delete `tag` when `deleteTag`.
+struct GitExecTagOptions {
+  std::string tag = {};
+  std::optional<std::string> target = std::nullopt;
+  std::optional<std::string> message = std::nullopt;
+  bool force = false;
+  bool deleteTag = false;
+};
+
 /// git tag: a light tag, an annotated one (with a message), or a deletion.
 class GitExecTagOperation : public GitExecCommandOperation {
 public:
-  GitExecTagOperation(std::string tag, std::optional<std::string> target, std::optional<std::string> message,
-                      bool force, bool deleteTag)
-      : tag(std::move(tag)), target(std::move(target)), message(std::move(message)), force(force),
-        deleteTag(deleteTag) {}
+  using Options = GitExecTagOptions;
+  explicit GitExecTagOperation(GitExecTagOptions options = {})
+      : tag(std::move(options.tag)), target(std::move(options.target)), message(std::move(options.message)),
+        force(options.force), deleteTag(options.deleteTag) {}
   static std::shared_ptr<GitExecTagOperation> create(std::string tag, std::optional<std::string> target,
                                                      std::optional<std::string> message, bool force);
   static std::shared_ptr<GitExecTagOperation> deleteTagNamed(std::string tag);

@@ -74,6 +74,25 @@ public:
   pledge::Void execute(GitOperationContext& context) override;
 };
 
+/// What `git flow` does: NOUN VERB SUBJECT [BASE] ("feature start login"),
+/// with "-F" when `fetch`, "--no-ff" when `noFastForward`, "-n" when `noTag`
+/// and "-k" when `keep`. `auth` may be null.
+struct GitExecFlowOptions {
+  std::string noun = {};
+  std::string verb = {};
+  bool fetch = false;
+  bool noFastForward = false;
+  /// The tag message of a release or hotfix finish; git-flow appends the
+  /// tag's name to it ("Ready" tags 1.0 with "Ready 1.0"). When it is absent
+  /// such a finish that tags gets the noun capitalized ("Release 1.0").
+  std::optional<std::string> message = std::nullopt;
+  bool noTag = false;
+  bool keep = false;
+  std::string subject = {};
+  std::optional<std::string> base = std::nullopt;
+  std::shared_ptr<GitAuth> auth = nullptr;
+};
+
 /// git flow NOUN VERB [options] SUBJECT [BASE]: "feature start login",
 /// "release finish 1.2 -m ...", "hotfix publish 1.2.1". Runs in a session of
 /// the credential provider for gitflow.origin (else "origin"): fetch and
@@ -82,18 +101,15 @@ public:
 /// finish, "--no-ff" and "-k" only on finish).
 class GitExecFlowOperation : public GitExecAuthenticatedOperation<pledge::Void> {
 public:
-  GitExecFlowOperation(std::string noun, std::string verb, bool fetch, bool noFastForward,
-                       std::optional<std::string> message, bool noTag, bool keep, std::string subject,
-                       std::optional<std::string> base, std::shared_ptr<GitAuth> auth);
+  using Options = GitExecFlowOptions;
+  explicit GitExecFlowOperation(GitExecFlowOptions options = {});
   /// NOUN VERB SUBJECT without options.
   static std::shared_ptr<GitExecFlowOperation> simple(std::string noun, std::string verb, std::string subject,
                                                       std::shared_ptr<GitAuth> auth);
 
   const std::string noun, verb;
   const bool fetch, noFastForward;
-  /// The tag message of a release or hotfix finish; git-flow appends the
-  /// tag's name to it ("Ready" tags 1.0 with "Ready 1.0"). When it is absent
-  /// such a finish that tags gets the noun capitalized ("Release 1.0").
+  /// See GitExecFlowOptions::message.
   const std::optional<std::string> message;
   const bool noTag, keep;
   const std::string subject;

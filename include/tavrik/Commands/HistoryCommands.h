@@ -16,12 +16,24 @@
 
 namespace tavrik {
 
+/// What `git merge` does: merge `refish` (squashed into the index when
+/// `squash`, always with a merge commit when `noFastForward`), or abort or
+/// continue the merge in progress.
+struct GitExecMergeOptions {
+  std::optional<std::string> refish = std::nullopt;
+  bool squash = false;
+  bool noFastForward = false;
+  bool abort = false;
+  // `continue` in the design; a keyword here.
+  bool continueMerge = false;
+};
+
 class GitExecMergeOperation : public GitExecCommandOperation {
 public:
-  GitExecMergeOperation(std::optional<std::string> refish, bool squash, bool noFastForward, bool abort = false,
-                        bool continueMerge = false)
-      : refish(std::move(refish)), squash(squash), noFastForward(noFastForward), abort(abort),
-        continueMerge(continueMerge) {}
+  using Options = GitExecMergeOptions;
+  explicit GitExecMergeOperation(GitExecMergeOptions options = {})
+      : refish(std::move(options.refish)), squash(options.squash), noFastForward(options.noFastForward),
+        abort(options.abort), continueMerge(options.continueMerge) {}
   static std::shared_ptr<GitExecMergeOperation> abortMerge();
   static std::shared_ptr<GitExecMergeOperation> continueOperation();
 
@@ -36,6 +48,17 @@ public:
   void validate(GitOperationContext& context) override;
 };
 
+/// What `git rebase` does: rebase onto `refish` (from the root when
+/// `root`), interactively when `interactive`, or abort or continue the
+/// rebase in progress.
+struct GitExecRebaseOptions {
+  std::optional<std::string> refish = std::nullopt;
+  bool abort = false;
+  bool continueRebase = false;
+  bool interactive = false;
+  bool root = false;
+};
+
 /// git rebase. Before an interactive rebase with a plan runs, the plan is
 /// checked against the commits git will list (TavrikError when an action
 /// names a commit outside them, or one commit twice). When a run stops at an
@@ -44,10 +67,10 @@ public:
 /// replaces it.
 class GitExecRebaseOperation : public GitExecCommandOperation {
 public:
-  GitExecRebaseOperation(std::optional<std::string> refish, bool abort = false, bool continueRebase = false,
-                         bool interactive = false, bool root = false)
-      : refish(std::move(refish)), abort(abort), continueRebase(continueRebase), interactive(interactive),
-        root(root) {}
+  using Options = GitExecRebaseOptions;
+  explicit GitExecRebaseOperation(GitExecRebaseOptions options = {})
+      : refish(std::move(options.refish)), abort(options.abort), continueRebase(options.continueRebase),
+        interactive(options.interactive), root(options.root) {}
   static std::shared_ptr<GitExecRebaseOperation> abortRebase();
   static std::shared_ptr<GitExecRebaseOperation> continueOperation();
   /// An interactive rebase onto `refish`, or of the whole branch from its
@@ -111,12 +134,21 @@ rebaseFromRootIfRequired(const pledge::Future<GitQueueValue<GitCount>>& future, 
   });
 }
 
+/// What `git cherry-pick` does: pick `commits` in order, or abort or
+/// continue the pick in progress.
+struct GitExecCherryPickOptions {
+  std::vector<Oid> commits = {};
+  bool abort = false;
+  bool continuePick = false;
+};
+
 /// Picked commits keep their authors: the engine's author identity is not
 /// given to git.
 class GitExecCherryPickOperation : public GitExecCommandOperation {
 public:
-  explicit GitExecCherryPickOperation(std::vector<Oid> commits, bool abort = false, bool continuePick = false)
-      : commits(std::move(commits)), abort(abort), continuePick(continuePick) {}
+  using Options = GitExecCherryPickOptions;
+  explicit GitExecCherryPickOperation(GitExecCherryPickOptions options = {})
+      : commits(std::move(options.commits)), abort(options.abort), continuePick(options.continuePick) {}
   static std::shared_ptr<GitExecCherryPickOperation> abortPick();
   static std::shared_ptr<GitExecCherryPickOperation> continueOperation();
 
@@ -129,13 +161,22 @@ public:
   bool needsIndexLock() const override { return true; }
 };
 
+/// What `git revert` does: revert the commit `oid`, or abort or continue the
+/// revert in progress.
+struct GitExecRevertOptions {
+  std::optional<Oid> oid = std::nullopt;
+  bool abort = false;
+  bool continueRevert = false;
+};
+
 /// A revert fails whenever git does, a conflict included (as merge and
 /// cherry-pick do); after a conflict the repository is in its revert state
 /// for the client to resolve, continue or abort.
 class GitExecRevertOperation : public GitExecCommandOperation {
 public:
-  explicit GitExecRevertOperation(std::optional<Oid> oid, bool abort = false, bool continueRevert = false)
-      : oid(oid), abort(abort), continueRevert(continueRevert) {}
+  using Options = GitExecRevertOptions;
+  explicit GitExecRevertOperation(GitExecRevertOptions options = {})
+      : oid(options.oid), abort(options.abort), continueRevert(options.continueRevert) {}
   static std::shared_ptr<GitExecRevertOperation> abortRevert();
   static std::shared_ptr<GitExecRevertOperation> continueOperation();
 

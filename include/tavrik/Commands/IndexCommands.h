@@ -31,11 +31,20 @@ protected:
   bool passesPaths() const override { return true; }
 };
 
+/// What `git rm` removes: `paths`, from the index only when `cached`, the
+/// contents of folders too when `recursive`.
+struct GitExecRmOptions {
+  std::set<std::string> paths = {};
+  bool cached = false;
+  bool recursive = false;
+};
+
 /// git rm: removes paths from the index (and, unless cached, the working tree).
 class GitExecRmOperation : public GitExecCommandOperation {
 public:
-  GitExecRmOperation(std::set<std::string> paths, bool cached, bool recursive)
-      : paths(std::move(paths)), cached(cached), recursive(recursive) {}
+  using Options = GitExecRmOptions;
+  explicit GitExecRmOperation(GitExecRmOptions options = {})
+      : paths(std::move(options.paths)), cached(options.cached), recursive(options.recursive) {}
   const std::set<std::string> paths;
   const bool cached;
   const bool recursive;
@@ -48,15 +57,28 @@ protected:
   bool passesPaths() const override { return true; }
 };
 
+/// How far `git reset` goes: HEAD only (soft), HEAD and the index (mixed),
+/// or the working tree too (hard); `none` passes no mode, git's own default
+/// (mixed for a commit, the index only for paths).
+enum class GitExecResetMode { none, soft, mixed, hard };
+
+/// What `git reset` resets: to `treeish` (HEAD when nullopt), in `mode`, or
+/// only `paths` in the index when they are given.
+struct GitExecResetOptions {
+  GitExecResetMode mode = GitExecResetMode::none;
+  std::optional<std::string> treeish = std::nullopt;
+  std::optional<std::set<std::string>> paths = std::nullopt;
+};
+
 /// git reset: moves HEAD (soft, mixed, hard) or, with paths, unstages them.
 /// The tree-ish always ends with "--", so it is never read as a path; git
 /// fails when it names no commit.
 class GitExecResetOperation : public GitExecCommandOperation {
 public:
-  GitExecResetOperation(bool soft, bool mixed, bool hard, std::optional<std::string> treeish,
-                        std::optional<std::set<std::string>> paths)
-      : soft(soft), mixed(mixed), hard(hard), treeish(std::move(treeish)), paths(std::move(paths)) {}
-  const bool soft, mixed, hard;
+  using Options = GitExecResetOptions;
+  explicit GitExecResetOperation(GitExecResetOptions options = {})
+      : mode(options.mode), treeish(std::move(options.treeish)), paths(std::move(options.paths)) {}
+  const GitExecResetMode mode;
   const std::optional<std::string> treeish;
   const std::optional<std::set<std::string>> paths;
 
@@ -69,16 +91,30 @@ protected:
   bool passesPaths() const override { return true; }
 };
 
+/// What `git checkout` does: switch to `treeish` (a new branch of that name
+/// when `createBranch`, tracking its start when `track`), or restore `paths`
+/// from it, from the index, or from one side of a conflict (`ours`,
+/// `theirs`). `force` discards local changes in the way.
+struct GitExecCheckoutOptions {
+  std::optional<std::string> treeish = std::nullopt;
+  std::set<std::string> paths = {};
+  bool createBranch = false;
+  bool track = false;
+  bool force = false;
+  bool ours = false;
+  bool theirs = false;
+};
+
 /// git checkout: switches to a branch or commit, creates a branch, or
 /// restores paths (from the index, a tree-ish, or one side of a conflict).
 /// The tree-ish always ends with "--": a name that is no branch or commit
 /// fails ("invalid reference") rather than being read as a path.
 class GitExecCheckoutOperation : public GitExecCommandOperation {
 public:
-  GitExecCheckoutOperation(std::optional<std::string> treeish, std::set<std::string> paths, bool createBranch,
-                           bool track, bool force, bool ours, bool theirs)
-      : treeish(std::move(treeish)), paths(std::move(paths)), createBranch(createBranch), track(track),
-        force(force), ours(ours), theirs(theirs) {}
+  using Options = GitExecCheckoutOptions;
+  explicit GitExecCheckoutOperation(GitExecCheckoutOptions options = {})
+      : treeish(std::move(options.treeish)), paths(std::move(options.paths)), createBranch(options.createBranch),
+        track(options.track), force(options.force), ours(options.ours), theirs(options.theirs) {}
   /// Takes one side of a conflict for `path`: --ours or --theirs, no tree-ish.
   static std::shared_ptr<GitExecCheckoutOperation> resolve(const std::string& path, bool useOurs);
 
@@ -102,9 +138,23 @@ pledge::Future<GitQueueValue<pledge::Void>> checkout(const pledge::Future<GitQue
                                                      std::optional<std::string> treeish, std::set<std::string> paths,
                                                      bool track) {
   return next(future, [treeish = std::move(treeish), paths = std::move(paths), track](const GitQueueValue<T>&) {
-    return makeOperation<GitExecCheckoutOperation>(treeish, paths, false, track, false, false, false);
+    return makeOperation<GitExecCheckoutOperation>({.treeish = treeish, .paths = paths, .track = track});
   });
 }
+
+/// What `git stash` does. `verb` is save, apply, pop or drop (nullopt: git's
+/// default, save); `index` N names stash@{N}; `reinstanteIndex` restores the
+/// staged state too on apply and pop; `keepIndex`, `includeUntracked` and
+/// `includeIgnored` shape what save takes.
+struct GitExecStashOptions {
+  std::optional<std::string> verb = std::nullopt;
+  std::optional<int> index = std::nullopt;
+  std::optional<std::string> message = std::nullopt;
+  bool reinstanteIndex = false;
+  bool keepIndex = false;
+  bool includeUntracked = false;
+  bool includeIgnored = false;
+};
 
 /// git stash: save, apply, pop or drop. `index` N names stash@{N}. A message
 /// longer than one argument may hold is saved whole all the same (git stash
@@ -112,10 +162,11 @@ pledge::Future<GitQueueValue<pledge::Void>> checkout(const pledge::Future<GitQue
 /// reflog keeps the start of its subject.
 class GitExecStashOperation : public GitExecCommandOperation {
 public:
-  GitExecStashOperation(std::optional<std::string> verb, std::optional<int> index, std::optional<std::string> message,
-                        bool reinstanteIndex, bool keepIndex, bool includeUntracked, bool includeIgnored)
-      : verb(std::move(verb)), index(index), message(std::move(message)), reinstanteIndex(reinstanteIndex),
-        keepIndex(keepIndex), includeUntracked(includeUntracked), includeIgnored(includeIgnored) {}
+  using Options = GitExecStashOptions;
+  explicit GitExecStashOperation(GitExecStashOptions options = {})
+      : verb(std::move(options.verb)), index(options.index), message(std::move(options.message)),
+        reinstanteIndex(options.reinstanteIndex), keepIndex(options.keepIndex),
+        includeUntracked(options.includeUntracked), includeIgnored(options.includeIgnored) {}
 
   static std::shared_ptr<GitExecStashOperation> apply(std::optional<int> index, bool reinstanteIndex);
   static std::shared_ptr<GitExecStashOperation> pop(std::optional<int> index, bool reinstanteIndex);
@@ -135,13 +186,22 @@ public:
   pledge::Void execute(GitOperationContext& context) override;
 };
 
+/// What `git commit` records: `message`, with a Signed-off-by trailer when
+/// `signOff`, replacing HEAD's commit when `amend`.
+struct GitExecCommitOptions {
+  std::string message = {};
+  bool signOff = false;
+  bool amend = false;
+};
+
 /// git commit, the message read from standard input (so it has no size
 /// limit, as one argument would have). Hooks may run long, so the task turns indeterminate
 /// ("Running hooks and committing...") while git runs.
 class GitExecCommitOperation : public GitExecCommandOperation {
 public:
-  GitExecCommitOperation(std::string message, bool signOff, bool amend)
-      : message(std::move(message)), signOff(signOff), amend(amend) {}
+  using Options = GitExecCommitOptions;
+  explicit GitExecCommitOperation(GitExecCommitOptions options = {})
+      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend) {}
   const std::string message;
   const bool signOff;
   const bool amend;

@@ -23,12 +23,22 @@ enum class GitConfigKeys { vtServiceAccountUUID };
 /// "vtServiceAccountUUID".
 std::string_view rawValue(GitConfigKeys key);
 
+/// What `git remote` does: `verb` (add, remove, rename or set-url) on the
+/// remote `remoteName`; rename takes `newName`, add and set-url take `url`.
+struct GitExecRemoteOptions {
+  std::string verb = {};
+  std::string remoteName = {};
+  std::optional<std::string> newName = std::nullopt;
+  std::optional<std::string> url = std::nullopt;
+};
+
 /// git remote add / remove / rename / set-url.
 class GitExecRemoteOperation : public GitExecCommandOperation {
 public:
-  GitExecRemoteOperation(std::string verb, std::string remoteName, std::optional<std::string> newName,
-                         std::optional<std::string> url)
-      : verb(std::move(verb)), remoteName(std::move(remoteName)), newName(std::move(newName)), url(std::move(url)) {}
+  using Options = GitExecRemoteOptions;
+  explicit GitExecRemoteOperation(GitExecRemoteOptions options = {})
+      : verb(std::move(options.verb)), remoteName(std::move(options.remoteName)),
+        newName(std::move(options.newName)), url(std::move(options.url)) {}
   static std::shared_ptr<GitExecRemoteOperation> add(std::string name, std::string url);
   static std::shared_ptr<GitExecRemoteOperation> remove(std::string name);
   static std::shared_ptr<GitExecRemoteOperation> rename(std::string name, std::string newName);
@@ -43,11 +53,24 @@ public:
   void validate(GitOperationContext& context) override;
 };
 
+/// What `git submodule` does: `verb` (deinit, init, update or sync) for the
+/// submodule at `path`; deinit takes `force`, update `initialize` and
+/// `recursive`.
+struct GitExecSubmoduleOptions {
+  std::string verb = {};
+  std::string path = {};
+  bool force = false;
+  bool initialize = false;
+  bool recursive = false;
+};
+
 /// git submodule deinit / init / update / sync for one path.
 class GitExecSubmoduleOperation : public GitExecCommandOperation {
 public:
-  GitExecSubmoduleOperation(std::string verb, std::string path, bool force, bool initialize, bool recursive)
-      : verb(std::move(verb)), path(std::move(path)), force(force), initialize(initialize), recursive(recursive) {}
+  using Options = GitExecSubmoduleOptions;
+  explicit GitExecSubmoduleOperation(GitExecSubmoduleOptions options = {})
+      : verb(std::move(options.verb)), path(std::move(options.path)), force(options.force),
+        initialize(options.initialize), recursive(options.recursive) {}
   static std::shared_ptr<GitExecSubmoduleOperation> deinit(std::string path, bool force);
   static std::shared_ptr<GitExecSubmoduleOperation> init(std::string path);
   static std::shared_ptr<GitExecSubmoduleOperation> update(std::string path, bool initialize, bool recursive);

@@ -8,6 +8,7 @@
 // do) can run. Cancelling the action cancels the child that runs.
 #pragma once
 
+#include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Util/Url.h"
 
@@ -59,8 +60,10 @@ private:
 /// commit replaces it at every stop alike.
 class GitCommitAction : public GitCompoundAction {
 public:
-  GitCommitAction(std::string message, bool signOff, bool amend)
-      : message(std::move(message)), signOff(signOff), amend(amend) {}
+  using Options = GitExecCommitOptions;
+  /// Takes the options of the commit it makes.
+  explicit GitCommitAction(GitExecCommitOptions options = {})
+      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend) {}
   const std::string message;
   const bool signOff;
   const bool amend;
@@ -88,7 +91,8 @@ public:
 };
 
 /// Resolves a conflict by taking one side: removes the file when that side
-/// deleted it, otherwise checks out that side and stages it.
+/// deleted it, otherwise checks out that side and stages it. Which side
+/// deleted it is read from a fresh status, not from the queue's view.
 class GitConflictResolveAction : public GitCompoundAction {
 public:
   GitConflictResolveAction(std::string path, bool useOurs) : path(std::move(path)), useOurs(useOurs) {}

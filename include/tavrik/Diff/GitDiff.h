@@ -11,7 +11,7 @@
 // parse instead of holding a copy, so a patch of tens of megabytes is not
 // copied line by line; a line copied out of its diff keeps those bytes alive.
 //
-//   auto list = makeOperation<GitExecDiffOperation>(false, false, {})->enqueue(queue).wait().value;
+//   auto list = makeOperation<GitExecDiffOperation>()->enqueue(queue).wait().value;
 //   auto patch = makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)->enqueue(queue).wait().value;
 //   list.diffs[0]->copyPatchData(*patch.diffs[0]);
 #pragma once

@@ -2,7 +2,7 @@
 // `GitDiffTransformer` fed to `git apply` on standard input.
 //
 //   // Stage lines 7 and 9 of a working-tree patch:
-//   makeOperation<GitExecApplyOperation>(diff, true, false, std::set<size_t>{7, 9})->enqueue(queue);
+//   makeOperation<GitExecApplyOperation>({.diff = diff, .cached = true, .keepLines = {7, 9}})->enqueue(queue);
 //   // Discard them from the working tree: reverse, not cached.
 #pragma once
 
@@ -14,10 +14,22 @@
 
 namespace tavrik {
 
+/// What `git apply` applies: the lines `keepLines` of `diff` (indexes into
+/// its lines), to the index when `cached` (else the working tree), undone
+/// when `reverse`.
+struct GitExecApplyOptions {
+  std::shared_ptr<const GitDiff> diff = nullptr;
+  bool cached = false;
+  bool reverse = false;
+  std::set<size_t> keepLines = {};
+};
+
 class GitExecApplyOperation : public GitExecCommandOperation {
 public:
-  GitExecApplyOperation(std::shared_ptr<const GitDiff> diff, bool cached, bool reverse, std::set<size_t> keepLines)
-      : diff(std::move(diff)), cached(cached), reverse(reverse), keepLines(std::move(keepLines)) {}
+  using Options = GitExecApplyOptions;
+  explicit GitExecApplyOperation(GitExecApplyOptions options = {})
+      : diff(std::move(options.diff)), cached(options.cached), reverse(options.reverse),
+        keepLines(std::move(options.keepLines)) {}
 
   const std::shared_ptr<const GitDiff> diff;
   const bool cached;

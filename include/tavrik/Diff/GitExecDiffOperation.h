@@ -4,8 +4,7 @@
 // shared blob cache.
 //
 //   // What changed in the working tree, then the patch of the first file:
-//   auto list = makeOperation<GitExecDiffOperation>(false, false, std::vector<std::string>{})
-//                   ->enqueue(queue).wait().value;
+//   auto list = makeOperation<GitExecDiffOperation>()->enqueue(queue).wait().value;
 //   auto patch = makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)->enqueue(queue).wait().value;
 #pragma once
 
@@ -18,17 +17,39 @@
 
 namespace tavrik {
 
+/// The old and new contents of an image file, loaded with its patch.
+struct GitExecDiffImageBlobs {
+  Oid old;
+  Oid new_;
+  bool operator==(const GitExecDiffImageBlobs&) const = default;
+};
+
+/// What `git diff` compares. By default the raw listing of the working tree
+/// against the index; with `cached` the index against HEAD, with `commit`
+/// that commit against its parent (the first parent of a merge with
+/// `firstParent`; a merge without it lists nothing). `raw` false reads the
+/// patch instead, with `contextLines` of context (git's default when absent).
+struct GitExecDiffOptions {
+  bool raw = true;
+  bool cached = false;
+  /// Compares conflicts with our side.
+  bool ours = false;
+  bool firstParent = false;
+  /// File names, passed to git literally; none means every file.
+  std::vector<std::string> paths = {};
+  std::optional<Oid> commit = std::nullopt;
+  /// Loaded through the blob cache with the patch.
+  std::optional<GitExecDiffImageBlobs> imageBlobs = std::nullopt;
+  std::optional<int> contextLines = std::nullopt;
+};
+
 class GitExecDiffOperation : public GitExecOperation<GitDiffList> {
 public:
-  struct ImageBlobs {
-    Oid old;
-    Oid new_;
-    bool operator==(const ImageBlobs&) const = default;
-  };
+  using ImageBlobs = GitExecDiffImageBlobs;
+  using Options = GitExecDiffOptions;
 
-  /// The raw listing of the working tree against the index, or with `cached`
-  /// of the index against HEAD; `ours` compares conflicts with our side.
-  GitExecDiffOperation(bool cached, bool ours, std::vector<std::string> paths);
+  /// Every field as given.
+  explicit GitExecDiffOperation(GitExecDiffOptions options = {});
   /// The raw listing of one commit against its parent (the first parent of a
   /// merge with `firstParent`; a merge without it lists nothing).
   GitExecDiffOperation(Oid commit, bool firstParent, std::vector<std::string> paths);
@@ -62,10 +83,6 @@ public:
   /// index.lock whatever GIT_OPTIONAL_LOCKS says (git 2.39), so it is given
   /// a private copy of the index, removed afterwards.
   GitDiffList execute(GitOperationContext& context) override;
-  /// Every field as given.
-  GitExecDiffOperation(bool raw, bool cached, bool ours, bool firstParent, std::vector<std::string> paths,
-                       std::optional<Oid> commit, std::optional<ImageBlobs> imageBlobs,
-                       std::optional<int> contextLines);
 
 private:
   // The private index of the running working-tree diff; empty otherwise.

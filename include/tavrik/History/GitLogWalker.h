@@ -172,7 +172,8 @@ private:
   std::optional<Oid> headTarget_;
 };
 
-/// The stashes of the queue's view, newest first.
+/// The repository's stashes, newest first, read once when the walk starts
+/// (not taken from the queue's view).
 class GitLogWalkerStash : public GitLogWalker {
 public:
   explicit GitLogWalkerStash(GitLogDescriptor descriptor);

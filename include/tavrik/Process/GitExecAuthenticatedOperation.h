@@ -4,7 +4,7 @@
 // (`GitAuth`), gives git the provider's variables, and ends the session
 // whatever happened; a failure names the remote in its user info.
 //
-//   auto fetch = makeOperation<GitExecFetchOperation>("origin", std::nullopt, auth);
+//   auto fetch = makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = auth});
 //   fetch->enqueue(queue);  // git's prompts reach `auth`, never the engine
 #pragma once
 

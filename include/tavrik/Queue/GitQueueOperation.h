@@ -94,6 +94,12 @@ template <class Op, class... Args> std::shared_ptr<Op> makeOperation(Args&&... a
   return op;
 }
 
+/// Makes an operation from its options record, so a call names what it sets:
+/// `makeOperation<GitExecCheckoutOperation>({.paths = paths, .force = true})`.
+template <class Op> std::shared_ptr<Op> makeOperation(typename Op::Options options) {
+  return makeOperation<Op, typename Op::Options>(std::move(options));
+}
+
 /// Sets `isQuiet` and returns the same operation, for chaining at construction.
 template <class Op> std::shared_ptr<Op> quiet(std::shared_ptr<Op> op) {
   op->setQuiet(true);

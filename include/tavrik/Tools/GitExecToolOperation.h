@@ -3,8 +3,7 @@
 // "-c" options for this run only, so the user's configuration is never
 // written. What is compared comes from a `Source`:
 //
-//   auto op = makeOperation<GitExecToolOperation>(
-//       GitExecToolOperation::Source::status(view.status->entries), false, "Meld", "Meld");
+//   auto op = GitExecToolOperation::named(GitExecToolSource::status(view.status->entries), false, "Meld");
 //   op->enqueue(queue);
 //
 // Conflicted status entries start a merge of those files; other entries, a
@@ -25,49 +24,60 @@
 
 namespace tavrik {
 
+/// What the tool compares.
+struct GitExecToolSource {
+  /// Working-tree changes of these entries.
+  struct Status {
+    std::vector<GitStatusEntry> entries;
+    bool operator==(const Status&) const = default;
+  };
+  /// A commit against its parent: `range.first` is the commit (its parent is
+  /// the left side), `range.second` the right side.
+  struct Commit {
+    std::pair<Oid, Oid> range;
+    bool operator==(const Commit&) const = default;
+  };
+  /// A reference (or revision) against HEAD.
+  struct RefToHead {
+    std::string refname;
+    bool operator==(const RefToHead&) const = default;
+  };
+
+  std::variant<Status, Commit, RefToHead> value;
+
+  static GitExecToolSource status(std::vector<GitStatusEntry> entries) { return {Status{std::move(entries)}}; }
+  static GitExecToolSource commit(std::pair<Oid, Oid> range) { return {Commit{std::move(range)}}; }
+  static GitExecToolSource refToHead(std::string refname) { return {RefToHead{std::move(refname)}}; }
+
+  bool operator==(const GitExecToolSource&) const = default;
+};
+
+/// What a tool run compares and with which commands. `difftool` and
+/// `mergetool` unset leave git's own configured tool; `GitTool::by(name)`
+/// gives a known tool's commands. A merge without `mergetool` uses the known
+/// tool that the repository's merge.tool names, read when the run starts.
+struct GitExecToolOptions {
+  GitExecToolSource source = {};
+  /// git difftool --dir-diff (a diff only).
+  bool useDirectoryDiff = false;
+  std::optional<GitToolCommand> difftool = std::nullopt;
+  std::optional<GitToolCommand> mergetool = std::nullopt;
+};
+
 class GitExecToolOperation : public GitExecCommand<pledge::Void> {
 public:
-  /// What the tool compares.
-  struct Source {
-    /// Working-tree changes of these entries.
-    struct Status {
-      std::vector<GitStatusEntry> entries;
-      bool operator==(const Status&) const = default;
-    };
-    /// A commit against its parent: `range.first` is the commit (its parent is
-    /// the left side), `range.second` the right side.
-    struct Commit {
-      std::pair<Oid, Oid> range;
-      bool operator==(const Commit&) const = default;
-    };
-    /// A reference (or revision) against HEAD.
-    struct RefToHead {
-      std::string refname;
-      bool operator==(const RefToHead&) const = default;
-    };
-
-    std::variant<Status, Commit, RefToHead> value;
-
-    static Source status(std::vector<GitStatusEntry> entries) { return {Status{std::move(entries)}}; }
-    static Source commit(std::pair<Oid, Oid> range) { return {Commit{std::move(range)}}; }
-    static Source refToHead(std::string refname) { return {RefToHead{std::move(refname)}}; }
-
-    bool operator==(const Source&) const = default;
-  };
+  using Source = GitExecToolSource;
+  using Options = GitExecToolOptions;
 
   /// Which settings a command configures: diff.tool/difftool.* or merge.tool/mergetool.*.
   enum class Kind { diff, merge };
 
+  explicit GitExecToolOperation(GitExecToolOptions options = {});
   /// The known tools' commands by tool name (`GitTool::by`); an unknown or
   /// absent name leaves the command unset, and git then uses the user's own
   /// configured tool.
-  GitExecToolOperation(Source source, bool useDirectoryDiff, const std::optional<std::string>& difftoolName,
-                       const std::optional<std::string>& mergetoolName);
-  /// Commands given directly, for tools the engine does not know. (With
-  /// neither name nor command, pass `std::optional<std::string>()`: a bare
-  /// std::nullopt fits both constructors.)
-  GitExecToolOperation(Source source, bool useDirectoryDiff, std::optional<GitToolCommand> difftool,
-                       std::optional<GitToolCommand> mergetool);
+  static std::shared_ptr<GitExecToolOperation> named(GitExecToolSource source, bool useDirectoryDiff,
+                                                     const std::optional<std::string>& toolName);
 
   const Source source;
   const bool useDirectoryDiff;

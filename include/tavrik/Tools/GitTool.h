@@ -5,7 +5,7 @@
 // receives REMOTE, BASE, LOCAL and MERGED in its environment.
 //
 //   if (auto tool = GitTool::by("Meld"); tool && tool->isInstalled())
-//     makeOperation<GitExecToolOperation>(source, false, tool->name, tool->name);
+//     GitExecToolOperation::named(source, false, tool->name);
 #pragma once
 
 #include "tavrik/Util/Url.h"
