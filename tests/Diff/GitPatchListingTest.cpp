@@ -23,7 +23,7 @@ TEST(GitPatchListing, CompletesEachPatchWithItsListing) {
   repo.git({"add", "-A"});
   repo.git({"update-index", "--chmod=+x", "tool"});
   auto queue = readerQueue(repo);
-  auto listing = runOn(queue, makeOperation<GitExecDiffOperation>(true, false, std::vector<std::string>{}));
+  auto listing = runOn(queue, makeOperation<GitExecDiffOperation>({.cached = true}));
   auto patches = runOn(queue, GitExecDiffOperation::patch(true, std::nullopt, false, {}, std::nullopt));
   std::vector<std::vector<GitDiffLine>> lines;
   for (const auto& patch : patches.diffs) lines.push_back(patch->lines);
