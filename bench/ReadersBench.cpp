@@ -71,8 +71,8 @@ void BM_StatusRefresh(benchmark::State& state) {
   auto queue = benchQueue();
   size_t entries = 0;
   for (auto _ : state) {
-    auto view = makeOperation<GitViewExecStatusOperation>(false)->enqueue(queue).wait().value;
-    entries = view.status->entries.size();
+    auto status = makeOperation<GitViewExecStatusOperation>(false)->enqueue(queue).wait().value;
+    entries = status->entries.size();
   }
   state.counters["entries"] = static_cast<double>(entries);
 }
@@ -91,10 +91,10 @@ void BM_RefsRefresh(benchmark::State& state) {
   auto queue = benchQueue();
   size_t refs = 0, tracking = 0;
   for (auto _ : state) {
-    auto view = makeOperation<GitViewRefsOperation>()->enqueue(queue).wait().value;
-    refs = view.refs.all.size();
+    auto list = makeOperation<GitViewRefsOperation>()->enqueue(queue).wait().value;
+    refs = list.all.size();
     tracking = 0;
-    for (const auto& r : view.refs.all) tracking += r.upstreamName.has_value();
+    for (const auto& r : list.all) tracking += r.upstreamName.has_value();
   }
   state.counters["refs"] = static_cast<double>(refs);
   state.counters["tracking"] = static_cast<double>(tracking);

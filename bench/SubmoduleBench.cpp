@@ -95,8 +95,9 @@ void BM_SubmoduleRefreshPaired(benchmark::State& state) {
   runPairs(
       state,
       [&] {
-        auto view = makeOperation<GitViewExecSubmoduleOperation>()->enqueue(scratch.queue).wait().value;
-        if (view.submodules.size() != static_cast<size_t>(state.range(0)) || view.submodules[0].changeCount != 1)
+        auto submodules = makeOperation<GitViewExecSubmoduleOperation>()->enqueue(scratch.queue).wait().value;
+        if (!submodules || submodules->size() != static_cast<size_t>(state.range(0)) ||
+            (*submodules)[0].changeCount != 1)
           state.SkipWithError("the reader missed submodules or changes");
       },
       [&] { gitAlone(scratch.directory); }, [&] { scratch.queue->waitUntilAllOperationsAreFinished(); });

@@ -206,7 +206,7 @@ void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
       GitRefList refs;
       // Text rows show the names pointing at them; the names given on the
       // command line are looked up among them.
-      if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>()).refs;
+      if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
       if (o->stash) {
         descriptor.type = GitLogType::stash;
         // The stash walker reads the view's list.
@@ -235,16 +235,16 @@ void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI:
   if (auto stash = app.get_subcommand("stash")) {
     addCommon(stash->add_subcommand("list", "the stashes, like git stash list"))->callback([&action] {
       action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-        auto view = runOn(queue, makeOperation<GitViewStashesOperation>());
-        asJson ? printJson(out, toJson(view.stashList)) : printStashList(out, view.stashList);
+        auto stashes = runOn(queue, makeOperation<GitViewStashesOperation>());
+        asJson ? printJson(out, toJson(stashes)) : printStashList(out, stashes);
       };
     });
   }
 
   addCommon(app.add_subcommand("reflogs", "the names of the reflogs the repository keeps"))->callback([&action] {
     action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-      auto view = runOn(queue, makeOperation<GitViewReflogOperation>());
-      asJson ? printJson(out, toJson(view.reflogs)) : printReflogs(out, view.reflogs);
+      auto reflogs = runOn(queue, makeOperation<GitViewReflogOperation>());
+      asJson ? printJson(out, toJson(reflogs)) : printReflogs(out, reflogs);
     };
   });
 }

@@ -15,7 +15,7 @@ void addSubmoduleListVerb(CLI::App& app, VerbAction& action, const std::function
     action.run = [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
       // Run the reader itself rather than a view refresh, so that a failing
       // git fails the verb instead of leaving an old list.
-      const auto submodules = runOn(queue, makeOperation<GitViewExecSubmoduleOperation>()).submodules;
+      const auto submodules = runOn(queue, makeOperation<GitViewExecSubmoduleOperation>()).value_or(std::vector<GitSubmodule>{});
       if (json) {
         auto list = nlohmann::json::array();
         for (const auto& submodule : submodules) {

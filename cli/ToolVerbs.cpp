@@ -34,10 +34,10 @@ bool matches(const GitStatusEntry& entry, const std::vector<std::string>& paths)
 // The status entries the verb works on; every PATH must name at least one.
 std::vector<GitStatusEntry> chosenEntries(const std::shared_ptr<GitQueue>& queue, const ToolArgs& args,
                                           bool conflicted) {
-  auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+  auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>());
   std::vector<GitStatusEntry> chosen;
-  if (view.status)
-    for (const auto& entry : view.status->entries)
+  if (status)
+    for (const auto& entry : status->entries)
       if (entry.hasConflict() == conflicted && !entry.isUntracked() && matches(entry, args.paths))
         chosen.push_back(entry);
   const char* what = conflicted ? "conflicted files" : "changes";
@@ -89,10 +89,10 @@ void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
       auto name = toolName(*a);
       auto entries = chosenEntries(queue, *a, true);
       runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), false, name));
-      auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+      auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>());
       std::vector<std::string> remaining;
       for (const auto& entry : entries)
-        if (auto now = view.status->entryFor(*entry.path()); now && now->hasConflict())
+        if (auto now = status->entryFor(*entry.path()); now && now->hasConflict())
           remaining.push_back(*entry.path());
       const size_t resolved = entries.size() - remaining.size();
       if (json) {

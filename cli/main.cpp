@@ -94,24 +94,24 @@ void addReadingVerbs(CLI::App& app, cli::VerbAction& action, const cli::AddCommo
   status->add_flag("--ignored", options->ignored, "list ignored files too");
   status->callback([&action, options] {
     action = [options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-      auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>(options->ignored));
+      auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(options->ignored));
       static const GitStatusList kNoEntries;
-      const GitStatusList& list = view.status ? *view.status : kNoEntries;
+      const GitStatusList& list = status ? *status : kNoEntries;
       asJson ? printRecords(list) : cli::printStatus(out, list);
     };
   });
   addCommon(app.add_subcommand("refs", "branches, remote branches and tags with ahead/behind counts"))
       ->callback([&action] {
         action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-          auto view = runOn(queue, makeOperation<GitViewRefsOperation>());
-          asJson ? printRecords(view.refs) : cli::printRefs(out, view.refs);
+          auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+          asJson ? printRecords(refs) : cli::printRefs(out, refs);
         };
       });
   addCommon(app.add_subcommand("head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress"))
       ->callback([&action] {
         action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-          auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
-          asJson ? print(toJson(view.headList)) : cli::printHeads(out, view.headList);
+          auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
+          asJson ? print(toJson(heads)) : cli::printHeads(out, heads);
         };
       });
   auto count = addCommon(app.add_subcommand("count", "commits only in <left> and only in <right>"));

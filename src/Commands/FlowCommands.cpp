@@ -256,7 +256,7 @@ void GitExecFlowOperation::validate(GitOperationContext&) {
 
 pledge::Void GitExecFlowOperation::execute(GitOperationContext& context) {
   // Read fresh: the configuration may have changed since the view last looked.
-  const auto config = makeOperation<GitViewExecConfigOperation>()->execute(context).config;
+  const auto config = makeOperation<GitViewExecConfigOperation>()->execute(context);
   if (config) {
     for (auto [key, what] : kEvaluatedNames) refuseShellSyntax(what, config->value(key));
     for (const char* flag : {"message", "messagefile", "signingkey"}) {

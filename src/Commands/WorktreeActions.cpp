@@ -151,7 +151,7 @@ pledge::Void GitTrashAction::execute(GitOperationContext& context) {
 pledge::Void GitConflictResolveAction::execute(GitOperationContext& context) {
   // Read fresh: which side deleted the file is the repository's state now,
   // not whatever the view last loaded.
-  auto status = makeOperation<GitViewExecStatusOperation>()->execute(context).status;
+  auto status = makeOperation<GitViewExecStatusOperation>()->execute(context);
   std::optional<GitStatusEntry> entry;
   if (status) entry = status->entryFor(path);
   // Stage 2 is ours, stage 3 theirs; an all-zero id is a side that deleted the file.

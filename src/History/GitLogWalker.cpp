@@ -272,7 +272,7 @@ std::optional<GitLogEntry> GitLogWalkerStash::nextEntry(const arbor::Repo&, GitO
     if (context.queue) {
       // Read fresh when the walk starts: the view's list may predate the
       // latest stash or drop.
-      const auto stashes = makeOperation<GitViewStashesOperation>()->execute(context).stashList;
+      const auto stashes = makeOperation<GitViewStashesOperation>()->execute(context);
       for (const auto& stash : stashes.entries) {
         GitLogEntry entry;
         entry.id = stash.oid;

@@ -1,9 +1,11 @@
 #include "tavrik/Queue/GitQueue.h"
 
+#include "Queue/GitQueueInternals.h"
 #include "Queue/ViewOperationFactory.h"
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
+#include "tavrik/Queue/GitOperation.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitTask.h"
 #include "tavrik/Util/Error.h"
@@ -272,6 +274,34 @@ GitView GitQueue::updateView(const std::function<void(GitView&)>& block) {
   }
   return newView;
 }
+
+namespace detail {
+
+void runFlowStoreInView(GitQueue& queue, const GitHeadList& record) {
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.headList = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const SharedValue<GitStatusList>& record) {
+  if (!record) return;
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.status = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const GitRefList& record) {
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.refs = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const GitReflogList& record) {
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.reflogs = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const GitStashList& record) {
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.stashList = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const std::shared_ptr<const GitConfigSnapshot>& record) {
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.config = record; });
+}
+void runFlowStoreInView(GitQueue& queue, const std::optional<std::vector<GitSubmodule>>& record) {
+  if (!record) return;
+  GitQueueInternals::updateView(queue, [&](GitView& view) { view.submodules = *record; });
+}
+
+} // namespace detail
 
 void GitQueue::setLogDescriptor(const GitLogDescriptor& descriptor) {
   updateView([&](GitView& view) { view.logDescriptor = descriptor; });

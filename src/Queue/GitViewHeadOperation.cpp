@@ -7,7 +7,7 @@
 
 namespace tavrik {
 
-GitView GitViewHeadOperation::execute(GitOperationContext& context) {
+GitHeadList GitViewHeadOperation::execute(GitOperationContext& context) {
   const GitRepositoryDescriptor* descriptor = context.effectiveDescriptor();
   if (!descriptor) throw TavrikError::invalidRepository();
 
@@ -21,7 +21,7 @@ GitView GitViewHeadOperation::execute(GitOperationContext& context) {
   };
   list.origHead = pseudoHead(GitHeadFile::origHead);
   list.mergeHead = pseudoHead(GitHeadFile::mergeHead);
-  return context.queue->updateView([&list](GitView& view) { view.headList = std::move(list); });
+  return list;
 }
 
 } // namespace tavrik

@@ -1,7 +1,5 @@
 #include "tavrik/State/GitViewExecConfigOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
-
 namespace tavrik {
 
 std::vector<std::string> GitViewExecConfigOperation::arguments(GitOperationContext&) {
@@ -11,10 +9,9 @@ std::vector<std::string> GitViewExecConfigOperation::arguments(GitOperationConte
   return {"config", "-z", "--list"};
 }
 
-GitView GitViewExecConfigOperation::execute(GitOperationContext& context) {
+std::shared_ptr<const GitConfigSnapshot> GitViewExecConfigOperation::execute(GitOperationContext& context) {
   runCommand(context);
-  auto snapshot = GitConfigSnapshot::make(parse(*stdOutBuffer));
-  return context.queue->updateView([&snapshot](GitView& view) { view.config = std::move(snapshot); });
+  return GitConfigSnapshot::make(parse(*stdOutBuffer));
 }
 
 std::map<std::string, std::string> GitViewExecConfigOperation::parse(GitBuffer& buffer) {

@@ -1,6 +1,5 @@
 #include "tavrik/State/GitViewExecStatusOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitStatusParser.h"
 
 #include <algorithm>
@@ -148,20 +147,20 @@ void GitViewExecStatusOperation::stampModificationDates(std::vector<GitStatusEnt
   ::close(worktreeFd);
 }
 
-GitView GitViewExecStatusOperation::execute(GitOperationContext& context) {
+SharedValue<GitStatusList> GitViewExecStatusOperation::execute(GitOperationContext& context) {
   const GitRepositoryDescriptor* descriptor = context.effectiveDescriptor();
-  if (!descriptor || descriptor->isBare) return context.queue->view();
+  if (!descriptor || descriptor->isBare) return std::nullopt;
   const Url worktree = descriptor->url;
 
   runCommand(context);
   entries = GitStatusParser::parse(*stdOutBuffer);
-  // The output is not needed any more; give its memory back before the view
-  // is copied.
+  // The output is not needed any more; give its memory back before the
+  // entries are stamped and stored.
   *stdOutBuffer = GitBuffer();
   sortByPath(entries);
   stampModificationDates(entries, worktree);
 
-  return context.queue->updateView([this](GitView& view) { view.status = GitStatusList{std::move(entries)}; });
+  return GitStatusList{std::move(entries)};
 }
 
 } // namespace tavrik

@@ -4,7 +4,6 @@
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
-#include "tavrik/Queue/GitQueue.h"
 
 #include <git2.h>
 
@@ -105,12 +104,11 @@ bool mayHaveSubmodules(const GitRepositoryDescriptor& repository) {
 
 } // namespace
 
-GitView GitViewExecSubmoduleOperation::execute(GitOperationContext& context) {
+std::optional<std::vector<GitSubmodule>> GitViewExecSubmoduleOperation::execute(GitOperationContext& context) {
   const auto* descriptor = context.effectiveDescriptor();
-  if (!descriptor || descriptor->isBare) return context.queue->view();
+  if (!descriptor || descriptor->isBare) return std::nullopt;
   const GitRepositoryDescriptor parent = *descriptor;
-  if (verb == "status" && !mayHaveSubmodules(parent))
-    return context.queue->updateView([](GitView& view) { view.submodules.clear(); });
+  if (verb == "status" && !mayHaveSubmodules(parent)) return std::vector<GitSubmodule>{};
   runCommand(context);
   auto submodules = parse(stdOutBuffer->data());
 
@@ -127,7 +125,7 @@ GitView GitViewExecSubmoduleOperation::execute(GitOperationContext& context) {
     }
   };
   const size_t workers =
-      std::min<size_t>(lookups.size(), std::max(1, context.queue->operationQueue().maxConcurrentOperationCount()));
+      std::min<size_t>(lookups.size(), std::max(1, context.host()->workerCount()));
   std::vector<std::thread> threads;
   // This thread is one of the workers; a thread that cannot be started
   // leaves its share to the others.
@@ -141,7 +139,7 @@ GitView GitViewExecSubmoduleOperation::execute(GitOperationContext& context) {
   work();
   for (auto& thread : threads) thread.join();
 
-  return context.queue->updateView([&submodules](GitView& view) { view.submodules = std::move(submodules); });
+  return submodules;
 }
 
 } // namespace tavrik

@@ -1,6 +1,5 @@
 #include "tavrik/State/GitViewReflogOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <filesystem>
@@ -46,11 +45,10 @@ GitReflogList GitViewReflogOperation::read(const GitRepositoryDescriptor& descri
   return list;
 }
 
-GitView GitViewReflogOperation::execute(GitOperationContext& context) {
+GitReflogList GitViewReflogOperation::execute(GitOperationContext& context) {
   const GitRepositoryDescriptor* descriptor = context.effectiveDescriptor();
   if (!descriptor) throw TavrikError::invalidRepository();
-  auto list = read(*descriptor);
-  return context.queue->updateView([&list](GitView& view) { view.reflogs = std::move(list); });
+  return read(*descriptor);
 }
 
 } // namespace tavrik

@@ -1,6 +1,5 @@
 #include "tavrik/State/GitViewRefsOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitRefList.h"
 #include "tavrik/State/GitRefParser.h"
 
@@ -17,11 +16,10 @@ std::vector<std::string> GitViewRefsOperation::arguments(GitOperationContext&) {
   return {"for-each-ref", GitRefParser::formatArgument(fieldNames)};
 }
 
-GitView GitViewRefsOperation::execute(GitOperationContext& context) {
+GitRefList GitViewRefsOperation::execute(GitOperationContext& context) {
   runCommand(context);
   auto refs = GitRefParser::parse(*stdOutBuffer, fieldNames);
-  auto list = GitRefList::from(std::move(refs));
-  return context.queue->updateView([&list](GitView& view) { view.refs = std::move(list); });
+  return GitRefList::from(std::move(refs));
 }
 
 } // namespace tavrik

@@ -1,6 +1,5 @@
 #include "tavrik/State/GitViewStashesOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Util/StringUtilities.h"
 
 #include <charconv>
@@ -48,7 +47,7 @@ std::vector<std::string> GitViewStashesOperation::arguments(GitOperationContext&
           "--no-mailmap", "--encoding=UTF-8", "-z",                 format};
 }
 
-GitView GitViewStashesOperation::execute(GitOperationContext& context) {
+GitStashList GitViewStashesOperation::execute(GitOperationContext& context) {
   GitStashList list;
   // `stash list` refuses to run without a work tree, and a bare repository
   // has no stashes of its own (a mirrored refs/stash comes without a reflog).
@@ -57,7 +56,7 @@ GitView GitViewStashesOperation::execute(GitOperationContext& context) {
     runCommand(context);
     list = parse(*stdOutBuffer, formatFields);
   }
-  return context.queue->updateView([&list](GitView& view) { view.stashList = std::move(list); });
+  return list;
 }
 
 GitStashList GitViewStashesOperation::parse(GitBuffer& buffer, const std::vector<GitFormatField>& fields) {

@@ -137,7 +137,7 @@ pledge::Void GitExecToolOperation::execute(GitOperationContext& context) {
         // A repository set up for one of the known tools gets our launch
         // script for it rather than git's own guess at the tool. Read fresh:
         // the view's configuration may be older than the repository's.
-        auto config = makeOperation<GitViewExecConfigOperation>()->execute(context).config;
+        auto config = makeOperation<GitViewExecConfigOperation>()->execute(context);
         if (auto configured = config ? config->mergeTool() : std::nullopt)
           if (auto tool = GitTool::by(*configured)) effectiveMergetool_ = tool->mergetool;
       }

@@ -1,6 +1,7 @@
 #include "tavrik/History/GitLogWalkerOperation.h"
 
 #include "History/GitCommitStream.h"
+#include "Queue/GitQueueInternals.h"
 #include "Support/Helpers.h"
 
 #include <filesystem>
@@ -379,7 +380,7 @@ TEST(HistoryWalkReflogAndStash, ReflogAndStashRowsFollowTheirLists) {
   // The view holds a stale list of one stash; the walk reads git's three.
   GitStashEntry stale;
   stale.oid = Oid::parse(repo.rev("HEAD")).value();
-  queue->updateView([&](GitView& view) { view.stashList.entries = {stale}; });
+  detail::GitQueueInternals::updateView(*queue, [&](GitView& view) { view.stashList.entries = {stale}; });
   for (int i = 0; i < 3; ++i) {
     repo.write("a.txt", std::to_string(i) + " changed\n");
     repo.git({"stash", "-q"});

@@ -1,5 +1,6 @@
 #include "tavrik/Queue/GitQueue.h"
 
+#include "Queue/GitQueueInternals.h"
 #include "Support/Helpers.h"
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
@@ -61,15 +62,15 @@ TEST(GitQueue, NotificationCommitsOnceAllItsAspectsReallyChanged) {
   auto silent = std::make_shared<TestNotification>(GitAspects::refs, std::nullopt);
   static_cast<GitOperationHost&>(*queue).addNotification(waiting);
   static_cast<GitOperationHost&>(*queue).addNotification(silent);
-  queue->updateView(setRefs);
+  detail::GitQueueInternals::updateView(*queue, setRefs);
   EXPECT_EQ(queue->pendingNotifications(), (std::vector<std::shared_ptr<GitNotification>>{waiting}));
   EXPECT_EQ(waiting->commitOn(), GitAspects::head);
   EXPECT_EQ(silent->contentCalls.load(), 1);
-  queue->updateView(setRefs); // no change
-  queue->commitNotificationsWith(GitAspects::status);
+  detail::GitQueueInternals::updateView(*queue, setRefs); // no change
+  detail::GitQueueInternals::commitNotificationsWith(*queue, GitAspects::status);
   EXPECT_EQ(queue->pendingNotifications().size(), 1u);
   EXPECT_TRUE(delegate->committed.events().empty());
-  queue->updateView([](GitView& v) { v.headList.head.refname = "main"; });
+  detail::GitQueueInternals::updateView(*queue, [](GitView& v) { v.headList.head.refname = "main"; });
   EXPECT_TRUE(queue->pendingNotifications().empty());
   EXPECT_EQ(delegate->committed.events(), (std::vector<std::string>{"T|B"}));
   EXPECT_EQ(waiting->contentCalls.load(), 1);
@@ -84,7 +85,7 @@ TEST(GitQueue, NotificationContentMayReadTheView) {
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();
   std::thread([queue, done] {
-    queue->updateView(setRefs);
+    detail::GitQueueInternals::updateView(*queue, setRefs);
     done->set_value();
   }).detach(); // left blocked, not joined, if the locks deadlock
   ASSERT_EQ(finished.wait_for(10s), std::future_status::ready) << "updateView deadlocked";
@@ -95,14 +96,40 @@ TEST(GitQueue, ObserversHearOnlyRealChanges) {
   auto queue = makeQueue();
   auto observer = std::make_shared<CountingObserver>();
   auto token = queue->addChangeObserver(observer);
-  EXPECT_TRUE(queue->updateView([](GitView& v) { v.status = GitStatusList{}; }).status); // absent -> empty
-  queue->updateView([](GitView& v) { v.status = GitStatusList{}; });
-  queue->updateView([](GitView& v) { v.config = GitConfigSnapshot::make(); }); // same values
+  EXPECT_TRUE(detail::GitQueueInternals::updateView(*queue, [](GitView& v) { v.status = GitStatusList{}; }).status); // absent -> empty
+  detail::GitQueueInternals::updateView(*queue, [](GitView& v) { v.status = GitStatusList{}; });
+  detail::GitQueueInternals::updateView(*queue, [](GitView& v) { v.config = GitConfigSnapshot::make(); }); // same values
   GitLogDescriptor d;
   d.type = GitLogType::stash;
   queue->setLogDescriptor(d);
   queue->setLogDescriptor(d);
   EXPECT_EQ(observer->received.events(), (std::vector<std::string>{"<GitAspects status>", "<GitAspects logDescriptor>"}));
+}
+
+// A reader's record is in the view before its future settles, observers
+// hear only a real change; an operation of the same result type that is not
+// a reader, or a reader run inline, leaves the view alone.
+TEST(GitQueue, OnlyReadersRunOnTheQueueStoreTheirRecords) {
+  struct RefsOperation : GitOperation<GitRefList> {
+    explicit RefsOperation(bool reader) : reader(reader) {}
+    const bool reader;
+    bool storesResultInView() const override { return reader; }
+    GitRefList execute(GitOperationContext&) override { return GitRefList::from({GitRef::named("refs/heads/main")}); }
+  };
+  auto queue = makeQueue();
+  auto observer = std::make_shared<CountingObserver>();
+  auto token = queue->addChangeObserver(observer);
+  makeOperation<RefsOperation>(false)->enqueue(queue).wait(10s);
+  GitOperationContext context(queue);
+  makeOperation<RefsOperation>(true)->execute(context);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(queue->view(), GitView::empty());
+  for (int run = 0; run < 2; ++run) {
+    auto stored = makeOperation<RefsOperation>(true)->enqueue(queue).wait(10s).value;
+    EXPECT_EQ(queue->view().refs, stored);
+  }
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(observer->received.events(), (std::vector<std::string>{"<GitAspects refs>"}));
 }
 
 // A refresh starts one reader per aspect; logDescriptor only posts, and
@@ -139,9 +166,9 @@ TEST(GitQueue, ObserversAreHeldWeaklyRemovableAndDeliveredOnTheirQueue) {
   auto elsewhereToken = queue->addChangeObserver(elsewhere, delivery);
   dropped.reset();
   EXPECT_TRUE(droppedWeak.expired());
-  queue->notifyObservers(GitAspects::refs);
+  detail::GitQueueInternals::notifyObservers(*queue, GitAspects::refs);
   queue->removeChangeObserver(keptToken);
-  queue->notifyObservers(GitAspects::refs);
+  detail::GitQueueInternals::notifyObservers(*queue, GitAspects::refs);
   delivery->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(kept->calls.load(), 1);
   EXPECT_NE(elsewhere->thread.load(), std::thread::id{});
@@ -158,7 +185,7 @@ TEST(GitQueue, ConcurrentViewUpdatesAndReads) {
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([queue, t] {
       for (int i = 0; i < 100; ++i) {
-        queue->updateView([&](GitView& v) { v.headList.head.refname = std::to_string(t * 1000 + i); });
+        detail::GitQueueInternals::updateView(*queue, [&](GitView& v) { v.headList.head.refname = std::to_string(t * 1000 + i); });
         static_cast<GitOperationHost&>(*queue).addNotification(std::make_shared<TestNotification>(GitAspects::head, std::nullopt));
         (void)queue->view();
         (void)queue->tasks();

@@ -13,9 +13,9 @@ namespace {
 
 GitHeadList refresh(const GitDir& repo) {
   auto queue = readerQueue(repo);
-  auto view = runOn(queue, makeOperation<GitViewHeadOperation>());
-  EXPECT_EQ(view, queue->view());
-  return view.headList;
+  auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
+  EXPECT_EQ(heads, queue->view().headList);
+  return heads;
 }
 
 } // namespace

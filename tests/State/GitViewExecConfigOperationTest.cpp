@@ -35,7 +35,7 @@ TEST(GitViewExecConfigOperation, LatinOneValueAndKeysInAnyCaseAsGitReadsThem) {
   repo.git({"remote", "add", "origin", "https://example.com/r.git"});
   repo.git({"config", "Sect.Sub.Key", "v"});
   auto queue = readerQueue(repo);
-  auto config = runOn(queue, makeOperation<GitViewExecConfigOperation>()).config;
+  auto config = runOn(queue, makeOperation<GitViewExecConfigOperation>());
   EXPECT_EQ(config->values(), valuesAsGitGetsThem(repo));
   EXPECT_EQ(config->remoteList().remotes, (std::vector<GitRemote>{{"origin", "https://example.com/r.git"}}));
   for (std::string key : {"user.name", "USER.NAME", "User.Name", "remote.origin.url", "REMOTE.origin.URL",
@@ -69,7 +69,7 @@ TEST(GitViewExecConfigOperation, RefreshHoldsTheLastValueOfEveryKey) {
 
   repo.write(".git/hostile", "[color]\nui=always\n[core]\nquotepath\n[column]\nui=always\n");
   setenv("GIT_CONFIG_GLOBAL", (repo.path() / ".git/hostile").c_str(), 1);
-  auto hostile = runOn(queue, makeOperation<GitViewExecConfigOperation>()).config->values();
+  auto hostile = runOn(queue, makeOperation<GitViewExecConfigOperation>())->values();
   auto expected = valuesAsGitGetsThem(repo);
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
   EXPECT_EQ(hostile, expected);

@@ -12,9 +12,9 @@ using namespace tavrik::testing;
 namespace {
 
 GitStatusList refresh(const std::shared_ptr<GitQueue>& queue) {
-  auto view = runOn(queue, makeOperation<GitViewExecStatusOperation>());
-  EXPECT_EQ(view, queue->view());
-  return view.status.value_or(GitStatusList{});
+  auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+  EXPECT_EQ(status, queue->view().status);
+  return status.value_or(GitStatusList{});
 }
 
 Date mtime(const std::filesystem::path& path) {
@@ -87,9 +87,11 @@ TEST(GitViewExecStatusOperation, RunsNoGitWithoutAWorkingTreeAndKeepsTheViewOnFa
   ScratchRepo bare(true);
   // No prefix: a git run would fail with "Git executable not found."
   auto noGit = GitQueue::create(bareDescriptor(bare.path()), nullptr, std::nullopt);
-  EXPECT_EQ(runOn(noGit, makeOperation<GitViewExecStatusOperation>()), GitView::empty());
-  EXPECT_EQ(runOn(GitQueue::create(std::nullopt, nullptr, std::nullopt), makeOperation<GitViewExecStatusOperation>()),
-            GitView::empty());
+  EXPECT_FALSE(runOn(noGit, makeOperation<GitViewExecStatusOperation>()));
+  EXPECT_EQ(noGit->view(), GitView::empty());
+  auto noRepository = GitQueue::create(std::nullopt, nullptr, std::nullopt);
+  EXPECT_FALSE(runOn(noRepository, makeOperation<GitViewExecStatusOperation>()));
+  EXPECT_EQ(noRepository->view(), GitView::empty());
 
   TempDir notARepository;
   auto queue = makeReaderQueue(worktreeDescriptor(notARepository.path()));

@@ -1,5 +1,6 @@
 #include "tavrik/State/GitViewExecSubmoduleOperation.h"
 
+#include "Queue/GitQueueInternals.h"
 #include "Support/Helpers.h"
 
 using namespace tavrik;
@@ -37,14 +38,14 @@ TEST(GitViewExecSubmoduleOperation, ParsesPathsAsGitPrintsThem) {
 TEST(GitViewExecSubmoduleOperation, RunsNothingWithoutWorkTreeAndFailsWithGit) {
   ScratchRepo bare(true);
   auto queue = makeReaderQueue(bareDescriptor(bare.path()));
-  queue->updateView([](GitView& view) { view.submodules = {{' ', "kept", 0}}; });
+  detail::GitQueueInternals::updateView(*queue, [](GitView& view) { view.submodules = {{' ', "kept", 0}}; });
   // git refuses `submodule status` in a bare repository, so a run would throw.
-  EXPECT_EQ(runOn(queue, makeOperation<GitViewExecSubmoduleOperation>()).submodules,
-            (std::vector<GitSubmodule>{{' ', "kept", 0}}));
+  EXPECT_FALSE(runOn(queue, makeOperation<GitViewExecSubmoduleOperation>()));
+  EXPECT_EQ(queue->view().submodules, (std::vector<GitSubmodule>{{' ', "kept", 0}}));
 
   ScratchRepo empty;
   auto emptyQueue = readerQueue(empty);
-  EXPECT_TRUE(runOn(emptyQueue, makeOperation<GitViewExecSubmoduleOperation>()).submodules.empty());
+  EXPECT_EQ(runOn(emptyQueue, makeOperation<GitViewExecSubmoduleOperation>()), std::vector<GitSubmodule>{});
   auto bogus = makeOperation<GitViewExecSubmoduleOperation>();
   bogus->verb = "no-such-verb";
   EXPECT_ANY_THROW(runOn(emptyQueue, bogus));
@@ -100,7 +101,7 @@ TEST(GitViewExecSubmoduleOperation, RefreshCountsChangesInsideEachSubmodule) {
   // Without .gitmodules in the working tree git reads the index's copy; the
   // shortcut for repositories without submodules must not skip that.
   std::filesystem::remove(top.path() / ".gitmodules");
-  queue->updateView([](GitView& view) { view.submodules.clear(); });
+  detail::GitQueueInternals::updateView(*queue, [](GitView& view) { view.submodules.clear(); });
   queue->updateViewFor(GitAspects::submodules);
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(queue->view().submodules.size(), 6u);

@@ -30,7 +30,7 @@ TEST(GitViewReflogOperation, ListsEachLogWhereGitKeepsIt) {
   std::filesystem::remove(repo.path() / ".git/logs/HEAD"); // so the main HEAD cannot pass for the linked one
   auto describe = makeOperation<GitExecRepositoryDescriptorOperation>(Url::fileURL(linkedPath.string(), true));
   auto linkedQueue = makeReaderQueue(runOn(makeReaderQueue(std::nullopt), describe));
-  auto reflogs = [](auto queue) { return runOn(queue, makeOperation<GitViewReflogOperation>()).reflogs.names; };
+  auto reflogs = [](auto queue) { return runOn(queue, makeOperation<GitViewReflogOperation>()).names; };
   const Names linkedNames{"HEAD", "refs/heads/a\351", "refs/heads/main", "refs/heads/side", "refs/worktree/mine"};
   EXPECT_EQ(reflogs(linkedQueue), linkedNames);
   for (const auto& name : linkedNames) EXPECT_EQ(linked.tryGit({"reflog", "exists", name}).status, 0) << name;

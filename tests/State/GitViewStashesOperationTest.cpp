@@ -25,7 +25,7 @@ printf '[i18n]\nlogOutputEncoding=ISO-8859-1\n' >> .git/hostile)sh";
 TEST(GitViewStashesOperation, ReadsEveryStashAsGitHasIt) {
   ScratchRepo repo, bare(true);
   auto queue = readerQueue(repo);
-  auto read = [](auto queue) { return runOn(queue, makeOperation<GitViewStashesOperation>()).stashList.entries; };
+  auto read = [](auto queue) { return runOn(queue, makeOperation<GitViewStashesOperation>()).entries; };
   EXPECT_TRUE(read(queue).empty());
   EXPECT_TRUE(read(makeReaderQueue(bareDescriptor(bare.path()))).empty());
   ASSERT_EQ(runProgram({"/bin/sh", "-ec", kStashes}, repo.path()).status, 0);

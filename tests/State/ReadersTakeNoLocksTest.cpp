@@ -79,7 +79,7 @@ TEST(ReadersTakeNoLocks, NoReaderWritesTheIndexOrMindsAHeldLock) {
   }
 
   repo.write(".git/index.lock", "held");
-  auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(false)).status;
+  auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(false));
   fs::remove(repo.path() / ".git/index.lock");
   std::vector<std::string> listed;
   for (const auto& entry : status->entries) listed.push_back(*entry.newPath);

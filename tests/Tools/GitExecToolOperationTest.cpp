@@ -37,7 +37,7 @@ void writeScript(const std::filesystem::path& path, const std::string& body) {
 }
 
 std::vector<GitStatusEntry> statusEntries(const std::shared_ptr<GitQueue>& queue) {
-  return runOn(queue, makeOperation<GitViewExecStatusOperation>()).status->entries;
+  return runOn(queue, makeOperation<GitViewExecStatusOperation>())->entries;
 }
 
 // Records what git hands the tool under the record folder, named after the

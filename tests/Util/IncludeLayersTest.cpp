@@ -57,9 +57,8 @@ const std::vector<ToleratedEdge> kTolerated = {
     {"Process", "Queue/GitQueue.h"},
     // The runner turns git's progress into the operation's task.
     {"Process", "Queue/GitTask.h"},
-    // Readers store their records through the queue and its view.
-    {"State", "Queue/GitQueue.h"},
-    {"State", "Queue/GitView.h"},
+    // The submodule reader finds each submodule's repository with the
+    // queue's descriptor operation.
     {"State", "Queue/GitExecRepositoryDescriptorOperation.h"},
     // The submodule reader counts commits with the Commands operation.
     {"State", "Commands/GitExecRevListCountOperation.h"},

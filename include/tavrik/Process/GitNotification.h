@@ -2,7 +2,7 @@
 // up with it ("Pushed 3 commits"). The operation returns one from its
 // `notification()`; the run flow prepares it before the command runs and,
 // on success, hands it to the queue, which commits it once every aspect in
-// its `commitOn` set has been seen changing (`GitQueue::commitNotificationsWith`).
+// its `commitOn` set has been seen changing (the queue offers it every real view change).
 //
 // The queue calls `content` under its notifications lock; an implementation
 // may read `queue.view()` there (the view lock is never held while the

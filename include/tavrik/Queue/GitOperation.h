@@ -9,7 +9,7 @@
 //   3. task "Working...", 0; the queue's run observers are told
 //   4-6. context; the notification, if any, is prepared
 //   7. `operationWillStart()`
-//   8. `execute(context)`
+//   8. `execute(context)`; a view reader's record is stored in the view
 //   9. error: logged "git: %s failed: %s" unless cancelled;
 //      success: the notification joins the queue's pending notifications
 //   10. `queue.updateViewFor(context.updatedAspects)`, after failures too,
@@ -32,6 +32,7 @@
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitQueueOperation.h"
 #include "tavrik/Queue/GitQueueValue.h"
+#include "tavrik/Queue/GitView.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <exception>
@@ -40,6 +41,7 @@
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace tavrik {
 
@@ -56,6 +58,25 @@ void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& er
 /// Ends the program with "method not implemented": for abstract members that
 /// cannot be pure (the type must stay constructible).
 [[noreturn]] void methodNotImplemented(const char* file, int line);
+
+/// The one place a reader's record reaches the view: stores it in the
+/// view's field of its type and tells the pending notifications and the
+/// observers which aspect really changed (nothing when none did). An absent
+/// status or submodule list (nothing was read) leaves the view as it is.
+void runFlowStoreInView(GitQueue& queue, const GitHeadList& record);
+void runFlowStoreInView(GitQueue& queue, const SharedValue<GitStatusList>& record);
+void runFlowStoreInView(GitQueue& queue, const GitRefList& record);
+void runFlowStoreInView(GitQueue& queue, const GitReflogList& record);
+void runFlowStoreInView(GitQueue& queue, const GitStashList& record);
+void runFlowStoreInView(GitQueue& queue, const std::shared_ptr<const GitConfigSnapshot>& record);
+void runFlowStoreInView(GitQueue& queue, const std::optional<std::vector<GitSubmodule>>& record);
+
+/// The record types the view holds, one field each.
+template <class T>
+inline constexpr bool isGitViewRecord =
+    std::is_same_v<T, GitHeadList> || std::is_same_v<T, SharedValue<GitStatusList>> ||
+    std::is_same_v<T, GitRefList> || std::is_same_v<T, GitReflogList> || std::is_same_v<T, GitStashList> ||
+    std::is_same_v<T, std::shared_ptr<const GitConfigSnapshot>> || std::is_same_v<T, std::optional<std::vector<GitSubmodule>>>;
 } // namespace detail
 
 template <class T> class GitOperation : public GitQueueOperation {
@@ -79,6 +100,13 @@ public:
   /// The work. Throws to fail; adds to `context.updatedAspects` what it may
   /// have changed.
   virtual T execute(GitOperationContext& context) = 0;
+
+  /// True for the view's readers, whose result is one of the view's records
+  /// (`GitRefList`, `SharedValue<GitStatusList>`, ...): when the operation
+  /// runs on a queue, the queue stores the record in its view right after
+  /// `execute` and before the future settles. `execute` called inline stores
+  /// nothing. The base is false.
+  virtual bool storesResultInView() const { return false; }
 
   /// Runs `execute` inline on this thread with this context; nullopt when it
   /// throws (the error is dropped).
@@ -153,6 +181,9 @@ template <class T> void GitOperation<T>::run() {
     if (note) detail::runFlowPrepareNotification(*queue, *note);
     operationWillStart();
     value.emplace(execute(context));
+    if constexpr (detail::isGitViewRecord<T>) {
+      if (storesResultInView()) detail::runFlowStoreInView(*queue, *value);
+    }
   } catch (...) {
     error = std::current_exception();
   }

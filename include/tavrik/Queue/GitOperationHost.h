@@ -38,6 +38,9 @@ public:
   /// Held by every operation whose `needsIndexLock()` is true, for its whole run.
   virtual std::mutex& indexLock() = 0;
   virtual const Log& log() const = 0;
+  /// How many operations the queue runs at once; an operation that fans out
+  /// work of its own on threads it owns takes no more than this.
+  virtual int workerCount() const = 0;
   /// Tell the run observers that an operation's body starts and ends.
   virtual void operationWillRun() = 0;
   virtual void operationDidRun() = 0;

@@ -60,6 +60,9 @@ namespace tavrik {
 
 class GitQueue;
 class GitQueueOperation;
+namespace detail {
+struct GitQueueInternals;
+} // namespace detail
 class GitTask;
 class GitNotification;
 struct GitNotificationContent;
@@ -156,6 +159,7 @@ public:
   OperationQueue& operationQueue() { return queue_; }
   /// The queue's own log; disabled.
   const Log& log() const override { return log_; }
+  int workerCount() const override { return queue_.maxConcurrentOperationCount(); }
 
   std::shared_ptr<GitQueueDelegate> delegate() const;
   /// Held weakly.
@@ -179,8 +183,6 @@ public:
   /// group of each running git; does not wait (see "Quitting" above).
   void cancelAllOperations();
 
-  /// Offers the aspects to the pending notifications; nothing when empty.
-  void commitNotificationsWith(GitAspects aspects);
   /// A copy of the pending notifications.
   std::vector<std::shared_ptr<GitNotification>> pendingNotifications() const;
 
@@ -198,12 +200,6 @@ public:
   /// reflogs, stashes, config, submodules, in that order); tells observers
   /// of logDescriptor at once.
   void updateViewFor(GitAspects aspects) override;
-  /// The only way the view is written: runs `block` on a copy under the view
-  /// lock, stores it, and passes the aspects that really changed to the
-  /// pending notifications and the observers. Returns the stored view.
-  GitView updateView(const std::function<void(GitView&)>& block);
-  /// Posts gitQueueViewDidChangeNotification with the aspects; nothing when empty.
-  void notifyObservers(GitAspects aspects);
 
   /// Replaces the maker of view operations used by `updateViewFor` (tests,
   /// or clients with readers of their own). An empty function restores the default.
@@ -213,6 +209,14 @@ public:
   void addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer);
   void removeRunObserver(const GitQueueRunObserver* observer);
 private:
+  // The view store and the change notices, for the queue's own layer
+  // (src/Queue/GitQueueInternals.h); readers' records arrive through the
+  // run flow.
+  friend struct detail::GitQueueInternals;
+  GitView updateView(const std::function<void(GitView&)>& block);
+  void commitNotificationsWith(GitAspects aspects);
+  void notifyObservers(GitAspects aspects);
+
   // The operations' side (GitOperationHost): the run flow holds the index
   // lock, reports runs and hands over notifications through the interface.
   std::mutex& indexLock() override { return indexLock_; }

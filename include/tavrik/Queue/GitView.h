@@ -1,7 +1,6 @@
 // The queue's cached snapshot of a repository: what the client draws without
-// asking git. View operations replace one field at a time through
-// GitQueue::updateView, which uses `changedAspects` to tell observers which
-// parts really changed.
+// asking git. The queue stores each reader's record in its field, and uses
+// `changedAspects` to tell observers which parts really changed.
 #pragma once
 
 #include "tavrik/History/GitLogDescriptor.h"

@@ -1,19 +1,20 @@
 // The status reader: runs `git status -z --porcelain=v2`, turns every record
 // into a GitStatusEntry, sorts the entries by path, stamps each with its
-// file's modification date and stores them as the view's `status`. It holds
+// file's modification date and returns them; run on a queue, the list
+// becomes the view's `status`. It holds
 // the queue's index lock for its whole run, like the commands that write the
 // index, so it never reads a half-written index of its own queue.
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Queue/GitView.h"
 #include "tavrik/State/GitStatusEntry.h"
+#include "tavrik/Util/SharedValue.h"
 
 #include <vector>
 
 namespace tavrik {
 
-class GitViewExecStatusOperation : public GitExecOperation<GitView> {
+class GitViewExecStatusOperation : public GitExecOperation<SharedValue<GitStatusList>> {
 public:
   explicit GitViewExecStatusOperation(bool includeIgnored = false) : includeIgnored(includeIgnored) {}
 
@@ -21,13 +22,15 @@ public:
   const bool includeIgnored;
 
   bool needsIndexLock() const override { return true; }
+  bool storesResultInView() const override { return true; }
   /// "status", "-z", ["--ignored"], "--porcelain=v2", then the untracked,
   /// rename and stash-header settings pinned against the user's configuration.
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// The updated view. Without a repository, or for a bare one, no git runs
-  /// and the current view comes back unchanged. Throws GitStdError when git
-  /// fails; the view is then untouched.
-  GitView execute(GitOperationContext& context) override;
+  /// The entries, shared rather than copied into the view. Without a
+  /// repository, or for a bare one, no git runs and the list is absent:
+  /// nothing was read, and the view keeps what it has. Throws GitStdError when git fails; the view is then
+  /// untouched.
+  SharedValue<GitStatusList> execute(GitOperationContext& context) override;
 
   /// Sorts entries by path (absent paths as ""), in place and without a second
   /// copy of the entries.

@@ -1,20 +1,23 @@
 // The reference reader: lists every reference with `git for-each-ref` in a
 // tab-separated format, with each tracking branch's distance to its upstream
 // counted by the same for-each-ref (one git process in all), groups the
-// references into a GitRefList and stores it as the view's `refs`.
+// references into a GitRefList and returns it; run on a queue, the list
+// becomes the view's `refs`.
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Queue/GitView.h"
+#include "tavrik/State/GitRefList.h"
 
 #include <string>
 #include <vector>
 
 namespace tavrik {
 
-class GitViewRefsOperation : public GitExecOperation<GitView> {
+class GitViewRefsOperation : public GitExecOperation<GitRefList> {
 public:
   GitViewRefsOperation();
+
+  bool storesResultInView() const override { return true; }
 
   /// The for-each-ref fields requested, in order: the parser's own, then the
   /// ahead/behind counts.
@@ -22,10 +25,10 @@ public:
 
   /// "for-each-ref", "--format=%(HEAD)\t%(objectname)\t...".
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// The updated view. Only a failure of for-each-ref itself fails (with
+  /// The references. Only a failure of for-each-ref itself fails (with
   /// GitStdError); unreadable lines are skipped and a count that cannot be
   /// had stays zero.
-  GitView execute(GitOperationContext& context) override;
+  GitRefList execute(GitOperationContext& context) override;
 };
 
 } // namespace tavrik

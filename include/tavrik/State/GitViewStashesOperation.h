@@ -1,13 +1,13 @@
 // The stash reader: lists refs/stash's reflog with `git stash list`, one
-// NUL-terminated record of NUL-separated fields per stash, and stores the
-// entries as the view's `stashList`. Records are cut at NUL, never at line
+// NUL-terminated record of NUL-separated fields per stash, and returns the
+// entries; run on a queue, they become the view's `stashList`. Records are cut at NUL, never at line
 // ends, since a stash message may span several lines; each entry's index is
 // the one git's reflog selector ("stash@{N}") names.
 #pragma once
 
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Queue/GitView.h"
+#include "tavrik/State/GitStashEntry.h"
 
 #include <string>
 #include <string_view>
@@ -15,9 +15,11 @@
 
 namespace tavrik {
 
-class GitViewStashesOperation : public GitExecOperation<GitView> {
+class GitViewStashesOperation : public GitExecOperation<GitStashList> {
 public:
   GitViewStashesOperation();
+
+  bool storesResultInView() const override { return true; }
 
   /// The fields asked for after the reflog selector "%gd": %H, %T, %P, %an,
   /// %ae, %aI, %cn, %ce, %cI, %B.
@@ -26,9 +28,9 @@ public:
   /// "stash", "list", the printing options pinned against the user's
   /// configuration, "-z", "--format=%gd%x00%H%x00...".
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// The updated view; no refs/stash, or a bare repository (git is not run),
+  /// The stashes; no refs/stash, or a bare repository (git is not run),
   /// is an empty list. Only a failure of git itself fails (with GitStdError).
-  GitView execute(GitOperationContext& context) override;
+  GitStashList execute(GitOperationContext& context) override;
 
   /// Reads records of "%gd" and one field per entry of `fields`, each ended
   /// by NUL (the last may end at the end of the data). A truncated record or
