@@ -12,7 +12,6 @@
 #include "WatchVerb.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
-#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
@@ -179,9 +178,6 @@ int run(const cli::VerbAction& action, const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-  // On the main thread, so the library's per-thread state is released at
-  // exit rather than left with a worker thread.
-  arbor::Repo::initializeLibrary();
   CLI::App app{"Inspect and change a git repository through the Tavrik engine."};
   app.require_subcommand(1);
   auto options = std::make_shared<Options>();

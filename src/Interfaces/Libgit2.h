@@ -17,6 +17,11 @@ namespace arbor::detail {
 /// down only after the process-wide token and the last repository are gone.
 std::shared_ptr<void> libraryToken();
 
+/// The function `name` of libgit2, which is loaded on first use (see
+/// Libgit2Loader.cpp). Throws `arbor::Error` when the library or the
+/// function cannot be found.
+void* libgit2Symbol(const char* name);
+
 /// Throws `arbor::Error` with git_error_last()'s text (read here, on the
 /// failing thread) and a code derived from `rc`.
 [[noreturn]] void throwGitError(int rc, const char* operation);

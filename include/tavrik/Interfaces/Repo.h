@@ -30,10 +30,11 @@ public:
   static Repo openAtPath(const std::string& path);
 
   /// Sets the object-model library up now, on the calling thread; otherwise
-  /// the first repository opened does it. Call it from the main thread at
-  /// startup: the TLS libraries it starts keep per-thread state for the
-  /// thread that started them, and that state is only released at exit for
-  /// the main thread, not for worker threads still alive then.
+  /// the first repository opened does it. Setting it up costs a few
+  /// milliseconds (its TLS backend reads the system's certificate store), so
+  /// a program that may never read an object (most of the client's verbs run
+  /// git only) leaves it to first use. The library is never shut down, so
+  /// whichever thread sets it up does not matter.
   static void initializeLibrary();
 
   /// The repository's git directory, without a trailing slash.
