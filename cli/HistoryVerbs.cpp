@@ -184,69 +184,72 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
-void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+std::vector<VerbSpec> historyVerbs() {
   auto o = std::make_shared<LogOptions>();
-  auto log = addCommon(app.add_subcommand(
-      "log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes"));
-  log->add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
-  log->add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
-  log->add_flag("--graph", o->graph, "draw the lanes of the history on the left");
-  auto reflog = log->add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
-  log->add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
-  auto search = log->add_option("--search", o->search, "only the commits that hold TEXT, each printed when found");
-  log->add_option("--in", o->in, "where to search: message, diff, hash, filename, author, committer (default message)")
-      ->needs(search);
-  log->callback([&action, o, reflog] {
-    const bool isReflog = reflog->count() > 0;
-    if ((isReflog || o->stash) && !o->refs.empty())
-      throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
-    action = [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
-                           ProgressBar& progress) {
-      GitLogDescriptor descriptor;
-      GitRefList refs;
-      // Text rows show the names pointing at them; the names given on the
-      // command line are looked up among them.
-      if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
-      if (o->stash) {
-        descriptor.type = GitLogType::stash;
-        // The stash walker reads the view's list.
-        runOn(queue, makeOperation<GitViewStashesOperation>());
-      } else if (isReflog) {
-        descriptor.type = GitLogType::reflog;
-        const std::string name = o->reflog.value_or("").empty() ? "HEAD" : *o->reflog;
-        TavrikError::refuseOptionLikeName(name);
-        // A reflog outlives no reference, but "HEAD" and a name given in
-        // full need no lookup.
-        try {
-          descriptor.reflogName = resolveReference(refs, name).name;
-        } catch (const TavrikError&) {
-          descriptor.reflogName = name;
-        }
-      } else {
-        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
-      }
-      if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
-      RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
-      auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
-      walk(queue, descriptor, printer, progress, o->limit);
-    };
-  });
-
-  if (auto stash = app.get_subcommand("stash")) {
-    addCommon(stash->add_subcommand("list", "the stashes, like git stash list"))->callback([&action] {
-      action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-        auto stashes = runOn(queue, makeOperation<GitViewStashesOperation>());
-        asJson ? printJson(out, toJson(stashes)) : printStashList(out, stashes);
-      };
-    });
-  }
-
-  addCommon(app.add_subcommand("reflogs", "the names of the reflogs the repository keeps"))->callback([&action] {
-    action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-      auto reflogs = runOn(queue, makeOperation<GitViewReflogOperation>());
-      asJson ? printJson(out, toJson(reflogs)) : printReflogs(out, reflogs);
-    };
-  });
+  return {
+      {"log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes",
+       [o](CLI::App& verb) {
+         verb.add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
+         verb.add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
+         verb.add_flag("--graph", o->graph, "draw the lanes of the history on the left");
+         auto reflog = verb.add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
+         verb.add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
+         auto search =
+             verb.add_option("--search", o->search, "only the commits that hold TEXT, each printed when found");
+         verb.add_option("--in", o->in,
+                         "where to search: message, diff, hash, filename, author, committer (default message)")
+             ->needs(search);
+       },
+       [o](const CLI::App& verb) -> VerbRun {
+         const bool isReflog = verb.get_option("--reflog")->count() > 0;
+         if ((isReflog || o->stash) && !o->refs.empty())
+           throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
+         return [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
+                              ProgressBar& progress) {
+           GitLogDescriptor descriptor;
+           GitRefList refs;
+           // Text rows show the names pointing at them; the names given on the
+           // command line are looked up among them.
+           if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+           if (o->stash) {
+             descriptor.type = GitLogType::stash;
+             // The stash walker reads the view's list.
+             runOn(queue, makeOperation<GitViewStashesOperation>());
+           } else if (isReflog) {
+             descriptor.type = GitLogType::reflog;
+             const std::string name = o->reflog.value_or("").empty() ? "HEAD" : *o->reflog;
+             TavrikError::refuseOptionLikeName(name);
+             // A reflog outlives no reference, but "HEAD" and a name given in
+             // full need no lookup.
+             try {
+               descriptor.reflogName = resolveReference(refs, name).name;
+             } catch (const TavrikError&) {
+               descriptor.reflogName = name;
+             }
+           } else {
+             for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
+           }
+           if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
+           RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
+           auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
+           walk(queue, descriptor, printer, progress, o->limit);
+         };
+       }},
+      {"stash list", "the stashes, like git stash list", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto stashes = runOn(queue, makeOperation<GitViewStashesOperation>());
+           asJson ? printJson(out, toJson(stashes)) : printStashList(out, stashes);
+         };
+       }},
+      {"reflogs", "the names of the reflogs the repository keeps", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto reflogs = runOn(queue, makeOperation<GitViewReflogOperation>());
+           asJson ? printJson(out, toJson(reflogs)) : printReflogs(out, reflogs);
+         };
+       }},
+  };
 }
 
 } // namespace tavrik::cli
