@@ -49,7 +49,7 @@ public:
 
   RowPrinter(std::ostream& out, ProgressBar& progress, Style style, GitRefList refs, std::optional<size_t> limit)
       : out_(out), progress_(progress), style_(style), refs_(std::move(refs)), limit_(limit),
-        now_(std::chrono::system_clock::now()) {}
+        now_(std::chrono::system_clock::now()), array_(out, style.indented) {}
 
   void logWalkerDidAppendEntries(GitLogWalker& walker, const std::vector<GitLogEntry>& entries,
                                  std::pair<size_t, size_t>) override {
@@ -57,7 +57,7 @@ public:
     progress_.withLineCleared([&] {
       for (const auto& entry : entries) {
         if (reached()) break;
-        style_.json ? printJson(entry) : printText(entry);
+        style_.json ? array_.append(toJson(entry)) : printText(entry);
         ++printed_;
       }
       out_.flush();
@@ -70,9 +70,7 @@ public:
     std::lock_guard lock(mutex_);
     if (!style_.json) return;
     progress_.withLineCleared([&] {
-      if (!printed_) out_ << "[]\n";
-      else if (style_.indented) out_ << "  " << pending_ << "\n]\n";
-      else out_ << "]\n";
+      array_.finish();
       out_.flush();
     });
   }
@@ -83,21 +81,6 @@ public:
 
 private:
   bool reached() const { return limit_ && printed_ >= *limit_; }
-
-  void printJson(const GitLogEntry& entry) {
-    std::string row = dumped(toJson(entry), style_.indented);
-    if (!style_.indented) {
-      out_ << (printed_ ? "," : "[") << row;
-      return;
-    }
-    // On a terminal each write ends its line, or the progress line drawn
-    // after it would wipe the line out; so a row waits for the comma that
-    // the next one (or the end) decides.
-    row = replaceAll(row, "\n", "\n  ");
-    if (printed_) out_ << "  " << pending_ << ",\n";
-    else out_ << "[\n";
-    pending_ = std::move(row);
-  }
 
   void printText(const GitLogEntry& entry) {
     const auto text = logRowText(entry, refs_, now_, style_.colored);
@@ -110,21 +93,17 @@ private:
     for (size_t i = 1; i < lines.size(); ++i) out_ << lines[i] << "\n";
   }
 
-  static std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-      text.replace(at, from.size(), to);
-    return text;
-  }
-
   std::ostream& out_;
   ProgressBar& progress_;
   const Style style_;
   const GitRefList refs_;
   const std::optional<size_t> limit_;
   const Date now_;
-  mutable std::mutex mutex_; // guards printed_, pending_ and the writing to out_
+  mutable std::mutex mutex_; // guards printed_, array_ and the writing to out_
   size_t printed_ = 0;
-  std::string pending_;
+  // On a terminal each write ends its line, or the progress line drawn after
+  // it would wipe the line out.
+  GitJsonArrayWriter array_;
 };
 
 // Pages the walk until it ends or has `limit` rows. A plain walk

@@ -337,6 +337,26 @@ std::string viewChangeJson(const GitView& view, GitAspects aspects) {
   return dumped(line);
 }
 
+void GitJsonArrayWriter::append(std::string_view element) {
+  if (!indented_) {
+    out_ << (started_ ? "," : "[") << element;
+    started_ = true;
+    return;
+  }
+  std::string row = indentedJson(element);
+  for (size_t at = row.find('\n'); at != std::string::npos; at = row.find('\n', at + 3)) row.replace(at, 1, "\n  ");
+  if (started_) out_ << "  " << pending_ << ",\n";
+  else out_ << "[\n";
+  started_ = true;
+  pending_ = std::move(row);
+}
+
+void GitJsonArrayWriter::finish() {
+  if (!started_) out_ << "[]\n";
+  else if (indented_) out_ << "  " << pending_ << "\n]\n";
+  else out_ << "]\n";
+}
+
 std::string indentedJson(std::string_view text, int indent) {
   try {
     return dumped(json::parse(text), indent);

@@ -120,6 +120,29 @@ void writeJson(std::ostream& out, const GitStatusList& status);
 /// of the lines of the file, which headers and hunk lines have not).
 void writeJson(std::ostream& out, const GitDiffList& diffs, bool withPatch);
 
+/// One JSON array written element by element as the records arrive (the
+/// rows of a history walk), so the first are out before the last are read.
+/// Compact, it is "[a,b]"; indented, each element is indented as
+/// `indentedJson` does, one level in, and every write ends its line, so a
+/// line drawn between writes (a progress bar) tears nothing. Not thread-safe:
+/// one writer at a time.
+class GitJsonArrayWriter {
+public:
+  GitJsonArrayWriter(std::ostream& out, bool indented) : out_(out), indented_(indented) {}
+
+  /// Writes one element, given as compact JSON (`toJson` of a record).
+  void append(std::string_view element);
+  /// Closes the array and its line: "[]" when nothing was appended.
+  void finish();
+
+private:
+  std::ostream& out_;
+  const bool indented_;
+  bool started_ = false;
+  // Indented, an element waits for the comma the next one (or the end) decides.
+  std::string pending_;
+};
+
 /// The records back from their JSON form; absent optional fields are absent.
 GitTimestamp gitTimestampFromJson(std::string_view json);
 GitSignature gitSignatureFromJson(std::string_view json);
