@@ -26,11 +26,9 @@ template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, std::shar
   return operation->enqueue(queue).wait().value;
 }
 
-/// Adds the changing verbs to `app`; `addCommon` gives each the common flags.
-/// When one of them is parsed, its callback stores its work in `action`.
+/// The rows of the changing verbs, in the order `--help` lists them.
 /// `resetPaths` are the words after "--" of a reset (see `takeResetPaths`).
-void addCommandVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon,
-                     std::optional<std::vector<std::string>> resetPaths);
+std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> resetPaths);
 
 /// For "reset [TREEISH] -- PATH...": removes "--" and the words after it
 /// from `args` and returns them (an empty list for a bare "--"); nullopt

@@ -3,9 +3,8 @@
 #include "CommandVerbs.h"
 
 #include "tavrik/Commands/FlowCommands.h"
+#include "tavrik/Json/GitJson.h"
 #include "tavrik/Process/GitSocketAuth.h"
-
-#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
@@ -19,7 +18,7 @@ void printOutput(const std::string& output, bool json, std::ostream& out) {
     out << output;
     return;
   }
-  out << nlohmann::json{{"output", output}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  out << flowOutputJson(output) << "\n";
 }
 
 std::optional<std::string> nonEmpty(const std::string& text) {
@@ -28,7 +27,7 @@ std::optional<std::string> nonEmpty(const std::string& text) {
 
 } // namespace
 
-void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+std::vector<VerbSpec> flowVerbs() {
   struct Args {
     GitFlowInitOptions init;
     std::string versionTag, origin, hooks;
@@ -37,64 +36,70 @@ void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
   };
   auto a = std::make_shared<Args>();
 
-  auto flow = addCommon(app.add_subcommand("flow", "git-flow: init, and start, finish or publish its branches"));
-  flow->require_subcommand(1);
+  std::vector<VerbSpec> verbs = {
+      verbGroup("flow", "git-flow: init, and start, finish or publish its branches"),
+      {"flow init", "set the repository up for git-flow",
+       [a](CLI::App& verb) {
+         verb.add_flag("-d,--defaults", a->defaults, "git-flow's default names for what is not named");
+         verb.add_option("--master", a->init.branchMaster, "production branch")->capture_default_str();
+         verb.add_option("--develop", a->init.branchDevelop, "integration branch")->capture_default_str();
+         verb.add_option("--feature", a->init.prefixFeature, "feature branch prefix")->capture_default_str();
+         verb.add_option("--bugfix", a->init.prefixBugfix, "bugfix branch prefix")->capture_default_str();
+         verb.add_option("--release", a->init.prefixRelease, "release branch prefix")->capture_default_str();
+         verb.add_option("--hotfix", a->init.prefixHotfix, "hotfix branch prefix")->capture_default_str();
+         verb.add_option("--support", a->init.prefixSupport, "support branch prefix")->capture_default_str();
+         verb.add_option("--tag", a->versionTag, "version tag prefix");
+         verb.add_option("--origin", a->origin, "remote git-flow works with (default: origin)");
+         verb.add_option("--hooks", a->hooks, "hooks and filters folder (default: the repository's)");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         // Nothing is asked, so --defaults changes nothing: what the options do
+         // not name is git-flow's default.
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           auto options = a->init;
+           options.prefixVersionTag = a->versionTag;
+           options.origin = nonEmpty(a->origin);
+           options.hooksPath = nonEmpty(a->hooks);
+           auto op = makeOperation<GitExecFlowInitOperation>(std::move(options));
+           runOn(queue, op);
+           printOutput(op->stdOutBuffer->data(), json, out);
+         };
+       }},
+  };
 
-  auto init = addCommon(flow->add_subcommand("init", "set the repository up for git-flow"));
-  init->add_flag("-d,--defaults", a->defaults, "git-flow's default names for what is not named");
-  init->add_option("--master", a->init.branchMaster, "production branch")->capture_default_str();
-  init->add_option("--develop", a->init.branchDevelop, "integration branch")->capture_default_str();
-  init->add_option("--feature", a->init.prefixFeature, "feature branch prefix")->capture_default_str();
-  init->add_option("--bugfix", a->init.prefixBugfix, "bugfix branch prefix")->capture_default_str();
-  init->add_option("--release", a->init.prefixRelease, "release branch prefix")->capture_default_str();
-  init->add_option("--hotfix", a->init.prefixHotfix, "hotfix branch prefix")->capture_default_str();
-  init->add_option("--support", a->init.prefixSupport, "support branch prefix")->capture_default_str();
-  init->add_option("--tag", a->versionTag, "version tag prefix");
-  init->add_option("--origin", a->origin, "remote git-flow works with (default: origin)");
-  init->add_option("--hooks", a->hooks, "hooks and filters folder (default: the repository's)");
-  init->callback([a, &action] {
-    // Nothing is asked, so --defaults changes nothing: what the options do
-    // not name is git-flow's default.
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      auto options = a->init;
-      options.prefixVersionTag = a->versionTag;
-      options.origin = nonEmpty(a->origin);
-      options.hooksPath = nonEmpty(a->hooks);
-      auto op = makeOperation<GitExecFlowInitOperation>(std::move(options));
-      runOn(queue, op);
-      printOutput(op->stdOutBuffer->data(), json, out);
-    };
-  });
-
-  for (const char* kind : {"feature", "bugfix", "release", "hotfix", "support"}) {
-    auto noun = addCommon(flow->add_subcommand(kind, std::string("start, finish or publish a ") + kind + " branch"));
-    noun->require_subcommand(1);
-    for (const char* verbName : {"start", "finish", "publish"}) {
-      auto verb = addCommon(noun->add_subcommand(verbName, std::string(verbName) + " the " + kind + " NAME"));
-      verb->add_option("name", a->name, "the branch's name without its prefix")->required();
-      verb->add_option("base", a->base, "what a start branches from (default: git-flow's)");
-      verb->add_option("-m,--message", a->message, "tag message of a release or hotfix finish");
-      verb->add_flag("-k,--keep", a->keep, "keep the branch after a finish");
-      verb->add_flag("--no-ff", a->noFF, "always merge with a merge commit");
-      verb->add_flag("-F,--fetch", a->fetch, "fetch from the remote first");
-      verb->add_flag("-n,--no-tag", a->noTag, "finish a release or hotfix without a tag");
-      verb->callback([a, kind, verbName, &action] {
-        action.run = [a, kind, verbName](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-          // The remote git-flow fetches from comes from the view's configuration.
-          queue->updateViewFor(GitAspects::config);
-          queue->waitUntilAllOperationsAreFinished();
-          auto auth = GitSocketAuth::create(
-              [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
-          auto op = makeOperation<GitExecFlowOperation>({.noun = kind, .verb = verbName, .fetch = a->fetch,
-                                                         .noFastForward = a->noFF, .message = nonEmpty(a->message),
-                                                         .noTag = a->noTag, .keep = a->keep, .subject = a->name,
-                                                         .base = nonEmpty(a->base), .auth = auth});
-          runOn(queue, op);
-          printOutput(op->stdOutBuffer->data(), json, out);
-        };
-      });
+  for (const std::string kind : {"feature", "bugfix", "release", "hotfix", "support"}) {
+    verbs.push_back(verbGroup("flow " + kind, "start, finish or publish a " + kind + " branch"));
+    for (const std::string verbName : {"start", "finish", "publish"}) {
+      verbs.push_back(
+          {"flow " + kind + " " + verbName, verbName + " the " + kind + " NAME",
+           [a](CLI::App& verb) {
+             verb.add_option("name", a->name, "the branch's name without its prefix")->required();
+             verb.add_option("base", a->base, "what a start branches from (default: git-flow's)");
+             verb.add_option("-m,--message", a->message, "tag message of a release or hotfix finish");
+             verb.add_flag("-k,--keep", a->keep, "keep the branch after a finish");
+             verb.add_flag("--no-ff", a->noFF, "always merge with a merge commit");
+             verb.add_flag("-F,--fetch", a->fetch, "fetch from the remote first");
+             verb.add_flag("-n,--no-tag", a->noTag, "finish a release or hotfix without a tag");
+           },
+           [a, kind, verbName](const CLI::App&) -> VerbRun {
+             return [a, kind, verbName](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+               // The remote git-flow fetches from comes from the view's configuration.
+               queue->updateViewFor(GitAspects::config);
+               queue->waitUntilAllOperationsAreFinished();
+               auto auth = GitSocketAuth::create(
+                   [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
+               auto op = makeOperation<GitExecFlowOperation>({.noun = kind, .verb = verbName, .fetch = a->fetch,
+                                                              .noFastForward = a->noFF,
+                                                              .message = nonEmpty(a->message), .noTag = a->noTag,
+                                                              .keep = a->keep, .subject = a->name,
+                                                              .base = nonEmpty(a->base), .auth = auth});
+               runOn(queue, op);
+               printOutput(op->stdOutBuffer->data(), json, out);
+             };
+           }});
     }
   }
+  return verbs;
 }
 
 } // namespace tavrik::cli

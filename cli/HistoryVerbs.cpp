@@ -49,7 +49,7 @@ public:
 
   RowPrinter(std::ostream& out, ProgressBar& progress, Style style, GitRefList refs, std::optional<size_t> limit)
       : out_(out), progress_(progress), style_(style), refs_(std::move(refs)), limit_(limit),
-        now_(std::chrono::system_clock::now()) {}
+        now_(std::chrono::system_clock::now()), array_(out, style.indented) {}
 
   void logWalkerDidAppendEntries(GitLogWalker& walker, const std::vector<GitLogEntry>& entries,
                                  std::pair<size_t, size_t>) override {
@@ -57,7 +57,7 @@ public:
     progress_.withLineCleared([&] {
       for (const auto& entry : entries) {
         if (reached()) break;
-        style_.json ? printJson(entry) : printText(entry);
+        style_.json ? array_.append(toJson(entry)) : printText(entry);
         ++printed_;
       }
       out_.flush();
@@ -70,9 +70,7 @@ public:
     std::lock_guard lock(mutex_);
     if (!style_.json) return;
     progress_.withLineCleared([&] {
-      if (!printed_) out_ << "[]\n";
-      else if (style_.indented) out_ << "  " << pending_ << "\n]\n";
-      else out_ << "]\n";
+      array_.finish();
       out_.flush();
     });
   }
@@ -83,21 +81,6 @@ public:
 
 private:
   bool reached() const { return limit_ && printed_ >= *limit_; }
-
-  void printJson(const GitLogEntry& entry) {
-    std::string row = dumped(toJson(entry), style_.indented);
-    if (!style_.indented) {
-      out_ << (printed_ ? "," : "[") << row;
-      return;
-    }
-    // On a terminal each write ends its line, or the progress line drawn
-    // after it would wipe the line out; so a row waits for the comma that
-    // the next one (or the end) decides.
-    row = replaceAll(row, "\n", "\n  ");
-    if (printed_) out_ << "  " << pending_ << ",\n";
-    else out_ << "[\n";
-    pending_ = std::move(row);
-  }
 
   void printText(const GitLogEntry& entry) {
     const auto text = logRowText(entry, refs_, now_, style_.colored);
@@ -110,21 +93,17 @@ private:
     for (size_t i = 1; i < lines.size(); ++i) out_ << lines[i] << "\n";
   }
 
-  static std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-      text.replace(at, from.size(), to);
-    return text;
-  }
-
   std::ostream& out_;
   ProgressBar& progress_;
   const Style style_;
   const GitRefList refs_;
   const std::optional<size_t> limit_;
   const Date now_;
-  mutable std::mutex mutex_; // guards printed_, pending_ and the writing to out_
+  mutable std::mutex mutex_; // guards printed_, array_ and the writing to out_
   size_t printed_ = 0;
-  std::string pending_;
+  // On a terminal each write ends its line, or the progress line drawn after
+  // it would wipe the line out.
+  GitJsonArrayWriter array_;
 };
 
 // Pages the walk until it ends or has `limit` rows. A plain walk
@@ -184,69 +163,72 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
-void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+std::vector<VerbSpec> historyVerbs() {
   auto o = std::make_shared<LogOptions>();
-  auto log = addCommon(app.add_subcommand(
-      "log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes"));
-  log->add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
-  log->add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
-  log->add_flag("--graph", o->graph, "draw the lanes of the history on the left");
-  auto reflog = log->add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
-  log->add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
-  auto search = log->add_option("--search", o->search, "only the commits that hold TEXT, each printed when found");
-  log->add_option("--in", o->in, "where to search: message, diff, hash, filename, author, committer (default message)")
-      ->needs(search);
-  log->callback([&action, o, reflog] {
-    const bool isReflog = reflog->count() > 0;
-    if ((isReflog || o->stash) && !o->refs.empty())
-      throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
-    action = [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
-                           ProgressBar& progress) {
-      GitLogDescriptor descriptor;
-      GitRefList refs;
-      // Text rows show the names pointing at them; the names given on the
-      // command line are looked up among them.
-      if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
-      if (o->stash) {
-        descriptor.type = GitLogType::stash;
-        // The stash walker reads the view's list.
-        runOn(queue, makeOperation<GitViewStashesOperation>());
-      } else if (isReflog) {
-        descriptor.type = GitLogType::reflog;
-        const std::string name = o->reflog.value_or("").empty() ? "HEAD" : *o->reflog;
-        TavrikError::refuseOptionLikeName(name);
-        // A reflog outlives no reference, but "HEAD" and a name given in
-        // full need no lookup.
-        try {
-          descriptor.reflogName = resolveReference(refs, name).name;
-        } catch (const TavrikError&) {
-          descriptor.reflogName = name;
-        }
-      } else {
-        for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
-      }
-      if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
-      RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
-      auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
-      walk(queue, descriptor, printer, progress, o->limit);
-    };
-  });
-
-  if (auto stash = app.get_subcommand("stash")) {
-    addCommon(stash->add_subcommand("list", "the stashes, like git stash list"))->callback([&action] {
-      action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-        auto stashes = runOn(queue, makeOperation<GitViewStashesOperation>());
-        asJson ? printJson(out, toJson(stashes)) : printStashList(out, stashes);
-      };
-    });
-  }
-
-  addCommon(app.add_subcommand("reflogs", "the names of the reflogs the repository keeps"))->callback([&action] {
-    action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out, ProgressBar&) {
-      auto reflogs = runOn(queue, makeOperation<GitViewReflogOperation>());
-      asJson ? printJson(out, toJson(reflogs)) : printReflogs(out, reflogs);
-    };
-  });
+  return {
+      {"log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes",
+       [o](CLI::App& verb) {
+         verb.add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
+         verb.add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
+         verb.add_flag("--graph", o->graph, "draw the lanes of the history on the left");
+         auto reflog = verb.add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
+         verb.add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
+         auto search =
+             verb.add_option("--search", o->search, "only the commits that hold TEXT, each printed when found");
+         verb.add_option("--in", o->in,
+                         "where to search: message, diff, hash, filename, author, committer (default message)")
+             ->needs(search);
+       },
+       [o](const CLI::App& verb) -> VerbRun {
+         const bool isReflog = verb.get_option("--reflog")->count() > 0;
+         if ((isReflog || o->stash) && !o->refs.empty())
+           throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
+         return [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
+                              ProgressBar& progress) {
+           GitLogDescriptor descriptor;
+           GitRefList refs;
+           // Text rows show the names pointing at them; the names given on the
+           // command line are looked up among them.
+           if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+           if (o->stash) {
+             descriptor.type = GitLogType::stash;
+             // The stash walker reads the view's list.
+             runOn(queue, makeOperation<GitViewStashesOperation>());
+           } else if (isReflog) {
+             descriptor.type = GitLogType::reflog;
+             const std::string name = o->reflog.value_or("").empty() ? "HEAD" : *o->reflog;
+             TavrikError::refuseOptionLikeName(name);
+             // A reflog outlives no reference, but "HEAD" and a name given in
+             // full need no lookup.
+             try {
+               descriptor.reflogName = resolveReference(refs, name).name;
+             } catch (const TavrikError&) {
+               descriptor.reflogName = name;
+             }
+           } else {
+             for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
+           }
+           if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
+           RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
+           auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
+           walk(queue, descriptor, printer, progress, o->limit);
+         };
+       }},
+      {"stash list", "the stashes, like git stash list", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto stashes = runOn(queue, makeOperation<GitViewStashesOperation>());
+           asJson ? printJson(out, toJson(stashes)) : printStashList(out, stashes);
+         };
+       }},
+      {"reflogs", "the names of the reflogs the repository keeps", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto reflogs = runOn(queue, makeOperation<GitViewReflogOperation>());
+           asJson ? printJson(out, toJson(reflogs)) : printReflogs(out, reflogs);
+         };
+       }},
+  };
 }
 
 } // namespace tavrik::cli

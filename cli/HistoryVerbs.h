@@ -17,12 +17,13 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tavrik::cli {
 
-/// Adds `log` and `reflogs` to `app`, and `list` to its `stash` verb (so
-/// `addCommandVerbs` runs first); `addCommon` gives each the common flags.
-void addHistoryVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+/// The rows of `log`, `stash list` and `reflogs` (so they follow the rows of
+/// `commandVerbs`, which has `stash`).
+std::vector<VerbSpec> historyVerbs();
 
 /// The search subjects of a `--in` list such as "message,diff". Throws
 /// TavrikError for a name that is none of message, diff, hash, filename,

@@ -3,14 +3,14 @@
 #include "CommandVerbs.h"
 #include "TextOutput.h"
 
+#include "tavrik/Json/GitJson.h"
+
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Process/GitNotification.h"
 #include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
-
-#include <nlohmann/json.hpp>
 
 #include <cctype>
 #include <cerrno>
@@ -76,8 +76,7 @@ void runTransfer(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<O
     std::lock_guard guard(printer->lock);
     body = printer->body.value_or(std::string(verb) + " 0 commits");
   }
-  if (json) out << nlohmann::json{{"result", body}}.dump() << "\n";
-  else out << body << "\n";
+  out << (json ? transferResultJson(body) : body) << "\n";
 }
 
 std::optional<std::string> nonEmpty(const std::string& text) {
@@ -105,7 +104,7 @@ std::optional<std::string> answerPrompt(const std::string& prompt, int input, FI
   return answer;
 }
 
-void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+std::vector<VerbSpec> remoteVerbs() {
   struct Args {
     std::string remote, refspec, url, directory, key, value, name, newName, path, deleteRef, branch;
     bool prune = false, tags = false, rebase = false, noFF = false, squash = false, autostash = false;
@@ -113,199 +112,193 @@ void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::
     std::optional<int> depth;
   };
   auto a = std::make_shared<Args>();
-
-  auto fetch = addCommon(app.add_subcommand("fetch", "fetch from a remote (default: the upstream's)"));
-  fetch->add_option("remote", a->remote, "remote name");
-  fetch->add_flag("--prune", a->prune, "remove remote-tracking branches that are gone");
-  fetch->add_flag("--tags", a->tags, "fetch every tag");
-  fetch->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      runTransfer(queue, makeOperation<GitExecFetchOperation>({.remote = nonEmpty(a->remote), .tags = a->tags,
-                                                               .prune = a->prune, .auth = terminalAuth()}),
-                  "Fetched", json, out);
-    };
-  });
-
-  auto pull = addCommon(app.add_subcommand("pull", "fetch and integrate the upstream's changes"));
-  pull->add_option("remote", a->remote, "remote name");
-  pull->add_option("refspec", a->refspec, "what to pull");
-  pull->add_flag("--rebase", a->rebase, "rebase instead of merging");
-  pull->add_flag("--no-ff", a->noFF, "always create a merge commit");
-  pull->add_flag("--squash", a->squash, "squash the changes into the index");
-  pull->add_flag("--autostash", a->autostash, "stash local changes around the pull");
-  pull->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      runTransfer(queue,
-                  makeOperation<GitExecPullOperation>({.remote = nonEmpty(a->remote), .refspec = nonEmpty(a->refspec),
-                                                       .rebase = a->rebase, .noFastForward = a->noFF,
-                                                       .squash = a->squash, .autostash = a->autostash,
-                                                       .auth = terminalAuth()}),
-                  "Pulled", json, out);
-    };
-  });
-
-  auto push = addCommon(app.add_subcommand("push", "push to a remote, setting the upstream"));
-  push->add_option("remote", a->remote, "remote name");
-  push->add_option("refspec", a->refspec, "what to push");
-  push->add_flag("--tags", a->tags, "push every tag");
-  push->add_flag("--force-with-lease", a->forceWithLease, "force, unless the remote moved since the last fetch");
-  push->add_option("--delete", a->deleteRef, "delete this branch or tag on the remote");
-  push->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      auto remote = nonEmpty(a->remote);
-      std::shared_ptr<GitExecPushOperation> op;
-      if (!a->deleteRef.empty()) {
-        if (!a->refspec.empty()) throw TavrikError("Give either a refspec or --delete, not both.");
-        op = makeOperation<GitExecPushOperation>({.remote = remote, .refspec = a->deleteRef, .auth = terminalAuth(),
-                                                  .deleteRef = true});
-      } else {
-        op = makeOperation<GitExecPushOperation>({.remote = remote, .refspec = nonEmpty(a->refspec), .tags = a->tags,
-                                                  .forceWithLease = a->forceWithLease, .auth = terminalAuth()});
-      }
-      runTransfer(queue, op, "Pushed", json, out);
-    };
-  });
-
-  auto clone = addCommon(app.add_subcommand("clone", "clone a repository into a new folder"));
-  clone->add_option("url", a->url, "address of the repository")->required();
-  clone->add_option("directory", a->directory, "the new folder")->required();
-  clone->add_option("--depth", a->depth, "only this many recent commits")->check(CLI::PositiveNumber);
-  clone->callback([a, &action] {
-    action.needsRepository = false;
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
-      auto directory = Url::fileURL(a->directory, true);
-      runOn(queue, makeOperation<GitExecCloneOperation>({.url = a->url, .directory = directory, .depth = a->depth,
-                                                         .auth = terminalAuth()}));
-      out << "Cloned into " << directory.path() << "\n";
-    };
-  });
-
-  auto init = addCommon(app.add_subcommand("init", "create an empty repository"));
-  init->add_option("directory", a->directory, "the repository's folder")->required();
-  init->callback([a, &action] {
-    action.needsRepository = false;
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
-      auto directory = Url::fileURL(a->directory, true);
-      runOn(queue, makeOperation<GitExecInitOperation>(directory));
-      out << "Initialized " << directory.path() << "\n";
-    };
-  });
-
-  auto remote = addCommon(app.add_subcommand("remote", "list, add, remove, rename or re-point remotes"));
-  remote->callback([remote, &action] {
-    if (!remote->get_subcommands().empty()) return;
-    action.run = [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      queue->updateViewFor(GitAspects::config);
-      queue->waitUntilAllOperationsAreFinished();
-      auto view = queue->view();
-      const auto& remotes = view.config ? view.config->remoteList().remotes : std::vector<GitRemote>{};
-      nlohmann::json list = nlohmann::json::array();
-      for (const auto& r : remotes) {
-        // Addresses may carry passwords; what is printed must not.
-        auto shown = withoutURLPasswords(r.urlString);
-        if (json) list.push_back({{"name", r.name}, {"url", shown}});
-        else out << shownText(r.name) << "\t" << shownText(shown) << "\n";
-      }
-      if (json) out << list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-    };
-  });
-  auto remoteAdd = remote->add_subcommand("add", "add a remote");
-  remoteAdd->add_option("name", a->name)->required();
-  remoteAdd->add_option("url", a->url)->required();
-  remoteAdd->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) {
-      runOn(q, GitExecRemoteOperation::add(a->name, a->url));
-    };
-  });
-  auto remoteRemove = remote->add_subcommand("remove", "remove a remote and its remote-tracking branches");
-  remoteRemove->add_option("name", a->name)->required();
-  remoteRemove->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) {
-      runOn(q, GitExecRemoteOperation::remove(a->name));
-    };
-  });
-  auto remoteRename = remote->add_subcommand("rename", "rename a remote");
-  remoteRename->add_option("old", a->name)->required();
-  remoteRename->add_option("new", a->newName)->required();
-  remoteRename->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) {
-      runOn(q, GitExecRemoteOperation::rename(a->name, a->newName));
-    };
-  });
-  auto remoteSetURL = remote->add_subcommand("set-url", "change a remote's address");
-  remoteSetURL->add_option("name", a->name)->required();
-  remoteSetURL->add_option("url", a->url)->required();
-  remoteSetURL->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) {
-      runOn(q, GitExecRemoteOperation::setURLFor(a->name, a->url));
-    };
-  });
-
-  auto config = addCommon(app.add_subcommand("config", "read, set or unset a configuration value"));
-  config->add_option("key", a->key)->required();
-  config->add_option("value", a->value);
-  config->add_flag("--unset", a->unset, "remove the value");
-  config->callback([a, config, &action] {
-    const bool setting = config->count("value") > 0;
-    action.run = [a, setting](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      if (a->unset || setting) {
-        runOn(queue, makeOperation<GitExecConfigOperation>(a->key, setting ? std::optional(a->value) : std::nullopt,
-                                                           a->unset));
-        return;
-      }
-      queue->updateViewFor(GitAspects::config);
-      queue->waitUntilAllOperationsAreFinished();
-      auto view = queue->view();
-      auto value = view.config ? view.config->value(a->key) : std::nullopt;
-      if (!value) throw TavrikError("No value for " + a->key);
-      if (json) out << nlohmann::json{{"key", a->key}, {"value", *value}}.dump(-1, ' ', false,
-                                                                                nlohmann::json::error_handler_t::replace)
-                    << "\n";
-      else out << *value << "\n";
-    };
-  });
-
-  auto submodule = addCommon(app.add_subcommand("submodule", "add, init, update, sync or deinit a submodule"));
-  submodule->require_subcommand(1);
-  auto subAdd = submodule->add_subcommand("add", "clone a repository into PATH and record it");
-  subAdd->add_option("url", a->url)->required();
-  subAdd->add_option("path", a->path)->required();
-  subAdd->add_option("-b,--branch", a->branch, "branch to follow");
-  subAdd->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) {
-      runOn(q, GitExecSubmoduleAddOperation::add(a->url, a->path, nonEmpty(a->branch), terminalAuth()));
-    };
-  });
-  auto subVerb = [&](const char* name, const char* help, auto make) {
-    auto sub = submodule->add_subcommand(name, help);
-    sub->add_option("path", a->path)->required();
-    return std::pair(sub, make);
+  // The verbs below `remote` and `submodule` take no common flags of their own.
+  auto bare = [](VerbSpec verb) {
+    verb.commonFlags = false;
+    return verb;
   };
-  auto [subInit, makeInit] = subVerb("init", "register the submodule at PATH", [a] {
-    return GitExecSubmoduleOperation::init(a->path);
-  });
-  auto [subUpdate, makeUpdate] = subVerb("update", "check out the recorded commit of PATH", [a] {
-    auto op = GitExecSubmoduleOperation::update(a->path, a->init, a->recursive);
-    op->progress = true;
-    return op;
-  });
-  subUpdate->add_flag("--init", a->init, "initialize it first");
-  subUpdate->add_flag("--recursive", a->recursive, "also its submodules");
-  auto [subSync, makeSync] = subVerb("sync", "copy PATH's address from .gitmodules", [a] {
-    return GitExecSubmoduleOperation::sync(a->path);
-  });
-  auto [subDeinit, makeDeinit] = subVerb("deinit", "unregister PATH and empty its folder", [a] {
-    return GitExecSubmoduleOperation::deinit(a->path, a->force);
-  });
-  subDeinit->add_flag("-f,--force", a->force, "even with local changes");
-  for (auto [sub, make] : {std::pair{subInit, std::function<std::shared_ptr<GitExecSubmoduleOperation>()>(makeInit)},
-                           std::pair{subUpdate, std::function<std::shared_ptr<GitExecSubmoduleOperation>()>(makeUpdate)},
-                           std::pair{subSync, std::function<std::shared_ptr<GitExecSubmoduleOperation>()>(makeSync)},
-                           std::pair{subDeinit, std::function<std::shared_ptr<GitExecSubmoduleOperation>()>(makeDeinit)}}) {
-    sub->callback([make, &action] {
-      action.run = [make](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) { runOn(q, make()); };
-    });
-  }
+  auto running = [](auto make) {
+    return [make](const CLI::App&) -> VerbRun {
+      return [make](const std::shared_ptr<GitQueue>& q, bool, std::ostream&) { runOn(q, make()); };
+    };
+  };
+
+  std::vector<VerbSpec> verbs = {
+      {"fetch", "fetch from a remote (default: the upstream's)",
+       [a](CLI::App& verb) {
+         verb.add_option("remote", a->remote, "remote name");
+         verb.add_flag("--prune", a->prune, "remove remote-tracking branches that are gone");
+         verb.add_flag("--tags", a->tags, "fetch every tag");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           runTransfer(queue, makeOperation<GitExecFetchOperation>({.remote = nonEmpty(a->remote), .tags = a->tags,
+                                                                    .prune = a->prune, .auth = terminalAuth()}),
+                       "Fetched", json, out);
+         };
+       }},
+      {"pull", "fetch and integrate the upstream's changes",
+       [a](CLI::App& verb) {
+         verb.add_option("remote", a->remote, "remote name");
+         verb.add_option("refspec", a->refspec, "what to pull");
+         verb.add_flag("--rebase", a->rebase, "rebase instead of merging");
+         verb.add_flag("--no-ff", a->noFF, "always create a merge commit");
+         verb.add_flag("--squash", a->squash, "squash the changes into the index");
+         verb.add_flag("--autostash", a->autostash, "stash local changes around the pull");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           runTransfer(queue,
+                       makeOperation<GitExecPullOperation>({.remote = nonEmpty(a->remote),
+                                                            .refspec = nonEmpty(a->refspec), .rebase = a->rebase,
+                                                            .noFastForward = a->noFF, .squash = a->squash,
+                                                            .autostash = a->autostash, .auth = terminalAuth()}),
+                       "Pulled", json, out);
+         };
+       }},
+      {"push", "push to a remote, setting the upstream",
+       [a](CLI::App& verb) {
+         verb.add_option("remote", a->remote, "remote name");
+         verb.add_option("refspec", a->refspec, "what to push");
+         verb.add_flag("--tags", a->tags, "push every tag");
+         verb.add_flag("--force-with-lease", a->forceWithLease, "force, unless the remote moved since the last fetch");
+         verb.add_option("--delete", a->deleteRef, "delete this branch or tag on the remote");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           auto remote = nonEmpty(a->remote);
+           std::shared_ptr<GitExecPushOperation> op;
+           if (!a->deleteRef.empty()) {
+             if (!a->refspec.empty()) throw TavrikError("Give either a refspec or --delete, not both.");
+             op = makeOperation<GitExecPushOperation>(
+                 {.remote = remote, .refspec = a->deleteRef, .auth = terminalAuth(), .deleteRef = true});
+           } else {
+             op = makeOperation<GitExecPushOperation>({.remote = remote, .refspec = nonEmpty(a->refspec),
+                                                       .tags = a->tags, .forceWithLease = a->forceWithLease,
+                                                       .auth = terminalAuth()});
+           }
+           runTransfer(queue, op, "Pushed", json, out);
+         };
+       }},
+      {"clone", "clone a repository into a new folder",
+       [a](CLI::App& verb) {
+         verb.add_option("url", a->url, "address of the repository")->required();
+         verb.add_option("directory", a->directory, "the new folder")->required();
+         verb.add_option("--depth", a->depth, "only this many recent commits")->check(CLI::PositiveNumber);
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
+           auto directory = Url::fileURL(a->directory, true);
+           runOn(queue, makeOperation<GitExecCloneOperation>(
+                            {.url = a->url, .directory = directory, .depth = a->depth, .auth = terminalAuth()}));
+           out << "Cloned into " << directory.path() << "\n";
+         };
+       },
+       false},
+      {"init", "create an empty repository",
+       [a](CLI::App& verb) { verb.add_option("directory", a->directory, "the repository's folder")->required(); },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
+           auto directory = Url::fileURL(a->directory, true);
+           runOn(queue, makeOperation<GitExecInitOperation>(directory));
+           out << "Initialized " << directory.path() << "\n";
+         };
+       },
+       false},
+      {"remote", "list, add, remove, rename or re-point remotes", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           queue->updateViewFor(GitAspects::config);
+           queue->waitUntilAllOperationsAreFinished();
+           auto view = queue->view();
+           const auto& remotes = view.config ? view.config->remoteList().remotes : std::vector<GitRemote>{};
+           if (json) return void(out << toJson(remotes) << "\n");
+           // Addresses may carry passwords; what is printed must not.
+           for (const auto& r : remotes)
+             out << shownText(r.name) << "\t" << shownText(withoutURLPasswords(r.urlString)) << "\n";
+         };
+       }},
+      bare({"remote add", "add a remote",
+            [a](CLI::App& verb) {
+              verb.add_option("name", a->name)->required();
+              verb.add_option("url", a->url)->required();
+            },
+            running([a] { return GitExecRemoteOperation::add(a->name, a->url); })}),
+      bare({"remote remove", "remove a remote and its remote-tracking branches",
+            [a](CLI::App& verb) { verb.add_option("name", a->name)->required(); },
+            running([a] { return GitExecRemoteOperation::remove(a->name); })}),
+      bare({"remote rename", "rename a remote",
+            [a](CLI::App& verb) {
+              verb.add_option("old", a->name)->required();
+              verb.add_option("new", a->newName)->required();
+            },
+            running([a] { return GitExecRemoteOperation::rename(a->name, a->newName); })}),
+      bare({"remote set-url", "change a remote's address",
+            [a](CLI::App& verb) {
+              verb.add_option("name", a->name)->required();
+              verb.add_option("url", a->url)->required();
+            },
+            running([a] { return GitExecRemoteOperation::setURLFor(a->name, a->url); })}),
+      {"config", "read, set or unset a configuration value",
+       [a](CLI::App& verb) {
+         verb.add_option("key", a->key)->required();
+         verb.add_option("value", a->value);
+         verb.add_flag("--unset", a->unset, "remove the value");
+       },
+       [a](const CLI::App& verb) -> VerbRun {
+         const bool setting = verb.count("value") > 0;
+         return [a, setting](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           if (a->unset || setting) {
+             runOn(queue, makeOperation<GitExecConfigOperation>(
+                              a->key, setting ? std::optional(a->value) : std::nullopt, a->unset));
+             return;
+           }
+           queue->updateViewFor(GitAspects::config);
+           queue->waitUntilAllOperationsAreFinished();
+           auto view = queue->view();
+           auto value = view.config ? view.config->value(a->key) : std::nullopt;
+           if (!value) throw TavrikError("No value for " + a->key);
+           out << (json ? configValueJson(a->key, *value) : *value) << "\n";
+         };
+       }},
+      verbGroup("submodule", "add, init, update, sync or deinit a submodule"),
+      bare({"submodule add", "clone a repository into PATH and record it",
+            [a](CLI::App& verb) {
+              verb.add_option("url", a->url)->required();
+              verb.add_option("path", a->path)->required();
+              verb.add_option("-b,--branch", a->branch, "branch to follow");
+            },
+            running([a] {
+              return GitExecSubmoduleAddOperation::add(a->url, a->path, nonEmpty(a->branch), terminalAuth());
+            })}),
+  };
+  // The verbs on one submodule at PATH.
+  auto onPath = [&](const char* name, const char* help, std::function<void(CLI::App&)> flags, auto make) {
+    verbs.push_back(bare({std::string("submodule ") + name, help,
+                          [a, flags](CLI::App& verb) {
+                            verb.add_option("path", a->path)->required();
+                            if (flags) flags(verb);
+                          },
+                          running(make)}));
+  };
+  onPath("init", "register the submodule at PATH", nullptr, [a] { return GitExecSubmoduleOperation::init(a->path); });
+  onPath(
+      "update", "check out the recorded commit of PATH",
+      [a](CLI::App& verb) {
+        verb.add_flag("--init", a->init, "initialize it first");
+        verb.add_flag("--recursive", a->recursive, "also its submodules");
+      },
+      [a] {
+        auto op = GitExecSubmoduleOperation::update(a->path, a->init, a->recursive);
+        op->progress = true;
+        return op;
+      });
+  onPath("sync", "copy PATH's address from .gitmodules", nullptr, [a] { return GitExecSubmoduleOperation::sync(a->path); });
+  onPath(
+      "deinit", "unregister PATH and empty its folder",
+      [a](CLI::App& verb) { verb.add_flag("-f,--force", a->force, "even with local changes"); },
+      [a] { return GitExecSubmoduleOperation::deinit(a->path, a->force); });
+  return verbs;
 }
 
 } // namespace tavrik::cli

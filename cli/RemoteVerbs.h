@@ -16,11 +16,12 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tavrik::cli {
 
-/// Adds the verbs to `app`; the parsed one stores its work in `action`.
-void addRemoteVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+/// The rows of these verbs, in the order `--help` lists them.
+std::vector<VerbSpec> remoteVerbs();
 
 /// The answer to one of git's prompts: read from the terminal (without echo
 /// for a password) when `input` is one, else the next line of `input`;

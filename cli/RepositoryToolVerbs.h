@@ -7,10 +7,10 @@
 namespace tavrik::cli {
 
 /// `submodules`: each submodule with its status string.
-void addSubmoduleListVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+std::vector<VerbSpec> submoduleListVerbs();
 /// `flow init [--defaults]` and `flow KIND start|finish|publish NAME ...`.
-void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+std::vector<VerbSpec> flowVerbs();
 /// `difftool`, `mergetool` and `tools`.
-void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+std::vector<VerbSpec> toolVerbs();
 
 } // namespace tavrik::cli

@@ -8,8 +8,6 @@
 #include "tavrik/Tools/GitExecToolOperation.h"
 #include "tavrik/Util/TavrikError.h"
 
-#include <nlohmann/json.hpp>
-
 namespace tavrik::cli {
 
 namespace {
@@ -65,66 +63,59 @@ std::optional<std::string> toolName(const ToolArgs& args) {
 
 } // namespace
 
-void addToolVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
+std::vector<VerbSpec> toolVerbs() {
   auto a = std::make_shared<ToolArgs>();
-
-  auto difftool = addCommon(app.add_subcommand("difftool", "open changes against HEAD in an external diff tool"));
-  difftool->add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's diff.tool");
-  difftool->add_flag("--dir-diff", a->directoryDiff, "compare the changed files as two folders");
-  difftool->add_option("paths", a->paths, "paths relative to the working tree (default: every change)");
-  difftool->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      auto name = toolName(*a);
-      auto entries = chosenEntries(queue, *a, false);
-      runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), a->directoryDiff, name));
-      if (json) out << nlohmann::json{{"compared", entries.size()}}.dump() << "\n";
-    };
-  });
-
-  auto mergetool = addCommon(app.add_subcommand("mergetool", "resolve conflicts in an external merge tool"));
-  mergetool->add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's merge.tool");
-  mergetool->add_option("paths", a->paths, "paths relative to the working tree (default: every conflict)");
-  mergetool->callback([a, &action] {
-    action.run = [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      auto name = toolName(*a);
-      auto entries = chosenEntries(queue, *a, true);
-      runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), false, name));
-      auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>());
-      std::vector<std::string> remaining;
-      for (const auto& entry : entries)
-        if (auto now = status->entryFor(*entry.path()); now && now->hasConflict())
-          remaining.push_back(*entry.path());
-      const size_t resolved = entries.size() - remaining.size();
-      if (json) {
-        nlohmann::json list = nlohmann::json::array();
-        for (const auto& path : remaining) list.push_back(jsonSafe(path));
-        out << nlohmann::json{{"resolved", resolved}, {"remaining", list}}.dump() << "\n";
-        return;
-      }
-      out << "Resolved " << resolved << " of " << entries.size() << " conflicted files\n";
-      for (const auto& path : remaining) out << "still conflicted: " << quotedPath(path) << "\n";
-    };
-  });
-
-  auto tools = addCommon(app.add_subcommand("tools", "the known external diff and merge tools"));
-  tools->callback([&action] {
-    action.needsRepository = false;
-    action.run = [](const std::shared_ptr<GitQueue>&, bool json, std::ostream& out) {
-      nlohmann::json list = nlohmann::json::array();
-      for (const auto& tool : GitTool::all()) {
-        if (json) {
-          list.push_back({{"name", tool.name},
-                          {"path", tool.path ? nlohmann::json(jsonSafe(*tool.path)) : nlohmann::json()},
-                          {"installed", tool.isInstalled()},
-                          {"directoryDiff", tool.supportsDirectoryDiff}});
-        } else {
-          out << tool.name << "\t" << (tool.isInstalled() ? "installed" : "not installed") << "\t"
-              << (tool.supportsDirectoryDiff ? "dir-diff" : "no dir-diff") << "\n";
-        }
-      }
-      if (json) out << list.dump() << "\n";
-    };
-  });
+  return {
+      {"difftool", "open changes against HEAD in an external diff tool",
+       [a](CLI::App& verb) {
+         verb.add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's diff.tool");
+         verb.add_flag("--dir-diff", a->directoryDiff, "compare the changed files as two folders");
+         verb.add_option("paths", a->paths, "paths relative to the working tree (default: every change)");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           auto name = toolName(*a);
+           auto entries = chosenEntries(queue, *a, false);
+           runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), a->directoryDiff, name));
+           if (json) out << toolComparedJson(entries.size()) << "\n";
+         };
+       }},
+      {"mergetool", "resolve conflicts in an external merge tool",
+       [a](CLI::App& verb) {
+         verb.add_option("--tool", a->tool, "a known tool (see `tavrik tools`); default: git's merge.tool");
+         verb.add_option("paths", a->paths, "paths relative to the working tree (default: every conflict)");
+       },
+       [a](const CLI::App&) -> VerbRun {
+         return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           auto name = toolName(*a);
+           auto entries = chosenEntries(queue, *a, true);
+           runOn(queue, GitExecToolOperation::named(GitExecToolSource::status(entries), false, name));
+           auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+           std::vector<std::string> remaining;
+           for (const auto& entry : entries)
+             if (auto now = status->entryFor(*entry.path()); now && now->hasConflict())
+               remaining.push_back(*entry.path());
+           const size_t resolved = entries.size() - remaining.size();
+           if (json) return void(out << toolResolvedJson(resolved, remaining) << "\n");
+           out << "Resolved " << resolved << " of " << entries.size() << " conflicted files\n";
+           for (const auto& path : remaining) out << "still conflicted: " << quotedPath(path) << "\n";
+         };
+       }},
+      {"tools", "the known external diff and merge tools", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>&, bool json, std::ostream& out) {
+           std::vector<GitToolAvailability> tools;
+           for (const auto& tool : GitTool::all()) {
+             tools.push_back({tool.name, tool.path, tool.isInstalled(), tool.supportsDirectoryDiff});
+             if (!json)
+               out << tool.name << "\t" << (tools.back().isInstalled ? "installed" : "not installed") << "\t"
+                   << (tool.supportsDirectoryDiff ? "dir-diff" : "no dir-diff") << "\n";
+           }
+           if (json) out << toJson(tools) << "\n";
+         };
+       },
+       false},
+  };
 }
 
 } // namespace tavrik::cli

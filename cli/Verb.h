@@ -1,8 +1,8 @@
-// How `tavrik` runs the verb on its command line. Every verb registers with
-// CLI11 through `addVerbs` (its name, help and options); the callback of the
-// parsed one stores its work in the one `VerbAction`, and main runs that
-// action on the repository's queue, or on a queue without a repository for
-// the verbs that need none (clone, init, tools).
+// How `tavrik` runs the verb on its command line. Every verb is a row of one
+// table (`VerbSpec`: its name, help, options and action); main adds the rows
+// to CLI11, keeps the work of the parsed one as the `VerbAction`, and runs it
+// on the repository's queue, or on a queue without a repository for the
+// verbs that need none (clone, init, tools).
 #pragma once
 
 #include "ProgressBar.h"
@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace tavrik::cli {
 
@@ -44,21 +46,39 @@ private:
   Body body_;
 };
 
-/// What the parsed verb does once the queue exists.
-struct VerbAction {
-  VerbAction() = default;
-  template <class F>
-    requires std::constructible_from<VerbRun, F> && (!std::same_as<std::remove_cvref_t<F>, VerbAction>)
-  VerbAction(F body) : run(std::move(body)) {}
-
-  VerbRun run;
+/// One row of the verb table that main builds the command line from. Each
+/// family of verbs (one file each) returns its rows; main adds them to CLI11
+/// in table order, which is the order `--help` lists them, and runs the one
+/// that was parsed. A verb nested in another ("branch create") comes after
+/// its parent's row.
+struct VerbSpec {
+  /// The words that name the verb: "status", or "stash list".
+  std::string name;
+  std::string help;
+  /// Adds the verb's flags and arguments to its subcommand, bound into the
+  /// options record its `action` reads. May be empty.
+  std::function<void(CLI::App& verb)> addOptions;
+  /// Called once the command line is parsed, when this verb is the last one
+  /// given (a nested verb given after it wins): checks the parsed options
+  /// together, throwing CLI::ValidationError, and returns the verb's work.
+  /// Empty for a verb that only groups others (`stash`), which then needs one.
+  std::function<VerbRun(const CLI::App& verb)> action;
   /// False for the verbs that make a repository or need none: their queue
   /// has no repository.
   bool needsRepository = true;
-  explicit operator bool() const { return bool(run); }
+  /// False for the verbs that take no --json and --verbose of their own.
+  bool commonFlags = true;
 };
 
-/// Gives a verb the flags every verb takes (--json, --verbose).
-using AddCommon = std::function<CLI::App*(CLI::App*)>;
+/// The row of a verb that only groups others, as `stash` does.
+inline VerbSpec verbGroup(std::string name, std::string help) {
+  return {std::move(name), std::move(help), nullptr, nullptr};
+}
+
+/// The work of the parsed verb, and whether it runs on a repository's queue.
+struct VerbAction {
+  VerbRun run;
+  bool needsRepository = true;
+};
 
 } // namespace tavrik::cli

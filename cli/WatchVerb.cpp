@@ -5,8 +5,6 @@
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/Util/TavrikError.h"
 
-#include <nlohmann/json.hpp>
-
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -20,28 +18,15 @@ namespace tavrik::cli {
 
 namespace {
 
-using nlohmann::json;
-
 // The queue's tasks and the log descriptor are the engine's own business,
 // not changes of the repository, so they are not printed.
-struct AspectName {
-  GitAspects aspect;
-  const char* name;
-};
-constexpr AspectName kPrintedAspects[] = {
-    {GitAspects::head, "head"},
-    {GitAspects::status, "status"},
-    {GitAspects::refs, "refs"},
-    {GitAspects::stashes, "stashes"},
-    {GitAspects::stateFiles, "stateFiles"},
-    {GitAspects::config, "config"},
-    {GitAspects::submodules, "submodules"},
-    {GitAspects::reflogs, "reflogs"},
-};
+constexpr GitAspects kPrintedAspects[] = {GitAspects::head,       GitAspects::status, GitAspects::refs,
+                                          GitAspects::stashes,    GitAspects::stateFiles, GitAspects::config,
+                                          GitAspects::submodules, GitAspects::reflogs};
 
 constexpr GitAspects printedAspects() {
   GitAspects printed;
-  for (const auto& entry : kPrintedAspects) printed.insert(entry.aspect);
+  for (const auto aspect : kPrintedAspects) printed.insert(aspect);
   return printed;
 }
 
@@ -63,7 +48,7 @@ std::string headText(const GitHeadList& heads) {
 
 std::string textLines(const GitView& view, GitAspects aspects) {
   std::ostringstream out;
-  for (const auto& [aspect, name] : kPrintedAspects) {
+  for (const auto aspect : kPrintedAspects) {
     if (!aspects.contains(aspect)) continue;
     if (aspect == GitAspects::head) {
       out << "head: " << headText(view.headList);
@@ -87,39 +72,6 @@ std::string textLines(const GitView& view, GitAspects aspects) {
   return out.str();
 }
 
-std::string jsonLine(const GitView& view, GitAspects aspects) {
-  constexpr size_t kListedPaths = 20;
-  json line = {{"aspects", json::array()}};
-  for (const auto& [aspect, name] : kPrintedAspects)
-    if (aspects.contains(aspect)) line["aspects"].push_back(name);
-  auto count = [&](GitAspects aspect, const char* key, size_t n) {
-    if (aspects.contains(aspect)) line[key] = {{"count", n}};
-  };
-  // A change of state comes with head's; either gets the whole summary.
-  if (aspects.containsAny({GitAspects::head, GitAspects::stateFiles})) {
-    const GitHead& head = view.headList.head;
-    line["head"] = {{"branch", head.isSymbolic || !head.refname ? json() : json(jsonSafe(*head.refname))},
-                    {"commit", head.commit ? json(head.commit->string()) : json()},
-                    {"detached", head.isSymbolic},
-                    {"state", stateName(view.headList.stateFiles.state)}};
-  }
-  if (aspects.contains(GitAspects::status)) {
-    json paths = json::array();
-    if (view.status)
-      for (const auto& entry : view.status->entries) {
-        if (paths.size() == kListedPaths) break;
-        if (auto path = entry.path()) paths.push_back(jsonSafe(*path));
-      }
-    line["status"] = {{"count", statusCount(view)}, {"paths", std::move(paths)}};
-  }
-  count(GitAspects::refs, "refs", view.refs.all.size());
-  count(GitAspects::stashes, "stashes", view.stashList.entries.size());
-  count(GitAspects::config, "config", configCount(view));
-  count(GitAspects::submodules, "submodules", view.submodules.size());
-  count(GitAspects::reflogs, "reflogs", view.reflogs.names.size());
-  return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-}
-
 // Called on the queue's worker threads, possibly several at once.
 class ChangeWriter : public GitQueueObserver {
 public:
@@ -129,7 +81,7 @@ public:
     aspects = aspects & printedAspects();
     if (aspects.isEmpty()) return;
     const GitView view = queue->view();
-    const std::string text = json_ ? jsonLine(view, aspects) : textLines(view, aspects);
+    const std::string text = json_ ? viewChangeJson(view, aspects) + "\n" : textLines(view, aspects);
     std::lock_guard lock(outLock_);
     // A reader at the other end of a pipe wants each change as it happens.
     out_ << text << std::flush;
@@ -196,26 +148,25 @@ private:
 
 } // namespace
 
-void addWatchVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon) {
-  auto verb =
-      addCommon(app.add_subcommand("watch", "print each change of the repository as it happens, until interrupted"));
-  verb->callback([&action] {
-    action.run = [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-      // First, so that an interrupt during the first refresh still ends cleanly.
-      StopSignals stop;
-      // Only what changes from here on is printed.
-      queue->updateViewFor(GitAspects::all);
-      queue->waitUntilAllOperationsAreFinished();
-      // Observed before the watcher starts, so no change falls in between.
-      auto writer = std::make_shared<ChangeWriter>(json, out);
-      auto token = queue->addChangeObserver(writer, nullptr);
-      auto watcher = GitRepositoryWatcher::attach(queue);
-      std::fprintf(stderr, "watching %s\n", queue->descriptor()->url.path().c_str());
-      stop.wait();
-      watcher->detach();
-      queue->removeChangeObserver(token);
-    };
-  });
+std::vector<VerbSpec> watchVerbs() {
+  return {{"watch", "print each change of the repository as it happens, until interrupted", nullptr,
+           [](const CLI::App&) -> VerbRun {
+             return [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+               // First, so that an interrupt during the first refresh still ends cleanly.
+               StopSignals stop;
+               // Only what changes from here on is printed.
+               queue->updateViewFor(GitAspects::all);
+               queue->waitUntilAllOperationsAreFinished();
+               // Observed before the watcher starts, so no change falls in between.
+               auto writer = std::make_shared<ChangeWriter>(json, out);
+               auto token = queue->addChangeObserver(writer, nullptr);
+               auto watcher = GitRepositoryWatcher::attach(queue);
+               std::fprintf(stderr, "watching %s\n", queue->descriptor()->url.path().c_str());
+               stop.wait();
+               watcher->detach();
+               queue->removeChangeObserver(token);
+             };
+           }}};
 }
 
 } // namespace tavrik::cli

@@ -8,6 +8,6 @@
 namespace tavrik::cli {
 
 /// `watch [--json]`.
-void addWatchVerb(CLI::App& app, VerbAction& action, const std::function<CLI::App*(CLI::App*)>& addCommon);
+std::vector<VerbSpec> watchVerbs();
 
 } // namespace tavrik::cli

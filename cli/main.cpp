@@ -25,7 +25,6 @@
 #include "tavrik/Util/TavrikError.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -34,7 +33,6 @@
 
 using namespace tavrik;
 using cli::runOn;
-using nlohmann::json;
 
 namespace {
 
@@ -43,8 +41,6 @@ struct Options {
   std::string directory = ".";
   bool json = false;
   bool verbose = false;
-  bool ignored = false;
-  std::string left, right;
 };
 
 // Prints view changes when --verbose is given.
@@ -55,16 +51,14 @@ public:
   }
 };
 
-// Names that are not UTF-8 would make the dump throw; their invalid bytes
-// become U+FFFD so the document stays valid JSON. Indentation only helps a
-// person at a terminal, and costs much on a large status.
+// Indentation only helps a person at a terminal, and costs much on a large
+// status.
 bool outputIsTerminal() {
   static const bool terminal = isatty(STDOUT_FILENO);
   return terminal;
 }
 
 void print(const std::string& compact) { std::cout << (outputIsTerminal() ? indentedJson(compact) : compact) << "\n"; }
-void print(const json& value) { print(value.dump(-1, ' ', false, json::error_handler_t::replace)); }
 
 // Lists of many thousand records go out record by record; only a person at a
 // terminal gets them re-read and indented.
@@ -80,62 +74,62 @@ template <class Records> void printRecords(const Records& records) {
 }
 
 // The verbs that read the repository's state into the view and print it.
-void addReadingVerbs(CLI::App& app, cli::VerbAction& action, const cli::AddCommon& addCommon,
-                     const std::shared_ptr<Options>& options) {
-  addCommon(app.add_subcommand("describe", "where the repository's worktree and git directories are"))
-      ->callback([&action] {
-        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-          const auto& descriptor = *queue->descriptor();
-          asJson ? print(toJson(descriptor)) : cli::printDescriptor(out, descriptor);
-        };
-      });
-  auto status = addCommon(app.add_subcommand("status", "working-tree status, like git status --short"));
-  status->add_flag("--ignored", options->ignored, "list ignored files too");
-  status->callback([&action, options] {
-    action = [options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-      auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(options->ignored));
-      static const GitStatusList kNoEntries;
-      const GitStatusList& list = status ? *status : kNoEntries;
-      asJson ? printRecords(list) : cli::printStatus(out, list);
-    };
-  });
-  addCommon(app.add_subcommand("refs", "branches, remote branches and tags with ahead/behind counts"))
-      ->callback([&action] {
-        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-          auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
-          asJson ? printRecords(refs) : cli::printRefs(out, refs);
-        };
-      });
-  addCommon(app.add_subcommand("head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress"))
-      ->callback([&action] {
-        action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-          auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
-          asJson ? print(toJson(heads)) : cli::printHeads(out, heads);
-        };
-      });
-  auto count = addCommon(app.add_subcommand("count", "commits only in <left> and only in <right>"));
-  count->add_option("left", options->left, "left revision")->required();
-  count->add_option("right", options->right, "right revision")->required();
-  count->callback([&action, options] {
-    action = [options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-      auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(options->left, options->right, std::nullopt));
-      asJson ? print(toJson(count)) : void(out << count.left << "\t" << count.right << "\n");
-    };
-  });
-  addCommon(app.add_subcommand("readme", "the readme file of the working tree"))->callback([&action] {
-    action = [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-      auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
-      if (asJson) {
-        json o = json::object();
-        if (readme) o["readmeURL"] = jsonSafe(readme->absoluteString());
-        print(o);
-      } else if (readme) {
-        out << readme->path() << "\n";
-      } else {
-        throw TavrikError("No readme in " + queue->descriptor()->url.path());
-      }
-    };
-  });
+std::vector<cli::VerbSpec> readingVerbs() {
+  auto left = std::make_shared<std::string>(), right = std::make_shared<std::string>();
+  auto ignored = std::make_shared<bool>(false);
+  return {
+      {"describe", "where the repository's worktree and git directories are", nullptr,
+       [](const CLI::App&) -> cli::VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           const auto& descriptor = *queue->descriptor();
+           asJson ? print(toJson(descriptor)) : cli::printDescriptor(out, descriptor);
+         };
+       }},
+      {"status", "working-tree status, like git status --short",
+       [ignored](CLI::App& verb) { verb.add_flag("--ignored", *ignored, "list ignored files too"); },
+       [ignored](const CLI::App&) -> cli::VerbRun {
+         return [ignored](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(*ignored));
+           static const GitStatusList kNoEntries;
+           const GitStatusList& list = status ? *status : kNoEntries;
+           asJson ? printRecords(list) : cli::printStatus(out, list);
+         };
+       }},
+      {"refs", "branches, remote branches and tags with ahead/behind counts", nullptr,
+       [](const CLI::App&) -> cli::VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+           asJson ? printRecords(refs) : cli::printRefs(out, refs);
+         };
+       }},
+      {"head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress", nullptr,
+       [](const CLI::App&) -> cli::VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
+           asJson ? print(toJson(heads)) : cli::printHeads(out, heads);
+         };
+       }},
+      {"count", "commits only in <left> and only in <right>",
+       [left, right](CLI::App& verb) {
+         verb.add_option("left", *left, "left revision")->required();
+         verb.add_option("right", *right, "right revision")->required();
+       },
+       [left, right](const CLI::App&) -> cli::VerbRun {
+         return [left, right](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto count = runOn(queue, makeOperation<GitExecRevListCountOperation>(*left, *right, std::nullopt));
+           asJson ? print(toJson(count)) : void(out << count.left << "\t" << count.right << "\n");
+         };
+       }},
+      {"readme", "the readme file of the working tree", nullptr,
+       [](const CLI::App&) -> cli::VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           auto readme = runOn(queue, makeOperation<GitFindReadmeOperation>());
+           if (asJson) print(readmeJson(readme));
+           else if (readme) out << readme->path() << "\n";
+           else throw TavrikError("No readme in " + queue->descriptor()->url.path());
+         };
+       }},
+  };
 }
 
 // The one dispatch: the parsed verb's action on a queue of the repository,
@@ -189,18 +183,35 @@ int main(int argc, char** argv) {
     return sub;
   };
   std::vector<std::string> args(argv, argv + argc);
-  auto resetPaths = cli::takeResetPaths(args);
   // The verbs in the order `--help` lists them; each family's file holds the
   // options and action of its verbs.
+  std::vector<cli::VerbSpec> verbs;
+  for (auto&& family : {readingVerbs(), cli::commandVerbs(cli::takeResetPaths(args)), cli::historyVerbs(),
+                        cli::remoteVerbs(), cli::submoduleListVerbs(), cli::flowVerbs(), cli::toolVerbs(),
+                        cli::watchVerbs()})
+    verbs.insert(verbs.end(), family.begin(), family.end());
   cli::VerbAction action;
-  addReadingVerbs(app, action, addCommon, options);
-  cli::addCommandVerbs(app, action, addCommon, resetPaths);
-  cli::addHistoryVerbs(app, action, addCommon);
-  cli::addRemoteVerbs(app, action, addCommon);
-  cli::addSubmoduleListVerb(app, action, addCommon);
-  cli::addFlowVerbs(app, action, addCommon);
-  cli::addToolVerbs(app, action, addCommon);
-  cli::addWatchVerb(app, action, addCommon);
+  for (const auto& verb : verbs) {
+    // "stash list" goes below the "stash" added before it.
+    CLI::App* parent = &app;
+    std::string_view name = verb.name;
+    for (auto space = name.find(' '); space != std::string_view::npos; space = name.find(' ')) {
+      parent = parent->get_subcommand(std::string(name.substr(0, space)));
+      name.remove_prefix(space + 1);
+    }
+    CLI::App* sub = parent->add_subcommand(std::string(name), verb.help);
+    if (verb.commonFlags) addCommon(sub);
+    if (verb.addOptions) verb.addOptions(*sub);
+    if (!verb.action) {
+      sub->require_subcommand(1);
+      continue;
+    }
+    sub->callback([&action, &verb, sub] {
+      // A nested verb's callback ran first and chose it.
+      if (!sub->get_subcommands().empty()) return;
+      action = {verb.action(*sub), verb.needsRepository};
+    });
+  }
   app.add_flag("--json", options->json, "print the record as JSON");
   app.add_flag("-v,--verbose", options->verbose, "print the view changes the queue reports");
   cli::takeArgumentsAsTyped(app, args);

@@ -211,6 +211,48 @@ json value(const GitExecBranchList& l) {
   return {{"branches", std::move(branches)}};
 }
 
+json value(const GitRemote& r) {
+  json o;
+  putText(o, "name", r.name);
+  putText(o, "url", withoutURLPasswords(r.urlString));
+  return o;
+}
+
+json value(const GitSubmodule& s) {
+  const auto badge = s.statusString();
+  json o = {{"status", std::string(1, s.status)},
+            {"changeCount", s.changeCount},
+            {"statusString", badge ? json(*badge) : json()}};
+  putText(o, "path", s.path);
+  return o;
+}
+
+json value(const GitToolAvailability& t) {
+  json o = {{"installed", t.isInstalled}, {"directoryDiff", t.supportsDirectoryDiff}, {"path", nullptr}};
+  putText(o, "name", t.name);
+  putOptionalText(o, "path", t.path);
+  return o;
+}
+
+template <class T> json array(const std::vector<T>& records) {
+  json out = json::array();
+  for (const auto& record : records) out.push_back(value(record));
+  return out;
+}
+
+json textDocument(const char* key, std::string_view text) {
+  json o = json::object();
+  putText(o, key, text);
+  return o;
+}
+
+// The aspects a change summary names, in the order it names them.
+constexpr std::pair<GitAspects, const char*> kNamedAspects[] = {
+    {GitAspects::head, "head"},       {GitAspects::status, "status"},         {GitAspects::refs, "refs"},
+    {GitAspects::stashes, "stashes"}, {GitAspects::stateFiles, "stateFiles"}, {GitAspects::config, "config"},
+    {GitAspects::submodules, "submodules"}, {GitAspects::reflogs, "reflogs"},
+};
+
 // Written as status records write their modes: 100644, not 33188.
 int64_t modeDigits(GitMode mode) {
   int64_t digits = 0, place = 1;
@@ -235,6 +277,85 @@ std::string toJson(const GitReflogList& v) { return dumped(value(v)); }
 std::string toJson(const GitQueryMatch& v) { return dumped(value(v)); }
 std::string toJson(const GitLogEntry& v) { return dumped(value(v)); }
 std::string toJson(const GitExecBranchList& v) { return dumped(value(v)); }
+
+std::string toJson(const std::vector<GitRemote>& v) { return dumped(array(v)); }
+std::string toJson(const std::vector<GitSubmodule>& v) { return dumped(array(v)); }
+std::string toJson(const std::vector<GitToolAvailability>& v) { return dumped(array(v)); }
+
+std::string configValueJson(std::string_view key, std::string_view value) {
+  json o = textDocument("key", key);
+  putText(o, "value", value);
+  return dumped(o);
+}
+std::string commitJson(const Oid& commit) { return dumped({{"oid", commit.string()}}); }
+std::string readmeJson(const std::optional<Url>& readme) {
+  return dumped(readme ? textDocument("readmeURL", readme->absoluteString()) : json::object());
+}
+std::string transferResultJson(std::string_view result) { return dumped(textDocument("result", result)); }
+std::string flowOutputJson(std::string_view output) { return dumped(textDocument("output", output)); }
+std::string toolComparedJson(size_t compared) { return dumped({{"compared", compared}}); }
+std::string toolResolvedJson(size_t resolved, const std::vector<std::string>& remaining) {
+  json o = {{"resolved", resolved}};
+  putTexts(o, "remaining", remaining);
+  return dumped(o);
+}
+
+std::string viewChangeJson(const GitView& view, GitAspects aspects) {
+  constexpr size_t kListedPaths = 20;
+  json line = {{"aspects", json::array()}};
+  for (const auto& [aspect, name] : kNamedAspects)
+    if (aspects.contains(aspect)) line["aspects"].push_back(name);
+  auto count = [&](GitAspects aspect, const char* key, size_t n) {
+    if (aspects.contains(aspect)) line[key] = {{"count", n}};
+  };
+  // A change of state comes with head's; either gets the whole summary.
+  if (aspects.containsAny({GitAspects::head, GitAspects::stateFiles})) {
+    const GitHead& head = view.headList.head;
+    json summary = {{"branch", nullptr},
+                    {"commit", head.commit ? json(head.commit->string()) : json()},
+                    {"detached", head.isSymbolic},
+                    {"state", stateName(view.headList.stateFiles.state)}};
+    if (!head.isSymbolic && head.refname) putText(summary, "branch", *head.refname);
+    line["head"] = std::move(summary);
+  }
+  if (aspects.contains(GitAspects::status)) {
+    std::vector<std::string> paths;
+    if (view.status)
+      for (const auto& entry : view.status->entries) {
+        if (paths.size() == kListedPaths) break;
+        if (auto path = entry.path()) paths.push_back(*path);
+      }
+    json status = {{"count", view.status ? view.status->entries.size() : 0}};
+    putTexts(status, "paths", paths);
+    line["status"] = std::move(status);
+  }
+  count(GitAspects::refs, "refs", view.refs.all.size());
+  count(GitAspects::stashes, "stashes", view.stashList.entries.size());
+  count(GitAspects::config, "config", view.config ? view.config->values().size() : 0);
+  count(GitAspects::submodules, "submodules", view.submodules.size());
+  count(GitAspects::reflogs, "reflogs", view.reflogs.names.size());
+  return dumped(line);
+}
+
+void GitJsonArrayWriter::append(std::string_view element) {
+  if (!indented_) {
+    out_ << (started_ ? "," : "[") << element;
+    started_ = true;
+    return;
+  }
+  std::string row = indentedJson(element);
+  for (size_t at = row.find('\n'); at != std::string::npos; at = row.find('\n', at + 3)) row.replace(at, 1, "\n  ");
+  if (started_) out_ << "  " << pending_ << ",\n";
+  else out_ << "[\n";
+  started_ = true;
+  pending_ = std::move(row);
+}
+
+void GitJsonArrayWriter::finish() {
+  if (!started_) out_ << "[]\n";
+  else if (indented_) out_ << "  " << pending_ << "\n]\n";
+  else out_ << "]\n";
+}
 
 std::string indentedJson(std::string_view text, int indent) {
   try {

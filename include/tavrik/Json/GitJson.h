@@ -18,20 +18,39 @@
 #include "tavrik/State/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
+#include "tavrik/Queue/GitAspects.h"
 #include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Queue/GitView.h"
+#include "tavrik/State/GitConfigSnapshot.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRef.h"
 #include "tavrik/State/GitRefList.h"
 #include "tavrik/State/GitReflogList.h"
 #include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
+#include "tavrik/State/GitSubmodule.h"
 #include "tavrik/State/GitTimestamp.h"
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrik {
+
+/// What the tools document says of one external diff or merge tool. The
+/// Tools layer knows the tools; this record carries what it found out, so the
+/// JSON form stays below it.
+struct GitToolAvailability {
+  std::string name;
+  /// The tool's program, when it has a fixed one.
+  std::optional<std::string> path;
+  bool isInstalled = false;
+  bool supportsDirectoryDiff = false;
+
+  bool operator==(const GitToolAvailability&) const = default;
+};
 
 /// Compact JSON of each record (no final newline).
 std::string toJson(const GitTimestamp& timestamp);
@@ -55,6 +74,39 @@ std::string toJson(const GitQueryMatch& match);
 std::string toJson(const GitLogEntry& entry);
 /// {"branches": [{"isHead", "name"}]}.
 std::string toJson(const GitExecBranchList& branches);
+/// [{"name", "url"}], each address with its passwords taken out: what is
+/// shown or stored must not carry them.
+std::string toJson(const std::vector<GitRemote>& remotes);
+/// [{"changeCount", "path", "status" (one character), "statusString" (null
+/// for a clean submodule)}].
+std::string toJson(const std::vector<GitSubmodule>& submodules);
+/// [{"directoryDiff", "installed", "name", "path" (null without one)}].
+std::string toJson(const std::vector<GitToolAvailability>& tools);
+
+/// Documents that are no single record, compact (no final newline).
+/// {"key", "value"}: one configuration value.
+std::string configValueJson(std::string_view key, std::string_view value);
+/// {"oid"}: a commit found, such as a merge base.
+std::string commitJson(const Oid& commit);
+/// {"readmeURL"} for a readme found, {} for none.
+std::string readmeJson(const std::optional<Url>& readme);
+/// {"result"}: what a fetch, pull or push moved, as its notification says.
+std::string transferResultJson(std::string_view result);
+/// {"output"}: the summary git-flow printed.
+std::string flowOutputJson(std::string_view output);
+/// {"compared"}: how many changes went to a diff tool.
+std::string toolComparedJson(size_t compared);
+/// {"remaining", "resolved"}: how many conflicts a merge tool resolved, and
+/// the paths still conflicted.
+std::string toolResolvedJson(size_t resolved, const std::vector<std::string>& remaining);
+/// One change of the view: {"aspects": names in the order head, status,
+/// refs, stashes, stateFiles, config, submodules, reflogs (the queue's tasks
+/// and the log descriptor are the engine's own business and not named)};
+/// "head" {branch (null when detached), commit (null before the first),
+/// detached, state} when head or stateFiles changed; "status" {count, paths
+/// (the first 20)}; and {"count"} under "refs", "stashes", "config",
+/// "submodules" and "reflogs" for those that changed.
+std::string viewChangeJson(const GitView& view, GitAspects aspects);
 
 /// The large records as compact JSON on `out` (without a final newline),
 /// written one record at a time, so a list of many thousand entries costs no
@@ -67,6 +119,29 @@ void writeJson(std::ostream& out, const GitStatusList& status);
 /// bytes after the origin, newline included, and the old and new line numbers
 /// of the lines of the file, which headers and hunk lines have not).
 void writeJson(std::ostream& out, const GitDiffList& diffs, bool withPatch);
+
+/// One JSON array written element by element as the records arrive (the
+/// rows of a history walk), so the first are out before the last are read.
+/// Compact, it is "[a,b]"; indented, each element is indented as
+/// `indentedJson` does, one level in, and every write ends its line, so a
+/// line drawn between writes (a progress bar) tears nothing. Not thread-safe:
+/// one writer at a time.
+class GitJsonArrayWriter {
+public:
+  GitJsonArrayWriter(std::ostream& out, bool indented) : out_(out), indented_(indented) {}
+
+  /// Writes one element, given as compact JSON (`toJson` of a record).
+  void append(std::string_view element);
+  /// Closes the array and its line: "[]" when nothing was appended.
+  void finish();
+
+private:
+  std::ostream& out_;
+  const bool indented_;
+  bool started_ = false;
+  // Indented, an element waits for the comma the next one (or the end) decides.
+  std::string pending_;
+};
 
 /// The records back from their JSON form; absent optional fields are absent.
 GitTimestamp gitTimestampFromJson(std::string_view json);
