@@ -47,7 +47,10 @@ public:
     bool indented = false;
   };
 
-  RowPrinter(std::ostream& out, ProgressBar& progress, Style style, GitRefList refs, std::optional<size_t> limit)
+  /// `refs` settles with the names the text rows show; it is read side by
+  /// side with the first page and waited for only when a row is printed.
+  RowPrinter(std::ostream& out, ProgressBar& progress, Style style, pledge::Future<GitRefList> refs,
+             std::optional<size_t> limit)
       : out_(out), progress_(progress), style_(style), refs_(std::move(refs)), limit_(limit),
         now_(std::chrono::system_clock::now()), array_(out, style.indented) {}
 
@@ -83,7 +86,8 @@ private:
   bool reached() const { return limit_ && printed_ >= *limit_; }
 
   void printText(const GitLogEntry& entry) {
-    const auto text = logRowText(entry, refs_, now_, style_.colored);
+    if (!refsRead_) refsRead_ = refs_.wait();
+    const auto text = logRowText(entry, *refsRead_, now_, style_.colored);
     if (!style_.graph || !entry.graphLaneRow) {
       out_ << text << "\n";
       return;
@@ -96,7 +100,8 @@ private:
   std::ostream& out_;
   ProgressBar& progress_;
   const Style style_;
-  const GitRefList refs_;
+  const pledge::Future<GitRefList> refs_;
+  std::optional<GitRefList> refsRead_; // guarded by mutex_
   const std::optional<size_t> limit_;
   const Date now_;
   mutable std::mutex mutex_; // guards printed_, array_ and the writing to out_
@@ -186,10 +191,16 @@ std::vector<VerbSpec> historyVerbs() {
          return [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
                               ProgressBar& progress) {
            GitLogDescriptor descriptor;
+           // Text rows show the names pointing at them, and the names given on
+           // the command line are looked up among them; JSON rows of the
+           // default history need none, so the first page waits for no refs.
+           const bool namesGiven = !o->refs.empty() || isReflog;
+           pledge::Future<GitRefList> refsRead =
+               asJson && !namesGiven ? pledge::Future<GitRefList>::resolved(GitRefList{})
+                                     : makeOperation<GitViewRefsOperation>()->enqueue(queue).map(
+                                           [](const GitQueueValue<GitRefList>& read) { return read.value; });
            GitRefList refs;
-           // Text rows show the names pointing at them; the names given on the
-           // command line are looked up among them.
-           if (!asJson || !o->stash) refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+           if (namesGiven) refs = refsRead.wait();
            if (o->stash) {
              descriptor.type = GitLogType::stash;
              // The stash walker reads the view's list.
@@ -210,7 +221,7 @@ std::vector<VerbSpec> historyVerbs() {
            }
            if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
            RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
-           auto printer = std::make_shared<RowPrinter>(out, progress, style, std::move(refs), o->limit);
+           auto printer = std::make_shared<RowPrinter>(out, progress, style, refsRead, o->limit);
            walk(queue, descriptor, printer, progress, o->limit);
          };
        }},

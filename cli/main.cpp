@@ -132,6 +132,25 @@ std::vector<cli::VerbSpec> readingVerbs() {
   };
 }
 
+// The verb the command line names, when it names one of `verbs`: the first
+// word that is not one of the client's own options.
+std::optional<std::string> namedVerb(const std::vector<std::string>& args, const std::vector<cli::VerbSpec>& verbs) {
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--prefix" || word == "-C") {
+      ++i;
+      continue;
+    }
+    if (word.starts_with("--prefix=") || (word.starts_with("-C") && word.size() > 2) || word == "--json" ||
+        word == "-v" || word == "--verbose")
+      continue;
+    for (const auto& verb : verbs)
+      if (verb.name == word) return word;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 // The one dispatch: the parsed verb's action on a queue of the repository,
 // or on one without a repository for a verb that needs none.
 int run(const cli::VerbAction& action, const Options& options) {
@@ -190,8 +209,13 @@ int main(int argc, char** argv) {
                         cli::remoteVerbs(), cli::submoduleListVerbs(), cli::flowVerbs(), cli::toolVerbs(),
                         cli::watchVerbs()})
     verbs.insert(verbs.end(), family.begin(), family.end());
+  // Building every verb's options costs more than the rest of the client's
+  // start-up: when the command line names a verb, only its rows are built.
+  // Without one (help, an unknown word) all are, so CLI11 lists them.
+  const std::optional<std::string> named = namedVerb(args, verbs);
   cli::VerbAction action;
   for (const auto& verb : verbs) {
+    if (named && verb.name.substr(0, verb.name.find(' ')) != *named) continue;
     // "stash list" goes below the "stash" added before it.
     CLI::App* parent = &app;
     std::string_view name = verb.name;

@@ -8,9 +8,27 @@ namespace tavrik {
 
 GitRefList GitRefList::from(std::vector<GitRef> refs) {
   GitRefList list;
-  std::vector<GitRef> sorted = refs;
-  std::stable_sort(sorted.begin(), sorted.end());
-  for (const auto& ref : sorted) {
+  // The groups are filled in sorted order through indices: sorting a copy
+  // of the records cost a copy of every name and path, and growing each
+  // group one push at a time as much again.
+  std::vector<size_t> order(refs.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return refs[a] < refs[b]; });
+  size_t counts[3] = {0, 0, 0};
+  size_t symbolicCount = 0;
+  for (const auto& ref : refs) {
+    if (ref.type == GitRefType::branch) ++counts[0];
+    if (ref.type == GitRefType::remote) ++counts[1];
+    if (ref.type == GitRefType::tag) ++counts[2];
+    if (ref.symbolicTarget) ++symbolicCount;
+  }
+  list.branch.reserve(counts[0]);
+  list.remote.reserve(counts[1]);
+  list.tag.reserve(counts[2]);
+  list.symbolic.reserve(symbolicCount);
+  list.direct.reserve(refs.size() - symbolicCount);
+  for (size_t index : order) {
+    const GitRef& ref = refs[index];
     if (ref.isHead) list.head = ref;
     switch (ref.type) {
     case GitRefType::branch: list.branch.push_back(ref); break;

@@ -1,5 +1,6 @@
 #include "tavrik/State/GitRefParser.h"
 
+#include <algorithm>
 
 namespace tavrik {
 
@@ -59,6 +60,8 @@ std::optional<GitRef> GitRefParser::parseLine(std::string_view line, const std::
 
 std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames) {
   std::vector<GitRef> refs;
+  const std::string_view rest = buffer.remaining();
+  refs.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1);
   const Slots slots = slotsFor(fieldNames);
   while (auto line = buffer.scanToEOL()) {
     if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
