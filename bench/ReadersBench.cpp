@@ -8,11 +8,14 @@
 //     branch) for comparison;
 //   - the peak heap of a status refresh, in bytes per status entry, counted
 //     by this executable's own operator new/delete.
+//   - opening a repository: head, status and refs together on a new queue
+//     against the slowest of their git commands alone;
 // The repository comes from TAVRIK_BENCH_REPO (made with the
 // make-bench-repo tool); without it every benchmark is skipped.
 #include "BenchSupport.h"
 
 #include "tavrik/Queue/GitQueue.h"
+#include "tavrik/Queue/GitViewHeadOperation.h"
 #include "tavrik/State/GitRefParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
@@ -20,6 +23,9 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <malloc.h>
 #include <new>
@@ -173,5 +179,66 @@ void BM_StatusPeakMemory(benchmark::State& state) {
 BENCHMARK(BM_StatusPeakMemory)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 } // namespace
+
+// Opening a repository as a desktop client does: a new queue, head, status
+// and refs enqueued together, until an observer has been told of all three.
+// Against the slowest of the three git commands run alone, the two taken in
+// turn each iteration; "ratio" is the median of the per-pair ratios.
+class AspectsSeen : public GitQueueObserver {
+public:
+  void gitQueueDidChange(const std::shared_ptr<GitQueue>&, GitAspects aspects) override {
+    std::lock_guard lock(mutex_);
+    seen_ = seen_ | aspects;
+    changed_.notify_all();
+  }
+  void waitFor(GitAspects wanted) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return (seen_ & wanted) == wanted; });
+  }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  GitAspects seen_;
+};
+
+void BM_OpenRepository(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  using Clock = std::chrono::steady_clock;
+  auto fields = GitRefParser::defaultFieldNames();
+  fields.push_back("upstream:track,nobracket");
+  const auto refsFormat = GitRefParser::formatArgument(fields);
+  std::vector<double> engine, git, ratios;
+  const GitAspects all = GitAspects::head | GitAspects::status | GitAspects::refs;
+  for (auto _ : state) {
+    auto start = Clock::now();
+    {
+      auto queue = benchQueue();
+      auto seen = std::make_shared<AspectsSeen>();
+      auto token = queue->addChangeObserver(seen);
+      makeOperation<GitViewHeadOperation>()->enqueue(queue);
+      makeOperation<GitViewExecStatusOperation>()->enqueue(queue);
+      makeOperation<GitViewRefsOperation>()->enqueue(queue);
+      seen->waitFor(all);
+      queue->waitUntilAllOperationsAreFinished();
+      queue->removeChangeObserver(token);
+    }
+    const double opened = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    double slowest = 0;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"show", "--no-patch", "HEAD"}, {"status", "-z", "--porcelain=v2"}, {"for-each-ref", refsFormat}}) {
+      start = Clock::now();
+      spawnGit(args);
+      slowest = std::max(slowest, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    engine.push_back(opened);
+    git.push_back(slowest);
+    ratios.push_back(opened / slowest);
+  }
+  state.counters["engine_ms"] = median(engine);
+  state.counters["slowest_git_ms"] = median(git);
+  state.counters["ratio"] = median(ratios);
+}
+BENCHMARK(BM_OpenRepository)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(9);
 
 BENCHMARK_MAIN();
