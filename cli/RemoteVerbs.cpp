@@ -5,7 +5,7 @@
 
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"

@@ -15,7 +15,7 @@
 #include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitViewHeadOperation.h"

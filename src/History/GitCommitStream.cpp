@@ -3,7 +3,7 @@
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Util/TavrikError.h"
 

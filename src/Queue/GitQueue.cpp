@@ -2,12 +2,12 @@
 
 #include "Queue/GitQueueInternals.h"
 #include "Queue/ViewOperationFactory.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitOperation.h"
-#include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Operation/GitQueueOperation.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/Error.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "Interfaces/Libgit2.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
 #include <git2.h>
 

@@ -5,7 +5,7 @@
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Interfaces/ArborError.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <future>

@@ -2,9 +2,9 @@
 
 #include "Queue/GitQueueInternals.h"
 #include "Support/Helpers.h"
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <future>
 #include <latch>

@@ -18,7 +18,7 @@
 #include "tavrik/State/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRef.h"
 #include "tavrik/State/GitRefList.h"

@@ -11,7 +11,7 @@
 #include "tavrik/Process/GitAuth.h"
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <functional>

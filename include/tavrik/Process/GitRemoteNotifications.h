@@ -5,7 +5,7 @@
 // the notification shows it once the refs refresh. Nothing moved: no content.
 #pragma once
 
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 
 #include <optional>
 #include <string>

@@ -38,9 +38,9 @@
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
-#include "tavrik/Queue/GitAspects.h"
-#include "tavrik/Queue/GitOperationHost.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitAspects.h"
+#include "tavrik/Operation/GitOperationHost.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Queue/GitView.h"
 #include "tavrik/Queue/NotificationCenter.h"
 #include "tavrik/Queue/OperationQueue.h"

@@ -28,10 +28,10 @@
 #pragma once
 
 #include "tavrik/Interfaces/Future.h"
-#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/GitQueueValue.h"
+#include "tavrik/Operation/GitQueueOperation.h"
+#include "tavrik/Operation/GitQueueValue.h"
 #include "tavrik/Queue/GitView.h"
 #include "tavrik/Util/TavrikError.h"
 

@@ -11,7 +11,7 @@
 // released the queue does nothing.
 #pragma once
 
-#include "tavrik/Queue/Operation.h"
+#include "tavrik/Operation/Operation.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <atomic>

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
-#include "tavrik/Queue/GitAspects.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitAspects.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
-#include "tavrik/Queue/GitAspects.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitAspects.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/TavrikError.h"
 

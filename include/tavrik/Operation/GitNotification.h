@@ -9,7 +9,7 @@
 // notifications lock is taken), but must not add notifications itself.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <atomic>
 #include <optional>
