@@ -89,7 +89,7 @@ void addFlowVerbs(CLI::App& app, VerbAction& action, const std::function<CLI::Ap
                                                          .noFastForward = a->noFF, .message = nonEmpty(a->message),
                                                          .noTag = a->noTag, .keep = a->keep, .subject = a->name,
                                                          .base = nonEmpty(a->base), .auth = auth});
-          runOn(queue, op);
+          runOn(queue, withViewAccount(op, *queue));
           printOutput(op->stdOutBuffer->data(), json, out);
         };
       });

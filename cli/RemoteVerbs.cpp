@@ -68,7 +68,7 @@ void runTransfer(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<O
   queue->waitUntilAllOperationsAreFinished();
   auto printer = std::make_shared<NotificationPrinter>();
   queue->setDelegate(printer);
-  runOn(queue, op);
+  runOn(queue, withViewAccount(op, *queue));
   queue->waitUntilAllOperationsAreFinished();
   queue->setDelegate(nullptr);
   std::string body;

@@ -82,7 +82,7 @@ std::vector<std::string> GitCommitStream::arguments(bool withChanges) {
 
 GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges) : withChanges_(withChanges) {
   std::optional<Url> gitURL;
-  if (context.queue) gitURL = context.queue->gitBinaryURL();
+  if (auto host = context.host()) gitURL = host->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
 
   EnvironmentSource source;

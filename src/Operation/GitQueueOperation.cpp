@@ -34,9 +34,16 @@ std::shared_ptr<GitQueue> GitQueueOperation::queue() const {
   return queue_.lock();
 }
 
-void GitQueueOperation::setQueue(const std::shared_ptr<GitQueue>& queue) {
+std::shared_ptr<GitOperationHost> GitQueueOperation::host() const {
+  std::lock_guard lock(queueLock_);
+  return host_.lock();
+}
+
+void GitQueueOperation::setQueue(const std::shared_ptr<GitQueue>& queue,
+                                 const std::shared_ptr<GitOperationHost>& host) {
   std::lock_guard lock(queueLock_);
   queue_ = queue;
+  host_ = host;
 }
 
 std::string GitQueueOperation::typeName() const { return detail::unqualifiedTypeName(typeid(*this)); }

@@ -88,6 +88,27 @@ TEST(RemoteCommands, FetchCountsTheNewCommitsOnceTheViewHasCaughtUp) {
   EXPECT_EQ(s.delegate->committed.events().size(), 1u);
 }
 
+// The session is for the account the operation was given; the view's binding
+// reaches it only through withViewAccount, at enqueue time.
+TEST(RemoteCommands, TransfersSignInWithTheAccountTheyAreGiven) {
+  RemoteScenario s;
+  const Uuid bound = Uuid::random(), given = Uuid::random();
+  s.local.git({"config", "remote.origin.vtServiceAccountUuid", bound.uuidString()});
+  s.refresh();
+  auto fetch = makeOperation<GitExecFetchOperation>({.auth = s.auth, .account = GitRemoteAccount{"origin", given}});
+  runOn(s.queue, fetch);
+  EXPECT_EQ(s.auth->account, given);
+  EXPECT_EQ(fetch->remoteAccount(), (GitRemoteAccount{"origin", given}));
+
+  runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
+  EXPECT_EQ(s.auth->account, std::nullopt);
+
+  auto filled = withViewAccount(makeOperation<GitExecFetchOperation>({.auth = s.auth}), *s.queue);
+  EXPECT_EQ(filled->account, (GitRemoteAccount{"origin", bound}));
+  runOn(s.queue, filled);
+  EXPECT_EQ(s.auth->account, bound);
+}
+
 TEST(RemoteCommands, PullMergesOrRebasesAndCountsWhatArrived) {
   for (bool rebase : {false, true}) {
     SCOPED_TRACE(rebase ? "rebase" : "merge");

@@ -41,8 +41,8 @@ struct RecordingNotification : GitNotification {
   explicit RecordingNotification(Recorder& r) : GitNotification(GitAspects::refs), recorder(r) {}
   Recorder& recorder;
   std::string logDescription() const override { return "<test notification>"; }
-  void prepare(GitQueue&) override { recorder.add("prepare"); }
-  std::optional<GitNotificationContent> content(GitQueue&) override { return std::nullopt; }
+  void prepare(GitOperationHost&) override { recorder.add("prepare"); }
+  std::optional<GitNotificationContent> content() override { return std::nullopt; }
 };
 
 struct RecordingDelegate : GitQueueDelegate {
