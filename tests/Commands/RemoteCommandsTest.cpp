@@ -102,11 +102,6 @@ TEST(RemoteCommands, TransfersSignInWithTheAccountTheyAreGiven) {
 
   runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
   EXPECT_EQ(s.auth->account, std::nullopt);
-
-  auto filled = withViewAccount(makeOperation<GitExecFetchOperation>({.auth = s.auth}), *s.queue);
-  EXPECT_EQ(filled->account, (GitRemoteAccount{"origin", bound}));
-  runOn(s.queue, filled);
-  EXPECT_EQ(s.auth->account, bound);
 }
 
 TEST(RemoteCommands, PullMergesOrRebasesAndCountsWhatArrived) {
@@ -249,7 +244,7 @@ TEST(RemoteCommands, TheCredentialProviderIsAskedForTheRemotesAccountAndMayRefus
   runOn(s.queue, GitExecConfigOperation::forRemote("origin", account));
   EXPECT_EQ(s.local.git({"config", "remote.origin.vtServiceAccountUUID"}), account.uuidString() + "\n");
   s.peerPushes(1);
-  runOn(s.queue, makeOperation<GitExecFetchOperation>({.auth = s.auth}));
+  runOn(s.queue, withViewAccount(makeOperation<GitExecFetchOperation>({.auth = s.auth}), *s.queue));
   EXPECT_EQ(s.auth->account, account);
 
   s.auth->refuse = true;
