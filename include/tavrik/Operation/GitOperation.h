@@ -88,8 +88,7 @@ public:
   /// (`GitRefList`, `SharedValue<GitStatusList>`, ...): when the operation
   /// runs on a queue, the queue stores the record in its view
   /// (`GitOperationHost::storeInView`) right after `execute` and before the
-  /// future settles. `execute` called inline stores
-  /// nothing. The base is false.
+  /// future settles. `execute` called inline stores nothing. The base is false.
   virtual bool storesResultInView() const { return false; }
 
   /// Runs `execute` inline on this thread with this context; nullopt when it
