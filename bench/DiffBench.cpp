@@ -24,7 +24,7 @@
 #include "tavrik/Diff/GitExecApplyOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Process/PosixFile.h"
-#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationContext.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,7 +1,7 @@
 // Per-operation overhead of the queue core: no-op operations pushed through a
 // GitQueue (with an observer attached, so every task change is posted and
 // delivered) side by side with the bare worker pool underneath.
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 
 #include <benchmark/benchmark.h>

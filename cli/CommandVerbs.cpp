@@ -13,7 +13,7 @@
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Diff/GitLineSelection.h"
 #include "tavrik/Diff/GitPatchListing.h"
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Util/TavrikError.h"
 #include "tavrik/Rebase/GitRebasePlan.h"
 #include "tavrik/Rebase/GitSocketEditor.h"

@@ -7,7 +7,7 @@
 
 #include "Verb.h"
 
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 
 #include <CLI/CLI.hpp>

@@ -93,7 +93,7 @@ std::vector<VerbSpec> flowVerbs() {
                                                               .message = nonEmpty(a->message), .noTag = a->noTag,
                                                               .keep = a->keep, .subject = a->name,
                                                               .base = nonEmpty(a->base), .auth = auth});
-               runOn(queue, op);
+               runOn(queue, withViewAccount(op, *queue));
                printOutput(op->stdOutBuffer->data(), json, out);
              };
            }});

@@ -7,7 +7,7 @@
 
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/History/GitLogWalkerOperation.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
 #include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <cstdio>
 #include <functional>

@@ -7,7 +7,7 @@
 
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -68,7 +68,7 @@ void runTransfer(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<O
   queue->waitUntilAllOperationsAreFinished();
   auto printer = std::make_shared<NotificationPrinter>();
   queue->setDelegate(printer);
-  runOn(queue, op);
+  runOn(queue, withViewAccount(op, *queue));
   queue->waitUntilAllOperationsAreFinished();
   queue->setDelegate(nullptr);
   std::string body;

@@ -3,7 +3,7 @@
 
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"
 #include "tavrik/State/GitReflogList.h"

@@ -14,7 +14,7 @@
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitViewHeadOperation.h"

@@ -5,7 +5,7 @@
 // answer, every reply is "ok", an error or nothing, and the servers go on
 // serving whatever came before.
 #include "tavrik/Process/GitSocketAuth.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/Util/Log.h"
 

@@ -2,6 +2,7 @@
 
 #include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Interfaces/Reference.h"
 #include "tavrik/Interfaces/Repo.h"
@@ -194,7 +195,8 @@ pledge::Void GitExecFlowInitOperation::execute(GitOperationContext& context) {
 // MARK: flow commands
 
 GitExecFlowOperation::GitExecFlowOperation(GitExecFlowOptions options)
-    : GitExecAuthenticatedOperation(std::nullopt, false, std::move(options.auth)), noun(std::move(options.noun)),
+    : GitExecAuthenticatedOperation(std::nullopt, false, std::move(options.auth), std::move(options.account)),
+      noun(std::move(options.noun)),
       verb(std::move(options.verb)), fetch(options.fetch), noFastForward(options.noFastForward),
       message(std::move(options.message)), noTag(options.noTag), keep(options.keep),
       subject(std::move(options.subject)), base(std::move(options.base)) {}
@@ -269,6 +271,15 @@ pledge::Void GitExecFlowOperation::execute(GitOperationContext& context) {
   if (!remote) remote = (config ? config->gitflowOrigin() : std::nullopt).value_or("origin");
   runAndReport(context);
   return {};
+}
+
+std::shared_ptr<GitExecFlowOperation> withViewAccount(std::shared_ptr<GitExecFlowOperation> operation,
+                                                      const GitQueue& queue) {
+  const GitView view = queue.view();
+  auto remote = operation->remote;
+  if (!remote) remote = (view.config ? view.config->gitflowOrigin() : std::nullopt).value_or("origin");
+  operation->account = remoteAccountInView(view, remote);
+  return operation;
 }
 
 // MARK: flow references

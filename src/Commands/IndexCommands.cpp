@@ -1,6 +1,6 @@
 #include "tavrik/Commands/IndexCommands.h"
 
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
 

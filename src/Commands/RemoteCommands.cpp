@@ -101,15 +101,52 @@ const std::vector<std::string> kTransferredNamespaces{"refs/remotes/", "refs/tag
 
 } // namespace
 
+GitRemoteAccount remoteAccountInView(const GitView& view, const std::optional<std::string>& remote) {
+  GitRemoteAccount account;
+  if (remote) account.remoteName = *remote;
+  else if (auto headRemote = view.headRemote()) account.remoteName = headRemote->name;
+  else account.remoteName = "origin";
+  if (view.config) {
+    auto accounts = view.config->remoteSerivceAccounts();
+    if (auto it = accounts.find(account.remoteName); it != accounts.end()) account.uuid = it->second;
+  }
+  return account;
+}
+
 std::shared_ptr<GitNotification> GitExecTransferCommand::keepNotification(std::shared_ptr<GitRemoteNotification> note) {
   std::lock_guard lock(noteLock_);
   note_ = note;
   return note;
 }
 
-void GitExecTransferCommand::reportMoved(int64_t count) {
-  std::lock_guard lock(noteLock_);
-  if (note_) note_->setMovedCount(count);
+void GitExecTransferCommand::reportMoved(GitOperationContext& context, int64_t count) {
+  std::shared_ptr<GitRemoteNotification> note;
+  {
+    std::lock_guard lock(noteLock_);
+    note = note_;
+  }
+  if (!note) return;
+  note->setMovedCount(count);
+  const bool namesHead = !note->remote || (note->kind != GitRemoteNotification::Kind::fetch && !note->refspec);
+  if (count < 1 || !namesHead) return;
+  auto branch = query(context, {"symbolic-ref", "-q", "HEAD"});
+  if (!branch) return;
+  const std::string name = firstLine(*branch);
+  // NUL-separated: a reference name may hold any byte but NUL and a few
+  // others. A name with glob characters may match more than itself.
+  auto lines = query(context, {"for-each-ref", "--format=%(refname)%00%(upstream:remotename)%00%(upstream)", name});
+  std::istringstream in(lines.value_or(""));
+  for (std::string line; std::getline(in, line);) {
+    const size_t first = line.find('\0');
+    const size_t second = first == std::string::npos ? first : line.find('\0', first + 1);
+    if (second == std::string::npos || line.compare(0, first, name) != 0 || first != name.size()) continue;
+    std::string remote = line.substr(first + 1, second - first - 1);
+    std::string upstream = line.substr(second + 1);
+    // "." is the repository itself, no remote.
+    note->setHeadUpstream(remote.empty() || remote == "." ? std::nullopt : std::optional(remote),
+                          upstream.empty() ? std::nullopt : std::optional(upstream));
+    return;
+  }
 }
 
 std::vector<std::string> GitExecTransferCommand::receivingPhases() {
@@ -121,7 +158,8 @@ std::vector<std::string> GitExecTransferCommand::progressPhases() const { return
 // MARK: fetch
 
 GitExecFetchOperation::GitExecFetchOperation(GitExecFetchOptions options)
-    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth)), tags(options.tags),
+    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth), std::move(options.account)),
+      tags(options.tags),
       prune(options.prune), refspec(std::move(options.refspec)) {}
 
 std::optional<std::string> GitExecFetchOperation::title() const { return "Fetch " + quotedName(remote); }
@@ -145,7 +183,7 @@ pledge::Void GitExecFetchOperation::execute(GitOperationContext& context) {
   validate(context);
   auto before = commitTips(context, kTransferredNamespaces);
   runAndReport(context);
-  reportMoved(commitsGained(context, before, commitTips(context, kTransferredNamespaces)));
+  reportMoved(context, commitsGained(context, before, commitTips(context, kTransferredNamespaces)));
   return {};
 }
 
@@ -156,7 +194,7 @@ std::shared_ptr<GitNotification> GitExecFetchOperation::notification() {
 // MARK: pull
 
 GitExecPullOperation::GitExecPullOperation(GitExecPullOptions options)
-    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth)),
+    : GitExecTransferCommand(std::move(options.remote), false, std::move(options.auth), std::move(options.account)),
       refspec(std::move(options.refspec)), rebase(options.rebase), noFastForward(options.noFastForward),
       squash(options.squash), autostash(options.autostash), force(options.force) {}
 
@@ -191,7 +229,7 @@ pledge::Void GitExecPullOperation::execute(GitOperationContext& context) {
   if (head) args.push_back("^" + firstLine(*head));
   args.emplace_back("--");
   auto count = query(context, std::move(args));
-  reportMoved(count ? std::stoll("0" + firstLine(*count)) : 0);
+  reportMoved(context, count ? std::stoll("0" + firstLine(*count)) : 0);
   return {};
 }
 
@@ -205,7 +243,7 @@ GitExecPushOperation::GitExecPushOperation(std::shared_ptr<GitAuth> auth)
     : GitExecPushOperation(GitExecPushOptions{.auth = std::move(auth)}) {}
 
 GitExecPushOperation::GitExecPushOperation(GitExecPushOptions options)
-    : GitExecTransferCommand(std::move(options.remote), true, std::move(options.auth)),
+    : GitExecTransferCommand(std::move(options.remote), true, std::move(options.auth), std::move(options.account)),
       refspec(std::move(options.refspec)), tags(options.tags), force(options.force),
       forceWithLease(options.forceWithLease), deleteRemote(options.deleteRef) {}
 
@@ -276,7 +314,7 @@ pledge::Void GitExecPushOperation::execute(GitOperationContext& context) {
   }
   auto before = commitTips(context, {"refs/remotes/"});
   runAndReport(context);
-  reportMoved(commitsGained(context, before, commitTips(context, {"refs/remotes/"})));
+  reportMoved(context, commitsGained(context, before, commitTips(context, {"refs/remotes/"})));
   return {};
 }
 

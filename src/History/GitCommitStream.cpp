@@ -3,7 +3,7 @@
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -82,7 +82,7 @@ std::vector<std::string> GitCommitStream::arguments(bool withChanges) {
 
 GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges) : withChanges_(withChanges) {
   std::optional<Url> gitURL;
-  if (context.queue) gitURL = context.queue->gitBinaryURL();
+  if (auto host = context.host()) gitURL = host->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
 
   EnvironmentSource source;

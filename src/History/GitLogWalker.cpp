@@ -6,7 +6,7 @@
 #include "tavrik/Interfaces/Branch.h"
 #include "tavrik/Interfaces/Commit.h"
 #include "tavrik/Interfaces/Reference.h"
-#include "tavrik/Queue/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationContext.h"
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/Error.h"

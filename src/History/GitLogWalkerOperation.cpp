@@ -2,7 +2,7 @@
 
 #include "History/GitQueryMatcher.h"
 #include "tavrik/Interfaces/ArborError.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/Log.h"
 

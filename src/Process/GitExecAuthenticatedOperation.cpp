@@ -1,21 +1,6 @@
 #include "tavrik/Process/GitExecAuthenticatedOperation.h"
 
-#include "tavrik/Queue/GitQueue.h"
-
 namespace tavrik::detail {
-
-GitRemoteAccount resolveRemoteAccount(GitQueue* queue, const std::optional<std::string>& remote) {
-  GitView view = queue ? queue->view() : GitView::empty();
-  GitRemoteAccount account;
-  if (remote) account.remoteName = *remote;
-  else if (auto headRemote = view.headRemote()) account.remoteName = headRemote->name;
-  else account.remoteName = "origin";
-  if (view.config) {
-    auto accounts = view.config->remoteSerivceAccounts();
-    if (auto it = accounts.find(account.remoteName); it != accounts.end()) account.uuid = it->second;
-  }
-  return account;
-}
 
 std::map<std::string, std::string> authenticatedEnvironment(std::map<std::string, std::string> base,
                                                             const GitAuth* auth) {

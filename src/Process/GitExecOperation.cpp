@@ -5,8 +5,8 @@
 #include "tavrik/Process/GitProgress.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitOperationHost.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitOperationHost.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <cerrno>

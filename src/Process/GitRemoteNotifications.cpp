@@ -1,7 +1,5 @@
 #include "tavrik/Process/GitRemoteNotifications.h"
 
-#include "tavrik/Queue/GitQueue.h"
-
 namespace tavrik {
 
 namespace {
@@ -24,19 +22,25 @@ std::string GitRemoteNotification::logDescription() const {
 }
 
 // The count is the operation's to set: it alone sees the refs before and after git.
-void GitRemoteNotification::prepare(GitQueue&) {}
+void GitRemoteNotification::prepare(GitOperationHost&) {}
 
-std::optional<GitNotificationContent> GitRemoteNotification::content(GitQueue& queue) {
-  const GitView view = queue.view();
+void GitRemoteNotification::setHeadUpstream(std::optional<std::string> remoteName,
+                                            std::optional<std::string> upstreamName) {
+  std::lock_guard lock(headLock_);
+  headRemote_ = std::move(remoteName);
+  headUpstream_ = std::move(upstreamName);
+}
+
+std::optional<GitNotificationContent> GitRemoteNotification::content() {
   const int64_t count = movedCount();
   if (count < 1) return std::nullopt;
 
-  auto headRemote = view.headRemote();
-  std::string name = remote ? *remote : headRemote ? headRemote->name : "HEAD";
+  std::lock_guard lock(headLock_);
+  std::string name = remote ? *remote : headRemote_ ? *headRemote_ : "HEAD";
   std::string detail;
   if (kind != Kind::fetch) {
     if (refspec) detail = *refspec;
-    else if (view.refs.head && view.refs.head->upstreamName) detail = *view.refs.head->upstreamName;
+    else if (headUpstream_) detail = *headUpstream_;
   }
   std::string title = std::string(verb(kind)) + " \"" + name + "\"";
   return GitNotificationContent{std::move(title), std::move(detail),

@@ -2,12 +2,12 @@
 
 #include "Queue/GitQueueInternals.h"
 #include "Queue/ViewOperationFactory.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitOperation.h"
-#include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Operation/GitQueueOperation.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/Error.h"
 
 #include <algorithm>
@@ -94,6 +94,14 @@ std::shared_ptr<GitQueueDelegate> GitQueue::delegate() const {
   return delegate_.lock();
 }
 
+void GitQueue::operationWillStart(const std::shared_ptr<GitQueueOperation>& operation) {
+  if (auto delegate = this->delegate()) delegate->gitQueueOperationWillStart(shared_from_this(), operation);
+}
+
+void GitQueue::operationDidFinish(const std::shared_ptr<GitQueueOperation>& operation, std::exception_ptr error) {
+  if (auto delegate = this->delegate()) delegate->gitQueueOperationDidFinish(shared_from_this(), operation, error);
+}
+
 void GitQueue::setDelegate(const std::shared_ptr<GitQueueDelegate>& delegate) {
   std::lock_guard lock(delegateLock_);
   delegate_ = delegate;
@@ -114,7 +122,8 @@ std::vector<std::shared_ptr<GitTask>> GitQueue::tasks() const {
 void GitQueue::addOperation(const std::shared_ptr<GitQueueOperation>& operation) {
   if (!operation) return;
   operation->prepareOnce();
-  operation->setQueue(shared_from_this());
+  auto self = shared_from_this();
+  operation->setQueue(self, self);
   if (!operation->isFinished() && operation->title()) {
     auto task = operation->_task;
     addTask(task);
@@ -200,7 +209,7 @@ std::vector<GitNotificationContent> GitQueue::commitPendingNotifications(GitAspe
       kept.push_back(std::move(notification));
       continue;
     }
-    if (auto content = notification->content(*this)) committed.push_back(std::move(*content));
+    if (auto content = notification->content()) committed.push_back(std::move(*content));
     if (log_.isEnabled(LogLevel::defaultLevel))
       log_.info("notification: committed %s", notification->logDescription().c_str());
   }
@@ -275,33 +284,39 @@ GitView GitQueue::updateView(const std::function<void(GitView&)>& block) {
   return newView;
 }
 
-namespace detail {
+namespace {
 
-void runFlowStoreInView(GitQueue& queue, const GitHeadList& record) {
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.headList = record; });
+// The view's field for each reader's record. An absent status or submodule
+// list (nothing was read) leaves the view as it is.
+void storeRecord(GitView& view, const GitHeadList& record) { view.headList = record; }
+void storeRecord(GitView& view, const SharedValue<GitStatusList>& record) {
+  if (record) view.status = record;
 }
-void runFlowStoreInView(GitQueue& queue, const SharedValue<GitStatusList>& record) {
-  if (!record) return;
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.status = record; });
-}
-void runFlowStoreInView(GitQueue& queue, const GitRefList& record) {
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.refs = record; });
-}
-void runFlowStoreInView(GitQueue& queue, const GitReflogList& record) {
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.reflogs = record; });
-}
-void runFlowStoreInView(GitQueue& queue, const GitStashList& record) {
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.stashList = record; });
-}
-void runFlowStoreInView(GitQueue& queue, const std::shared_ptr<const GitConfigSnapshot>& record) {
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.config = record; });
-}
-void runFlowStoreInView(GitQueue& queue, const std::optional<std::vector<GitSubmodule>>& record) {
-  if (!record) return;
-  GitQueueInternals::updateView(queue, [&](GitView& view) { view.submodules = *record; });
+void storeRecord(GitView& view, const GitRefList& record) { view.refs = record; }
+void storeRecord(GitView& view, const GitReflogList& record) { view.reflogs = record; }
+void storeRecord(GitView& view, const GitStashList& record) { view.stashList = record; }
+void storeRecord(GitView& view, const std::shared_ptr<const GitConfigSnapshot>& record) { view.config = record; }
+void storeRecord(GitView& view, const std::optional<std::vector<GitSubmodule>>& record) {
+  if (record) view.submodules = *record;
 }
 
-} // namespace detail
+template <class... Records> bool storeAny(GitQueue& queue, const std::any& record) {
+  return (... || [&] {
+    auto pointer = std::any_cast<const Records*>(&record);
+    if (!pointer || !*pointer) return false;
+    detail::GitQueueInternals::updateView(queue, [&](GitView& view) { storeRecord(view, **pointer); });
+    return true;
+  }());
+}
+
+} // namespace
+
+void GitQueue::storeInView(const std::any& record) {
+  const bool stored =
+      storeAny<GitHeadList, SharedValue<GitStatusList>, GitRefList, GitReflogList, GitStashList,
+               std::shared_ptr<const GitConfigSnapshot>, std::optional<std::vector<GitSubmodule>>>(*this, record);
+  if (!stored) Log::defaultLog().error("queue: the view has no field for a record of type %s", record.type().name());
+}
 
 void GitQueue::setLogDescriptor(const GitLogDescriptor& descriptor) {
   updateView([&](GitView& view) { view.logDescriptor = descriptor; });

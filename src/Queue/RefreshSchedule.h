@@ -8,7 +8,7 @@
 // Not thread-safe: the watcher's core guards it with its mutex.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 
 #include <chrono>

@@ -2,7 +2,7 @@
 // aspect of its cached view.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <memory>
 

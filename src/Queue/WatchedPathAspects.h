@@ -4,7 +4,7 @@
 // with a table of paths.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <cstdint>
 #include <string_view>

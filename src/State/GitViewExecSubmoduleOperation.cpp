@@ -3,7 +3,7 @@
 #include "Interfaces/Libgit2.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
 #include <git2.h>
 
@@ -52,9 +52,9 @@ int64_t changeCount(GitOperationContext& context, const GitRepositoryDescriptor&
   try {
     auto url = parent.submoduleURL(submodule.path);
     if (!url) return 0;
-    GitOperationContext lookupContext(context.queue);
+    auto lookupContext = context.withDescriptor(std::nullopt);
     auto descriptor = makeOperation<GitExecRepositoryDescriptorOperation>(*url)->execute(lookupContext);
-    GitOperationContext countContext(context.queue, std::move(descriptor));
+    auto countContext = context.withDescriptor(std::move(descriptor));
     return makeOperation<GitExecStatusChangeCountOperation>()->execute(countContext);
   } catch (...) {
     return 0;

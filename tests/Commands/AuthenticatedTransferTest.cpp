@@ -7,7 +7,7 @@
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Process/GitSocketAuth.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <gtest/gtest.h>
 

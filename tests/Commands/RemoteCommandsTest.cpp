@@ -5,7 +5,7 @@
 #include "tavrik/Commands/RemoteCommands.h"
 #include "tavrik/Commands/RepositoryCommands.h"
 #include "tavrik/Interfaces/ArborError.h"
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <gtest/gtest.h>
@@ -86,6 +86,22 @@ TEST(RemoteCommands, FetchCountsTheNewCommitsOnceTheViewHasCaughtUp) {
   // Nothing new: no content, so the delegate hears nothing.
   runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
   EXPECT_EQ(s.delegate->committed.events().size(), 1u);
+}
+
+// The session is for the account the operation was given; the view's binding
+// reaches it only through withViewAccount, at enqueue time.
+TEST(RemoteCommands, TransfersSignInWithTheAccountTheyAreGiven) {
+  RemoteScenario s;
+  const Uuid bound = Uuid::random(), given = Uuid::random();
+  s.local.git({"config", "remote.origin.vtServiceAccountUuid", bound.uuidString()});
+  s.refresh();
+  auto fetch = makeOperation<GitExecFetchOperation>({.auth = s.auth, .account = GitRemoteAccount{"origin", given}});
+  runOn(s.queue, fetch);
+  EXPECT_EQ(s.auth->account, given);
+  EXPECT_EQ(fetch->remoteAccount(), (GitRemoteAccount{"origin", given}));
+
+  runOn(s.queue, makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = s.auth}));
+  EXPECT_EQ(s.auth->account, std::nullopt);
 }
 
 TEST(RemoteCommands, PullMergesOrRebasesAndCountsWhatArrived) {
@@ -228,7 +244,7 @@ TEST(RemoteCommands, TheCredentialProviderIsAskedForTheRemotesAccountAndMayRefus
   runOn(s.queue, GitExecConfigOperation::forRemote("origin", account));
   EXPECT_EQ(s.local.git({"config", "remote.origin.vtServiceAccountUUID"}), account.uuidString() + "\n");
   s.peerPushes(1);
-  runOn(s.queue, makeOperation<GitExecFetchOperation>({.auth = s.auth}));
+  runOn(s.queue, withViewAccount(makeOperation<GitExecFetchOperation>({.auth = s.auth}), *s.queue));
   EXPECT_EQ(s.auth->account, account);
 
   s.auth->refuse = true;

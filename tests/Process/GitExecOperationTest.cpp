@@ -3,7 +3,7 @@
 #include "Support/Helpers.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <condition_variable>
 #include <fstream>

@@ -1,8 +1,8 @@
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <future>
@@ -41,8 +41,8 @@ struct RecordingNotification : GitNotification {
   explicit RecordingNotification(Recorder& r) : GitNotification(GitAspects::refs), recorder(r) {}
   Recorder& recorder;
   std::string logDescription() const override { return "<test notification>"; }
-  void prepare(GitQueue&) override { recorder.add("prepare"); }
-  std::optional<GitNotificationContent> content(GitQueue&) override { return std::nullopt; }
+  void prepare(GitOperationHost&) override { recorder.add("prepare"); }
+  std::optional<GitNotificationContent> content() override { return std::nullopt; }
 };
 
 struct RecordingDelegate : GitQueueDelegate {

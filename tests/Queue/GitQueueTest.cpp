@@ -2,9 +2,9 @@
 
 #include "Queue/GitQueueInternals.h"
 #include "Support/Helpers.h"
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <future>
 #include <latch>
@@ -21,18 +21,19 @@ std::shared_ptr<GitQueue> makeQueue() {
   return GitQueue::create(std::nullopt, nullptr, std::nullopt);
 }
 
-// A notification whose content reads the view, as real ones do.
+// A notification whose content reads the view of `queue`, when set.
 struct TestNotification : GitNotification {
   TestNotification(GitAspects commitOn, std::optional<GitNotificationContent> content)
       : GitNotification(commitOn), content_(std::move(content)) {}
   std::optional<GitNotificationContent> content_;
   std::atomic<int> contentCalls{0};
   std::atomic<size_t> refsSeen{99};
+  std::weak_ptr<GitQueue> queue;
   std::string logDescription() const override { return "test"; }
-  void prepare(GitQueue&) override {}
-  std::optional<GitNotificationContent> content(GitQueue& queue) override {
+  void prepare(GitOperationHost&) override {}
+  std::optional<GitNotificationContent> content() override {
     ++contentCalls;
-    refsSeen = queue.view().refs.all.size();
+    if (auto strong = queue.lock()) refsSeen = strong->view().refs.all.size();
     return content_;
   }
 };
@@ -76,11 +77,12 @@ TEST(GitQueue, NotificationCommitsOnceAllItsAspectsReallyChanged) {
   EXPECT_EQ(waiting->contentCalls.load(), 1);
 }
 
-// Contents read the view under the notifications lock: updateView must have
-// released the view lock by then, or the same thread takes it twice.
+// Contents are asked for under the notifications lock: updateView must have
+// released the view lock by then, or a content that reads the view takes it twice.
 TEST(GitQueue, NotificationContentMayReadTheView) {
   auto queue = makeQueue();
   auto note = std::make_shared<TestNotification>(GitAspects::refs, GitNotificationContent{"t", "", "b"});
+  note->queue = queue;
   static_cast<GitOperationHost&>(*queue).addNotification(note);
   auto done = std::make_shared<std::promise<void>>();
   auto finished = done->get_future();

@@ -1,7 +1,7 @@
 #include "tavrik/State/GitViewReflogOperation.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
 using namespace tavrik;
 using namespace tavrik::testing;

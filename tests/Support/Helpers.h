@@ -6,9 +6,9 @@
 
 #include "Support/ScenarioRepo.h"
 #include "tavrik/Process/Shell.h"
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/State/GitStateFile.h"
 #include "tavrik/Util/Log.h"
 

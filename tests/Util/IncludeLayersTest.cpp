@@ -1,7 +1,8 @@
 // Holds the layering of the library: every `#include "tavrik/<Folder>/..."`
 // in include/ and src/ must be an edge the tables below allow. Layers run one
-// way: Util, Interfaces, Process, State, Queue, then the command folders, then
-// the client (which is outside include/ and src/).
+// way: Util, Interfaces, the operation base (Operation), Process, State,
+// Queue, then the command folders, then the client (which is outside
+// include/ and src/).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,23 +22,23 @@ namespace fs = std::filesystem;
 const std::map<std::string, std::set<std::string>> kAllowedFolders = {
     {"Util", {}},
     {"Interfaces", {"Util"}},
-    {"Process", {"Util", "Interfaces"}},
-    {"State", {"Util", "Interfaces", "Process"}},
-    {"Queue", {"Util", "Interfaces", "Process", "State"}},
-    {"Commands", {"Util", "Interfaces", "Process", "State", "Queue", "Rebase"}},
-    {"Diff", {"Util", "Interfaces", "Process", "State", "Queue", "Commands"}},
-    {"History", {"Util", "Interfaces", "Process", "State", "Queue"}},
-    {"Rebase", {"Util", "Interfaces", "Process", "State", "Queue"}},
-    {"Tools", {"Util", "Interfaces", "Process", "State", "Queue", "Commands"}},
+    {"Operation", {"Util", "Interfaces"}},
+    {"Process", {"Util", "Interfaces", "Operation"}},
+    {"State", {"Util", "Interfaces", "Operation", "Process"}},
+    {"Queue", {"Util", "Interfaces", "Operation", "Process", "State"}},
+    {"Commands", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Rebase"}},
+    {"Diff", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands"}},
+    {"History", {"Util", "Interfaces", "Operation", "Process", "State", "Queue"}},
+    {"Rebase", {"Util", "Interfaces", "Operation", "Process", "State", "Queue"}},
+    {"Tools", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands"}},
     // The one JSON form of the records sits above every folder whose records it writes.
-    {"Json", {"Util", "Interfaces", "Process", "State", "Queue", "Commands", "Diff", "History"}},
+    {"Json", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands", "Diff", "History"}},
 };
 
 // Headers of a higher folder that lower ones may include: the narrow
-// interfaces the higher layer implements for them.
-const std::set<std::string> kInterfaceHeaders = {
-    "Queue/GitOperationHost.h",
-};
+// interfaces a higher layer implements for them. None today: the one the
+// queue implements, GitOperationHost, sits in Operation.
+const std::set<std::string> kInterfaceHeaders = {};
 
 struct ToleratedEdge {
   std::string folder;   // the including folder
@@ -47,19 +48,6 @@ struct ToleratedEdge {
 // Edges against the layer order that remain until their types move down.
 // An entry that no longer occurs fails the test, so the list only shrinks.
 const std::vector<ToleratedEdge> kTolerated = {
-    // The operation base and its run flow still live with the queue.
-    {"Process", "Queue/GitOperation.h"},
-    {"State", "Queue/GitOperation.h"},
-    // The aspect set an operation reports is declared beside the queue.
-    {"Process", "Queue/GitAspects.h"},
-    // The transfers read the remote's account from the view, and remote
-    // notifications read the view for their text.
-    {"Process", "Queue/GitQueue.h"},
-    // The runner turns git's progress into the operation's task.
-    {"Process", "Queue/GitTask.h"},
-    // The submodule reader finds each submodule's repository with the
-    // queue's descriptor operation.
-    {"State", "Queue/GitExecRepositoryDescriptorOperation.h"},
     // The submodule reader counts commits with the Commands operation.
     {"State", "Commands/GitExecRevListCountOperation.h"},
     // The view holds the log descriptor, a History record.

@@ -1,5 +1,5 @@
 #include "tavrik/History/GitQuery.h"
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <gtest/gtest.h>
 

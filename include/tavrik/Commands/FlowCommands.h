@@ -28,6 +28,8 @@
 
 namespace tavrik {
 
+class GitQueue;
+
 /// The values `git flow init` records (gitflow.branch.*, gitflow.prefix.*,
 /// gitflow.origin, gitflow.path.hooks). A nullopt prefixVersionTag or origin
 /// removes the key; a nullopt or empty hooksPath means the repository's own
@@ -91,6 +93,8 @@ struct GitExecFlowOptions {
   std::string subject = {};
   std::optional<std::string> base = std::nullopt;
   std::shared_ptr<GitAuth> auth = nullptr;
+  /// The service account to sign in with (see GitExecAuthenticatedOperation::account).
+  std::optional<GitRemoteAccount> account = std::nullopt;
 };
 
 /// git flow NOUN VERB [options] SUBJECT [BASE]: "feature start login",
@@ -143,6 +147,14 @@ struct GitFlowRef {
 
   bool operator==(const GitFlowRef&) const = default;
 };
+
+/// Sets `operation->account` from `queue`'s view as it is now, for the remote
+/// git-flow talks to (`remote`, else gitflow.origin in the view's
+/// configuration, else "origin"), and returns the same operation: the flow's
+/// form of `withViewAccount` (Commands/RemoteCommands.h). Call it right
+/// before enqueueing.
+std::shared_ptr<GitExecFlowOperation> withViewAccount(std::shared_ptr<GitExecFlowOperation> operation,
+                                                      const GitQueue& queue);
 
 } // namespace tavrik
 

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <map>
 #include <optional>

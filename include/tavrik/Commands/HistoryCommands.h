@@ -6,6 +6,7 @@
 
 #include "tavrik/Commands/GitExecCommandOperation.h"
 #include "tavrik/Interfaces/Oid.h"
+#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Rebase/GitEditor.h"
 #include "tavrik/State/GitCount.h"
 

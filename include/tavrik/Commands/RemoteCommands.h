@@ -10,6 +10,7 @@
 
 #include "tavrik/Process/GitExecAuthenticatedOperation.h"
 #include "tavrik/Process/GitSocketAuth.h"
+#include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitRef.h"
 #include "tavrik/Util/Url.h"
 
@@ -41,8 +42,10 @@ public:
 protected:
   /// Keeps `note` (the last one made) for `reportMoved`, and returns it.
   std::shared_ptr<GitNotification> keepNotification(std::shared_ptr<GitRemoteNotification> note);
-  /// Gives the kept notification the count of commits that moved.
-  void reportMoved(int64_t count);
+  /// Gives the kept notification the count of commits that moved and, when
+  /// something moved and the client named no remote or refspec, the current
+  /// branch's upstream as git left it (read now, not from the view).
+  void reportMoved(GitOperationContext& context, int64_t count);
 
 private:
   std::mutex noteLock_; // guards note_
@@ -59,6 +62,8 @@ struct GitExecFetchOptions {
   bool tags = false;
   bool prune = false;
   std::shared_ptr<GitAuth> auth = nullptr;
+  /// The service account to sign in with (see GitExecAuthenticatedOperation::account).
+  std::optional<GitRemoteAccount> account = std::nullopt;
 };
 
 /// git fetch.
@@ -95,6 +100,8 @@ struct GitExecPullOptions {
   bool autostash = false;
   bool force = false;
   std::shared_ptr<GitAuth> auth = nullptr;
+  /// The service account to sign in with (see GitExecAuthenticatedOperation::account).
+  std::optional<GitRemoteAccount> account = std::nullopt;
 };
 
 /// git pull.
@@ -127,6 +134,8 @@ struct GitExecPushOptions {
   bool forceWithLease = false;
   std::shared_ptr<GitAuth> auth = nullptr;
   bool deleteRef = false;
+  /// The service account to sign in with (see GitExecAuthenticatedOperation::account).
+  std::optional<GitRemoteAccount> account = std::nullopt;
 };
 
 /// git push, always with "-u": a branch pushed for the first time tracks
@@ -249,5 +258,18 @@ public:
   GitAspects aspects() const override;
   void validate(GitOperationContext& context) override;
 };
+
+/// The account of `remote` (else the current branch's upstream remote, else
+/// "origin") with the service account `view` binds to it, if any.
+GitRemoteAccount remoteAccountInView(const GitView& view, const std::optional<std::string>& remote);
+
+/// Sets `operation->account` from `queue`'s view as it is now, for the
+/// operation's `remote` (see `remoteAccountInView`), and returns the same
+/// operation. Call it right before enqueueing; a view that has not read the
+/// configuration binds no service account.
+template <class Op> std::shared_ptr<Op> withViewAccount(std::shared_ptr<Op> operation, const GitQueue& queue) {
+  operation->account = remoteAccountInView(queue.view(), operation->remote);
+  return operation;
+}
 
 } // namespace tavrik

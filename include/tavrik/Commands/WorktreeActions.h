@@ -9,7 +9,7 @@
 #pragma once
 
 #include "tavrik/Commands/IndexCommands.h"
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Util/Url.h"
 
 #include <memory>

@@ -9,7 +9,7 @@
 
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/Interfaces/Future.h"
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,17 +1,21 @@
 // The base of the operations that talk to a remote (fetch, pull, push, clone,
-// submodule add). Around each run it resolves the remote's service account
-// from the view, opens a session with the client's credential provider
-// (`GitAuth`), gives git the provider's variables, and ends the session
-// whatever happened; a failure names the remote in its user info.
+// submodule add). Around each run it opens a session with the client's
+// credential provider (`GitAuth`) for the remote's service account (the
+// `account` the client gave), gives git the provider's variables, and ends
+// the session whatever happened; a failure names the remote in its user info.
 //
 //   auto fetch = makeOperation<GitExecFetchOperation>({.remote = "origin", .auth = auth});
+//   fetch->account = GitRemoteAccount{"origin", accountUuid};
 //   fetch->enqueue(queue);  // git's prompts reach `auth`, never the engine
+//
+// `enqueueWithViewAccount` (Commands/RemoteCommands.h) fills `account` from
+// the queue's view.
 #pragma once
 
 #include "tavrik/Process/GitAuth.h"
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Process/GitStdError.h"
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <functional>
@@ -24,6 +28,8 @@
 
 namespace tavrik {
 
+/// A remote and the client's service account bound to it, if any: what a
+/// credential session is opened for.
 struct GitRemoteAccount {
   std::string remoteName;
   std::optional<Uuid> uuid;
@@ -31,9 +37,6 @@ struct GitRemoteAccount {
 };
 
 namespace detail {
-/// The account of `remote` (else HEAD's upstream remote, else "origin") as
-/// the queue's view binds it.
-GitRemoteAccount resolveRemoteAccount(GitQueue* queue, const std::optional<std::string>& remote);
 /// `base` with the provider's variables added (they win), and git and ssh
 /// told to ask the askpass companion rather than a terminal.
 std::map<std::string, std::string> authenticatedEnvironment(std::map<std::string, std::string> base,
@@ -49,16 +52,21 @@ public:
 
   /// `auth` may be null: git then asks the askpass companion with no
   /// provider behind it, which declines.
-  GitExecAuthenticatedOperation(std::optional<std::string> remote, bool push, std::shared_ptr<GitAuth> auth)
-      : remote(std::move(remote)), push(push), auth(std::move(auth)) {}
+  GitExecAuthenticatedOperation(std::optional<std::string> remote, bool push, std::shared_ptr<GitAuth> auth,
+                                std::optional<GitRemoteAccount> account = std::nullopt)
+      : remote(std::move(remote)), push(push), auth(std::move(auth)), account(std::move(account)) {}
 
   /// The remote named by the client; set before the operation is enqueued.
   std::optional<std::string> remote;
   /// True for operations that send to the remote.
   const bool push;
   const std::shared_ptr<GitAuth> auth;
+  /// The account the session is opened for; set before the operation is
+  /// enqueued. Without one, the run uses the remote it talks to (else
+  /// "origin") with no service account.
+  std::optional<RemoteAccount> account;
 
-  /// The account resolved when the last run started; nullopt before.
+  /// The account the last run used; nullopt before.
   std::optional<RemoteAccount> remoteAccount() const {
     std::lock_guard lock(accountLock_);
     return remoteAccount_;
@@ -88,17 +96,17 @@ public:
   }
 
 protected:
-  /// The remote whose account the run uses; base: `remote`.
+  /// The remote the run talks to, named when no `account` is given; base: `remote`.
   virtual std::optional<std::string> accountRemote() const { return remote; }
 
-  /// Resolves the account, then runs git inside a session of `auth`.
+  /// Settles the account, then runs git inside a session of `auth`.
   void runAuthenticated(GitOperationContext& context) {
-    auto account = detail::resolveRemoteAccount(context.queue.get(), accountRemote());
+    auto used = account ? *account : RemoteAccount{accountRemote().value_or("origin"), std::nullopt};
     {
       std::lock_guard lock(accountLock_);
-      remoteAccount_ = account;
+      remoteAccount_ = used;
     }
-    detail::runInSession(auth.get(), account.uuid, [&] { this->runCommand(context); });
+    detail::runInSession(auth.get(), used.uuid, [&] { this->runCommand(context); });
   }
 
   /// validate, the authenticated run, report the aspects.

@@ -24,7 +24,7 @@
 #include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitEnvironment.h"
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 

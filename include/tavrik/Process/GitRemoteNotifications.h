@@ -1,12 +1,15 @@
 // What the client is told after a push, fetch or pull once the view has
 // caught up: "Pushed 3 commits" to a remote. The operation counts what moved
 // (commits the remote-tracking branches gained for a push or fetch, commits
-// a pull brought into the branch) after git ran and stores the count here;
-// the notification shows it once the refs refresh. Nothing moved: no content.
+// a pull brought into the branch) after git ran and stores the count here,
+// with the remote and upstream of the current branch when the client named
+// none; the notification shows them once the refs refresh. Nothing moved:
+// no content.
 #pragma once
 
-#include "tavrik/Process/GitNotification.h"
+#include "tavrik/Operation/GitNotification.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,13 +29,19 @@ public:
   /// The commits that moved, set by the operation once git succeeded.
   int64_t movedCount() const { return movedCount_.load(std::memory_order_acquire); }
   void setMovedCount(int64_t count) { movedCount_.store(count, std::memory_order_release); }
+  /// The current branch's upstream remote and upstream reference as git
+  /// left them, set by the operation once git succeeded; shown in place of
+  /// `remote` and `refspec` when those are absent.
+  void setHeadUpstream(std::optional<std::string> remoteName, std::optional<std::string> upstreamName);
 
   std::string logDescription() const override;
-  void prepare(GitQueue& queue) override;
-  std::optional<GitNotificationContent> content(GitQueue& queue) override;
+  void prepare(GitOperationHost& host) override;
+  std::optional<GitNotificationContent> content() override;
 
 private:
   std::atomic<int64_t> movedCount_{0};
+  std::mutex headLock_; // guards headRemote_ and headUpstream_
+  std::optional<std::string> headRemote_, headUpstream_;
 };
 
 class GitPushNotification : public GitRemoteNotification {

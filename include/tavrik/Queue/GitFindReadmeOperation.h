@@ -2,7 +2,7 @@
 // any letter case first, then any other readme*.md, then any readme*.
 #pragma once
 
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Util/Url.h"
 
 #include <optional>

@@ -11,10 +11,9 @@
 //   _notificationsLock  _notifications
 //   _viewLock           _view
 //   runObserversLock_   runObservers_ (never held while an observer is called)
-// The queue never nests them, with one exception: notification objects are
-// asked for their content under _notificationsLock and may read the view,
-// so the order is _notificationsLock before _viewLock. _viewLock is never
-// held while _notificationsLock is taken. Observers and delegates are called
+// The queue never nests them: notification objects are asked for their
+// content under _notificationsLock and work from what their operation gave
+// them, and _viewLock is never held while _notificationsLock is taken. Observers and delegates are called
 // with none of the last three held (an index-changing operation's delegate
 // calls happen inside its run, so under indexLock).
 //
@@ -38,15 +37,16 @@
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
-#include "tavrik/Queue/GitAspects.h"
-#include "tavrik/Queue/GitOperationHost.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitAspects.h"
+#include "tavrik/Operation/GitOperationHost.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Queue/GitView.h"
 #include "tavrik/Queue/NotificationCenter.h"
 #include "tavrik/Queue/OperationQueue.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 
+#include <any>
 #include <atomic>
 #include <deque>
 #include <exception>
@@ -223,6 +223,10 @@ private:
   void operationWillRun() override;
   void operationDidRun() override;
   void addNotification(const std::shared_ptr<GitNotification>& notification) override;
+  void operationWillStart(const std::shared_ptr<GitQueueOperation>& operation) override;
+  void operationDidFinish(const std::shared_ptr<GitQueueOperation>& operation, std::exception_ptr error) override;
+  /// Knows the record of each field of `GitView`.
+  void storeInView(const std::any& record) override;
   /// Removes tasks whose operation is gone or finished, and `removing`.
   void pruneTasks(const std::shared_ptr<GitTask>& removing);
 

@@ -31,7 +31,7 @@
 // released the watcher does nothing.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <chrono>
 #include <cstddef>

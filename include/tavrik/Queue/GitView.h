@@ -4,7 +4,7 @@
 #pragma once
 
 #include "tavrik/History/GitLogDescriptor.h"
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 #include "tavrik/State/GitConfigSnapshot.h"
 #include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitRefList.h"

@@ -7,7 +7,7 @@
 // happens to be named like it).
 #pragma once
 
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/State/GitHead.h"
 
 namespace tavrik {

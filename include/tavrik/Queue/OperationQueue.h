@@ -7,7 +7,7 @@
 // run, and the workers leave once nothing is left.
 #pragma once
 
-#include "tavrik/Queue/Operation.h"
+#include "tavrik/Operation/Operation.h"
 
 #include <cstddef>
 #include <functional>

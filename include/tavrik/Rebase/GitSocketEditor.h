@@ -14,7 +14,7 @@
 //   makeOperation<GitExecRebaseOperation>(...)  // with `editor` attached
 #pragma once
 
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Rebase/GitEditor.h"
 
 #include <condition_variable>

@@ -6,7 +6,7 @@
 // git's files backend keeps them.
 #pragma once
 
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 #include "tavrik/State/GitReflogList.h"
 
 #include <string_view>

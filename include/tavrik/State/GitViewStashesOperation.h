@@ -7,6 +7,7 @@
 
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/State/GitHead.h"
 #include "tavrik/State/GitStashEntry.h"
 
 #include <string>

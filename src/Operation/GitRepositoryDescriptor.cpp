@@ -1,4 +1,4 @@
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 
 #include "Util/UserAccount.h"
 

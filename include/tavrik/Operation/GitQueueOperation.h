@@ -11,7 +11,7 @@
 // released the queue does nothing.
 #pragma once
 
-#include "tavrik/Queue/Operation.h"
+#include "tavrik/Operation/Operation.h"
 #include "tavrik/Util/Uuid.h"
 
 #include <atomic>
@@ -24,6 +24,7 @@
 namespace tavrik {
 
 class GitQueue;
+class GitOperationHost;
 class GitTask;
 class GitNotification;
 
@@ -54,6 +55,8 @@ public:
 
   /// The queue the operation was added to, while it exists.
   std::shared_ptr<GitQueue> queue() const;
+  /// The same queue as the operation base sees it, while it exists.
+  std::shared_ptr<GitOperationHost> host() const;
 
   /// The class name without namespaces, e.g. "GitExecAddOperation".
   virtual std::string typeName() const;
@@ -74,7 +77,9 @@ private:
   template <class Op, class... Args> friend std::shared_ptr<Op> makeOperation(Args&&... args);
 
   void prepareOnce();
-  void setQueue(const std::shared_ptr<GitQueue>& queue);
+  /// `host` is `queue` itself; both are passed so that this layer needs no
+  /// complete queue type.
+  void setQueue(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<GitOperationHost>& host);
 
   const Uuid uuid_;
   std::atomic<bool> quiet_{false};
@@ -83,8 +88,9 @@ private:
   bool prepared_ = false;
   // Set once by prepareOnce, before the operation is handed to any other thread.
   std::shared_ptr<GitTask> _task;
-  mutable std::mutex queueLock_; // guards queue_
+  mutable std::mutex queueLock_; // guards queue_ and host_
   std::weak_ptr<GitQueue> queue_;
+  std::weak_ptr<GitOperationHost> host_;
 };
 
 /// Makes an operation and sets it up (see the header comment).

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 
 #include <string>
 #include <vector>

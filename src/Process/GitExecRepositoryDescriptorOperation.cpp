@@ -1,4 +1,4 @@
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/StringUtilities.h"

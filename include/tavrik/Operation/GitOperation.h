@@ -4,7 +4,8 @@
 //
 // The run flow, on a worker thread of the operation's queue:
 //   1. no queue any more: the future is rejected with queueReleased and
-//      nothing runs
+//      nothing runs. The flow reaches the queue only through
+//      `GitOperationHost`.
 //   2. index lock when `needsIndexLock()`
 //   3. task "Working...", 0; the queue's run observers are told
 //   4-6. context; the notification, if any, is prepared
@@ -12,7 +13,7 @@
 //   8. `execute(context)`; a view reader's record is stored in the view
 //   9. error: logged "git: %s failed: %s" unless cancelled;
 //      success: the notification joins the queue's pending notifications
-//   10. `queue.updateViewFor(context.updatedAspects)`, after failures too,
+//   10. `host.updateViewFor(context.updatedAspects)`, after failures too,
 //       since a failed command may still have changed the repository;
 //       then the run observers are told the run is over
 //   11. the future is rejected or resolved
@@ -28,13 +29,13 @@
 #pragma once
 
 #include "tavrik/Interfaces/Future.h"
-#include "tavrik/Queue/GitOperationContext.h"
-#include "tavrik/Queue/GitQueue.h"
-#include "tavrik/Queue/GitQueueOperation.h"
-#include "tavrik/Queue/GitQueueValue.h"
-#include "tavrik/Queue/GitView.h"
+#include "tavrik/Operation/GitOperationContext.h"
+#include "tavrik/Operation/GitOperationHost.h"
+#include "tavrik/Operation/GitQueueOperation.h"
+#include "tavrik/Operation/GitQueueValue.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include <any>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -49,7 +50,7 @@ namespace detail {
 // The non-generic steps of the run flow, compiled once.
 void runFlowSetWorking(GitQueueOperation& operation);
 void runFlowSetDone(GitQueueOperation& operation);
-void runFlowPrepareNotification(GitQueue& queue, GitNotification& notification);
+void runFlowPrepareNotification(GitOperationHost& host, GitNotification& notification);
 void runFlowReportOutcome(GitOperationHost& host, GitQueueOperation& operation,
                           const std::shared_ptr<GitNotification>& notification, const std::exception_ptr& error);
 void runFlowRefreshView(GitOperationHost& host, GitAspects aspects);
@@ -59,24 +60,6 @@ void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& er
 /// cannot be pure (the type must stay constructible).
 [[noreturn]] void methodNotImplemented(const char* file, int line);
 
-/// The one place a reader's record reaches the view: stores it in the
-/// view's field of its type and tells the pending notifications and the
-/// observers which aspect really changed (nothing when none did). An absent
-/// status or submodule list (nothing was read) leaves the view as it is.
-void runFlowStoreInView(GitQueue& queue, const GitHeadList& record);
-void runFlowStoreInView(GitQueue& queue, const SharedValue<GitStatusList>& record);
-void runFlowStoreInView(GitQueue& queue, const GitRefList& record);
-void runFlowStoreInView(GitQueue& queue, const GitReflogList& record);
-void runFlowStoreInView(GitQueue& queue, const GitStashList& record);
-void runFlowStoreInView(GitQueue& queue, const std::shared_ptr<const GitConfigSnapshot>& record);
-void runFlowStoreInView(GitQueue& queue, const std::optional<std::vector<GitSubmodule>>& record);
-
-/// The record types the view holds, one field each.
-template <class T>
-inline constexpr bool isGitViewRecord =
-    std::is_same_v<T, GitHeadList> || std::is_same_v<T, SharedValue<GitStatusList>> ||
-    std::is_same_v<T, GitRefList> || std::is_same_v<T, GitReflogList> || std::is_same_v<T, GitStashList> ||
-    std::is_same_v<T, std::shared_ptr<const GitConfigSnapshot>> || std::is_same_v<T, std::optional<std::vector<GitSubmodule>>>;
 } // namespace detail
 
 template <class T> class GitOperation : public GitQueueOperation {
@@ -103,9 +86,9 @@ public:
 
   /// True for the view's readers, whose result is one of the view's records
   /// (`GitRefList`, `SharedValue<GitStatusList>`, ...): when the operation
-  /// runs on a queue, the queue stores the record in its view right after
-  /// `execute` and before the future settles. `execute` called inline stores
-  /// nothing. The base is false.
+  /// runs on a queue, the queue stores the record in its view
+  /// (`GitOperationHost::storeInView`) right after `execute` and before the
+  /// future settles. `execute` called inline stores nothing. The base is false.
   virtual bool storesResultInView() const { return false; }
 
   /// Runs `execute` inline on this thread with this context; nullopt when it
@@ -119,8 +102,8 @@ public:
   }
 
   /// The future mapped to `GitQueueValue(queue, value)`; then adds the
-  /// operation to `queue`.
-  pledge::Future<GitQueueValue<T>> enqueue(const std::shared_ptr<GitQueue>& queue) {
+  /// operation to `queue` (a `GitQueue`, whose header the caller includes).
+  template <class Queue> pledge::Future<GitQueueValue<T>> enqueue(const std::shared_ptr<Queue>& queue) {
     auto mapped = future_.map([queue](const T& value) { return GitQueueValue<T>{queue, value}; });
     queue->addOperation(shared_from_this());
     return mapped;
@@ -157,40 +140,37 @@ private:
 };
 
 template <class T> void GitOperation<T>::run() {
-  auto queue = this->queue();
-  if (!queue) {
+  auto host = this->host();
+  if (!host) {
     // A waiter without a limit must not hang on an operation that cannot run.
     future_.reject(std::make_exception_ptr(TavrikError::queueReleased()));
     return;
   }
 
-  GitOperationHost& host = *queue;
   const bool locksIndex = needsIndexLock();
   std::unique_lock<std::mutex> indexLock;
-  if (locksIndex) indexLock = std::unique_lock(host.indexLock());
+  if (locksIndex) indexLock = std::unique_lock(host->indexLock());
 
   detail::runFlowSetWorking(*this);
-  host.operationWillRun();
+  host->operationWillRun();
 
   std::optional<T> value;
   std::exception_ptr error;
   std::shared_ptr<GitNotification> note;
-  GitOperationContext context(queue, overrideDescriptor);
+  GitOperationContext context(this->queue(), host, overrideDescriptor);
   try {
     note = notification();
-    if (note) detail::runFlowPrepareNotification(*queue, *note);
+    if (note) detail::runFlowPrepareNotification(*host, *note);
     operationWillStart();
     value.emplace(execute(context));
-    if constexpr (detail::isGitViewRecord<T>) {
-      if (storesResultInView()) detail::runFlowStoreInView(*queue, *value);
-    }
+    if (storesResultInView()) host->storeInView(std::any(static_cast<const T*>(&*value)));
   } catch (...) {
     error = std::current_exception();
   }
 
-  detail::runFlowReportOutcome(host, *this, error ? nullptr : note, error);
-  detail::runFlowRefreshView(host, context.updatedAspects);
-  host.operationDidRun();
+  detail::runFlowReportOutcome(*host, *this, error ? nullptr : note, error);
+  detail::runFlowRefreshView(*host, context.updatedAspects);
+  host->operationDidRun();
 
   if (error) {
     future_.reject(error);

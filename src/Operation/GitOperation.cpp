@@ -1,7 +1,7 @@
-#include "tavrik/Queue/GitOperation.h"
+#include "tavrik/Operation/GitOperation.h"
 
-#include "tavrik/Process/GitNotification.h"
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitNotification.h"
+#include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -10,19 +10,24 @@
 
 namespace tavrik {
 
-GitOperationContext::GitOperationContext(std::shared_ptr<GitQueue> queue,
+GitOperationContext::GitOperationContext(std::shared_ptr<GitQueue> queue, std::shared_ptr<GitOperationHost> host,
                                          std::optional<GitRepositoryDescriptor> overrideDescriptor)
-    : queue(std::move(queue)), overrideDescriptor(std::move(overrideDescriptor)) {}
+    : queue(std::move(queue)), overrideDescriptor(std::move(overrideDescriptor)), host_(std::move(host)) {}
 
-GitOperationHost* GitOperationContext::host() const { return queue.get(); }
+GitOperationContext::GitOperationContext(std::nullptr_t, std::optional<GitRepositoryDescriptor> overrideDescriptor)
+    : GitOperationContext(nullptr, nullptr, std::move(overrideDescriptor)) {}
 
 std::shared_ptr<GitOperationContext> GitOperationContext::copy() const {
   return std::make_shared<GitOperationContext>(*this);
 }
 
+GitOperationContext GitOperationContext::withDescriptor(std::optional<GitRepositoryDescriptor> descriptor) const {
+  return GitOperationContext(queue, host_, std::move(descriptor));
+}
+
 const GitRepositoryDescriptor* GitOperationContext::effectiveDescriptor() const {
   if (overrideDescriptor) return &*overrideDescriptor;
-  if (queue && queue->descriptor()) return &*queue->descriptor();
+  if (host_ && host_->descriptor()) return &*host_->descriptor();
   return nullptr;
 }
 
@@ -41,11 +46,11 @@ void runFlowSetDone(GitQueueOperation& operation) {
   if (auto task = operation.task()) task->setDone();
 }
 
-void runFlowPrepareNotification(GitQueue& queue, GitNotification& notification) {
+void runFlowPrepareNotification(GitOperationHost& host, GitNotification& notification) {
   auto log = Log::defaultLog();
   if (log.isEnabled(LogLevel::debug))
     log.debug("notification: preparing %s", notification.logDescription().c_str());
-  notification.prepare(queue);
+  notification.prepare(host);
 }
 
 void runFlowReportOutcome(GitOperationHost& host, GitQueueOperation& operation,
@@ -70,16 +75,11 @@ void runFlowRefreshView(GitOperationHost& host, GitAspects aspects) {
 }
 
 void runFlowWillStart(GitQueueOperation& operation) {
-  auto queue = operation.queue();
-  if (!queue) return;
-  if (auto delegate = queue->delegate()) delegate->gitQueueOperationWillStart(queue, operation.shared_from_this());
+  if (auto host = operation.host()) host->operationWillStart(operation.shared_from_this());
 }
 
 void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& error) {
-  auto queue = operation.queue();
-  if (!queue) return;
-  if (auto delegate = queue->delegate())
-    delegate->gitQueueOperationDidFinish(queue, operation.shared_from_this(), error);
+  if (auto host = operation.host()) host->operationDidFinish(operation.shared_from_this(), error);
 }
 
 void methodNotImplemented(const char* file, int line) {

@@ -1,19 +1,22 @@
 // What a running operation needs from the queue it runs on, and nothing
 // more: the repository, the git prefix and its companion programs, the
 // persona manager, the index lock, the log, the run observers, pending
-// notifications and the refresh of what the run changed. `GitQueue`
-// implements it; the operation base and the git runner use only this, so
-// they do not depend on the queue's worker pool, tasks or cached view.
+// notifications, the client's delegate, the store of a view reader's record
+// and the refresh of what the run changed. `GitQueue` implements it; the
+// operation base and the git runner use only this, so they do not depend on
+// the queue's worker pool, tasks or cached view.
 //
 // Every member may be called from any worker thread of the queue.
 #pragma once
 
 #include "tavrik/Interfaces/Persona.h"
-#include "tavrik/Queue/GitAspects.h"
-#include "tavrik/Queue/GitRepositoryDescriptor.h"
+#include "tavrik/Operation/GitAspects.h"
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
 
+#include <any>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +24,7 @@
 namespace tavrik {
 
 class GitNotification;
+class GitQueueOperation;
 
 class GitOperationHost {
 public:
@@ -48,6 +52,15 @@ public:
   virtual void addNotification(const std::shared_ptr<GitNotification>& notification) = 0;
   /// Refreshes the aspects a run may have changed; does not wait for it.
   virtual void updateViewFor(GitAspects aspects) = 0;
+  /// Tell the client's delegate, if any, that `operation` starts (on its
+  /// worker thread) or that its future settled (`error` null on success).
+  virtual void operationWillStart(const std::shared_ptr<GitQueueOperation>& operation) = 0;
+  virtual void operationDidFinish(const std::shared_ptr<GitQueueOperation>& operation, std::exception_ptr error) = 0;
+  /// Stores a view reader's record in the view (see
+  /// `GitOperation::storesResultInView`). `record` holds a `const T*` to the
+  /// record, valid for the call only, so a large one is never copied
+  /// needlessly; a type the view has no field for is logged and ignored.
+  virtual void storeInView(const std::any& record) = 0;
 };
 
 } // namespace tavrik

@@ -1,6 +1,6 @@
-#include "tavrik/Queue/GitExecRepositoryDescriptorOperation.h"
+#include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 #include "tavrik/Queue/GitFindReadmeOperation.h"
-#include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Operation/GitQueueOperation.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include "Support/Helpers.h"

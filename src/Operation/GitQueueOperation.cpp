@@ -1,6 +1,6 @@
-#include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Operation/GitQueueOperation.h"
 
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 
 #include <cxxabi.h>
 
@@ -34,9 +34,16 @@ std::shared_ptr<GitQueue> GitQueueOperation::queue() const {
   return queue_.lock();
 }
 
-void GitQueueOperation::setQueue(const std::shared_ptr<GitQueue>& queue) {
+std::shared_ptr<GitOperationHost> GitQueueOperation::host() const {
+  std::lock_guard lock(queueLock_);
+  return host_.lock();
+}
+
+void GitQueueOperation::setQueue(const std::shared_ptr<GitQueue>& queue,
+                                 const std::shared_ptr<GitOperationHost>& host) {
   std::lock_guard lock(queueLock_);
   queue_ = queue;
+  host_ = host;
 }
 
 std::string GitQueueOperation::typeName() const { return detail::unqualifiedTypeName(typeid(*this)); }

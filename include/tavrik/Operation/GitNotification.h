@@ -4,12 +4,12 @@
 // on success, hands it to the queue, which commits it once every aspect in
 // its `commitOn` set has been seen changing (the queue offers it every real view change).
 //
-// The queue calls `content` under its notifications lock; an implementation
-// may read `queue.view()` there (the view lock is never held while the
-// notifications lock is taken), but must not add notifications itself.
+// The queue calls `content` under its notifications lock, so an
+// implementation works from what it was given (by its operation, before or
+// after the command ran) and must not add notifications itself.
 #pragma once
 
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <atomic>
 #include <optional>
@@ -17,7 +17,7 @@
 
 namespace tavrik {
 
-class GitQueue;
+class GitOperationHost;
 
 struct GitNotificationContent {
   std::string title;
@@ -37,10 +37,12 @@ public:
 
   /// A short text for the log.
   virtual std::string logDescription() const = 0;
-  /// Called on the operation's worker thread before the command runs.
-  virtual void prepare(GitQueue& queue) = 0;
-  /// What to show once committed; nullopt shows nothing.
-  virtual std::optional<GitNotificationContent> content(GitQueue& queue) = 0;
+  /// Called on the operation's worker thread before the command runs, with
+  /// the host the operation runs on.
+  virtual void prepare(GitOperationHost& host) = 0;
+  /// What to show once committed; nullopt shows nothing. Called under the
+  /// host's notifications lock.
+  virtual std::optional<GitNotificationContent> content() = 0;
 
 private:
   std::atomic<uint32_t> commitOn_;

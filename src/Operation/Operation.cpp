@@ -1,4 +1,4 @@
-#include "tavrik/Queue/Operation.h"
+#include "tavrik/Operation/Operation.h"
 
 #include "tavrik/Util/Error.h"
 #include "tavrik/Util/Log.h"

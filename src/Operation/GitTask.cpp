@@ -1,6 +1,6 @@
-#include "tavrik/Queue/GitTask.h"
+#include "tavrik/Operation/GitTask.h"
 
-#include "tavrik/Queue/GitQueueOperation.h"
+#include "tavrik/Operation/GitQueueOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 
 namespace tavrik {

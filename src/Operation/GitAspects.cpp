@@ -1,4 +1,4 @@
-#include "tavrik/Queue/GitAspects.h"
+#include "tavrik/Operation/GitAspects.h"
 
 #include <utility>
 
