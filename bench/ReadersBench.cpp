@@ -98,9 +98,9 @@ void BM_RefsRefresh(benchmark::State& state) {
   size_t refs = 0, tracking = 0;
   for (auto _ : state) {
     auto list = makeOperation<GitViewRefsOperation>()->enqueue(queue).wait().value;
-    refs = list.all.size();
+    refs = list->all.size();
     tracking = 0;
-    for (const auto& r : list.all) tracking += r.upstreamName.has_value();
+    for (const auto& r : list->all) tracking += r.upstreamName.has_value();
   }
   state.counters["refs"] = static_cast<double>(refs);
   state.counters["tracking"] = static_cast<double>(tracking);

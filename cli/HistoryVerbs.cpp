@@ -49,7 +49,7 @@ public:
 
   /// `refs` settles with the names the text rows show; it is read side by
   /// side with the first page and waited for only when a row is printed.
-  RowPrinter(std::ostream& out, ProgressBar& progress, Style style, pledge::Future<GitRefList> refs,
+  RowPrinter(std::ostream& out, ProgressBar& progress, Style style, pledge::Future<SharedValue<GitRefList>> refs,
              std::optional<size_t> limit)
       : out_(out), progress_(progress), style_(style), refs_(std::move(refs)), limit_(limit),
         now_(std::chrono::system_clock::now()), array_(out, style.indented) {}
@@ -100,8 +100,8 @@ private:
   std::ostream& out_;
   ProgressBar& progress_;
   const Style style_;
-  const pledge::Future<GitRefList> refs_;
-  std::optional<GitRefList> refsRead_; // guarded by mutex_
+  const pledge::Future<SharedValue<GitRefList>> refs_;
+  SharedValue<GitRefList> refsRead_; // guarded by mutex_
   const std::optional<size_t> limit_;
   const Date now_;
   mutable std::mutex mutex_; // guards printed_, array_ and the writing to out_
@@ -195,12 +195,13 @@ std::vector<VerbSpec> historyVerbs() {
            // the command line are looked up among them; JSON rows of the
            // default history need none, so the first page waits for no refs.
            const bool namesGiven = !o->refs.empty() || isReflog;
-           pledge::Future<GitRefList> refsRead =
-               asJson && !namesGiven ? pledge::Future<GitRefList>::resolved(GitRefList{})
+           using Refs = SharedValue<GitRefList>;
+           pledge::Future<Refs> refsRead =
+               asJson && !namesGiven ? pledge::Future<Refs>::resolved(Refs(GitRefList{}))
                                      : makeOperation<GitViewRefsOperation>()->enqueue(queue).map(
-                                           [](const GitQueueValue<GitRefList>& read) { return read.value; });
+                                           [](const GitQueueValue<Refs>& read) { return read.value; });
            GitRefList refs;
-           if (namesGiven) refs = refsRead.wait();
+           if (namesGiven) refs = *refsRead.wait();
            if (o->stash) {
              descriptor.type = GitLogType::stash;
              // The stash walker reads the view's list.

@@ -55,7 +55,7 @@ std::string textLines(const GitView& view, GitAspects aspects) {
     } else if (aspect == GitAspects::status) {
       out << "status: " << (statusCount(view) == 0 ? "clean" : plural(statusCount(view), "change", "changes"));
     } else if (aspect == GitAspects::refs) {
-      out << "refs: " << plural(view.refs.all.size(), "ref", "refs");
+      out << "refs: " << plural(view.refs ? view.refs->all.size() : 0, "ref", "refs");
     } else if (aspect == GitAspects::stashes) {
       out << "stashes: " << view.stashList.entries.size();
     } else if (aspect == GitAspects::stateFiles) {

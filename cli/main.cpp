@@ -98,8 +98,8 @@ std::vector<cli::VerbSpec> readingVerbs() {
       {"refs", "branches, remote branches and tags with ahead/behind counts", nullptr,
        [](const CLI::App&) -> cli::VerbRun {
          return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-           auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
-           asJson ? printRecords(refs) : cli::printRefs(out, refs);
+           const auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+           asJson ? printRecords(*refs) : cli::printRefs(out, *refs);
          };
        }},
       {"head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress", nullptr,

@@ -329,7 +329,7 @@ std::string viewChangeJson(const GitView& view, GitAspects aspects) {
     putTexts(status, "paths", paths);
     line["status"] = std::move(status);
   }
-  count(GitAspects::refs, "refs", view.refs.all.size());
+  count(GitAspects::refs, "refs", view.refs ? view.refs->all.size() : 0);
   count(GitAspects::stashes, "stashes", view.stashList.entries.size());
   count(GitAspects::config, "config", view.config ? view.config->values().size() : 0);
   count(GitAspects::submodules, "submodules", view.submodules.size());

@@ -292,7 +292,9 @@ void storeRecord(GitView& view, const GitHeadList& record) { view.headList = rec
 void storeRecord(GitView& view, const SharedValue<GitStatusList>& record) {
   if (record) view.status = record;
 }
-void storeRecord(GitView& view, const GitRefList& record) { view.refs = record; }
+void storeRecord(GitView& view, const SharedValue<GitRefList>& record) {
+  if (record) view.refs = record;
+}
 void storeRecord(GitView& view, const GitReflogList& record) { view.reflogs = record; }
 void storeRecord(GitView& view, const GitStashList& record) { view.stashList = record; }
 void storeRecord(GitView& view, const std::shared_ptr<const GitConfigSnapshot>& record) { view.config = record; }
@@ -313,7 +315,7 @@ template <class... Records> bool storeAny(GitQueue& queue, const std::any& recor
 
 void GitQueue::storeInView(const std::any& record) {
   const bool stored =
-      storeAny<GitHeadList, SharedValue<GitStatusList>, GitRefList, GitReflogList, GitStashList,
+      storeAny<GitHeadList, SharedValue<GitStatusList>, SharedValue<GitRefList>, GitReflogList, GitStashList,
                std::shared_ptr<const GitConfigSnapshot>, std::optional<std::vector<GitSubmodule>>>(*this, record);
   if (!stored) Log::defaultLog().error("queue: the view has no field for a record of type %s", record.type().name());
 }

@@ -13,8 +13,8 @@ GitView GitView::empty() {
 }
 
 std::optional<GitRemote> GitView::headRemote() const {
-  if (!refs.head || !refs.head->upstreamRemote || !config) return std::nullopt;
-  return config->remoteList().lookup(*refs.head->upstreamRemote);
+  if (!refs || !refs->head || !refs->head->upstreamRemote || !config) return std::nullopt;
+  return config->remoteList().lookup(*refs->head->upstreamRemote);
 }
 
 bool GitView::operator==(const GitView& other) const {

@@ -16,10 +16,10 @@ std::vector<std::string> GitViewRefsOperation::arguments(GitOperationContext&) {
   return {"for-each-ref", GitRefParser::formatArgument(fieldNames)};
 }
 
-GitRefList GitViewRefsOperation::execute(GitOperationContext& context) {
+SharedValue<GitRefList> GitViewRefsOperation::execute(GitOperationContext& context) {
   runCommand(context);
   auto refs = GitRefParser::parse(*stdOutBuffer, fieldNames);
-  return GitRefList::from(std::move(refs));
+  return SharedValue<GitRefList>(GitRefList::from(std::move(refs)));
 }
 
 } // namespace tavrik

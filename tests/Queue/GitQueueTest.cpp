@@ -33,7 +33,10 @@ struct TestNotification : GitNotification {
   void prepare(GitOperationHost&) override {}
   std::optional<GitNotificationContent> content() override {
     ++contentCalls;
-    if (auto strong = queue.lock()) refsSeen = strong->view().refs.all.size();
+    if (auto strong = queue.lock()) {
+      const auto refs = strong->view().refs;
+      refsSeen = refs ? refs->all.size() : 0;
+    }
     return content_;
   }
 };
@@ -112,11 +115,13 @@ TEST(GitQueue, ObserversHearOnlyRealChanges) {
 // hear only a real change; an operation of the same result type that is not
 // a reader, or a reader run inline, leaves the view alone.
 TEST(GitQueue, OnlyReadersRunOnTheQueueStoreTheirRecords) {
-  struct RefsOperation : GitOperation<GitRefList> {
+  struct RefsOperation : GitOperation<SharedValue<GitRefList>> {
     explicit RefsOperation(bool reader) : reader(reader) {}
     const bool reader;
     bool storesResultInView() const override { return reader; }
-    GitRefList execute(GitOperationContext&) override { return GitRefList::from({GitRef::named("refs/heads/main")}); }
+    SharedValue<GitRefList> execute(GitOperationContext&) override {
+      return GitRefList::from({GitRef::named("refs/heads/main")});
+    }
   };
   auto queue = makeQueue();
   auto observer = std::make_shared<CountingObserver>();

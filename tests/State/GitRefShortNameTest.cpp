@@ -24,7 +24,7 @@ TEST(GitRefShortName, FindsTheReferenceGitFinds) {
     work.git({"branch", branch, newCommit(branch)});
   work.git({"tag", "side", newCommit("tag side")});
   work.git({"symbolic-ref", "refs/remotes/origin/HEAD", "refs/remotes/origin/main"});
-  auto refs = runOn(readerQueue(work), makeOperation<GitViewRefsOperation>());
+  const GitRefList refs = *runOn(readerQueue(work), makeOperation<GitViewRefsOperation>());
   for (const std::string& name : {std::string("v1"), std::string("side"), std::string("origin/main"), latin1,
                                   std::string("origin"), std::string("tags/side"), std::string("refs/heads/side"),
                                   std::string("heads/v1"), std::string("main")}) {

@@ -79,7 +79,7 @@ TEST_P(ReadersListWhatGitLists, EveryChangeRefAndHead) {
   if (hostile) setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);  // until the next scratch repository resets it
   auto decorate = runOn(queue, makeOperation<GlobalDecorate>());
   auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(false));
-  auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
+  const GitRefList refs = *runOn(queue, makeOperation<GitViewRefsOperation>());
   auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
   setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);  // git's own listings, below, read no user configuration
   EXPECT_EQ(decorate, hostile ? "full" : "");

@@ -18,7 +18,7 @@ git branch gone && git config branch.gone.remote o && git config branch.gone.mer
 TEST(RefTrackingCounts, MatchOneRevListPerBranch) {
   ScratchRepo repo;
   ASSERT_EQ(runProgram({"/bin/sh", "-ec", kBranches}, repo.path()).status, 0);
-  auto refs = runOn(makeReaderQueue(worktreeDescriptor(repo.path())), makeOperation<GitViewRefsOperation>());
+  const GitRefList refs = *runOn(makeReaderQueue(worktreeDescriptor(repo.path())), makeOperation<GitViewRefsOperation>());
   size_t counted = 0;
   for (const auto& ref : refs.all) {
     if (!ref.upstreamName) continue;

@@ -85,7 +85,7 @@ public:
   virtual T execute(GitOperationContext& context) = 0;
 
   /// True for the view's readers, whose result is one of the view's records
-  /// (`GitRefList`, `SharedValue<GitStatusList>`, ...): when the operation
+  /// (`SharedValue<GitRefList>`, `SharedValue<GitStatusList>`, ...): when the operation
   /// runs on a queue, the queue stores the record in its view
   /// (`GitOperationHost::storeInView`) right after `execute` and before the
   /// future settles. `execute` called inline stores nothing. The base is false.

@@ -26,7 +26,9 @@ struct GitView {
   /// Absent until the first status refresh. Shared, not copied, between
   /// copies of the view: the list can hold a hundred thousand entries.
   SharedValue<GitStatusList> status;
-  GitRefList refs;
+  /// Absent until the first refs refresh; shared like `status`, since every
+  /// store, result and waiter would otherwise copy each reference's names.
+  SharedValue<GitRefList> refs;
   GitReflogList reflogs;
   GitLogDescriptor logDescriptor;
   GitStashList stashList;

@@ -7,13 +7,14 @@
 
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/State/GitRefList.h"
+#include "tavrik/Util/SharedValue.h"
 
 #include <string>
 #include <vector>
 
 namespace tavrik {
 
-class GitViewRefsOperation : public GitExecOperation<GitRefList> {
+class GitViewRefsOperation : public GitExecOperation<SharedValue<GitRefList>> {
 public:
   GitViewRefsOperation();
 
@@ -25,10 +26,11 @@ public:
 
   /// "for-each-ref", "--format=%(HEAD)\t%(objectname)\t...".
   std::vector<std::string> arguments(GitOperationContext& context) override;
-  /// The references. Only a failure of for-each-ref itself fails (with
+  /// The references, always a value (the view's field is absent only
+  /// before the first refresh). Only a failure of for-each-ref itself fails (with
   /// GitStdError); unreadable lines are skipped and a count that cannot be
   /// had stays zero.
-  GitRefList execute(GitOperationContext& context) override;
+  SharedValue<GitRefList> execute(GitOperationContext& context) override;
 };
 
 } // namespace tavrik
