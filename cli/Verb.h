@@ -68,6 +68,11 @@ struct VerbSpec {
   bool needsRepository = true;
   /// False for the verbs that take no --json and --verbose of their own.
   bool commonFlags = true;
+  /// False for the verbs that run git only. The others get the object
+  /// database set up on the main thread before any work starts: set up on a
+  /// worker beside other work (a refs refresh), it corrupted the heap now
+  /// and then.
+  bool readsObjects = true;
 };
 
 /// The row of a verb that only groups others, as `stash` does.
@@ -79,6 +84,7 @@ inline VerbSpec verbGroup(std::string name, std::string help) {
 struct VerbAction {
   VerbRun run;
   bool needsRepository = true;
+  bool readsObjects = true;
 };
 
 } // namespace tavrik::cli

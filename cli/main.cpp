@@ -12,6 +12,7 @@
 #include "WatchVerb.h"
 
 #include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
@@ -84,7 +85,8 @@ std::vector<cli::VerbSpec> readingVerbs() {
            const auto& descriptor = *queue->descriptor();
            asJson ? print(toJson(descriptor)) : cli::printDescriptor(out, descriptor);
          };
-       }},
+       },
+       /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
       {"status", "working-tree status, like git status --short",
        [ignored](CLI::App& verb) { verb.add_flag("--ignored", *ignored, "list ignored files too"); },
        [ignored](const CLI::App&) -> cli::VerbRun {
@@ -94,21 +96,24 @@ std::vector<cli::VerbSpec> readingVerbs() {
            const GitStatusList& list = status ? *status : kNoEntries;
            asJson ? printRecords(list) : cli::printStatus(out, list);
          };
-       }},
+       },
+       /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
       {"refs", "branches, remote branches and tags with ahead/behind counts", nullptr,
        [](const CLI::App&) -> cli::VerbRun {
          return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
            const auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
            asJson ? printRecords(*refs) : cli::printRefs(out, *refs);
          };
-       }},
+       },
+       /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
       {"head", "HEAD, ORIG_HEAD, MERGE_HEAD and any operation in progress", nullptr,
        [](const CLI::App&) -> cli::VerbRun {
          return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
            auto heads = runOn(queue, makeOperation<GitViewHeadOperation>());
            asJson ? print(toJson(heads)) : cli::printHeads(out, heads);
          };
-       }},
+       },
+       /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
       {"count", "commits only in <left> and only in <right>",
        [left, right](CLI::App& verb) {
          verb.add_option("left", *left, "left revision")->required();
@@ -233,7 +238,7 @@ int main(int argc, char** argv) {
     sub->callback([&action, &verb, sub] {
       // A nested verb's callback ran first and chose it.
       if (!sub->get_subcommands().empty()) return;
-      action = {verb.action(*sub), verb.needsRepository};
+      action = {verb.action(*sub), verb.needsRepository, verb.readsObjects};
     });
   }
   app.add_flag("--json", options->json, "print the record as JSON");
@@ -253,6 +258,8 @@ int main(int argc, char** argv) {
 
   int status = 1;
   try {
+    // Before any queue exists, on this thread (see `VerbSpec::readsObjects`).
+    if (action.readsObjects) arbor::Repo::initializeLibrary();
     cli::startInterruptWatch();
     status = run(action, *options);
   } catch (...) {

@@ -30,11 +30,13 @@ public:
   static Repo openAtPath(const std::string& path);
 
   /// Sets the object-model library up now, on the calling thread; otherwise
-  /// the first repository opened does it. Setting it up costs a few
-  /// milliseconds (its TLS backend reads the system's certificate store), so
-  /// a program that may never read an object (most of the client's verbs run
-  /// git only) leaves it to first use. The library is never shut down, so
-  /// whichever thread sets it up does not matter.
+  /// the first repository opened does it. Setting it up loads libgit2 with
+  /// its TLS, SSH and Kerberos libraries and parses the system's
+  /// certificate store, a few milliseconds, so a program that may never read
+  /// an object (most of the client's verbs run git only) leaves it out.
+  /// A program that will read objects calls it on its main thread before
+  /// work runs on other threads: set up on a queue's worker beside other
+  /// work (a refs refresh), it corrupted the heap now and then.
   static void initializeLibrary();
 
   /// The repository's git directory, without a trailing slash.
