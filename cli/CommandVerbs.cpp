@@ -453,7 +453,12 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
            std::optional<Oid> commit;
            if (o->diffCommit) commit = commitIds(queue, {*o->diffCommit}).front();
            const bool withPatch = o->patch || o->contextLines;
-           auto request = GitExecDiffOperation::patch(o->cached, commit, o->firstParent, o->paths, o->contextLines);
+           auto request = makeOperation<GitExecDiffOperation>({.raw = false,
+                                                               .cached = o->cached,
+                                                               .firstParent = o->firstParent,
+                                                               .paths = o->paths,
+                                                               .commit = commit,
+                                                               .contextLines = o->contextLines});
            if (withPatch && !asJson) {
              // The patch alone, streamed as git printed it: no listing needed.
              auto patches = runOn(queue, request);

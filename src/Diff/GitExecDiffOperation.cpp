@@ -30,17 +30,6 @@ GitExecDiffOperation::GitExecDiffOperation(const GitDiff& patchFor, std::optiona
                             .imageBlobs = ImageBlobs{patchFor.oldImageBlob(), patchFor.newImageBlob()},
                             .contextLines = contextLines}) {}
 
-std::shared_ptr<GitExecDiffOperation> GitExecDiffOperation::patch(bool cached, std::optional<Oid> commit,
-                                                                 bool firstParent, std::vector<std::string> paths,
-                                                                 std::optional<int> contextLines) {
-  return makeOperation<GitExecDiffOperation>({.raw = false,
-                                              .cached = cached,
-                                              .firstParent = firstParent,
-                                              .paths = std::move(paths),
-                                              .commit = commit,
-                                              .contextLines = contextLines});
-}
-
 std::vector<std::string> GitExecDiffOperation::arguments(GitOperationContext&) {
   // Pinned against the user's configuration, which would otherwise change
   // what the parsers read: other path prefixes (or none), an empty line for

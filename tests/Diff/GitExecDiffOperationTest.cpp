@@ -198,7 +198,7 @@ TEST(GitExecDiffOperation, CountsModesAndLineNumbersAgreeWithGit) {
       listed[diff->filePaths().back()] = diff->stats;
     EXPECT_EQ(listed, numstat);
 
-    for (const auto& diff : runOn(queue, GitExecDiffOperation::patch(false, std::nullopt, false, {}, std::nullopt)).diffs) {
+    for (const auto& diff : runOn(queue, makeOperation<GitExecDiffOperation>({.raw = false})).diffs) {
       const std::string path = diff->filePaths().back();
       SCOPED_TRACE(path);
       patched[path].insertions += diff->stats.insertions;

@@ -24,7 +24,7 @@ TEST(GitPatchListing, CompletesEachPatchWithItsListing) {
   repo.git({"update-index", "--chmod=+x", "tool"});
   auto queue = readerQueue(repo);
   auto listing = runOn(queue, makeOperation<GitExecDiffOperation>({.cached = true}));
-  auto patches = runOn(queue, GitExecDiffOperation::patch(true, std::nullopt, false, {}, std::nullopt));
+  auto patches = runOn(queue, makeOperation<GitExecDiffOperation>({.raw = false, .cached = true}));
   std::vector<std::vector<GitDiffLine>> lines;
   for (const auto& patch : patches.diffs) lines.push_back(patch->lines);
   auto merged = patchesWithListing(patches, listing);

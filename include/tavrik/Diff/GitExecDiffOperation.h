@@ -28,7 +28,9 @@ struct GitExecDiffImageBlobs {
 /// against the index; with `cached` the index against HEAD, with `commit`
 /// that commit against its parent (the first parent of a merge with
 /// `firstParent`; a merge without it lists nothing). `raw` false reads the
-/// patch instead, with `contextLines` of context (git's default when absent).
+/// patch instead, with `contextLines` of context (git's default when absent):
+/// `{.raw = false, .cached = true}` is the patch of everything staged, from
+/// one git for the whole listing.
 struct GitExecDiffOptions {
   bool raw = true;
   bool cached = false;
@@ -56,13 +58,6 @@ public:
   /// The patch of a listed diff's files, with `contextLines` of context
   /// (git's default when absent).
   GitExecDiffOperation(const GitDiff& patchFor, std::optional<int> contextLines);
-
-  /// The patch of every change of a request at once (the working tree, the
-  /// index with `cached`, or `commit`), limited to `paths` when any are
-  /// given: one git for a whole listing.
-  static std::shared_ptr<GitExecDiffOperation> patch(bool cached, std::optional<Oid> commit, bool firstParent,
-                                                     std::vector<std::string> paths,
-                                                     std::optional<int> contextLines);
 
   const bool raw;
   const bool cached;
