@@ -11,7 +11,7 @@
 #include "TextOutput.h"
 #include "WatchVerb.h"
 
-#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/State/GitExecRevListCountOperation.h"
 #include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitPrefix.h"
 #include "tavrik/Process/Shell.h"

@@ -2,7 +2,7 @@
 
 #include "Interfaces/Libgit2.h"
 
-#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/State/GitExecRevListCountOperation.h"
 #include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
 #include <git2.h>

@@ -1,7 +1,7 @@
 #include "tavrik/Rebase/GitSocketEditor.h"
 
 #include "Support/Helpers.h"
-#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/State/GitExecRevListCountOperation.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Commands/WorktreeActions.h"

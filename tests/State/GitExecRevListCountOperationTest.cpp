@@ -1,4 +1,4 @@
-#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/State/GitExecRevListCountOperation.h"
 
 #include "Support/Helpers.h"
 #include "tavrik/Util/TavrikError.h"

@@ -1,6 +1,6 @@
 // Readers run beside the user's own git commands: none may take index.lock
 // or write a refreshed index back, or a `git add` in a terminal fails.
-#include "tavrik/Commands/GitExecRevListCountOperation.h"
+#include "tavrik/State/GitExecRevListCountOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Queue/GitViewHeadOperation.h"
 #include "tavrik/State/GitExecCheckIgnoreOperation.h"

@@ -48,8 +48,6 @@ struct ToleratedEdge {
 // Edges against the layer order that remain until their types move down.
 // An entry that no longer occurs fails the test, so the list only shrinks.
 const std::vector<ToleratedEdge> kTolerated = {
-    // The submodule reader counts commits with the Commands operation.
-    {"State", "Commands/GitExecRevListCountOperation.h"},
     // The view holds the log descriptor, a History record.
     {"Queue", "History/GitLogDescriptor.h"},
 };
