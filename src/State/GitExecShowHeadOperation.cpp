@@ -4,8 +4,39 @@
 #include "tavrik/State/GitShowHeadParser.h"
 
 #include <algorithm>
+#include <fstream>
+#include <optional>
 
 namespace tavrik {
+
+namespace {
+
+// What `git symbolic-ref -q HEAD` would print, read off the HEAD file when it
+// holds a plain "ref: refs/heads/NAME" or a detached commit id ("" then).
+// Anything else (a symbolic link, a name git would refuse, a file git could
+// read differently) is left to git, whose verdict and error then stand.
+std::optional<std::string> plainHeadTarget(const std::string& gitDir) {
+  std::ifstream file(gitDir + "/HEAD", std::ios::binary);
+  if (!file) return std::nullopt;
+  char buffer[1024];
+  file.read(buffer, sizeof buffer);
+  std::string_view text(buffer, static_cast<size_t>(file.gcount()));
+  if (text.size() == sizeof buffer || !text.ends_with('\n')) return std::nullopt;
+  text.remove_suffix(1);
+  if (text.size() == 40 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos) return "";
+  constexpr std::string_view kPrefix = "ref: refs/heads/";
+  if (!text.starts_with(kPrefix) || text.size() == kPrefix.size()) return std::nullopt;
+  for (unsigned char c : text.substr(kPrefix.size()))
+    if (c <= ' ' || c == 0x7f || std::string_view("~^:?*[\\").find(static_cast<char>(c)) != std::string_view::npos)
+      return std::nullopt;
+  if (text.find("..") != std::string_view::npos || text.find("@{") != std::string_view::npos ||
+      text.find("//") != std::string_view::npos || text.ends_with('/') || text.ends_with('.') ||
+      text.ends_with(".lock") || text.find(".lock/") != std::string_view::npos || text.find("/.") != std::string_view::npos)
+    return std::nullopt;
+  return std::string(text.substr(5));
+}
+
+} // namespace
 
 GitExecShowHeadOperation::GitExecShowHeadOperation(GitHeadFile file)
     : file(file), formatFields(GitShowHeadParser::defaultFormatFields()) {}
@@ -69,10 +100,18 @@ GitHead GitExecShowHeadOperation::execute(GitOperationContext& context) {
   // Whether HEAD is on a branch is asked of HEAD, never read off decorations,
   // which name any branch at the same commit. A ref store git cannot read
   // fails here, as it fails git.
-  step_ = Step::symbolicRef;
-  runCommand(context);
-  branchRef_ = std::string(stdOutBuffer->data());
-  if (branchRef_.ends_with('\n')) branchRef_.pop_back();
+  // The HEAD file answers that without a git process in the usual cases.
+  const GitRepositoryDescriptor* descriptor = context.effectiveDescriptor();
+  std::optional<std::string> target;
+  if (descriptor && descriptor->gitURL.isFileURL()) target = plainHeadTarget(descriptor->gitURL.path());
+  if (target) {
+    branchRef_ = std::move(*target);
+  } else {
+    step_ = Step::symbolicRef;
+    runCommand(context);
+    branchRef_ = std::string(stdOutBuffer->data());
+    if (branchRef_.ends_with('\n')) branchRef_.pop_back();
+  }
 
   step_ = Step::show;
   GitHead head;

@@ -5,6 +5,8 @@
 #include "tavrik/Util/TavrikError.h"
 
 #include <fstream>
+#include <optional>
+#include <random>
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -146,4 +148,51 @@ TEST(GitViewHeadOperation, SecondIdenticalRefreshPostsNothing) {
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(recorder->received.events().back(), "<GitAspects status>");
   EXPECT_EQ(recorder->calls, firstPosts + 1);
+}
+
+// The branch HEAD names is read off the HEAD file when it is plain; whatever
+// the file holds, the answer must be git's own: the branch `symbolic-ref`
+// prints, detached when it prints none, git's failure when it fails.
+TEST(GitViewHeadOperation, BranchNamedByAnyHeadFileIsGitsAnswer) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "a");
+  const std::string commit = repo.rev("HEAD");
+  std::vector<std::string> contents = {
+      "ref: refs/heads/main\n", "ref:refs/heads/main\n", "ref: refs/heads/main  \n", "ref: refs/heads/main",
+      "ref: refs/heads/a.lock/b\n", "ref: refs/heads/x..y\n", "ref: refs/heads/.hidden\n", "ref: refs/heads/a/\n",
+      "ref: refs/heads/@\n", "ref: refs/heads/a@{b\n", "ref: refs/heads/caf\xc3\xa9\n", "ref: refs/heads/caf\xe9\n",
+      "ref: refs/tags/v1\n", "ref: HEAD\n", commit + "\n", commit, "0123456789ABCDEF0123456789abcdef01234567\n"};
+  // Seeded names from an alphabet with every character a ref name may not hold.
+  std::mt19937 random(27);
+  const std::string alphabet = "ab/.-_@{}~^:?*[\\ \t\x7f\xe9" "0";
+  for (int i = 0; i < 40; ++i) {
+    std::string name;
+    for (int n = 1 + static_cast<int>(random() % 8); n > 0; --n) name += alphabet[random() % alphabet.size()];
+    contents.push_back("ref: refs/heads/" + name + "\n");
+  }
+  auto queue = readerQueue(repo);
+  for (const auto& content : contents) {
+    SCOPED_TRACE(content);
+    std::ofstream(repo.path() / ".git/HEAD", std::ios::binary | std::ios::trunc) << content;
+    const auto git = repo.tryGit({"symbolic-ref", "-q", "HEAD"});
+    const auto commitOfHead = repo.tryGit({"rev-parse", "-q", "--verify", "HEAD^{commit}"});
+    std::optional<GitHeadList> heads;
+    try {
+      heads = runOn(queue, makeOperation<GitViewHeadOperation>());
+    } catch (const std::exception&) {
+    }
+    if (git.status > 1) {
+      EXPECT_FALSE(heads) << "git failed: " << git.err;
+      continue;
+    }
+    if (git.status == 1 && commitOfHead.status != 0) {
+      EXPECT_FALSE(heads) << "HEAD names no commit git can read";
+      continue;
+    }
+    ASSERT_TRUE(heads);
+    std::string branch = git.out.substr(0, git.out.find('\n'));
+    if (branch.starts_with("refs/heads/")) branch.erase(0, 11);
+    EXPECT_EQ(heads->head.refname, git.status == 1 ? "HEAD" : branch);
+    EXPECT_EQ(heads->isDetached(), git.status == 1);
+  }
 }

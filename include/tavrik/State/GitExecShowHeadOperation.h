@@ -2,9 +2,9 @@
 // NUL-separated format and reads it into a GitHead: commit, branch name, last
 // author and message. ORIG_HEAD or MERGE_HEAD git cannot show is no failure:
 // its head has no commit and is named after the file. HEAD's branch is the
-// one HEAD names (`git symbolic-ref`), so a detached HEAD stays detached
-// beside a branch at the same commit, and a branch yet to be born keeps its
-// name without a commit.
+// one HEAD names (read off a plain HEAD file, else `git symbolic-ref`), so a
+// detached HEAD stays detached beside a branch at the same commit, and a
+// branch yet to be born keeps its name without a commit.
 #pragma once
 
 #include "tavrik/Process/GitExecOperation.h"
