@@ -1,5 +1,6 @@
 #include "tavrik/Process/GitExecRepositoryDescriptorOperation.h"
 
+#include "Process/PlainRepositoryAnswers.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -9,12 +10,12 @@
 namespace tavrik {
 namespace {
 
-std::vector<std::string_view> lines(std::string_view text) {
-  std::vector<std::string_view> out;
+std::vector<std::string> lines(std::string_view text) {
+  std::vector<std::string> out;
   size_t start = 0;
   while (true) {
     size_t lf = text.find('\n', start);
-    out.push_back(text.substr(start, lf == std::string_view::npos ? lf : lf - start));
+    out.emplace_back(text.substr(start, lf == std::string_view::npos ? lf : lf - start));
     if (lf == std::string_view::npos) break;
     start = lf + 1;
   }
@@ -36,44 +37,22 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   // child that could not change into it.
   std::error_code ec;
   if (!std::filesystem::is_directory(url.path(), ec)) throw TavrikError::noSuchFolder(url.path());
-  // One git for the usual case: the top level comes with the rest. Where
-  // there is no work tree (a bare repository, inside the git directory) that
-  // run fails, and the directories are asked for alone.
-  const std::vector<std::string> directories = {"rev-parse",
-                                                "--absolute-git-dir",
-                                                "--git-common-dir",
-                                                "--is-bare-repository",
-                                                "--is-shallow-repository",
-                                                "--show-object-format"};
-  args = directories;
-  args.push_back("--show-toplevel");
   bool hasTopLevel = true;
-  try {
-    runCommand(context);
-  } catch (const GitStdError&) {
-    hasTopLevel = false;
-    args = directories;
-    try {
-      runCommand(context);
-    } catch (const GitStdError&) {
-      // "not a git repository": the folder is no repository we can open.
-      throw TavrikError::invalidRepository(url.path());
-    }
-  }
-  // Paths are bytes: a folder whose name is not UTF-8 is still a repository.
-  const std::string output = trimmed(stdOutBuffer->data());
-  auto parts = lines(output);
-  if (parts.size() != (hasTopLevel ? 6u : 5u)) throw TavrikError::invalidRepository(url.path());
-  const std::string gitDir(parts[0]);
-  const std::string commonDir(parts[1]);
-  const bool isBare = parts[2] == "true";
-  const bool isShallow = parts[3] == "true";
+  // The top level of a plain repository needs no git at all: its answers
+  // are read off the file system, the same bytes git would print.
+  auto parts = detail::plainRepositoryAnswers(url.path(), environment(context));
+  if (!parts) parts = askGit(context, hasTopLevel);
+  if (parts->size() != (hasTopLevel ? 6u : 5u)) throw TavrikError::invalidRepository(url.path());
+  const std::string& gitDir = (*parts)[0];
+  const std::string& commonDir = (*parts)[1];
+  const bool isBare = (*parts)[2] == "true";
+  const bool isShallow = (*parts)[3] == "true";
   // Every reader parses 40-digit object names (and libgit2 opens only SHA-1
   // repositories): another format is refused here, once, rather than read
   // as empty or partial lists.
-  if (parts[4] != "sha1") throw TavrikError::unsupportedObjectFormat(url.path(), std::string(parts[4]));
+  if ((*parts)[4] != "sha1") throw TavrikError::unsupportedObjectFormat(url.path(), (*parts)[4]);
   // A bare repository has no top level; its git directory stands in.
-  const std::string worktree = hasTopLevel && !parts[5].empty() ? std::string(parts[5]) : gitDir;
+  const std::string worktree = hasTopLevel && !(*parts)[5].empty() ? (*parts)[5] : gitDir;
 
   GitRepositoryDescriptor descriptor;
   descriptor.url = Url::fileURL(worktree, true);
@@ -88,6 +67,38 @@ GitRepositoryDescriptor GitExecRepositoryDescriptorOperation::execute(GitOperati
   descriptor.isShallow = isShallow;
   descriptor.displayName = descriptor.url.lastPathComponent();
   return descriptor;
+}
+
+std::vector<std::string> GitExecRepositoryDescriptorOperation::askGit(GitOperationContext& context, bool& hasTopLevel) {
+  // One git for the usual case: the top level comes with the rest. Where
+  // there is no work tree (a bare repository, inside the git directory) that
+  // run fails, and the directories are asked for alone.
+  const std::vector<std::string> directories = {"rev-parse",
+                                                "--absolute-git-dir",
+                                                "--git-common-dir",
+                                                "--is-bare-repository",
+                                                "--is-shallow-repository",
+                                                "--show-object-format"};
+  args = directories;
+  args.push_back("--show-toplevel");
+  hasTopLevel = true;
+  try {
+    runCommand(context);
+  } catch (const GitStdError&) {
+    hasTopLevel = false;
+    args = directories;
+    try {
+      runCommand(context);
+    } catch (const GitStdError&) {
+      // "not a git repository": the folder is no repository we can open.
+      throw TavrikError::invalidRepository(url.path());
+    }
+  }
+  // Paths are bytes: a folder whose name is not UTF-8 is still a repository,
+  // and one ending in a space keeps it (only git's last newline goes).
+  std::string_view output = stdOutBuffer->data();
+  if (output.ends_with('\n')) output.remove_suffix(1);
+  return lines(output);
 }
 
 } // namespace tavrik

@@ -3,7 +3,10 @@
 #include "tavrik/Operation/GitQueueOperation.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include "Process/PlainRepositoryAnswers.h"
 #include "Support/Helpers.h"
+
+#include <map>
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -102,4 +105,51 @@ TEST(GitFindReadmeOperation, ChoosesMarkdownReadmeFirstInNameOrder) {
   TempDir place;
   EXPECT_THROW(runOn(makeReaderQueue(worktreeDescriptor(place.path() / "missing")), makeOperation<GitFindReadmeOperation>()),
                TavrikError);
+}
+
+// Folders answered without git get git's own bytes; every layout git could
+// answer otherwise is left to git. Each case says whether it is answered,
+// so the comparison cannot pass by answering nothing.
+TEST(GitExecRepositoryDescriptorOperation, AnswersWithoutGitOnlyWhatGitWouldAnswer) {
+  makeGitEnvironmentHermetic();
+  TempDir dir;
+  const auto root = dir.path();
+  auto sh = [&](const std::string& script) { runScript(script, root); };
+  sh("git init -q plain && git init -q 'sp ace\xe9' && ln -s plain link && mkdir plain/sub"
+     " && git init -q detached && git -C detached commit -q --allow-empty -m c && git -C detached checkout -q --detach"
+     " && git init -q unborn && git -C unborn symbolic-ref HEAD refs/heads/other"
+     " && git init -q upper && git -C upper config core.bare False"
+     " && git init -q version1 && git -C version1 config core.repositoryformatversion 1"
+     " && git init -q --bare bare.git && git -C detached worktree add -q ../linked"
+     " && git init -q configured && git -C configured config core.worktree ../plain"
+     " && git clone -q --depth 1 file://$PWD/detached shallow"
+     " && git init -q --object-format=sha256 sha256"
+     " && mkdir gitlink && ln -s ../plain/.git gitlink/.git"
+     " && git init -q included && git -C included config include.path /dev/null"
+     " && git init -q barecfg && git -C barecfg config core.bare true");
+  struct Case {
+    std::string folder;
+    bool answered;
+    std::map<std::string, std::string> environment = {};
+  } cases[] = {
+      {"plain", true},       {"sp ace\xe9", true},   {"link", true},         {"detached", true},
+      {"unborn", true},      {"upper", true},        {"version1", true},     {"plain/sub", false},
+      {"bare.git", false},   {"linked", false},      {"configured", false},  {"shallow", false},
+      {"sha256", false},     {"gitlink", false},     {"included", false},    {"barecfg", false},
+      {"plain", false, {{"GIT_DIR", (root / "detached/.git").string()}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const auto folder = root / c.folder;
+    const auto fast = detail::plainRepositoryAnswers(folder.string(), c.environment);
+    EXPECT_EQ(fast.has_value(), c.answered);
+    if (!fast) continue;
+    const auto git = runProgram({"git", "rev-parse", "--absolute-git-dir", "--git-common-dir", "--is-bare-repository",
+                                 "--is-shallow-repository", "--show-object-format", "--show-toplevel"},
+                                folder);
+    ASSERT_EQ(git.status, 0) << git.err;
+    std::string expected;
+    for (const auto& answer : *fast) expected += answer + "\n";
+    EXPECT_EQ(expected, git.out);
+  }
 }

@@ -1,6 +1,8 @@
 // Asks git where a folder's repository lives: working tree, git directory,
 // common directory (which differs in linked worktrees), bare and shallow,
-// and its object format.
+// and its object format. The top level of a plain repository (the layout
+// `git init` makes, owned by this user) is answered from the file system
+// with the same bytes, without starting git.
 // git runs in the folder itself with no GIT_DIR, so git discovers the
 // repository the way it would on the command line.
 #pragma once
@@ -31,6 +33,11 @@ public:
   /// are not SHA-1 (`git init --object-format=sha256`), so that nothing reads
   /// such a repository as empty.
   GitRepositoryDescriptor execute(GitOperationContext& context) override;
+
+private:
+  // git's answers, one per line; `hasTopLevel` false when only the
+  // directories could be asked (no work tree).
+  std::vector<std::string> askGit(GitOperationContext& context, bool& hasTopLevel);
 };
 
 /// Chains a descriptor query for `url` on the queue of `future`.
