@@ -23,6 +23,7 @@ struct Gio {
   decltype(&::g_file_new_for_path) newForPath = nullptr;
   decltype(&::g_file_trash) trash = nullptr;
   decltype(&::g_object_unref) unref = nullptr;
+  decltype(&::g_error_free) errorFree = nullptr;
   std::string failure;
 };
 
@@ -37,9 +38,10 @@ const Gio& gio() {
     }
     out.newForPath = reinterpret_cast<decltype(out.newForPath)>(dlsym(handle, "g_file_new_for_path"));
     out.trash = reinterpret_cast<decltype(out.trash)>(dlsym(handle, "g_file_trash"));
-    // GObject is a dependency of GIO: the handle finds its functions too.
+    // GObject and GLib are dependencies of GIO: the handle finds theirs too.
     out.unref = reinterpret_cast<decltype(out.unref)>(dlsym(handle, "g_object_unref"));
-    if (!out.newForPath || !out.trash || !out.unref) out.failure = TAVRIK_GIO_SONAME " lacks the file functions";
+    out.errorFree = reinterpret_cast<decltype(out.errorFree)>(dlsym(handle, "g_error_free"));
+    if (!out.newForPath || !out.trash || !out.unref || !out.errorFree) out.failure = TAVRIK_GIO_SONAME " lacks the file functions";
     return out;
   }();
   return loaded;
@@ -55,7 +57,7 @@ void FileManager::trashItem(const Url& url) {
   GError* error = nullptr;
   if (library.trash(file.get(), nullptr, &error)) return;
   std::string reason = error && error->message ? error->message : "unknown error";
-  if (error) g_error_free(error);
+  if (error) library.errorFree(error);
   throw TavrikError("Could not move \"" + path + "\" to the trash.", reason);
 }
 

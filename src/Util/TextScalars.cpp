@@ -2,6 +2,12 @@
 
 #include <glib.h>
 
+#include <dlfcn.h>
+
+#ifndef TAVRIK_GLIB_SONAME
+#error "TAVRIK_GLIB_SONAME names the GLib shared library to open"
+#endif
+
 namespace tavrik::detail {
 
 Scalar decodeAt(std::string_view text, size_t pos) {
@@ -60,9 +66,24 @@ bool isControl(char32_t c) {
          (c >= 0x200E && c <= 0x200F) || (c >= 0x2060 && c <= 0x206F && c != 0x2064) || c == 0xFEFF;
 }
 
+// GLib's character table answers one question here, whether a code point is
+// a mark. It is opened on the first text beyond ASCII that asks rather than
+// linked, which would load it (and its constructors) in every process at
+// start-up. Without it, no code point counts as a mark: clusters split
+// before combining marks, and nothing fails.
+decltype(&::g_unichar_type) unicharType() {
+  static const auto function = [] {
+    void* handle = dlopen(TAVRIK_GLIB_SONAME, RTLD_LAZY | RTLD_LOCAL);
+    return handle ? reinterpret_cast<decltype(&::g_unichar_type)>(dlsym(handle, "g_unichar_type")) : nullptr;
+  }();
+  return function;
+}
+
 bool isExtend(char32_t c) {
   if (c == 0x200C || c == 0x200D || (c >= 0x1F3FB && c <= 0x1F3FF) || (c >= 0xE0020 && c <= 0xE007F)) return true;
-  GUnicodeType type = g_unichar_type(static_cast<gunichar>(c));
+  const auto typeOf = unicharType();
+  if (!typeOf) return false;
+  GUnicodeType type = typeOf(static_cast<gunichar>(c));
   return type == G_UNICODE_NON_SPACING_MARK || type == G_UNICODE_ENCLOSING_MARK || type == G_UNICODE_SPACING_MARK;
 }
 
