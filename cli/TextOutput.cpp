@@ -6,9 +6,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <set>
+#include <vector>
 
 namespace tavrik::cli {
+
+void keepUntilExit(std::shared_ptr<const void> value) {
+  // Reachable from a static pointer, so leak checkers do not report it.
+  static auto* kept = new std::vector<std::shared_ptr<const void>>;
+  kept->push_back(std::move(value));
+}
+
 namespace {
 
 char columnLetter(GitStatus status) {

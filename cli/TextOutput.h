@@ -10,6 +10,7 @@
 #include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
 
+#include <memory>
 #include <ostream>
 
 namespace tavrik::cli {
@@ -43,6 +44,12 @@ void printReflogs(std::ostream& out, const GitReflogList& reflogs);
 /// How long before `now` the moment `then` was, as git's relative dates
 /// put it: "5 minutes ago", "3 days ago", "1 year, 2 months ago".
 std::string relativeDate(Date then, Date now);
+
+/// Keeps `value` alive until the process ends and never frees it: the client
+/// exits right after printing, and freeing thousands of records then (ref
+/// copies grouped four ways, status entries) is only time spent, as git
+/// leaves such memory to the operating system. Main thread only.
+void keepUntilExit(std::shared_ptr<const void> value);
 /// The names pointing at `commit`, as git decorates a log line: "HEAD ->
 /// main, origin/main, tag: v1" (HEAD only when `isHeadCommit`); empty when
 /// none does.

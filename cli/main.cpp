@@ -95,6 +95,7 @@ std::vector<cli::VerbSpec> readingVerbs() {
            static const GitStatusList kNoEntries;
            const GitStatusList& list = status ? *status : kNoEntries;
            asJson ? printRecords(list) : cli::printStatus(out, list);
+           cli::keepUntilExit(status.shared());
          };
        },
        /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
@@ -103,6 +104,7 @@ std::vector<cli::VerbSpec> readingVerbs() {
          return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
            const auto refs = runOn(queue, makeOperation<GitViewRefsOperation>());
            asJson ? printRecords(*refs) : cli::printRefs(out, *refs);
+           cli::keepUntilExit(refs.shared());
          };
        },
        /*needsRepository=*/true, /*commonFlags=*/true, /*readsObjects=*/false},
