@@ -165,7 +165,10 @@ std::vector<Listed> listCommits(GitOperationContext& context, std::vector<std::s
 }
 
 Oid resolveCommit(GitOperationContext& context, const std::string& revision) {
-  return parseOid(runGit(context, {"rev-parse", "--verify", "--end-of-options", revision + "^{commit}"}), "rev-parse");
+  // Quiet, git says nothing when the name resolves to no commit.
+  auto output = runGit(context, {"rev-parse", "--verify", "-q", "--end-of-options", revision + "^{commit}"});
+  if (trimmed(output).empty()) throw TavrikError("Unknown revision \"" + revision + "\"", "It names no commit.");
+  return parseOid(output, "rev-parse");
 }
 
 // A commit object with `tree` and `parents` that no ref names.
