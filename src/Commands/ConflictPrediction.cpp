@@ -201,21 +201,22 @@ void relabel(GitMergeTreeResult& result, const std::string& argument, const std:
   }
 }
 
+// A side of a merge: the commit merge-tree is given and git's label for it.
 struct Side {
-  Oid commit;
+  std::string commit;
   std::string label;
 };
 
 GitMergeTreeResult mergeTree(GitOperationContext& context, const Side& ours, const Side& theirs, bool unrelated) {
   std::vector<std::string> args{"merge-tree", "--write-tree", "--name-only", "-z", "--messages"};
   if (unrelated) args.push_back("--allow-unrelated-histories");
-  args.push_back(ours.commit.string());
-  args.push_back(theirs.commit.string());
+  args.push_back(ours.commit);
+  args.push_back(theirs.commit);
   auto step = makeOperation<PredictionStep>(std::move(args), std::set<int>{0, 1});
   auto output = step->execute(context);
   auto result = parseMergeTreeOutput(output, step->status == 0);
-  relabel(result, ours.commit.string(), ours.label);
-  relabel(result, theirs.commit.string(), theirs.label);
+  if (ours.commit != ours.label) relabel(result, ours.commit, ours.label);
+  if (theirs.commit != theirs.label) relabel(result, theirs.commit, theirs.label);
   return result;
 }
 
@@ -239,14 +240,14 @@ GitConflictPrediction replay(GitOperationContext& context, Oid tip, const std::v
                                               : entry.parents.front().string() + "^{tree}";
       auto ours = temporaryCommit(context, tree, {entry.commit});
       auto theirs = temporaryCommit(context, parentTree, {entry.commit});
-      result = mergeTree(context, {ours, "HEAD"}, {theirs, "parent of " + entry.label}, false);
+      result = mergeTree(context, {ours.string(), "HEAD"}, {theirs.string(), "parent of " + entry.label}, false);
     } else if (tipIsReal && entry.parents.size() == 1 && entry.parents.front() == tip) {
       tip = entry.commit;
       tree = tip.string() + "^{tree}";
       continue;
     } else {
       auto ours = temporaryCommit(context, tree, entry.parents);
-      result = mergeTree(context, {ours, "HEAD"}, {entry.commit, entry.label}, entry.parents.empty());
+      result = mergeTree(context, {ours.string(), "HEAD"}, {entry.commit.string(), entry.label}, entry.parents.empty());
     }
     tipIsReal = false;
     tree = result.tree.string();
@@ -269,12 +270,12 @@ GitConflictPrediction GitConflictPredictionOperation::execute(GitOperationContex
   const bool single = operation == GitPredictedOperation::merge || operation == GitPredictedOperation::rebase;
   if (revisions.empty() || (single && revisions.size() != 1))
     throw TavrikError("Invalid prediction", single ? "Name exactly one revision." : "Name at least one commit.");
-  auto head = resolveCommit(context, "HEAD");
-
   switch (operation) {
   case GitPredictedOperation::merge: {
+    // HEAD goes to merge-tree by name: one rev-parse less on the way to the
+    // one merge.
     auto theirs = resolveCommit(context, revisions.front());
-    auto result = mergeTree(context, {head, "HEAD"}, {theirs, revisions.front()}, false);
+    auto result = mergeTree(context, {"HEAD", "HEAD"}, {theirs.string(), revisions.front()}, false);
     GitConflictPrediction prediction{.clean = result.clean, .commits = {theirs}};
     if (result.clean) {
       prediction.tree = result.tree;
@@ -289,7 +290,8 @@ GitConflictPrediction GitConflictPredictionOperation::execute(GitOperationContex
   case GitPredictedOperation::revert: {
     std::vector<std::string> args{"--no-walk=unsorted"};
     for (const auto& revision : revisions) args.push_back(resolveCommit(context, revision).string());
-    return replay(context, head, listCommits(context, std::move(args)), operation == GitPredictedOperation::revert);
+    return replay(context, resolveCommit(context, "HEAD"), listCommits(context, std::move(args)),
+                  operation == GitPredictedOperation::revert);
   }
   case GitPredictedOperation::rebase: {
     auto upstream = resolveCommit(context, revisions.front());
