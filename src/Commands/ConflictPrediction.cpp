@@ -1,5 +1,7 @@
 #include "tavrik/Commands/ConflictPrediction.h"
 
+#include "ConflictReplay.h"
+
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -122,8 +124,18 @@ private:
   std::set<int> statuses_;
 };
 
-std::string runGit(GitOperationContext& context, std::vector<std::string> args) {
+} // namespace
+
+std::string detail::runPredictionGit(GitOperationContext& context, std::vector<std::string> args) {
   return makeOperation<PredictionStep>(std::move(args), std::set<int>{0})->execute(context);
+}
+
+namespace {
+using detail::resolveCommit;
+using detail::temporaryCommit;
+
+std::string runGit(GitOperationContext& context, std::vector<std::string> args) {
+  return detail::runPredictionGit(context, std::move(args));
 }
 
 Oid parseOid(std::string_view text, const char* what) {
@@ -164,15 +176,16 @@ std::vector<Listed> listCommits(GitOperationContext& context, std::vector<std::s
   return listed;
 }
 
-Oid resolveCommit(GitOperationContext& context, const std::string& revision) {
+} // namespace
+
+Oid detail::resolveCommit(GitOperationContext& context, const std::string& revision) {
   // Quiet, git says nothing when the name resolves to no commit.
   auto output = runGit(context, {"rev-parse", "--verify", "-q", "--end-of-options", revision + "^{commit}"});
   if (trimmed(output).empty()) throw TavrikError("Unknown revision \"" + revision + "\"", "It names no commit.");
   return parseOid(output, "rev-parse");
 }
 
-// A commit object with `tree` and `parents` that no ref names.
-Oid temporaryCommit(GitOperationContext& context, const std::string& tree, const std::vector<Oid>& parents) {
+Oid detail::temporaryCommit(GitOperationContext& context, const std::string& tree, const std::vector<Oid>& parents) {
   std::vector<std::string> args{"-c", "commit.gpgSign=false", "commit-tree", "-m", "tavrik prediction"};
   for (const auto& parent : parents) {
     args.push_back("-p");
@@ -181,6 +194,8 @@ Oid temporaryCommit(GitOperationContext& context, const std::string& tree, const
   args.push_back(tree);
   return parseOid(runGit(context, std::move(args)), "commit-tree");
 }
+
+namespace {
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
@@ -263,7 +278,18 @@ GitConflictPrediction replay(GitOperationContext& context, Oid tip, const std::v
   return prediction;
 }
 
+std::vector<Listed> listGiven(GitOperationContext& context, const std::vector<Oid>& commits) {
+  std::vector<std::string> args{"--no-walk=unsorted"};
+  for (const auto& commit : commits) args.push_back(commit.string());
+  return listCommits(context, std::move(args));
+}
+
 } // namespace
+
+GitConflictPrediction detail::predictCherryPicks(GitOperationContext& context, const Oid& onto,
+                                                 const std::vector<Oid>& commits) {
+  return replay(context, onto, listGiven(context, commits), false);
+}
 
 GitConflictPrediction GitConflictPredictionOperation::execute(GitOperationContext& context) {
   for (const auto& revision : revisions) TavrikError::refuseOptionLikeRevision(revision);
@@ -288,9 +314,9 @@ GitConflictPrediction GitConflictPredictionOperation::execute(GitOperationContex
   }
   case GitPredictedOperation::cherryPick:
   case GitPredictedOperation::revert: {
-    std::vector<std::string> args{"--no-walk=unsorted"};
-    for (const auto& revision : revisions) args.push_back(resolveCommit(context, revision).string());
-    return replay(context, resolveCommit(context, "HEAD"), listCommits(context, std::move(args)),
+    std::vector<Oid> commits;
+    for (const auto& revision : revisions) commits.push_back(resolveCommit(context, revision));
+    return replay(context, resolveCommit(context, "HEAD"), listGiven(context, commits),
                   operation == GitPredictedOperation::revert);
   }
   case GitPredictedOperation::rebase: {

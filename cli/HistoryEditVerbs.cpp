@@ -1,14 +1,16 @@
-#include "PredictVerbs.h"
+#include "HistoryEditVerbs.h"
 
 #include "CommandVerbs.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/ConflictPrediction.h"
+#include "tavrik/Commands/GitFixupOperation.h"
 #include "tavrik/Json/GitJson.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tavrik::cli {
@@ -60,9 +62,37 @@ VerbSpec predictVerb(const char* name, const char* help, const char* argument, G
           true, true, false};
 }
 
+struct FixupFlags {
+  std::string commit;
+  std::optional<std::string> message;
+  bool allowPublished = false, allowConflicts = false;
+};
+
+VerbSpec fixupVerb(const char* name, const char* help, GitFixupMode mode) {
+  auto o = std::make_shared<FixupFlags>();
+  return {name, help,
+          [o, mode](CLI::App& verb) {
+            verb.add_option("commit", o->commit, "the commit of the current branch to change")->required();
+            if (mode == GitFixupMode::amend) verb.add_option("-m,--message", o->message, "its new message");
+            verb.add_flag("--allow-published", o->allowPublished, "change it even when the upstream contains it");
+            verb.add_flag("--allow-conflicts", o->allowConflicts,
+                          "go ahead even when the replay is predicted to stop on conflicts");
+          },
+          [o, mode](const CLI::App&) -> VerbRun {
+            return [o, mode](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+              runOn(queue, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = o->commit,
+                                                                            .mode = mode,
+                                                                            .message = o->message,
+                                                                            .allowPublished = o->allowPublished,
+                                                                            .allowConflicts = o->allowConflicts}));
+            };
+          },
+          true, true, false};
+}
+
 } // namespace
 
-std::vector<VerbSpec> predictVerbs() {
+std::vector<VerbSpec> historyEditVerbs() {
   return {
       verbGroup("predict", "tell whether a merge, cherry-pick, revert or rebase would stop on conflicts, "
                            "changing nothing"),
@@ -72,6 +102,9 @@ std::vector<VerbSpec> predictVerbs() {
       predictVerb("revert", "would reverting the commits conflict", "commits", GitPredictedOperation::revert, true),
       predictVerb("rebase", "would rebasing the current branch onto UPSTREAM conflict", "upstream",
                   GitPredictedOperation::rebase, false),
+      fixupVerb("fixup", "fold the staged changes into COMMIT of the current branch", GitFixupMode::fixup),
+      fixupVerb("amend", "fold the staged changes and a new message into COMMIT of the current branch",
+                GitFixupMode::amend),
   };
 }
 
