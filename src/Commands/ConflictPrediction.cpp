@@ -179,10 +179,15 @@ std::vector<Listed> listCommits(GitOperationContext& context, std::vector<std::s
 } // namespace
 
 Oid detail::resolveCommit(GitOperationContext& context, const std::string& revision) {
-  // Quiet, git says nothing when the name resolves to no commit.
-  auto output = runGit(context, {"rev-parse", "--verify", "-q", "--end-of-options", revision + "^{commit}"});
-  if (trimmed(output).empty()) throw TavrikError("Unknown revision \"" + revision + "\"", "It names no commit.");
-  return parseOid(output, "rev-parse");
+  // Quiet, git fails without a word for a name of no commit, and with the
+  // ends of a range ("A..B") for a range.
+  auto step = makeOperation<PredictionStep>(
+      std::vector<std::string>{"rev-parse", "--verify", "-q", "--end-of-options", revision + "^{commit}"},
+      std::set<int>{0, 1});
+  auto output = step->execute(context);
+  auto oid = Oid::parse(trimmed(output));
+  if (step->status != 0 || !oid) throw TavrikError("Unknown revision \"" + revision + "\"", "It names no single commit.");
+  return *oid;
 }
 
 Oid detail::temporaryCommit(GitOperationContext& context, const std::string& tree, const std::vector<Oid>& parents) {
