@@ -71,6 +71,9 @@ GitConflictPrediction GitFixupOperation::execute(GitOperationContext& context) {
     if (auto upstream = upstreamOf(); upstream && isAncestor(context, target, *upstream))
       throw refusal(name, "The commit is published: " + *upstream + " contains it.");
 
+  // The rebase would refuse them only once the fixup commit is made.
+  if (!detail::runPredictionGit(context, {"diff", "--name-only", "-z", "--no-ext-diff", "--ignore-submodules"}).empty())
+    throw refusal(name, "The working tree has changes that are not staged; stage or stash them first.");
   const auto tree = trimmed(detail::runPredictionGit(context, {"write-tree"}));
   const auto headTree = trimmed(detail::runPredictionGit(context, {"rev-parse", head.string() + "^{tree}"}));
   if (options.mode == GitFixupMode::fixup && tree == headTree) throw refusal(name, "Nothing is staged.");

@@ -95,4 +95,9 @@ TEST(GitFixupOperation, RefusesBeforeChangingAnything) {
   }
   repo.git({"reset", "-q"});
   EXPECT_THROW(fixup(repo, {.commit = "HEAD"}), TavrikError) << "nothing staged";
+  repo.git({"add", "shared"});
+  repo.write("own4", "unstaged\n");
+  const auto head = repo.rev("HEAD");
+  EXPECT_THROW(fixup(repo, {.commit = "HEAD", .allowPublished = true}), TavrikError) << "unstaged changes";
+  EXPECT_EQ(repo.rev("HEAD"), head);
 }

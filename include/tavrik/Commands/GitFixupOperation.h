@@ -11,11 +11,12 @@
 // editor unchanged; --autosquash and --no-update-refs are given, so neither
 // rebase.autoSquash nor rebase.updateRefs changes the result.
 //
-// Refused before anything changes: a commit that is not in the current branch,
-// a merge between it and HEAD (the rebase would flatten it; merges are never
-// kept), a commit already in the branch's upstream unless `allowPublished`,
-// and a replay whose conflicts are predicted (see ConflictPrediction.h)
-// unless `allowConflicts`. When the rebase itself stops (allowed conflicts, a
+// Refused before anything changes: unstaged changes to tracked files (the
+// rebase would refuse them; nothing is stashed), a commit that is not in the
+// current branch, a merge between it and HEAD (the rebase would flatten it;
+// merges are never kept), a commit already in the branch's upstream unless
+// `allowPublished`, and a replay whose conflicts are predicted (see
+// ConflictPrediction.h) unless `allowConflicts`. When the rebase itself stops (allowed conflicts, a
 // hook, a signing failure), it stays in progress with git's own state for
 // `continue` or `abort`.
 #pragma once
