@@ -30,7 +30,10 @@
 //   UPSTREAM. A commit whose parent is the tip reached so far is taken as it
 //   is, as git fast-forwards over it.
 // The prediction is about committed content: local changes that git would
-// refuse to overwrite are not looked at. The merges use the repository's
+// refuse to overwrite are not looked at. It is the default strategy's
+// verdict: strategy options from the command line or from
+// branch.<name>.mergeOptions, and merge.renormalize, are not applied, and a
+// commit is named one at a time (no ranges). The merges use the repository's
 // configuration as the real commands do (rename detection, directory
 // renames, attributes and merge drivers); the `-z` output is not shaped by
 // configuration. The temporary commits are made with commit.gpgSign off and
