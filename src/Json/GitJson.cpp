@@ -166,6 +166,22 @@ json value(const GitStashList& l) {
   return {{"entries", std::move(entries)}};
 }
 
+json value(const GitConflictPrediction& p) {
+  json conflicts = json::array();
+  for (const auto& c : p.conflicts) {
+    json o = {{"kind", std::string(rawValue(c.kind))}};
+    putText(o, "rawKind", c.rawKind);
+    putTexts(o, "paths", c.paths);
+    putText(o, "message", c.message);
+    conflicts.push_back(std::move(o));
+  }
+  json o = {{"clean", p.clean}, {"commits", oids(p.commits)}, {"conflicts", std::move(conflicts)}};
+  putOptional(o, "conflictingCommit", p.conflictingCommit, [](const Oid& id) { return id.string(); });
+  putTexts(o, "conflictedPaths", p.conflictedPaths);
+  putOptional(o, "tree", p.tree, [](const Oid& id) { return id.string(); });
+  return o;
+}
+
 json value(const GitReflogList& l) {
   json o;
   putTexts(o, "names", {l.names.begin(), l.names.end()});
@@ -277,6 +293,7 @@ std::string toJson(const GitReflogList& v) { return dumped(value(v)); }
 std::string toJson(const GitQueryMatch& v) { return dumped(value(v)); }
 std::string toJson(const GitLogEntry& v) { return dumped(value(v)); }
 std::string toJson(const GitExecBranchList& v) { return dumped(value(v)); }
+std::string toJson(const GitConflictPrediction& v) { return dumped(value(v)); }
 
 std::string toJson(const std::vector<GitRemote>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitSubmodule>& v) { return dumped(array(v)); }

@@ -763,3 +763,28 @@ TEST(CliRemote, ListingEscapesControlBytesAndHidesPasswords) {
   EXPECT_EQ(result.out, "fake\thttps://u@host/r.git\\n[remote \"x\"]\\turl = \\033[31m\n");
   EXPECT_EQ(cli::shownText("a\\b\x7f\xff"), "a\\\\b\\177\xff");
 }
+
+// predict exits 1 with the conflicts (as text or one JSON document) and 0
+// when clean, and leaves the branch as it was.
+TEST(Cli, PredictExitsByTheVerdict) {
+  tt::ScratchRepo repo;
+  repo.commitFile("f", "base\n", "base");
+  repo.git({"checkout", "-q", "-b", "side"});
+  repo.commitFile("f", "side\n", "side");
+  repo.git({"checkout", "-q", "main"});
+  repo.commitFile("f", "main\n", "main");
+  repo.commitFile("g", "main\n", "other");
+  auto text = tavrikCli(repo, {"predict", "merge", "side"});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("content f\n"), std::string::npos) << text.out;
+  auto asJson = tavrikCli(repo, {"predict", "cherry-pick", "--json", "side"});
+  EXPECT_EQ(asJson.status, 1);
+  auto document = json::parse(asJson.out);
+  EXPECT_EQ(document["conflictedPaths"], json::array({"f"}));
+  EXPECT_EQ(document["conflictingCommit"], repo.rev("side"));
+  EXPECT_NE(tavrikCli(repo, {"predict", "cherry-pick", "HEAD~2..HEAD"}).err.find("Unknown revision"), std::string::npos);
+  EXPECT_EQ(tavrikCli(repo, {"predict", "revert", "HEAD"}).status, 0);
+  EXPECT_NE(tavrikCli(repo, {"predict", "rebase", "--", "-side"}).err.find("cannot begin with"), std::string::npos);
+  EXPECT_EQ(repo.rev("HEAD"), repo.rev("main"));
+  EXPECT_EQ(repo.git({"status", "--porcelain"}), "");
+}

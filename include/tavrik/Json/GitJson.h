@@ -15,6 +15,7 @@
 #pragma once
 
 #include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/ConflictPrediction.h"
 #include "tavrik/State/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitLogEntry.h"
@@ -74,6 +75,9 @@ std::string toJson(const GitQueryMatch& match);
 std::string toJson(const GitLogEntry& entry);
 /// {"branches": [{"isHead", "name"}]}.
 std::string toJson(const GitExecBranchList& branches);
+/// {"clean", "commits", "conflictingCommit"?, "conflictedPaths", "conflicts":
+/// [{"kind", "rawKind", "paths", "message"}], "tree"?}; kinds by `rawValue`.
+std::string toJson(const GitConflictPrediction& prediction);
 /// [{"name", "url"}], each address with its passwords taken out: what is
 /// shown or stored must not carry them.
 std::string toJson(const std::vector<GitRemote>& remotes);

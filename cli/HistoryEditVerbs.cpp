@@ -1,0 +1,111 @@
+#include "HistoryEditVerbs.h"
+
+#include "CommandVerbs.h"
+#include "TextOutput.h"
+
+#include "tavrik/Commands/ConflictPrediction.h"
+#include "tavrik/Commands/GitFixupOperation.h"
+#include "tavrik/Json/GitJson.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tavrik::cli {
+
+namespace {
+
+void printPrediction(const GitConflictPrediction& prediction, std::ostream& out) {
+  if (prediction.clean) {
+    out << "applies cleanly (" << prediction.commits.size() << (prediction.commits.size() == 1 ? " commit" : " commits")
+        << ")\n";
+    return;
+  }
+  out << "conflicts at " << prediction.conflictingCommit->string() << "\n";
+  for (const auto& conflict : prediction.conflicts) {
+    out << "  " << rawValue(conflict.kind);
+    if (conflict.kind == GitConflictKind::other) out << " " << shownText(conflict.rawKind);
+    for (const auto& path : conflict.paths) out << " " << quotedPath(path);
+    out << "\n";
+  }
+  // Paths git left conflicted without naming them in a message.
+  for (const auto& path : prediction.conflictedPaths)
+    if (std::none_of(prediction.conflicts.begin(), prediction.conflicts.end(),
+                     [&](const auto& c) { return std::find(c.paths.begin(), c.paths.end(), path) != c.paths.end(); }))
+      out << "  conflicted " << quotedPath(path) << "\n";
+}
+
+VerbSpec predictVerb(const char* name, const char* help, const char* argument, GitPredictedOperation operation,
+                     bool many) {
+  auto revisions = std::make_shared<std::vector<std::string>>();
+  return {std::string("predict ") + name, help,
+          [revisions, argument, many](CLI::App& verb) {
+            auto* option = verb.add_option(argument, *revisions)->required();
+            if (!many) option->expected(1);
+          },
+          [revisions, operation](const CLI::App&) -> VerbRun {
+            return [revisions, operation](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+              auto prediction = runOn(queue, makeOperation<GitConflictPredictionOperation>(
+                                                 GitConflictPredictionOptions{.operation = operation,
+                                                                              .revisions = *revisions}));
+              if (asJson)
+                out << toJson(prediction) << "\n";
+              else
+                printPrediction(prediction, out);
+              out.flush();
+              if (!prediction.clean)
+                throw TavrikError("It would stop on conflicts at " + prediction.conflictingCommit->string() + ".");
+            };
+          },
+          true, true, false};
+}
+
+struct FixupFlags {
+  std::string commit;
+  std::optional<std::string> message;
+  bool allowPublished = false, allowConflicts = false;
+};
+
+VerbSpec fixupVerb(const char* name, const char* help, GitFixupMode mode) {
+  auto o = std::make_shared<FixupFlags>();
+  return {name, help,
+          [o, mode](CLI::App& verb) {
+            verb.add_option("commit", o->commit, "the commit of the current branch to change")->required();
+            if (mode == GitFixupMode::amend) verb.add_option("-m,--message", o->message, "its new message");
+            verb.add_flag("--allow-published", o->allowPublished, "change it even when the upstream contains it");
+            verb.add_flag("--allow-conflicts", o->allowConflicts,
+                          "go ahead even when the replay is predicted to stop on conflicts");
+          },
+          [o, mode](const CLI::App&) -> VerbRun {
+            return [o, mode](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+              runOn(queue, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = o->commit,
+                                                                            .mode = mode,
+                                                                            .message = o->message,
+                                                                            .allowPublished = o->allowPublished,
+                                                                            .allowConflicts = o->allowConflicts}));
+            };
+          },
+          true, true, false};
+}
+
+} // namespace
+
+std::vector<VerbSpec> historyEditVerbs() {
+  return {
+      verbGroup("predict", "tell whether a merge, cherry-pick, revert or rebase would stop on conflicts, "
+                           "changing nothing"),
+      predictVerb("merge", "would merging REFISH into HEAD conflict", "refish", GitPredictedOperation::merge, false),
+      predictVerb("cherry-pick", "would picking the commits onto HEAD conflict", "commits",
+                  GitPredictedOperation::cherryPick, true),
+      predictVerb("revert", "would reverting the commits conflict", "commits", GitPredictedOperation::revert, true),
+      predictVerb("rebase", "would rebasing the current branch onto UPSTREAM conflict", "upstream",
+                  GitPredictedOperation::rebase, false),
+      fixupVerb("fixup", "fold the staged changes into COMMIT of the current branch", GitFixupMode::fixup),
+      fixupVerb("amend", "fold the staged changes and a new message into COMMIT of the current branch",
+                GitFixupMode::amend),
+  };
+}
+
+} // namespace tavrik::cli
