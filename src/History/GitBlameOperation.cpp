@@ -165,7 +165,11 @@ std::string GitFileContentOperation::execute(GitOperationContext& context) {
   }
   auto directory = workingDirectoryURL(context);
   if (!directory) throw TavrikError::invalidWorktree();
-  std::ifstream file(directory->path() + "/" + path, std::ios::binary);
+  const std::string full = directory->path() + "/" + path;
+  struct stat status {};
+  if (::stat(full.c_str(), &status) != 0) throw TavrikError::fromErrno(errno, "stat");
+  if (!S_ISREG(status.st_mode)) throw TavrikError::fromErrno(EISDIR, "open");
+  std::ifstream file(full, std::ios::binary);
   if (!file) throw TavrikError::fromErrno(errno, "open");
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
