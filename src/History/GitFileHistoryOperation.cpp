@@ -31,13 +31,12 @@ GitFileHistoryOperation::GitFileHistoryOperation(std::string path, GitFileHistor
     : path(std::move(path)), options(std::move(options)) {}
 
 std::vector<std::string> GitFileHistoryOperation::arguments(GitOperationContext&) {
-  // Signatures, colours and encodings would change the records' bytes; a
-  // merge shows its change against its first parent, so renames brought in
-  // by a merge are followed. Nothing here (no --full-history, no
-  // --no-renames' siblings) makes git skip the Bloom filters.
+  // Signatures, colours and encodings would change the records' bytes.
+  // Nothing here (no --full-history, no --no-renames' siblings) makes git
+  // skip the changed-path Bloom filters.
   std::vector<std::string> args{"-c", "log.showSignature=false", "-c", "diff.renames=true", "log", "--follow", "-z",
                                 "--no-color", "--encoding=UTF-8", "--date=raw", detail::GitCommitStream::kRecordFormat,
-                                "--name-status", "--diff-merges=first-parent", "--no-relative"};
+                                "--name-status", "--no-relative"};
   // With --follow git's --skip counts commits before it has looked for the
   // file, and gives rows twice; the rows skipped are read and dropped.
   if (options.limit) args.push_back("--max-count=" + std::to_string(options.skip + *options.limit));

@@ -15,7 +15,7 @@ using Row = std::tuple<std::string, char, std::string, std::string>;
 
 std::vector<Row> gitRows(const GitDir& repo, const std::string& path) {
   std::vector<Row> rows;
-  for (const auto& line : split(repo.git({"log", "--follow", "--name-status", "--diff-merges=first-parent",
+  for (const auto& line : split(repo.git({"log", "--follow", "--name-status",
                                           "--format=@%H", "--", path}),
                                 '\n')) {
     if (line.rfind("@", 0) == 0) {
@@ -88,6 +88,7 @@ TEST(GitFileHistory, RowsEqualGitLogFollowAcrossRenamesAndMerges) {
   auto all = rowsOf(runOn(queue, makeOperation<GitFileHistoryOperation>(path, page(0, {}))));
   auto expected = gitRows(repo, path);
   ASSERT_GT(expected.size(), 30u);
+  EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const Row& row) { return std::get<1>(row) == 'R'; }), 3);
   EXPECT_EQ(all, expected);
   std::vector<Row> paged;
   for (size_t skip = 0; skip < all.size() + 7; skip += 7) {

@@ -1,7 +1,7 @@
 // The history of one file across renames: the commits that changed it, newest
 // first, each with the path the file had in that commit and how the commit
-// changed it, as `git log --follow` finds them (merges show their change
-// against their first parent, so a rename brought in by a merge is followed).
+// changed it, exactly as `git log --follow` lists them (a rename made on a
+// branch that was merged is followed too; a merge row may list no change).
 // A client asks for a page at a time (`skip`, `limit`; 50 rows first).
 //
 //   auto page = makeOperation<GitFileHistoryOperation>("src/main.c", GitFileHistoryOptions{.limit = 50});
