@@ -203,7 +203,7 @@ GitBlameLineRange parseLineRange(const std::string& text) {
 // One blamed line as git blame prints it: the commit's short id ("^" marks
 // a boundary), its author, the author's date in the author's zone, the line
 // number and the line's bytes.
-std::string blameLineText(const GitBlameRange& range, size_t line, std::string_view content) {
+std::string blameLineText(const GitBlameRange& range, size_t line, std::string_view content, bool withPath) {
   const GitBlameCommit& commit = *range.commit;
   const std::string id = commit.boundary ? "^" + commit.id.string().substr(0, 7) : commit.id.string().substr(0, 8);
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(commit.author.date.time_since_epoch()).count();
@@ -215,16 +215,20 @@ std::string blameLineText(const GitBlameRange& range, size_t line, std::string_v
   const int offset = std::abs(commit.author.offsetMinutes);
   char zone[16];
   std::snprintf(zone, sizeof zone, "%c%02d%02d", commit.author.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-  return id + " (" + commit.author.name + " " + date + " " + zone + " " + std::to_string(line) + ") " +
+  return id + (withPath ? " " + range.originalPath : "") + " (" + commit.author.name + " " + date + " " + zone + " " + std::to_string(line) + ") " +
          std::string(content) + "\n";
 }
 
-// Prints blamed lines in file order as soon as every line before them is
-// blamed, so a terminal fills from the top while git still works.
+// Prints blamed lines in file order. On a terminal each line goes out as
+// soon as every line before it is blamed, so the screen fills from the top
+// while git still works, naming the original path where it differs; else
+// the lines go out at the end, with git's path column when any line came
+// from another path.
 class BlamePrinter {
 public:
-  BlamePrinter(std::ostream& out, ProgressBar& progress, std::string content, size_t firstLine)
-      : out_(out), progress_(progress), next_(firstLine) {
+  BlamePrinter(std::ostream& out, ProgressBar& progress, std::string content, size_t firstLine, std::string path,
+               bool progressive)
+      : out_(out), progress_(progress), next_(firstLine), path_(std::move(path)), progressive_(progressive) {
     size_t from = 0;
     while (from < content.size()) {
       size_t lf = content.find('\n', from);
@@ -235,23 +239,37 @@ public:
   }
 
   void add(const std::vector<GitBlameRange>& ranges) {
-    for (const auto& range : ranges) byLine_.emplace(range.finalLine, range);
+    for (const auto& range : ranges) {
+      byLine_.emplace(range.finalLine, range);
+      otherPaths_ = otherPaths_ || range.originalPath != path_;
+    }
+    if (progressive_) print(false);
+  }
+  void finish() {
+    if (!progressive_) print(otherPaths_);
+  }
+
+private:
+  void print(bool pathColumn) {
     progress_.withLineCleared([&] {
       for (auto found = byLine_.find(next_); found != byLine_.end(); found = byLine_.find(next_)) {
+        const bool withPath = pathColumn || found->second.originalPath != path_;
         for (size_t i = 0; i < found->second.lineCount; ++i, ++next_)
-          out_ << blameLineText(found->second, next_, next_ <= lines_.size() ? lines_[next_ - 1] : "");
+          out_ << blameLineText(found->second, next_, next_ <= lines_.size() ? lines_[next_ - 1] : "", withPath);
         byLine_.erase(found);
       }
       out_.flush();
     });
   }
 
-private:
   std::ostream& out_;
   ProgressBar& progress_;
   std::vector<std::string> lines_;
   std::map<size_t, GitBlameRange> byLine_;
   size_t next_;
+  const std::string path_;
+  const bool progressive_;
+  bool otherPaths_ = false;
 };
 
 } // namespace
@@ -278,6 +296,7 @@ GitQuerySubject querySubjects(const std::string& list) {
 
 std::vector<VerbSpec> historyVerbs() {
   auto o = std::make_shared<LogOptions>();
+  auto b = std::make_shared<BlameOptions>();
   return {
       {"log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes",
        [o](CLI::App& verb) {
@@ -339,7 +358,7 @@ std::vector<VerbSpec> historyVerbs() {
          };
        }},
       {"blame", "who last changed each line of a file, like git blame",
-       [b = std::make_shared<BlameOptions>()](CLI::App& verb) {
+       [b](CLI::App& verb) {
          verb.add_option("path", b->path, "the file, relative to the working tree")->required();
          verb.add_option("--rev", b->rev, "blame the file at REV (default: the working tree's file)");
          verb.add_flag("-w", b->whitespace, "ignore changes in whitespace");
@@ -347,24 +366,17 @@ std::vector<VerbSpec> historyVerbs() {
          verb.add_flag("--copies", b->copies, "find lines copied from other files (git's -C; up to three times)");
          verb.add_option("-L", b->lines, "only lines A to B, given as A,B");
        },
-       [](const CLI::App& verb) -> VerbRun {
-         auto* path = verb.get_option("path");
-         BlameOptions b;
-         b.path = path->as<std::string>();
-         if (verb.get_option("--rev")->count()) b.rev = verb.get_option("--rev")->as<std::string>();
-         b.whitespace = verb.get_option("-w")->count() > 0;
-         b.moves = verb.get_option("--moves")->count() > 0;
-         b.copies = static_cast<int>(verb.get_option("--copies")->count());
-         if (b.copies > 3) throw CLI::ValidationError("--copies", "give --copies at most three times");
+       [b](const CLI::App&) -> VerbRun {
+         if (b->copies > 3) throw CLI::ValidationError("--copies", "give --copies at most three times");
          GitBlameOptions options;
-         options.revision = b.rev;
-         options.whitespace = b.whitespace ? GitBlameWhitespace::ignored : GitBlameWhitespace::significant;
-         options.moves = b.moves ? GitBlameMoves::detected : GitBlameMoves::ignored;
-         options.copies = static_cast<GitBlameCopies>(b.copies);
-         if (verb.get_option("-L")->count()) options.lines = parseLineRange(verb.get_option("-L")->as<std::string>());
+         options.revision = b->rev;
+         options.whitespace = b->whitespace ? GitBlameWhitespace::ignored : GitBlameWhitespace::significant;
+         options.moves = b->moves ? GitBlameMoves::detected : GitBlameMoves::ignored;
+         options.copies = static_cast<GitBlameCopies>(b->copies);
+         if (b->lines) options.lines = parseLineRange(*b->lines);
          return [b, options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
                              ProgressBar& progress) {
-           auto blame = makeOperation<GitBlameOperation>(b.path, options);
+           auto blame = makeOperation<GitBlameOperation>(b->path, options);
            if (asJson) {
              GitJsonArrayWriter array(out, stdoutIsTerminal());
              blame->onRanges = [&](const std::vector<GitBlameRange>& ranges) {
@@ -378,16 +390,18 @@ std::vector<VerbSpec> historyVerbs() {
            }
            std::string content;
            try {
-             content = runOn(queue, makeOperation<GitFileContentOperation>(b.path, b.rev));
+             content = runOn(queue, makeOperation<GitFileContentOperation>(b->path, b->rev));
            } catch (...) {
              // git's own refusal (no such path, a directory) says more than a
              // failed read; the read's error stands when git blames the file.
              runOn(queue, blame);
              throw;
            }
-           BlamePrinter printer(out, progress, std::move(content), options.lines ? options.lines->first : 1);
+           BlamePrinter printer(out, progress, std::move(content), options.lines ? options.lines->first : 1, b->path,
+                                stdoutIsTerminal());
            blame->onRanges = [&](const std::vector<GitBlameRange>& ranges) { printer.add(ranges); };
            runOn(queue, blame);
+           printer.finish();
          };
        },
        true, true, false},
