@@ -110,9 +110,11 @@ public:
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
 
-  /// Throws TavrikError for a revision or path that begins with "-" (before
-  /// git runs), GitBlameError when git refuses the blame, GitStdError when
-  /// git is killed, and TavrikError (EBADMSG) for output it cannot read.
+  /// Blocks the queue's worker until git exits. Throws TavrikError for a
+  /// revision that begins with "-" (before git runs; a path may, it follows
+  /// "--"), GitBlameError when the path, range or revision is refused (a
+  /// working-tree directory before git runs), GitStdError when git is killed
+  /// (also by `cancel`), and TavrikError (EBADMSG) for output it cannot read.
   GitBlame execute(GitOperationContext& context) override;
   /// Stops git, from any thread.
   void cancel() override;
