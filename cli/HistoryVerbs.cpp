@@ -5,6 +5,8 @@
 #include "tavrik/Json/GitJson.h"
 #include "TextOutput.h"
 
+#include "tavrik/History/GitBlameOperation.h"
+#include "tavrik/History/GitFileHistoryOperation.h"
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Operation/GitTask.h"
@@ -18,6 +20,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
 #include <mutex>
 #include <unistd.h>
 
@@ -144,6 +149,127 @@ struct LogOptions {
   std::optional<std::string> reflog;
   std::optional<std::string> search;
   std::string in = "message";
+  std::optional<std::string> follow;
+};
+
+// A file's history page by page (50 rows first, so they show at once), each
+// row printed as it arrives: short id, change letter, path (old -> new for a
+// rename or copy) and subject, or the JSON array of rows.
+void followFile(const std::shared_ptr<GitQueue>& queue, const std::string& path, std::optional<size_t> limit,
+                bool asJson, std::ostream& out) {
+  static const char kLetters[] = {'A', 'D', 'M', 'R', 'C'};
+  GitJsonArrayWriter array(out, asJson && stdoutIsTerminal());
+  size_t done = 0;
+  for (size_t page = 50; !limit || done < *limit; page = 500) {
+    const size_t want = limit ? std::min(page, *limit - done) : page;
+    GitFileHistoryOptions options;
+    options.skip = done;
+    options.limit = want;
+    auto rows = runOn(queue, makeOperation<GitFileHistoryOperation>(path, options));
+    for (const auto& row : rows) {
+      if (asJson) {
+        array.append(toJson(row));
+        continue;
+      }
+      out << row.entry.id.string().substr(0, 7) << ' ' << kLetters[static_cast<size_t>(row.change)] << ' '
+          << (row.oldPath ? *row.oldPath + " -> " : "") << row.path << "  " << gitSubject(row.entry.message) << '\n';
+    }
+    out.flush();
+    done += rows.size();
+    if (rows.size() < want) break;
+  }
+  if (asJson) array.finish();
+}
+
+struct BlameOptions {
+  std::string path;
+  std::optional<std::string> rev;
+  bool whitespace = false;
+  bool moves = false;
+  int copies = 0;
+  std::optional<std::string> lines;
+};
+
+// "A,B", 1-based and inclusive, as git's -L takes it.
+GitBlameLineRange parseLineRange(const std::string& text) {
+  GitBlameLineRange range;
+  char comma = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%zu%c%zu%c", &range.first, &comma, &range.last, &rest) != 3 || comma != ',' ||
+      range.first == 0 || range.last < range.first)
+    throw CLI::ValidationError("-L", "give the lines as A,B with 1 <= A <= B");
+  return range;
+}
+
+// One blamed line as git blame prints it: the commit's short id ("^" marks
+// a boundary), its author, the author's date in the author's zone, the line
+// number and the line's bytes.
+std::string blameLineText(const GitBlameRange& range, size_t line, std::string_view content, bool withPath) {
+  const GitBlameCommit& commit = *range.commit;
+  const std::string id = commit.boundary ? "^" + commit.id.string().substr(0, 7) : commit.id.string().substr(0, 8);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(commit.author.date.time_since_epoch()).count();
+  const time_t local = static_cast<time_t>(seconds + commit.author.offsetMinutes * 60);
+  std::tm tm{};
+  gmtime_r(&local, &tm);
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &tm);
+  const int offset = std::abs(commit.author.offsetMinutes);
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d%02d", commit.author.offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+  return id + (withPath ? " " + range.originalPath : "") + " (" + commit.author.name + " " + date + " " + zone + " " + std::to_string(line) + ") " +
+         std::string(content) + "\n";
+}
+
+// Prints blamed lines in file order. On a terminal each line goes out as
+// soon as every line before it is blamed, so the screen fills from the top
+// while git still works, naming the original path where it differs; else
+// the lines go out at the end, with git's path column when any line came
+// from another path.
+class BlamePrinter {
+public:
+  BlamePrinter(std::ostream& out, ProgressBar& progress, std::string content, size_t firstLine, std::string path,
+               bool progressive)
+      : out_(out), progress_(progress), next_(firstLine), path_(std::move(path)), progressive_(progressive) {
+    size_t from = 0;
+    while (from < content.size()) {
+      size_t lf = content.find('\n', from);
+      if (lf == std::string::npos) lf = content.size();
+      lines_.push_back(content.substr(from, lf - from));
+      from = lf + 1;
+    }
+  }
+
+  void add(const std::vector<GitBlameRange>& ranges) {
+    for (const auto& range : ranges) {
+      byLine_.emplace(range.finalLine, range);
+      otherPaths_ = otherPaths_ || range.originalPath != path_;
+    }
+    if (progressive_) print(false);
+  }
+  void finish() {
+    if (!progressive_) print(otherPaths_);
+  }
+
+private:
+  void print(bool pathColumn) {
+    progress_.withLineCleared([&] {
+      for (auto found = byLine_.find(next_); found != byLine_.end(); found = byLine_.find(next_)) {
+        const bool withPath = pathColumn || found->second.originalPath != path_;
+        for (size_t i = 0; i < found->second.lineCount; ++i, ++next_)
+          out_ << blameLineText(found->second, next_, next_ <= lines_.size() ? lines_[next_ - 1] : "", withPath);
+        byLine_.erase(found);
+      }
+      out_.flush();
+    });
+  }
+
+  std::ostream& out_;
+  ProgressBar& progress_;
+  std::vector<std::string> lines_;
+  std::map<size_t, GitBlameRange> byLine_;
+  size_t next_;
+  const std::string path_;
+  const bool progressive_;
+  bool otherPaths_ = false;
 };
 
 } // namespace
@@ -170,12 +296,14 @@ GitQuerySubject querySubjects(const std::string& list) {
 
 std::vector<VerbSpec> historyVerbs() {
   auto o = std::make_shared<LogOptions>();
+  auto b = std::make_shared<BlameOptions>();
   return {
       {"log", "the history of references (default: HEAD's branch and its upstream), a reflog or the stashes",
        [o](CLI::App& verb) {
          verb.add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
          verb.add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
          verb.add_flag("--graph", o->graph, "draw the lanes of the history on the left");
+         verb.add_option("--follow", o->follow, "the history of the file PATH, following it across renames");
          auto reflog = verb.add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
          verb.add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
          auto search =
@@ -188,8 +316,11 @@ std::vector<VerbSpec> historyVerbs() {
          const bool isReflog = verb.get_option("--reflog")->count() > 0;
          if ((isReflog || o->stash) && !o->refs.empty())
            throw CLI::ValidationError("log", "give REF names or --reflog or --stash, not both");
+         if (o->follow && (isReflog || o->stash || !o->refs.empty() || o->search || o->graph))
+           throw CLI::ValidationError("log", "--follow takes a path alone");
          return [o, isReflog](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
                               ProgressBar& progress) {
+           if (o->follow) return followFile(queue, *o->follow, o->limit, asJson, out);
            GitLogDescriptor descriptor;
            // Text rows show the names pointing at them, and the names given on
            // the command line are looked up among them; JSON rows of the
@@ -226,6 +357,54 @@ std::vector<VerbSpec> historyVerbs() {
            walk(queue, descriptor, printer, progress, o->limit);
          };
        }},
+      {"blame", "who last changed each line of a file, like git blame",
+       [b](CLI::App& verb) {
+         verb.add_option("path", b->path, "the file, relative to the working tree")->required();
+         verb.add_option("--rev", b->rev, "blame the file at REV (default: the working tree's file)");
+         verb.add_flag("-w", b->whitespace, "ignore changes in whitespace");
+         verb.add_flag("--moves", b->moves, "find lines moved within the file (git's -M)");
+         verb.add_flag("--copies", b->copies, "find lines copied from other files (git's -C; up to three times)");
+         verb.add_option("-L", b->lines, "only lines A to B, given as A,B");
+       },
+       [b](const CLI::App&) -> VerbRun {
+         if (b->copies > 3) throw CLI::ValidationError("--copies", "give --copies at most three times");
+         GitBlameOptions options;
+         options.revision = b->rev;
+         options.whitespace = b->whitespace ? GitBlameWhitespace::ignored : GitBlameWhitespace::significant;
+         options.moves = b->moves ? GitBlameMoves::detected : GitBlameMoves::ignored;
+         options.copies = static_cast<GitBlameCopies>(b->copies);
+         if (b->lines) options.lines = parseLineRange(*b->lines);
+         return [b, options](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out,
+                             ProgressBar& progress) {
+           auto blame = makeOperation<GitBlameOperation>(b->path, options);
+           if (asJson) {
+             GitJsonArrayWriter array(out, stdoutIsTerminal());
+             blame->onRanges = [&](const std::vector<GitBlameRange>& ranges) {
+               progress.withLineCleared([&] {
+                 for (const auto& range : ranges) array.append(toJson(range));
+               });
+             };
+             runOn(queue, blame);
+             array.finish();
+             return;
+           }
+           std::string content;
+           try {
+             content = runOn(queue, makeOperation<GitFileContentOperation>(b->path, b->rev));
+           } catch (...) {
+             // git's own refusal (no such path, a directory) says more than a
+             // failed read; the read's error stands when git blames the file.
+             runOn(queue, blame);
+             throw;
+           }
+           BlamePrinter printer(out, progress, std::move(content), options.lines ? options.lines->first : 1, b->path,
+                                stdoutIsTerminal());
+           blame->onRanges = [&](const std::vector<GitBlameRange>& ranges) { printer.add(ranges); };
+           runOn(queue, blame);
+           printer.finish();
+         };
+       },
+       true, true, false},
       {"stash list", "the stashes, like git stash list", nullptr,
        [](const CLI::App&) -> VerbRun {
          return [](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {

@@ -20,7 +20,7 @@ namespace {
 
 // id, tree, parents, author name, email, date, committer name, email, date,
 // message: NUL between fields and NUL after the record ("-z").
-constexpr int kFields = 10;
+constexpr int kFields = GitCommitStream::kRecordFields;
 constexpr size_t kReadSize = 64 * 1024;
 constexpr int kFirstPagePipeSize = 8 * 1024;
 constexpr int kPagingPipeSize = 256 * 1024;
@@ -68,7 +68,7 @@ std::vector<std::string> GitCommitStream::arguments(bool withChanges) {
       // A signature check would print into the records; a replaced pager,
       // colours, mailmap and encoding would change their bytes.
       "-c", "log.showSignature=false", "log", "--topo-order", "--date-order", "-z", "--no-color", "--encoding=UTF-8",
-      "--date=raw", "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B", "--stdin"};
+      "--date=raw", GitCommitStream::kRecordFormat, "--stdin"};
   if (withChanges) {
     // What each commit changed against its first parent (a root against
     // nothing), with moved and copied files paired up as a search needs;

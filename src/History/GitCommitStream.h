@@ -25,6 +25,11 @@ public:
   /// The git arguments of a walk, pinned against configuration that would
   /// change the records. The starting points come on standard input.
   static std::vector<std::string> arguments(bool withChanges);
+  /// The "--format" of one record that `parseRecord` reads ("-z" puts a NUL
+  /// after it), and its count of NUL-separated fields.
+  static constexpr const char* kRecordFormat =
+      "--format=%H%x00%T%x00%P%x00%an%x00%ae%x00%ad%x00%cn%x00%ce%x00%cd%x00%B";
+  static constexpr int kRecordFields = 10;
 
   /// Starts git in the context's repository; it gets ready while the caller
   /// works out where the walk starts, then waits for `start`. Throws

@@ -217,6 +217,34 @@ json value(const GitLogEntry& e) {
   return o;
 }
 
+json value(const GitBlameRange& r) {
+  json commit = {{"id", r.commit->id.string()},
+                 {"author", value(gitSignature(r.commit->author))},
+                 {"committer", value(gitSignature(r.commit->committer))},
+                 {"boundary", r.commit->boundary}};
+  putText(commit, "summary", r.commit->summary);
+  json o = {{"commit", std::move(commit)},
+            {"originalLine", r.originalLine},
+            {"finalLine", r.finalLine},
+            {"lineCount", r.lineCount}};
+  putText(o, "originalPath", r.originalPath);
+  if (r.previousId && r.previousPath) {
+    json previous = {{"id", r.previousId->string()}};
+    putText(previous, "path", *r.previousPath);
+    o["previous"] = std::move(previous);
+  }
+  return o;
+}
+
+json value(const GitFileHistoryEntry& e) {
+  static const char* const kChanges[] = {"added", "deleted", "modified", "renamed", "copied"};
+  const auto index = static_cast<size_t>(e.change);
+  json o = {{"commit", value(e.entry)}, {"change", index < std::size(kChanges) ? kChanges[index] : "modified"}};
+  putText(o, "path", e.path);
+  putOptionalText(o, "oldPath", e.oldPath);
+  return o;
+}
+
 json value(const GitExecBranchList& l) {
   json branches = json::array();
   for (const auto& branch : l.branches) {
@@ -292,6 +320,8 @@ std::string toJson(const GitStashList& v) { return dumped(value(v)); }
 std::string toJson(const GitReflogList& v) { return dumped(value(v)); }
 std::string toJson(const GitQueryMatch& v) { return dumped(value(v)); }
 std::string toJson(const GitLogEntry& v) { return dumped(value(v)); }
+std::string toJson(const GitBlameRange& v) { return dumped(value(v)); }
+std::string toJson(const GitFileHistoryEntry& v) { return dumped(value(v)); }
 std::string toJson(const GitExecBranchList& v) { return dumped(value(v)); }
 std::string toJson(const GitConflictPrediction& v) { return dumped(value(v)); }
 

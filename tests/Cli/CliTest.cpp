@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <regex>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -787,4 +788,38 @@ TEST(Cli, PredictExitsByTheVerdict) {
   EXPECT_NE(tavrikCli(repo, {"predict", "rebase", "--", "-side"}).err.find("cannot begin with"), std::string::npos);
   EXPECT_EQ(repo.rev("HEAD"), repo.rev("main"));
   EXPECT_EQ(repo.git({"status", "--porcelain"}), "");
+}
+
+// Blame text is git blame's with the padding of the author and line number
+// columns left out; a file's history has git log --follow's commits.
+TEST(Cli, BlameAndFileHistoryAgreeWithGit) {
+  tt::ScratchRepo repo;
+  const std::string lines = "one\ntwo\r\nthree\nfour\n";
+  repo.commitFile("a.txt", lines, "first");
+  repo.git({"mv", "a.txt", "b \xe9.txt"});
+  repo.commitFile("b \xe9.txt", lines + "five\n", "second");
+  repo.write("b \xe9.txt", "zero\n" + lines + "five\n");
+  auto unpadded = [](const std::string& text) {
+    std::string out;
+    for (const auto& line : tt::split(text, '\n')) {
+      const size_t close = line.find(") ");
+      std::string head = line.substr(0, close);
+      head.erase(std::unique(head.begin(), head.end(), [](char a, char b) { return a == ' ' && b == ' '; }), head.end());
+      out += std::regex_replace(head, std::regex(" \\)?$"), "") + line.substr(close) + "\n";
+    }
+    return out;
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> cases{
+      {{"blame", "b \xe9.txt"}, {"blame", "--", "b \xe9.txt"}},
+      {{"blame", "a.txt", "--rev", "HEAD~1"}, {"blame", "HEAD~1", "--", "a.txt"}}};
+  for (const auto& [ourArgs, gitArgs] : cases) {
+    auto ours = tavrikCli(repo, ourArgs);
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    EXPECT_EQ(unpadded(ours.out), unpadded(repo.git(gitArgs)));
+  }
+  auto rows = jsonOf(tavrikCli(repo, {"log", "--follow", "b \xe9.txt", "--json"}));
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["change"], "renamed");
+  EXPECT_EQ(rows[1]["commit"]["id"], repo.rev("HEAD~1"));
+  EXPECT_EQ(rows[1]["path"], "a.txt");
 }

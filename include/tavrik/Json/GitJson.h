@@ -18,6 +18,8 @@
 #include "tavrik/Commands/ConflictPrediction.h"
 #include "tavrik/State/GitCount.h"
 #include "tavrik/Diff/GitDiff.h"
+#include "tavrik/History/GitBlame.h"
+#include "tavrik/History/GitFileHistoryOperation.h"
 #include "tavrik/History/GitLogEntry.h"
 #include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Operation/GitRepositoryDescriptor.h"
@@ -73,6 +75,14 @@ std::string toJson(const GitQueryMatch& match);
 /// and isHeadCommit; lanes when the walk laid out a graph, stash on a
 /// stash's row, match on a search's.
 std::string toJson(const GitLogEntry& entry);
+/// One blamed range: commit {id, author, committer, summary, boundary},
+/// originalPath, originalLine, finalLine, lineCount and, when known,
+/// previous {id, path}.
+std::string toJson(const GitBlameRange& range);
+/// One row of a file's history: commit (as a log row), change ("added",
+/// "modified", "deleted", "renamed", "copied"), path and, for a rename or
+/// copy, oldPath.
+std::string toJson(const GitFileHistoryEntry& entry);
 /// {"branches": [{"isHead", "name"}]}.
 std::string toJson(const GitExecBranchList& branches);
 /// {"clean", "commits", "conflictingCommit"?, "conflictedPaths", "conflicts":
