@@ -14,20 +14,24 @@ using namespace tavrik::bench;
 
 constexpr int kWorktrees = 50;
 
-// Made on first use and left for the process's life; removed at exit.
-const std::string& repository() {
-  static const std::string path = [] {
-    std::string scratch = "/tmp/tavrik-worktree-bench-XXXXXX";
-    if (!mkdtemp(scratch.data())) std::abort();
-    const std::string main = scratch + "/main";
-    spawnGitIn(scratch.c_str(), {"init", "-q", "-b", "main", main});
+// Made on first use and removed when the process ends.
+struct Scratch {
+  std::string folder = "/tmp/tavrik-worktree-bench-XXXXXX";
+  std::string main;
+  Scratch() {
+    if (!mkdtemp(folder.data())) std::abort();
+    main = folder + "/main";
+    spawnGitIn(folder.c_str(), {"init", "-q", "-b", "main", main});
     spawnGitIn(main.c_str(), {"-c", "user.name=B", "-c", "user.email=b@x", "commit", "-q", "--allow-empty", "-m", "one"});
     for (int i = 0; i < kWorktrees; ++i)
-      spawnGitIn(main.c_str(), {"worktree", "add", "-q", "-b", "w" + std::to_string(i), scratch + "/wt " + std::to_string(i)});
-    std::atexit([] { std::filesystem::remove_all(std::filesystem::path(repository()).parent_path()); });
-    return main;
-  }();
-  return path;
+      spawnGitIn(main.c_str(), {"worktree", "add", "-q", "-b", "w" + std::to_string(i), folder + "/wt " + std::to_string(i)});
+  }
+  ~Scratch() { std::filesystem::remove_all(folder); }
+};
+
+const std::string& repository() {
+  static const Scratch scratch;
+  return scratch.main;
 }
 
 void BM_WorktreeList(benchmark::State& state) {
