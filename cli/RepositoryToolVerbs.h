@@ -1,5 +1,6 @@
 // The verbs of `tavrik` for submodules, git-flow and external comparison
-// tools: `submodules`, `flow ...`, `difftool`, `mergetool` and `tools`.
+// tools: `submodules`, `flow ...`, `difftool`, `mergetool` and `tools`; and
+// the working trees and bisection: `worktree ...`, `bisect ...`.
 #pragma once
 
 #include "RemoteVerbs.h"
@@ -12,5 +13,9 @@ std::vector<VerbSpec> submoduleListVerbs();
 std::vector<VerbSpec> flowVerbs();
 /// `difftool`, `mergetool` and `tools`.
 std::vector<VerbSpec> toolVerbs();
+/// `worktree [list]` and `worktree add|remove|move|lock|unlock|prune ...`.
+std::vector<VerbSpec> worktreeVerbs();
+/// `bisect start|good|bad|skip|run|reset ...`.
+std::vector<VerbSpec> bisectVerbs();
 
 } // namespace tavrik::cli

@@ -22,7 +22,7 @@ namespace {
 // not changes of the repository, so they are not printed.
 constexpr GitAspects kPrintedAspects[] = {GitAspects::head,       GitAspects::status, GitAspects::refs,
                                           GitAspects::stashes,    GitAspects::stateFiles, GitAspects::config,
-                                          GitAspects::submodules, GitAspects::reflogs};
+                                          GitAspects::submodules, GitAspects::reflogs, GitAspects::worktrees};
 
 constexpr GitAspects printedAspects() {
   GitAspects printed;
@@ -64,6 +64,8 @@ std::string textLines(const GitView& view, GitAspects aspects) {
       out << "config: " << plural(configCount(view), "value", "values");
     } else if (aspect == GitAspects::submodules) {
       out << "submodules: " << view.submodules.size();
+    } else if (aspect == GitAspects::worktrees) {
+      out << "worktrees: " << view.worktrees.size();
     } else {
       out << "reflogs: " << view.reflogs.names.size();
     }

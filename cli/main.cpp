@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
   std::vector<cli::VerbSpec> verbs;
   for (auto&& family : {readingVerbs(), cli::commandVerbs(cli::takeResetPaths(args)), cli::historyVerbs(),
                         cli::remoteVerbs(), cli::submoduleListVerbs(), cli::flowVerbs(), cli::toolVerbs(),
-                        cli::watchVerbs(), cli::historyEditVerbs()})
+                        cli::worktreeVerbs(), cli::bisectVerbs(), cli::watchVerbs(), cli::historyEditVerbs()})
     verbs.insert(verbs.end(), family.begin(), family.end());
   // Building every verb's options costs more than the rest of the client's
   // start-up: when the command line names a verb, only its rows are built.

@@ -2,7 +2,10 @@
 // makes must have come from a line with the full field count and carry a
 // name and a target (a tag of a blob or a tree has no date, so none is
 // required). The bytes are also laid as the name into a well-formed line,
-// which must give back exactly those bytes: ref names are bytes to git.
+// which must give back exactly those bytes (tabs, line ends and NULs, which
+// no ref name holds, made "/"): ref names are bytes to git. As
+// the worktree path of a NUL-ended record, the bytes (NULs taken out) come
+// back whole, tabs and line ends included.
 #include "FuzzSupport.h"
 #include "tavrik/State/GitRefParser.h"
 
@@ -19,9 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& ref : tavrik::GitRefParser::parse(buffer, fieldNames))
     check(!ref.name.empty() && ref.target && ref.commit);
 
+  static const auto withPath = [] {
+    auto names = tavrik::GitRefParser::defaultFieldNames();
+    names.push_back("worktreepath");
+    return names;
+  }();
+  std::string path(input);
+  path.erase(std::remove(path.begin(), path.end(), '\0'), path.end());
+  const std::string record = "*\t" + std::string(40, 'b') + "\t\trefs/heads/x\t\t\t\t\t\t" + path + '\0' + '\n';
+  tavrik::GitBuffer records(record + record);
+  auto withPaths = tavrik::GitRefParser::parse(records, withPath);
+  check(withPaths.size() == 2 && withPaths[1].worktreePath == (path.empty() ? std::nullopt : std::optional(path)));
+
   std::string name(input);
   for (char& c : name)
-    if (c == '\t' || c == '\n' || c == '\r') c = '/';
+    if (c == '\t' || c == '\n' || c == '\r' || c == '\0') c = '/';
   if (name.empty()) return 0;
   const std::string id(40, 'b');
   for (const char* date : {"2024-01-02T10:00:00+02:00", ""}) {

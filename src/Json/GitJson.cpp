@@ -94,6 +94,7 @@ json value(const GitRef& r) {
   putOptional(o, "target", r.target, [](const Oid& id) { return id.string(); });
   putOptionalText(o, "upstreamName", r.upstreamName);
   putOptionalText(o, "upstreamRemote", r.upstreamRemote);
+  putOptionalText(o, "worktreePath", r.worktreePath);
   return o;
 }
 
@@ -271,6 +272,17 @@ json value(const GitSubmodule& s) {
   return o;
 }
 
+json value(const GitWorktree& w) {
+  json o = {{"isBare", w.isBare}, {"isDetached", w.isDetached}, {"isLocked", w.isLocked},
+            {"isPrunable", w.isPrunable}};
+  putText(o, "path", w.path);
+  putOptional(o, "head", w.head, [](const Oid& id) { return id.string(); });
+  putOptionalText(o, "branch", w.branch);
+  if (w.isLocked) putText(o, "lockReason", w.lockReason);
+  if (w.isPrunable) putText(o, "prunableReason", w.prunableReason);
+  return o;
+}
+
 json value(const GitToolAvailability& t) {
   json o = {{"installed", t.isInstalled}, {"directoryDiff", t.supportsDirectoryDiff}, {"path", nullptr}};
   putText(o, "name", t.name);
@@ -294,7 +306,7 @@ json textDocument(const char* key, std::string_view text) {
 constexpr std::pair<GitAspects, const char*> kNamedAspects[] = {
     {GitAspects::head, "head"},       {GitAspects::status, "status"},         {GitAspects::refs, "refs"},
     {GitAspects::stashes, "stashes"}, {GitAspects::stateFiles, "stateFiles"}, {GitAspects::config, "config"},
-    {GitAspects::submodules, "submodules"}, {GitAspects::reflogs, "reflogs"},
+    {GitAspects::submodules, "submodules"}, {GitAspects::reflogs, "reflogs"}, {GitAspects::worktrees, "worktrees"},
 };
 
 // Written as status records write their modes: 100644, not 33188.
@@ -328,6 +340,7 @@ std::string toJson(const GitConflictPrediction& v) { return dumped(value(v)); }
 std::string toJson(const std::vector<GitRemote>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitSubmodule>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitToolAvailability>& v) { return dumped(array(v)); }
+std::string toJson(const std::vector<GitWorktree>& v) { return dumped(array(v)); }
 
 std::string configValueJson(std::string_view key, std::string_view value) {
   json o = textDocument("key", key);
@@ -381,6 +394,7 @@ std::string viewChangeJson(const GitView& view, GitAspects aspects) {
   count(GitAspects::config, "config", view.config ? view.config->values().size() : 0);
   count(GitAspects::submodules, "submodules", view.submodules.size());
   count(GitAspects::reflogs, "reflogs", view.reflogs.names.size());
+  count(GitAspects::worktrees, "worktrees", view.worktrees.size());
   return dumped(line);
 }
 
@@ -849,6 +863,7 @@ GitRef readRef(const json& object) {
   ref.type = static_cast<GitRefType>(type);
   ref.pathPrefix = f.texts("pathPrefix");
   ref.upstreamCount = readCount(f.required("upstreamCount"));
+  ref.worktreePath = f.optionalText("worktreePath");
   return ref;
 }
 

@@ -17,7 +17,7 @@ struct Rule {
 };
 
 // Order matters: the first rule that matches decides.
-constexpr std::array<Rule, 8> kRules{{
+constexpr std::array<Rule, 12> kRules{{
     {"fatal: Authentication failed for '(.*?)'", Kind::authenticationFailed},
     // What git says when the credential prompt was declined or went unanswered.
     {"fatal: could not read (?:Username|Password) for '(.*?)'", Kind::authenticationFailed},
@@ -28,6 +28,11 @@ constexpr std::array<Rule, 8> kRules{{
     {"error: cannot pull with rebase: You have unstaged changes.", Kind::cantPullUncommittedChanges},
     {"error: Your local changes to the following files would be overwritten by checkout:",
      Kind::cantCheckoutUncommittedChanges},
+    // git 2.42 renamed "checked out" to "used by worktree".
+    {"fatal: '(.*?)' is already checked out at '(.*?)'", Kind::branchCheckedOutElsewhere},
+    {"fatal: '(.*?)' is already used by worktree at '(.*?)'", Kind::branchCheckedOutElsewhere},
+    {"fatal: '(.*?)' contains modified or untracked files, use --force to delete it", Kind::worktreeHasChanges},
+    {"fatal: cannot (?:remove|move) a locked working tree", Kind::worktreeLocked},
 }};
 
 struct CodeDeleter {
@@ -70,7 +75,7 @@ const std::vector<CompiledRule>& compiledRules() {
   return *rules;
 }
 
-constexpr std::array<std::string_view, 7> kKindNames{
+constexpr std::array<std::string_view, 10> kKindNames{
     "other",
     "authenticationFailed",
     "tipBehind",
@@ -78,6 +83,9 @@ constexpr std::array<std::string_view, 7> kKindNames{
     "cantPullUnmergedFiles",
     "cantPullUncommittedChanges",
     "cantCheckoutUncommittedChanges",
+    "branchCheckedOutElsewhere",
+    "worktreeHasChanges",
+    "worktreeLocked",
 };
 
 } // namespace

@@ -298,6 +298,7 @@ void storeRecord(GitView& view, const SharedValue<GitRefList>& record) {
 void storeRecord(GitView& view, const GitReflogList& record) { view.reflogs = record; }
 void storeRecord(GitView& view, const GitStashList& record) { view.stashList = record; }
 void storeRecord(GitView& view, const std::shared_ptr<const GitConfigSnapshot>& record) { view.config = record; }
+void storeRecord(GitView& view, const std::vector<GitWorktree>& record) { view.worktrees = record; }
 void storeRecord(GitView& view, const std::optional<std::vector<GitSubmodule>>& record) {
   if (record) view.submodules = *record;
 }
@@ -316,7 +317,7 @@ template <class... Records> bool storeAny(GitQueue& queue, const std::any& recor
 void GitQueue::storeInView(const std::any& record) {
   const bool stored =
       storeAny<GitHeadList, SharedValue<GitStatusList>, SharedValue<GitRefList>, GitReflogList, GitStashList,
-               std::shared_ptr<const GitConfigSnapshot>, std::optional<std::vector<GitSubmodule>>>(*this, record);
+               std::shared_ptr<const GitConfigSnapshot>, std::optional<std::vector<GitSubmodule>>, std::vector<GitWorktree>>(*this, record);
   if (!stored) Log::defaultLog().error("queue: the view has no field for a record of type %s", record.type().name());
 }
 
@@ -337,9 +338,10 @@ void GitQueue::updateViewFor(GitAspects aspects) {
   for (auto& observer : runObservers()) observer->gitQueueWillRefresh(*this, aspects);
   static constexpr GitAspects kRefreshed[] = {GitAspects::head,    GitAspects::status, GitAspects::refs,
                                               GitAspects::reflogs, GitAspects::stashes, GitAspects::config,
-                                              GitAspects::submodules};
+                                              GitAspects::submodules, GitAspects::worktrees};
   if (aspects.containsAny(GitAspects{GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs,
-                                     GitAspects::stashes, GitAspects::config, GitAspects::submodules})) {
+                                     GitAspects::stashes, GitAspects::config, GitAspects::submodules,
+                                     GitAspects::worktrees})) {
     std::shared_ptr<const ViewOperationFactory> factory;
     {
       std::lock_guard lock(factoryLock_);

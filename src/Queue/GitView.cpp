@@ -20,7 +20,8 @@ std::optional<GitRemote> GitView::headRemote() const {
 bool GitView::operator==(const GitView& other) const {
   return headList == other.headList && status == other.status && refs == other.refs && reflogs == other.reflogs &&
          logDescriptor == other.logDescriptor && stashList == other.stashList &&
-         sameConfigValues(config, other.config) && submodules == other.submodules;
+         sameConfigValues(config, other.config) && submodules == other.submodules &&
+         worktrees == other.worktrees;
 }
 
 GitAspects changedAspects(const GitView& oldView, const GitView& newView) {
@@ -37,6 +38,7 @@ GitAspects changedAspects(const GitView& oldView, const GitView& newView) {
     changed.insert(GitAspects::stateFiles);
   if (!sameConfigValues(oldView.config, newView.config)) changed.insert(GitAspects::config);
   if (oldView.submodules != newView.submodules) changed.insert(GitAspects::submodules);
+  if (oldView.worktrees != newView.worktrees) changed.insert(GitAspects::worktrees);
   return changed;
 }
 
@@ -46,7 +48,7 @@ size_t std::hash<tavrik::GitView>::operator()(const tavrik::GitView& v) const no
   using tavrik::detail::hashMix;
   using tavrik::detail::hashOf;
   size_t seed = tavrik::detail::hashFields(v.headList, v.status, v.refs, v.reflogs, v.logDescriptor, v.stashList,
-                                           v.submodules);
+                                           v.submodules, v.worktrees);
   // A null snapshot equals an empty one, and an empty map hashes alike either way.
   static const std::map<std::string, std::string> kNone;
   return hashMix(seed, hashOf(v.config ? v.config->values() : kNone));

@@ -7,6 +7,7 @@
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
+#include "tavrik/State/GitViewWorktreesOperation.h"
 
 namespace tavrik::detail {
 
@@ -18,6 +19,7 @@ std::shared_ptr<GitQueueOperation> makeViewOperation(GitAspects singleAspect) {
   if (singleAspect == GitAspects::reflogs) return makeOperation<GitViewReflogOperation>();
   if (singleAspect == GitAspects::config) return makeOperation<GitViewExecConfigOperation>();
   if (singleAspect == GitAspects::submodules) return makeOperation<GitViewExecSubmoduleOperation>();
+  if (singleAspect == GitAspects::worktrees) return makeOperation<GitViewWorktreesOperation>();
   return nullptr;
 }
 

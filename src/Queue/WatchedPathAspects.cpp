@@ -46,10 +46,23 @@ GitAspects topLevelAspects(std::string_view name, bool isPrivate, bool isCommon)
     aspects.insert(GitAspects::reflogs);
   } else if (name == "modules") {
     aspects.insert(GitAspects::submodules);
+  } else if (name == "worktrees") {
+    if (isCommon) aspects.insert(GitAspects::worktrees);
   } else if (isPrivate && isStateMarker(name)) {
     aspects.insert(kHeadAndState);
   }
   return aspects;
+}
+
+// "NAME" or "NAME/FILE" below the common directory's worktrees/: a worktree
+// added, removed or moved, locked or unlocked, or its HEAD moved. Its index
+// and logs are that worktree's own business.
+GitAspects linkedWorktreeAspects(std::string_view rest) {
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) return GitAspects::worktrees;
+  const std::string_view file = rest.substr(slash + 1);
+  if (file == "HEAD" || file == "locked" || file == "gitdir") return GitAspects::worktrees;
+  return {};
 }
 
 } // namespace
@@ -65,6 +78,7 @@ GitAspects gitDirectoryChangeAspects(WatchArea area, std::string_view path, bool
     return path == "logs/refs/stash" ? GitAspects{GitAspects::stashes, GitAspects::reflogs} : GitAspects::reflogs;
   if (top == "info") return GitAspects::status;
   if (top == "modules") return GitAspects{GitAspects::submodules, GitAspects::status};
+  if (top == "worktrees") return isCommon ? linkedWorktreeAspects(path.substr(top.size() + 1)) : GitAspects{};
   if (isPrivate && isStateMarker(top)) return kHeadAndState;
   return {};
 }
@@ -87,7 +101,10 @@ WorktreeChange worktreeChange(std::string_view folder, std::string_view name, bo
 bool watchesGitFolder(std::string_view parent, std::string_view name) {
   if (parent.empty())
     return name == "refs" || name == "logs" || name == "info" || name == "modules" || name == "rebase-merge" ||
-           name == "rebase-apply" || name == "sequencer";
+           name == "rebase-apply" || name == "sequencer" || name == "worktrees";
+  // Each linked worktree's folder, not the folders inside it.
+  if (parent == "worktrees") return true;
+  if (firstComponent(parent) == "worktrees") return false;
   if (firstComponent(parent) == "modules") return name != "objects" && name != "hooks";
   return true;
 }

@@ -36,7 +36,8 @@ struct WorktreeChange {
 WorktreeChange worktreeChange(std::string_view folder, std::string_view name, bool inSubmodule, bool appearedFolder);
 
 /// The git-directory folders worth a watch, by their parent ("" for the
-/// root): not the object database, hooks or linked worktrees' folders.
+/// root): not the object database or hooks; of `worktrees/`, each linked
+/// worktree's folder but nothing inside it.
 bool watchesGitFolder(std::string_view parent, std::string_view name);
 
 } // namespace tavrik::detail

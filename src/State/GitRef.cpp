@@ -68,6 +68,7 @@ std::string_view GitRef::FieldValues::*GitRef::fieldValueSlot(std::string_view f
   if (fieldName == "upstream:remotename") return &FieldValues::upstreamRemote;
   if (fieldName == "creatordate:iso8601-strict") return &FieldValues::creatorDate;
   if (fieldName == "upstream:track,nobracket") return &FieldValues::upstreamTrack;
+  if (fieldName == "worktreepath") return &FieldValues::worktreePath;
   return nullptr;
 }
 
@@ -100,6 +101,7 @@ std::optional<GitRef> GitRef::fromFieldValues(const FieldValues& values) {
   ref.creatorDate = date;
   ref.target = target;
   ref.commit = commit;
+  ref.worktreePath = optionalString(values.worktreePath);
   if (ref.upstreamName) ref.upstreamCount = countFromTrack(values.upstreamTrack);
   return ref;
 }
@@ -148,5 +150,5 @@ bool GitRef::operator<(const GitRef& other) const {
 size_t std::hash<tavrik::GitRef>::operator()(const tavrik::GitRef& r) const noexcept {
   return tavrik::detail::hashFields(r.name, r.isHead, r.symbolicTarget, r.upstreamName, r.upstreamRemote,
                                     r.creatorDate, r.target, r.commit, r.path, r.shorthand, r.type, r.pathPrefix,
-                                    r.upstreamCount);
+                                    r.upstreamCount, r.worktreePath);
 }

@@ -16,7 +16,9 @@ std::string GitRefParser::formatArgument(const std::vector<std::string>& fieldNa
     if (i > 0) format += ")\t%(";
     format += fieldNames[i];
   }
-  format += ")";
+  // Each record ends at NUL: a worktree path may hold line ends, and no
+  // field holds NUL.
+  format += ")%00";
   return format;
 }
 
@@ -38,13 +40,16 @@ std::optional<GitRef> refFromLine(std::string_view line, const Slots& slots) {
   // Count first, so a malformed line costs nothing.
   size_t pieces = 1;
   for (char c : line) pieces += c == '\t';
-  if (pieces != slots.size()) return std::nullopt;
+  // A worktree path may hold tabs; as the last field it takes the rest.
+  const bool pathLast = !slots.empty() && slots.back() == &GitRef::FieldValues::worktreePath;
+  if (pieces != slots.size() && !(pathLast && pieces > slots.size())) return std::nullopt;
 
   // A name requested twice takes its last value, as a dictionary would.
   GitRef::FieldValues values;
   size_t start = 0;
-  for (auto slot : slots) {
-    size_t tab = line.find('\t', start);
+  for (size_t i = 0; i < slots.size(); ++i) {
+    const auto slot = slots[i];
+    size_t tab = i + 1 == slots.size() ? line.size() : line.find('\t', start);
     if (tab == std::string_view::npos) tab = line.size();
     if (slot) values.*slot = line.substr(start, tab - start);
     start = tab + 1;
@@ -63,8 +68,16 @@ std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std
   const std::string_view rest = buffer.remaining();
   refs.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1);
   const Slots slots = slotsFor(fieldNames);
-  while (auto line = buffer.scanToEOL()) {
-    if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
+  if (rest.find('\0') == std::string_view::npos) {
+    while (auto line = buffer.scanToEOL()) {
+      if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
+    }
+    return refs;
+  }
+  while (auto record = buffer.scanToNull()) {
+    // git ends each formatted record with its own line feed, after the NUL.
+    if (!record->empty() && record->front() == '\n') record->remove_prefix(1);
+    if (auto ref = refFromLine(*record, slots)) refs.push_back(std::move(*ref));
   }
   return refs;
 }

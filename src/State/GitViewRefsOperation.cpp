@@ -10,6 +10,8 @@ GitViewRefsOperation::GitViewRefsOperation() : fieldNames(GitRefParser::defaultF
   // as `rev-list --left-right --count B...U`, inside this one process: one
   // rev-list per branch cost 10 ms each. "gone" and no upstream read as zero.
   fieldNames.push_back("upstream:track,nobracket");
+  // Last, so the path's tabs and line ends stay inside its record.
+  fieldNames.push_back("worktreepath");
 }
 
 std::vector<std::string> GitViewRefsOperation::arguments(GitOperationContext&) {

@@ -54,6 +54,13 @@ TEST(WatchedPathAspects, GitDirectoryPathsTouchTheirAspects) {
       {git, "objects/ab/cdef", true, kNone},
       {git, "FETCH_HEAD", true, kNone},
       {git, "COMMIT_EDITMSG", true, kNone},
+      {git, "worktrees", true, GitAspects::worktrees},
+      {common, "worktrees/wt 2", false, GitAspects::worktrees},
+      {common, "worktrees/wt/locked", false, GitAspects::worktrees},
+      {git, "worktrees/wt/HEAD", true, GitAspects::worktrees},
+      {git, "worktrees/wt/index", true, kNone}, // that worktree's own status
+      {git, "worktrees/wt/logs/HEAD", true, kNone},
+      {git, "worktrees/wt", false, kNone}, // a linked worktree's private folder has none
   };
   for (auto& row : rows) {
     SCOPED_TRACE(std::string(row.area == git ? "gitDir " : "commonDir ") + row.path + (row.shared ? " shared" : ""));
@@ -94,11 +101,12 @@ TEST(WatchedPathAspects, WorktreeEntriesCountForStatusUnlessGitSaysOtherwise) {
 }
 
 TEST(WatchedPathAspects, OnlyGitFoldersThatHoldStateAreWatched) {
-  for (const char* name : {"refs", "logs", "info", "modules", "rebase-merge", "rebase-apply", "sequencer"}) {
+  for (const char* name :
+       {"refs", "logs", "info", "modules", "rebase-merge", "rebase-apply", "sequencer", "worktrees"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(watchesGitFolder("", name));
   }
-  for (const char* name : {"objects", "hooks", "worktrees", "lfs"}) {
+  for (const char* name : {"objects", "hooks", "lfs"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(watchesGitFolder("", name));
   }
@@ -107,4 +115,6 @@ TEST(WatchedPathAspects, OnlyGitFoldersThatHoldStateAreWatched) {
   EXPECT_FALSE(watchesGitFolder("modules/lib", "objects"));
   EXPECT_FALSE(watchesGitFolder("modules/lib", "hooks"));
   EXPECT_TRUE(watchesGitFolder("modules/lib", "refs"));
+  EXPECT_TRUE(watchesGitFolder("worktrees", "wt"));
+  EXPECT_FALSE(watchesGitFolder("worktrees/wt", "logs"));
 }

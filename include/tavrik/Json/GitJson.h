@@ -33,6 +33,7 @@
 #include "tavrik/State/GitStatusEntry.h"
 #include "tavrik/State/GitSubmodule.h"
 #include "tavrik/State/GitTimestamp.h"
+#include "tavrik/State/GitWorktree.h"
 
 #include <optional>
 #include <ostream>
@@ -96,6 +97,10 @@ std::string toJson(const std::vector<GitRemote>& remotes);
 std::string toJson(const std::vector<GitSubmodule>& submodules);
 /// [{"directoryDiff", "installed", "name", "path" (null without one)}].
 std::string toJson(const std::vector<GitToolAvailability>& tools);
+/// [{"branch" (absent when detached or bare), "head" (absent without a
+/// commit), "isBare", "isDetached", "isLocked", "isPrunable", "lockReason"
+/// (when locked), "path", "prunableReason" (when prunable)}].
+std::string toJson(const std::vector<GitWorktree>& worktrees);
 
 /// Documents that are no single record, compact (no final newline).
 /// {"key", "value"}: one configuration value.
@@ -114,12 +119,12 @@ std::string toolComparedJson(size_t compared);
 /// the paths still conflicted.
 std::string toolResolvedJson(size_t resolved, const std::vector<std::string>& remaining);
 /// One change of the view: {"aspects": names in the order head, status,
-/// refs, stashes, stateFiles, config, submodules, reflogs (the queue's tasks
+/// refs, stashes, stateFiles, config, submodules, reflogs, worktrees (the queue's tasks
 /// and the log descriptor are the engine's own business and not named)};
 /// "head" {branch (null when detached), commit (null before the first),
 /// detached, state} when head or stateFiles changed; "status" {count, paths
 /// (the first 20)}; and {"count"} under "refs", "stashes", "config",
-/// "submodules" and "reflogs" for those that changed.
+/// "submodules", "reflogs" and "worktrees" for those that changed.
 std::string viewChangeJson(const GitView& view, GitAspects aspects);
 
 /// The large records as compact JSON on `out` (without a final newline),

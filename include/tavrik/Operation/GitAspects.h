@@ -14,11 +14,11 @@ struct GitAspects : OptionSet<GitAspects> {
   using OptionSet::OptionSet;
 
   static const GitAspects head, status, refs, logDescriptor, stashes, stateFiles, queueTasks, config, submodules,
-      reflogs, all;
+      reflogs, worktrees, all;
 
   /// "<GitAspects head, status>": the names of all, head, status, refs,
   /// logDescriptor, stashes, stateFiles, queueTasks and config whose bits are
-  /// all present (submodules and reflogs have no name here).
+  /// all present (submodules, reflogs and worktrees have no name here).
   std::string debugDescription() const;
 };
 
@@ -32,6 +32,7 @@ inline constexpr GitAspects GitAspects::queueTasks{0x40};
 inline constexpr GitAspects GitAspects::config{0x80};
 inline constexpr GitAspects GitAspects::submodules{0x100};
 inline constexpr GitAspects GitAspects::reflogs{0x200};
+inline constexpr GitAspects GitAspects::worktrees{0x400};
 inline constexpr GitAspects GitAspects::all{0xFFFFFFFF};
 
 } // namespace tavrik

@@ -32,6 +32,13 @@ public:
     cantPullUnmergedFiles,
     cantPullUncommittedChanges,
     cantCheckoutUncommittedChanges,
+    /// The branch is checked out in another worktree; groups: the branch,
+    /// that worktree's path.
+    branchCheckedOutElsewhere,
+    /// A worktree to remove has changes; group: its path.
+    worktreeHasChanges,
+    /// A locked worktree cannot be removed or moved without unlocking.
+    worktreeLocked,
   };
 
   /// The result of classifying an error text.

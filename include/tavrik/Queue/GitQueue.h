@@ -197,7 +197,7 @@ public:
   /// Stores a log descriptor in the view; observers hear of it if it differs.
   void setLogDescriptor(const GitLogDescriptor& descriptor);
   /// Adds one view operation per aspect present (head, status, refs,
-  /// reflogs, stashes, config, submodules, in that order); tells observers
+  /// reflogs, stashes, config, submodules, worktrees, in that order); tells observers
   /// of logDescriptor at once.
   void updateViewFor(GitAspects aspects) override;
 

@@ -12,7 +12,8 @@
 // submodule's folder), the index (status), refs, packed-refs and HEAD of the
 // common directory (refs, head), HEAD and the in-progress markers of the
 // worktree's git directory (head, stateFiles), logs (reflogs), the stash
-// (stashes), config (config). Folders and files git ignores, git's lock
+// (stashes), config (config), the common directory's `worktrees/` folder and
+// each linked worktree's HEAD, lock and gitdir files (worktrees). Folders and files git ignores, git's lock
 // files and the object database do not count.
 //
 // Changes are coalesced: a refresh happens once nothing has changed for the

@@ -12,6 +12,7 @@
 #include "tavrik/State/GitStashEntry.h"
 #include "tavrik/State/GitStatusEntry.h"
 #include "tavrik/State/GitSubmodule.h"
+#include "tavrik/State/GitWorktree.h"
 #include "tavrik/Util/SharedValue.h"
 
 #include <functional>
@@ -35,10 +36,12 @@ struct GitView {
   /// Never replaced in place; a null pointer reads as a snapshot without values.
   std::shared_ptr<const GitConfigSnapshot> config;
   std::vector<GitSubmodule> submodules;
+  /// The repository's working trees, the main one first.
+  std::vector<GitWorktree> worktrees;
 
   /// The view a new queue starts with: no state files and state none, three
   /// empty heads, no status, no refs, reflogs or stashes, a reference log
-  /// descriptor without refs or query, an empty configuration, no submodules.
+  /// descriptor without refs or query, an empty configuration, no submodules, no worktrees.
   static GitView empty();
 
   /// The remote of HEAD's branch's upstream, looked up in `config`.
@@ -51,7 +54,7 @@ struct GitView {
 /// The aspects whose part differs between two views: head (any head-list
 /// field), status, refs, reflogs, logDescriptor, stashes, stateFiles (state
 /// files or state; always together with head), config (by values),
-/// submodules.
+/// submodules, worktrees.
 GitAspects changedAspects(const GitView& oldView, const GitView& newView);
 
 } // namespace tavrik

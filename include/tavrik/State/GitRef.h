@@ -52,6 +52,10 @@ struct GitRef {
   /// branch also without the remote's name.
   std::vector<std::string> pathPrefix;
   GitCount upstreamCount;
+  /// The worktree that has this branch checked out (its path, bytes);
+  /// nullopt when none has. A client shows it, and refuses to delete the
+  /// branch, as git does.
+  std::optional<std::string> worktreePath;
 
   /// A reference with `name` and the parts derived from it (type, shorthand,
   /// path, pathPrefix); everything else empty.
@@ -59,7 +63,7 @@ struct GitRef {
 
   /// Builds a reference from the reader's field dictionary ("HEAD",
   /// "objectname", "*objectname", "refname", "symref", "upstream",
-  /// "upstream:remotename", "creatordate:iso8601-strict"; empty values left
+  /// "upstream:remotename", "creatordate:iso8601-strict", "worktreepath"; empty values left
   /// out). nullopt when a required field is missing or an id or the date does
   /// not parse.
   static std::optional<GitRef> fromFields(const std::map<std::string, std::string>& fields);
@@ -75,6 +79,7 @@ struct GitRef {
     std::string_view upstreamRemote;   // "upstream:remotename"
     std::string_view creatorDate;      // "creatordate:iso8601-strict"
     std::string_view upstreamTrack;    // "upstream:track,nobracket"
+    std::string_view worktreePath;     // "worktreepath"
   };
   /// `fromFields` without the dictionary, for the parser's inner loop.
   static std::optional<GitRef> fromFieldValues(const FieldValues& values);

@@ -18,17 +18,21 @@ struct GitRefParser {
   /// The for-each-ref fields the reference reader requests, in order.
   static std::vector<std::string> defaultFieldNames();
 
-  /// "--format=%(a)\t%(b)..." for the given field names.
+  /// "--format=%(a)\t%(b)...%00" for the given field names: each record
+  /// ends at NUL (and git's line feed after it).
   static std::string formatArgument(const std::vector<std::string>& fieldNames);
 
   /// One line (without its line end): split at every tab, empty pieces kept;
   /// nullopt unless there is one piece per field name and the pieces make a
-  /// reference (GitRef::fromFields, empty values left out).
+  /// reference (GitRef::fromFields, empty values left out). A last field
+  /// "worktreepath" takes the rest of the line, tabs included.
   static std::optional<GitRef> parseLine(std::string_view line, const std::vector<std::string>& fieldNames);
 
-  /// Every reference from the read position on, in git's order. Lines end at
-  /// a carriage return or a line feed. Names are bytes to git and are kept as
-  /// printed, valid UTF-8 or not.
+  /// Every reference from the read position on, in git's order. Records end
+  /// at NUL when the data holds one (as `formatArgument` asks), a line feed
+  /// just after a NUL skipped; otherwise lines end at a carriage return or a
+  /// line feed. Names are bytes to git and are kept as printed, valid UTF-8
+  /// or not.
   static std::vector<GitRef> parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames);
 };
 

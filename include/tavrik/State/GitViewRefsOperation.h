@@ -1,5 +1,5 @@
 // The reference reader: lists every reference with `git for-each-ref` in a
-// tab-separated format, with each tracking branch's distance to its upstream
+// tab-separated format of NUL-ended records, with each tracking branch's distance to its upstream
 // counted by the same for-each-ref (one git process in all), groups the
 // references into a GitRefList and returns it; run on a queue, the list
 // becomes the view's `refs`.
@@ -20,8 +20,9 @@ public:
 
   bool storesResultInView() const override { return true; }
 
-  /// The for-each-ref fields requested, in order: the parser's own, then the
-  /// ahead/behind counts.
+  /// The for-each-ref fields requested, in order: the parser's own, the
+  /// ahead/behind counts, then the path of the worktree that has each branch
+  /// checked out.
   std::vector<std::string> fieldNames;
 
   /// "for-each-ref", "--format=%(HEAD)\t%(objectname)\t...".

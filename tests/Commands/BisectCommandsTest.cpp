@@ -1,0 +1,48 @@
+#include "tavrik/Commands/BisectCommands.h"
+
+#include "Support/Helpers.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <random>
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+// A generated history with a planted bad commit: a run through the engine
+// (with custom terms, a command that skips some candidates with 125) ends at
+// the commit `git bisect run` finds on the same history, with the same log.
+TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
+  std::mt19937 random(32);
+  for (int round = 0; round < 2; ++round) {
+    ScratchRepo repo;
+    const int length = 20 + static_cast<int>(random() % 20), planted = 1 + static_cast<int>(random() % (length - 1));
+    std::vector<std::string> ids;
+    for (int i = 0; i < length; ++i)
+      ids.push_back(repo.commitFile("f", i >= planted ? "broken " + std::to_string(i) : std::to_string(i), "c" + std::to_string(i)));
+    SCOPED_TRACE("length " + std::to_string(length) + ", bad from " + std::to_string(planted));
+    // Skips the commits whose number is a multiple of 7, but for the planted
+    // one and its parent, which git needs to name the first bad commit.
+    const std::vector<std::string> test{
+        "sh", "-c", "n=$(tr -dc 0-9 < f); [ $((n % 7)) -eq 0 ] && [ $n -ne $1 ] && [ $n -ne $(($1 - 1)) ] && exit 125; ! grep -q broken f",
+        "test", std::to_string(planted)};
+    repo.git({"bisect", "start", "--term-old=fine", "--term-new=broken", ids.back(), ids.front(), "--"});
+    std::vector<std::string> gitRun{"bisect", "run"};
+    gitRun.insert(gitRun.end(), test.begin(), test.end());
+    repo.git(gitRun);
+    const auto gitFound = repo.rev("refs/bisect/broken");
+    const auto gitLog = repo.git({"bisect", "log"});
+    repo.git({"bisect", "reset"});
+
+    auto queue = readerQueue(repo);
+    runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{
+                     .bad = ids.back(), .revisions = {ids.front()}, .termOld = "fine", .termNew = "broken"}));
+    runOn(queue, makeOperation<GitExecBisectStepOperation>(
+                     GitExecBisectStepOptions{.action = GitBisectAction::run, .command = test}));
+    EXPECT_EQ(repo.rev("refs/bisect/broken"), ids[planted]);
+    EXPECT_EQ(gitFound, ids[planted]);
+    EXPECT_EQ(repo.git({"bisect", "log"}), gitLog);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{
+                                  .action = GitBisectAction::good, .revisions = {"--all"}})),
+                 TavrikError);
+  }
+}

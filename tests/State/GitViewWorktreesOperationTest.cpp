@@ -1,0 +1,109 @@
+#include "tavrik/State/GitViewWorktreesOperation.h"
+
+#include "Support/Helpers.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+namespace {
+
+// The records as git writes them with --porcelain -z, attributes in git's order.
+std::string porcelain(const std::vector<GitWorktree>& worktrees) {
+  std::string out;
+  for (const auto& w : worktrees) {
+    out += "worktree " + w.path + '\0';
+    if (w.isBare) out += std::string("bare") + '\0';
+    else out += "HEAD " + w.head.value_or(Oid{}).string() + '\0';
+    if (w.branch) out += "branch " + *w.branch + '\0';
+    if (w.isDetached) out += std::string("detached") + '\0';
+    if (w.isLocked) out += (w.lockReason.empty() ? "locked" : "locked " + w.lockReason) + '\0';
+    if (w.isPrunable) out += "prunable " + w.prunableReason + '\0';
+    out += '\0';
+  }
+  return out;
+}
+
+} // namespace
+
+// Paths with a space, a tab and a line feed, and Latin-1 bytes; a locked
+// worktree and one whose folder was deleted by hand. The view's refresh holds
+// exactly what git lists, and each branch names the worktree it is out in.
+TEST(GitViewWorktreesOperation, ListsWhatGitListsWithPathsAsBytes) {
+  ScratchRepo repo;
+  TempDir place;
+  repo.commitFile("f", "1", "one");
+  const std::string spaced = (place.path() / "with space").string(), odd = (place.path() / "a\tb\nc").string(),
+                    latin = (place.path() / "caf\351").string(), gone = (place.path() / "gone").string();
+  repo.git({"worktree", "add", "-q", "--detach", spaced, "HEAD"});
+  repo.git({"worktree", "add", "-q", "-b", "odd", odd});
+  repo.git({"worktree", "add", "-q", "-b", "caf\351", latin});
+  repo.git({"worktree", "add", "-q", "-b", "gone", gone});
+  repo.git({"worktree", "lock", "--reason", "on a stick\nsecond line", latin});
+  std::filesystem::remove_all(gone);
+
+  auto queue = readerQueue(repo);
+  queue->updateViewFor(GitAspects{GitAspects::worktrees, GitAspects::refs});
+  queue->waitUntilAllOperationsAreFinished();
+  const auto worktrees = queue->view().worktrees;
+  EXPECT_EQ(porcelain(worktrees), repo.git({"worktree", "list", "--porcelain", "-z"}));
+  ASSERT_EQ(worktrees.size(), 5u);
+  EXPECT_EQ(worktrees[0].path, std::filesystem::canonical(repo.path()).string());
+  auto at = [&](const std::string& path) {
+    auto it = std::find_if(worktrees.begin(), worktrees.end(), [&](const auto& w) { return w.path == path; });
+    return it == worktrees.end() ? GitWorktree{} : *it;
+  };
+  EXPECT_TRUE(at(spaced).isDetached);
+  EXPECT_EQ(at(odd).branch, "refs/heads/odd");
+  EXPECT_EQ(at(latin).lockReason, "on a stick\nsecond line");
+  EXPECT_TRUE(at(gone).isPrunable);
+  EXPECT_EQ(at(gone).prunableReason, "gitdir file points to non-existent location");
+
+  // for-each-ref's %(worktreepath) agrees with the list, and no branch is lost.
+  const auto refs = queue->view().refs;
+  ASSERT_TRUE(refs);
+  size_t branches = 0;
+  for (const auto& ref : refs->all) {
+    if (!isBranch(ref.type)) continue;
+    ++branches;
+    std::optional<std::string> expected;
+    for (const auto& w : worktrees)
+      if (w.branch == ref.name) expected = w.path;
+    EXPECT_EQ(ref.worktreePath, expected) << ref.name;
+  }
+  EXPECT_EQ(branches, split(repo.git({"branch", "--format=%(refname)"}), '\n').size());
+
+  std::vector<GitWorktree> variants = worktrees;
+  for (auto w : worktrees) {
+    w.isLocked = !w.isLocked;
+    variants.push_back(w);
+    w.path += "/";
+    variants.push_back(w);
+  }
+  expectHashAgreesWithEquality(variants);
+}
+
+TEST(GitViewWorktreesOperation, ParsesCutAndUnknownRecords) {
+  using namespace std::string_literals;
+  const std::string id(40, 'a');
+  struct Case {
+    std::string data;
+    std::vector<std::string> paths;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"HEAD "s + id + '\0' + '\0' + "worktree /x" + '\0', {"/x"}},   // attributes before a record
+      {"worktree /x"s + '\0' + "future thing" + '\0' + '\0', {"/x"}}, // an attribute git may add
+      {"worktree /x"s + '\0' + "HEAD " + id, {"/x"}},                // cut short
+      {"worktree"s + '\0' + "worktree /y" + '\0', {"/y"}},           // no path
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data);
+    std::vector<std::string> paths;
+    for (const auto& w : GitViewWorktreesOperation::parse(c.data)) paths.push_back(w.path);
+    EXPECT_EQ(paths, c.paths);
+  }
+  auto cut = GitViewWorktreesOperation::parse("worktree /x\0HEAD "s + id);
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].head, Oid::parse(id));
+}
