@@ -112,7 +112,9 @@ TEST(GitExecWorktreeOperation, QueuesOfTwoWorktreesShareRefChanges) {
   auto tokenB = linkedQueue->addChangeObserver(toMain);
   auto topicIn = [](const std::shared_ptr<GitQueue>& queue) -> std::optional<Oid> {
     queue->waitUntilAllOperationsAreFinished();
-    for (const auto& ref : queue->view().refs->all)
+    // The view is a copy: kept here, its ref list outlives the loop.
+    const GitView view = queue->view();
+    for (const auto& ref : view.refs->all)
       if (ref.name == "refs/heads/topic") return ref.commit;
     return std::nullopt;
   };
