@@ -3,13 +3,17 @@
 //   - the time to the first range the engine delivers against the time to
 //     git's first output line;
 //   - a file history's first page (50 rows) against
-//     "git log --follow -n 50", without and with changed-path Bloom filters.
+//     "git log --follow -n 50": without a commit-graph, with one, and with one
+//     that has changed-path Bloom filters;
+//   - the heap a whole blame holds at its peak against the size of git's
+//     own output for it.
 // Each comparison alternates the engine and git pair by pair and reports the
 // median ratio (engine / git). The repository comes from TAVRIK_BENCH_REPO
 // (a clone of git's own repository suits); TAVRIK_BENCH_FILE names the file
 // (default builtin/blame.c). The Bloom-filter runs use a shared clone with a
 // commit-graph written with --changed-paths.
 #include "BenchSupport.h"
+#include "HeapCounter.h"
 
 #include "tavrik/History/GitBlameOperation.h"
 #include "tavrik/History/GitFileHistoryOperation.h"
@@ -38,18 +42,22 @@ std::shared_ptr<GitQueue> queueFor(const std::string& path) {
                           Url::fileURL(TAVRIK_TEST_PREFIX, true));
 }
 
-// A shared clone whose commit-graph has changed-path Bloom filters (or, for
-// `bloom` false, none at all), made once each.
-const std::string& cloneWith(bool bloom) {
-  static std::string paths[2];
-  std::string& path = paths[bloom];
+enum class Graph { none, plain, bloom };
+
+// A shared clone without a commit-graph, with a plain one, or with one that
+// has changed-path Bloom filters, made once each.
+const std::string& cloneWith(Graph graph) {
+  static std::string paths[3];
+  std::string& path = paths[static_cast<int>(graph)];
   if (path.empty()) {
-    path = (std::filesystem::temp_directory_path() / (bloom ? "tavrik-bench-blame-bloom" : "tavrik-bench-blame-plain"))
-               .string();
+    const char* names[] = {"tavrik-bench-blame-none", "tavrik-bench-blame-graph", "tavrik-bench-blame-bloom"};
+    path = (std::filesystem::temp_directory_path() / names[static_cast<int>(graph)]).string();
     std::filesystem::remove_all(path);
     spawnGit({"clone", "-q", "--shared", "--no-checkout", benchRepo(), path});
     std::filesystem::remove(path + "/.git/objects/info/commit-graph");
-    if (bloom) spawnGitIn(path.c_str(), {"commit-graph", "write", "--reachable", "--changed-paths"});
+    std::filesystem::remove_all(path + "/.git/objects/info/commit-graphs");
+    if (graph == Graph::plain) spawnGitIn(path.c_str(), {"commit-graph", "write", "--reachable"});
+    if (graph == Graph::bloom) spawnGitIn(path.c_str(), {"commit-graph", "write", "--reachable", "--changed-paths"});
   }
   return path;
 }
@@ -87,6 +95,27 @@ void BM_WholeBlame(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeBlame)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 
+// The heap the engine holds at its peak over one whole blame (the records,
+// the parser's buffer, the delegate's copies), per byte git prints for it.
+void BM_BlameMemory(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO is not set");
+  auto queue = queueFor(benchRepo());
+  const std::string file = benchFile();
+  const double gitBytes =
+      static_cast<double>(spawnGit({"blame", "--incremental", "HEAD", "--", file}).size());
+  double peak = 0;
+  for (auto _ : state) {
+    CountingScope counting;
+    auto blame = makeOperation<GitBlameOperation>(file, headOptions())->enqueue(queue).wait();
+    peak = static_cast<double>(gPeakBytes.load());
+    benchmark::DoNotOptimize(blame);
+  }
+  state.counters["gitOutputBytes"] = gitBytes;
+  state.counters["peakHeapBytes"] = peak;
+  state.counters["peakPerOutputByte"] = peak / gitBytes;
+}
+BENCHMARK(BM_BlameMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 void BM_FirstRange(benchmark::State& state) {
   if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO is not set");
   auto queue = queueFor(benchRepo());
@@ -115,7 +144,7 @@ BENCHMARK(BM_FirstRange)->UseManualTime()->Iterations(4)->Unit(benchmark::kMilli
 
 void BM_FileHistoryFirstPage(benchmark::State& state) {
   if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO is not set");
-  const std::string& path = cloneWith(state.range(0) != 0);
+  const std::string& path = cloneWith(static_cast<Graph>(state.range(0)));
   auto queue = queueFor(path);
   const std::string file = benchFile();
   size_t rows = 0;
@@ -130,7 +159,8 @@ void BM_FileHistoryFirstPage(benchmark::State& state) {
       [] {});
   state.counters["rows"] = static_cast<double>(rows);
 }
-BENCHMARK(BM_FileHistoryFirstPage)->ArgName("bloom")->Arg(0)->Arg(1)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
+// 0: no commit-graph, 1: a commit-graph, 2: one with Bloom filters.
+BENCHMARK(BM_FileHistoryFirstPage)->ArgName("graph")->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(8)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

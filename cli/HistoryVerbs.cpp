@@ -152,20 +152,19 @@ struct LogOptions {
   std::optional<std::string> follow;
 };
 
-// A file's history page by page (50 rows first, so they show at once), each
-// row printed as it arrives: short id, change letter, path (old -> new for a
-// rename or copy) and subject, or the JSON array of rows.
+// A file's history page by page from one git child (50 rows first, so they
+// show at once), each row printed as it arrives: short id, change letter,
+// path (old -> new for a rename or copy) and subject, or the JSON array of
+// rows.
 void followFile(const std::shared_ptr<GitQueue>& queue, const std::string& path, std::optional<size_t> limit,
                 bool asJson, std::ostream& out) {
   static const char kLetters[] = {'A', 'D', 'M', 'R', 'C'};
   GitJsonArrayWriter array(out, asJson && stdoutIsTerminal());
+  auto walker = std::make_shared<GitFileHistoryWalker>(path);
   size_t done = 0;
   for (size_t page = 50; !limit || done < *limit; page = 500) {
     const size_t want = limit ? std::min(page, *limit - done) : page;
-    GitFileHistoryOptions options;
-    options.skip = done;
-    options.limit = want;
-    auto rows = runOn(queue, makeOperation<GitFileHistoryOperation>(path, options));
+    auto rows = runOn(queue, makeOperation<GitFileHistoryPageOperation>(walker, want));
     for (const auto& row : rows) {
       if (asJson) {
         array.append(toJson(row));

@@ -80,7 +80,24 @@ std::vector<std::string> GitCommitStream::arguments(bool withChanges) {
   return args;
 }
 
-GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges) : withChanges_(withChanges) {
+std::vector<std::string> GitCommitStream::followArguments(const std::string& path, std::optional<size_t> maxCount) {
+  // Signatures, colours, encodings and relative paths would change the
+  // records' bytes; "diff.renames" set to copies would pair files otherwise.
+  std::vector<std::string> args{"-c",           "log.showSignature=false", "-c",      "diff.renames=true",
+                                "log",          "--follow",                "-z",      "--no-color",
+                                "--encoding=UTF-8", "--date=raw",          kRecordFormat, "--raw",
+                                "--no-abbrev",  "--no-relative",           "--stdin"};
+  if (maxCount) args.push_back("--max-count=" + std::to_string(*maxCount));
+  args.insert(args.end(), {"--", path});
+  return args;
+}
+
+GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges)
+    : GitCommitStream(context, arguments(withChanges), withChanges) {}
+
+GitCommitStream::GitCommitStream(GitOperationContext& context, const std::vector<std::string>& args,
+                                 bool withChanges)
+    : withChanges_(withChanges) {
   std::optional<Url> gitURL;
   if (auto host = context.host()) gitURL = host->gitBinaryURL();
   if (!gitURL) throw arbor::Error::generic("Git executable not found.");
@@ -91,7 +108,6 @@ GitCommitStream::GitCommitStream(GitOperationContext& context, bool withChanges)
   process.pullsStandardOutput = true;
   if (auto directory = source.workingDirectoryURL(context)) process.currentDirectoryURL = *directory;
   process.arguments = {"--no-pager"};
-  auto args = arguments(withChanges);
   process.arguments.insert(process.arguments.end(), args.begin(), args.end());
   process.environment = source.childEnvironment(context);
   task_ = process.launch(true);

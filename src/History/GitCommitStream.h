@@ -25,6 +25,11 @@ public:
   /// The git arguments of a walk, pinned against configuration that would
   /// change the records. The starting points come on standard input.
   static std::vector<std::string> arguments(bool withChanges);
+  /// The arguments of a file's history across renames ("--follow"), each
+  /// commit with its change of the file as "--raw" lists it (a merge lists
+  /// none); git stops after `maxCount` commits when given.
+  static std::vector<std::string> followArguments(const std::string& path,
+                                                  std::optional<size_t> maxCount = std::nullopt);
   /// The "--format" of one record that `parseRecord` reads ("-z" puts a NUL
   /// after it), and its count of NUL-separated fields.
   static constexpr const char* kRecordFormat =
@@ -37,6 +42,10 @@ public:
   /// when git cannot start.
   /// With `withChanges`, git also lists what each commit changed.
   GitCommitStream(GitOperationContext& context, bool withChanges);
+  /// The same with other arguments: a "log" that reads its starting points
+  /// with "--stdin" and prints `kRecordFormat` records, with "--raw
+  /// --no-abbrev" changes when `withChanges`.
+  GitCommitStream(GitOperationContext& context, const std::vector<std::string>& arguments, bool withChanges);
   /// Hands git the walk's starting points (full reference names or ids).
   /// Throws `TavrikError::refuseOptionLikeRevision`'s error for a revision
   /// git would read as an option; then the stream yields nothing.

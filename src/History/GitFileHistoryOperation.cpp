@@ -4,96 +4,125 @@
 #include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace tavrik {
 
-namespace {
+namespace detail {
 
-[[noreturn]] void malformed(const char* what) { throw TavrikError::fromErrno(EBADMSG, std::string("git log: ") + what); }
-
-std::optional<arbor::TreeChange::Kind> changeKind(char status) {
-  using Kind = arbor::TreeChange::Kind;
-  switch (status) {
-  case 'A': return Kind::added;
-  case 'D': return Kind::deleted;
-  case 'M':
-  case 'T': return Kind::modified;
-  case 'R': return Kind::renamed;
-  case 'C': return Kind::copied;
-  default: return std::nullopt;
+// The rows of one file's history from a git child that stays open, and the
+// path the file had at the last row (git's --follow state, which decides the
+// path of a row that lists no change).
+class FileHistoryStream {
+public:
+  FileHistoryStream(GitOperationContext& context, const std::string& path,
+                    const std::optional<std::string>& revision, std::optional<size_t> maxCount)
+      : stream_(context, GitCommitStream::followArguments(path, maxCount), true), followed_(path) {
+    stream_.start({revision.value_or("HEAD")});
   }
-}
 
-} // namespace
+  std::optional<GitFileHistoryEntry> next() {
+    changes_.clear();
+    auto commit = stream_.next(&changes_);
+    if (!commit) return std::nullopt;
+    GitFileHistoryEntry row;
+    row.entry = GitLogEntry::fromCommit(*commit, {});
+    row.path = followed_;
+    // git lists the followed file's change; a merge that did not touch it
+    // lists none.
+    if (!changes_.empty()) {
+      auto& change = changes_.front();
+      row.change = change.kind;
+      row.path = std::move(change.path);
+      if (change.kind == arbor::TreeChange::Kind::renamed || change.kind == arbor::TreeChange::Kind::copied) {
+        followed_ = change.oldPath;
+        row.oldPath = std::move(change.oldPath);
+      }
+    }
+    return row;
+  }
+
+private:
+  GitCommitStream stream_;
+  std::string followed_;
+  std::vector<arbor::TreeChange> changes_;
+};
+
+} // namespace detail
 
 GitFileHistoryOperation::GitFileHistoryOperation(std::string path, GitFileHistoryOptions options)
     : path(std::move(path)), options(std::move(options)) {}
 
-std::vector<std::string> GitFileHistoryOperation::arguments(GitOperationContext&) {
-  // Signatures, colours and encodings would change the records' bytes.
-  // Nothing here (no --full-history, no --no-renames' siblings) makes git
-  // skip the changed-path Bloom filters.
-  std::vector<std::string> args{"-c", "log.showSignature=false", "-c", "diff.renames=true", "log", "--follow", "-z",
-                                "--no-color", "--encoding=UTF-8", "--date=raw", detail::GitCommitStream::kRecordFormat,
-                                "--name-status", "--no-relative"};
-  // With --follow git's --skip counts commits before it has looked for the
-  // file, and gives rows twice; the rows skipped are read and dropped.
-  if (options.limit) args.push_back("--max-count=" + std::to_string(options.skip + *options.limit));
-  args.push_back(options.revision.value_or("HEAD"));
-  args.push_back("--");
-  args.push_back(path);
-  return args;
-}
-
 std::vector<GitFileHistoryEntry> GitFileHistoryOperation::execute(GitOperationContext& context) {
   if (options.revision) TavrikError::refuseOptionLikeRevision(*options.revision);
   if (options.limit == size_t(0)) return {};
-  runCommand(context);
-  const std::string_view out = stdOutBuffer->data();
+  // With --follow git's --skip counts commits before it has looked for the
+  // file, and gives rows twice; the rows skipped are read and dropped.
+  std::optional<size_t> count;
+  if (options.limit) count = options.skip + *options.limit;
+  detail::FileHistoryStream stream(context, path, options.revision, count);
   std::vector<GitFileHistoryEntry> rows;
-  std::string followed = path;
-  size_t pos = 0;
-  auto field = [&] {
-    const size_t nul = out.find('\0', pos);
-    if (nul == std::string_view::npos) malformed("incomplete record");
-    auto text = out.substr(pos, nul - pos);
-    pos = nul + 1;
-    return text;
-  };
-  while (pos < out.size()) {
-    const size_t start = pos;
-    for (int i = 0; i < detail::GitCommitStream::kRecordFields; ++i) field();
-    auto commit = detail::GitCommitStream::parseRecord(out.substr(start, pos - 1 - start));
-    if (!commit) malformed("malformed record");
-    GitFileHistoryEntry row;
-    row.entry = GitLogEntry::fromCommit(*commit, {});
-    row.path = followed;
-    if (pos < out.size() && out[pos] == '\n') ++pos;
-    // git lists the followed file's change; a merge that did not touch it
-    // lists none.
-    bool first = true;
-    while (pos < out.size() && out[pos] >= 'A' && out[pos] <= 'Z') {
-      const char status = field().front();
-      auto kind = changeKind(status);
-      if (!kind) malformed("unknown change status");
-      std::string one(field());
-      std::optional<std::string> two;
-      if (status == 'R' || status == 'C') two = std::string(field());
-      if (!first) continue;
-      first = false;
-      row.change = *kind;
-      if (two) {
-        row.oldPath = one;
-        row.path = *two;
-        followed = one;
-      } else {
-        row.path = one;
-      }
-    }
-    rows.push_back(std::move(row));
+  for (size_t index = 0;; ++index) {
+    auto row = stream.next();
+    if (!row) break;
+    if (index >= options.skip) rows.push_back(std::move(*row));
   }
-  rows.erase(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(std::min(options.skip, rows.size())));
+  return rows;
+}
+
+GitFileHistoryWalker::GitFileHistoryWalker(std::string path, std::optional<std::string> revision)
+    : path(std::move(path)), revision(std::move(revision)) {}
+
+GitFileHistoryWalker::~GitFileHistoryWalker() = default;
+
+std::vector<GitFileHistoryEntry> GitFileHistoryWalker::entries() const {
+  std::lock_guard lock(entryLock_);
+  return entries_;
+}
+
+size_t GitFileHistoryWalker::entryCount() const {
+  std::lock_guard lock(entryLock_);
+  return entries_.size();
+}
+
+bool GitFileHistoryWalker::finished() const {
+  std::lock_guard lock(entryLock_);
+  return finished_;
+}
+
+GitFileHistoryPageOperation::GitFileHistoryPageOperation(std::shared_ptr<GitFileHistoryWalker> walker,
+                                                         size_t pageSize)
+    : walker(std::move(walker)), pageSize(pageSize) {}
+
+std::vector<GitFileHistoryEntry> GitFileHistoryPageOperation::execute(GitOperationContext& context) {
+  GitFileHistoryWalker& w = *walker;
+  std::lock_guard page(w.pageLock_);
+  if (w.finished()) return {};
+  std::vector<GitFileHistoryEntry> rows;
+  bool end = false;
+  try {
+    if (!w.stream_) {
+      if (w.revision) TavrikError::refuseOptionLikeRevision(*w.revision);
+      w.stream_ = std::make_unique<detail::FileHistoryStream>(context, w.path, w.revision, std::nullopt);
+    }
+    while (rows.size() < pageSize) {
+      auto row = w.stream_->next();
+      if (!row) {
+        end = true;
+        break;
+      }
+      rows.push_back(std::move(*row));
+    }
+  } catch (...) {
+    w.stream_.reset();
+    std::lock_guard lock(w.entryLock_);
+    w.finished_ = true;
+    throw;
+  }
+  // git has finished: its child is reaped now rather than with the walker.
+  if (end) w.stream_.reset();
+  std::lock_guard lock(w.entryLock_);
+  w.entries_.insert(w.entries_.end(), rows.begin(), rows.end());
+  w.finished_ = end;
   return rows;
 }
 

@@ -36,6 +36,9 @@ void removeInheritedRepositoryVariables(GitEnvironment::Variables& env) {
   std::erase_if(env, [](const auto& entry) {
     return entry.first.starts_with("GIT_CONFIG_KEY_") || entry.first.starts_with("GIT_CONFIG_VALUE_");
   });
+  // "GIT_FLUSH=0" would hold back a streamed history page or blame range in
+  // git's buffer; without it git flushes each record into a pipe.
+  env.erase("GIT_FLUSH");
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "tavrik/History/GitFileHistoryOperation.h"
 
 #include "Support/Helpers.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/StringUtilities.h"
+#include "tavrik/Util/TavrikError.h"
 
 #include <random>
 
@@ -96,9 +98,36 @@ TEST(GitFileHistory, RowsEqualGitLogFollowAcrossRenamesAndMerges) {
     paged.insert(paged.end(), rows.begin(), rows.end());
   }
   EXPECT_EQ(paged, all);
+  // A walker reads the same rows from one git child, page after page.
+  auto walker = std::make_shared<GitFileHistoryWalker>(path);
+  std::vector<Row> walked;
+  for (;;) {
+    auto rows = rowsOf(runOn(queue, makeOperation<GitFileHistoryPageOperation>(walker, 7)));
+    walked.insert(walked.end(), rows.begin(), rows.end());
+    if (rows.size() < 7) break;
+  }
+  EXPECT_EQ(walked, all);
+  EXPECT_TRUE(walker->finished());
+  EXPECT_EQ(rowsOf(walker->entries()), all);
+  EXPECT_TRUE(runOn(queue, makeOperation<GitFileHistoryPageOperation>(walker, 7)).empty());
 
   // Bloom filters change how fast, not what.
   runOn(makeReaderQueue(worktreeDescriptor(repo.path())), makeOperation<GitWriteCommitGraphOperation>());
   EXPECT_TRUE(std::filesystem::exists(repo.path() / ".git/objects/info/commit-graph"));
   EXPECT_EQ(rowsOf(runOn(queue, makeOperation<GitFileHistoryOperation>(path, page(0, {})))), all);
+}
+
+// A revision git cannot read fails the first page with git's error, one that
+// looks like an option before git runs; either way the walker is finished.
+TEST(GitFileHistory, WalkerFailsCleanlyOnBadRevisions) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "a");
+  auto queue = readerQueue(repo);
+  auto unknown = std::make_shared<GitFileHistoryWalker>("a.txt", "no-such-branch");
+  EXPECT_THROW(runOn(queue, makeOperation<GitFileHistoryPageOperation>(unknown)), GitStdError);
+  EXPECT_TRUE(unknown->finished());
+  auto optionLike = std::make_shared<GitFileHistoryWalker>("a.txt", "--all");
+  EXPECT_THROW(runOn(queue, makeOperation<GitFileHistoryPageOperation>(optionLike)), TavrikError);
+  EXPECT_TRUE(optionLike->finished());
+  EXPECT_TRUE(runOn(queue, makeOperation<GitFileHistoryPageOperation>(optionLike)).empty());
 }

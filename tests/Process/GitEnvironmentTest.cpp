@@ -78,14 +78,16 @@ TEST(GitEnvironment, BuildsTheChildsVariables) {
   }
 }
 
-// Variables that would point a child at another repository, inject settings
-// or translate git's messages, whether from the process or the login shell.
+// Variables that would point a child at another repository, inject settings,
+// translate git's messages or hold back streamed output, whether from the
+// process or the login shell.
 TEST(GitEnvironment, DropsRepositoryConfigAndLocaleVariablesFromEitherSource) {
   const Variables leaked = {
       {"GIT_DIR", "/other/.git"},     {"GIT_WORK_TREE", "/other"},      {"GIT_INDEX_FILE", "/other/index"},
       {"GIT_COMMON_DIR", "/other"},   {"GIT_CONFIG_COUNT", "1"},        {"GIT_CONFIG_KEY_0", "log.decorate"},
       {"GIT_CONFIG_VALUE_0", "full"}, {"GIT_CONFIG_PARAMETERS", "'a.b'='c'"}, {"GIT_OBJECT_DIRECTORY", "/o"},
-      {"LANGUAGE", "de"},             {"LC_ALL", "de_DE.UTF-8"},        {"KEEP", "1"}};
+      {"LANGUAGE", "de"},             {"LC_ALL", "de_DE.UTF-8"},        {"GIT_FLUSH", "0"},
+      {"KEEP", "1"}};
   for (bool shell : {false, true}) {
     SCOPED_TRACE(shell ? "shell" : "process");
     GitEnvironment::Inputs inputs;
