@@ -1,6 +1,7 @@
 // Throughput of the status and reference parsers over output shaped like
 // git's (the readers' target is at least 200 MB/s of git output), and of the
 // show-head parser for scale.
+#include "tavrik/State/GitRefList.h"
 #include "tavrik/State/GitRefParser.h"
 #include "tavrik/State/GitShowHeadParser.h"
 #include "tavrik/State/GitStatusParser.h"
@@ -105,6 +106,19 @@ void BM_RefParser(benchmark::State& state) {
   state.counters["refs"] = static_cast<double>(refs);
 }
 BENCHMARK(BM_RefParser)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The parsed records sorted and grouped into the view's list.
+void BM_RefList(benchmark::State& state) {
+  const std::string output = refsOutput(static_cast<size_t>(state.range(0)));
+  GitBuffer buffer(output);
+  const auto parsed = GitRefParser::parse(buffer, GitRefParser::defaultFieldNames());
+  for (auto _ : state) {
+    auto list = GitRefList::from(parsed);
+    benchmark::DoNotOptimize(list.all.data());
+  }
+  state.counters["refs"] = static_cast<double>(parsed.size());
+}
+BENCHMARK(BM_RefList)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_ShowHeadParser(benchmark::State& state) {
   const std::string output = std::string("65c73ff249528b104daf06686cb251e7d1da0387") + '\0' +

@@ -130,7 +130,7 @@ struct VerbOptions {
   bool cached = false, recursive = false, soft = false, mixed = false, hard = false, createBranch = false,
        track = false, force = false, amend = false, signOff = false, squash = false, noFastForward = false,
        deleteTag = false, keepIndex = false, includeUntracked = false, includeIgnored = false, reinstateIndex = false,
-       ours = false, theirs = false, exclude = false, unset = false;
+       ours = false, theirs = false, exclude = false, unset = false, sign = false, noSign = false;
   std::optional<std::string> contains;
   std::optional<int> index;
   bool interactive = false, root = false;
@@ -140,6 +140,10 @@ struct VerbOptions {
   std::optional<int> contextLines;
   bool patch = false, firstParent = false;
 };
+
+GitSigning signingOf(const VerbOptions& o) {
+  return o.sign ? GitSigning::sign : o.noSign ? GitSigning::doNotSign : GitSigning::asConfigured;
+}
 
 } // namespace
 
@@ -243,12 +247,16 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
          messageOptions(verb, "the commit message", "read the message from FILE (- for standard input)");
          verb.add_flag("--amend", o->amend, "replace the last commit");
          verb.add_flag("--signoff", o->signOff, "add a Signed-off-by trailer");
+         verb.add_flag("-S,--gpg-sign", o->sign, "sign the commit (commit.gpgSign decides otherwise)")
+             ->excludes(verb.add_flag("--no-gpg-sign", o->noSign, "do not sign the commit"));
        },
        [o](const CLI::App&) -> VerbRun {
          if (!o->message && !o->messageFile) throw CLI::ValidationError("commit", "give -m MESSAGE or -F FILE");
          return stopping([o](auto&) {
-           return makeOperation<GitCommitAction>(
-               {.message = *messageOf(o->message, o->messageFile), .signOff = o->signOff, .amend = o->amend});
+           return makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile),
+                                                  .signOff = o->signOff,
+                                                  .amend = o->amend,
+                                                  .sign = signingOf(*o)});
          });
        }},
       {"branch", "list branches, or create, delete, move, copy them and set their upstreams",
@@ -316,12 +324,17 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
                         "annotate with the message of FILE (- for standard input)");
          verb.add_flag("--force", o->force, "replace an existing tag");
          verb.add_flag("--delete", o->deleteTag, "delete the tag");
+         verb.add_flag("-s,--sign", o->sign, "sign the annotated tag (tag.gpgSign decides otherwise)")
+             ->excludes(verb.add_flag("--no-sign", o->noSign, "do not sign the annotated tag"));
        },
        [o](const CLI::App&) -> VerbRun {
          return plain([o](auto&) {
            return o->deleteTag ? GitExecTagOperation::deleteTagNamed(o->name)
-                               : GitExecTagOperation::create(o->name, o->target,
-                                                             messageOf(o->message, o->messageFile), o->force);
+                               : makeOperation<GitExecTagOperation>({.tag = o->name,
+                                                                     .target = o->target,
+                                                                     .message = messageOf(o->message, o->messageFile),
+                                                                     .force = o->force,
+                                                                     .sign = signingOf(*o)});
          });
        }},
       {"merge", "merge REFISH into the current branch",

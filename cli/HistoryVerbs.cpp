@@ -7,6 +7,9 @@
 
 #include "tavrik/History/GitBlameOperation.h"
 #include "tavrik/History/GitFileHistoryOperation.h"
+#include "tavrik/History/GitSignature.h"
+#include "tavrik/Commands/GitExecRevParseCommitOperation.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/History/GitLogWalker.h"
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Operation/GitTask.h"
@@ -50,6 +53,9 @@ public:
     bool graph = false;
     bool colored = false;
     bool indented = false;
+    /// Each row with its signature status: rows wait for their page to be
+    /// verified (`printHeld`) and get a column of git's "%G?" letters.
+    bool signatures = false;
   };
 
   /// `refs` settles with the names the text rows show; it is read side by
@@ -62,15 +68,29 @@ public:
   void logWalkerDidAppendEntries(GitLogWalker& walker, const std::vector<GitLogEntry>& entries,
                                  std::pair<size_t, size_t>) override {
     std::lock_guard lock(mutex_);
-    progress_.withLineCleared([&] {
-      for (const auto& entry : entries) {
-        if (reached()) break;
-        style_.json ? array_.append(toJson(entry)) : printText(entry);
-        ++printed_;
-      }
-      out_.flush();
-    });
+    if (style_.signatures) {
+      held_.insert(held_.end(), entries.begin(), entries.end());
+      return;
+    }
+    printRows(entries, {});
     if (reached()) walker.invalidate();
+  }
+
+  /// Verifies the rows held since the last call and prints them; called on
+  /// the walking thread between pages (verifying inside the page run would
+  /// wait on the queue that runs it).
+  void printHeld(const std::shared_ptr<GitQueue>& queue) {
+    std::vector<GitLogEntry> rows;
+    {
+      std::lock_guard lock(mutex_);
+      rows.swap(held_);
+    }
+    if (rows.empty()) return;
+    std::vector<Oid> ids;
+    for (const auto& row : rows) ids.push_back(row.id);
+    auto statuses = runOn(queue, makeOperation<GitVerifyCommitsOperation>(ids, signatureCache_));
+    std::lock_guard lock(mutex_);
+    printRows(rows, statuses);
   }
 
   /// Closes the JSON array.
@@ -90,9 +110,23 @@ public:
 private:
   bool reached() const { return limit_ && printed_ >= *limit_; }
 
-  void printText(const GitLogEntry& entry) {
+  // `statuses` is empty, or one per row.
+  void printRows(const std::vector<GitLogEntry>& rows, const std::vector<GitSignatureStatus>& statuses) {
+    progress_.withLineCleared([&] {
+      for (size_t i = 0; i < rows.size() && !reached(); ++i) {
+        const GitSignatureStatus* status = statuses.empty() ? nullptr : &statuses[i];
+        if (style_.json) array_.append(status ? toJson(rows[i], *status) : toJson(rows[i]));
+        else printText(rows[i], status);
+        ++printed_;
+      }
+      out_.flush();
+    });
+  }
+
+  void printText(const GitLogEntry& entry, const GitSignatureStatus* signature) {
     if (!refsRead_) refsRead_ = refs_.wait();
-    const auto text = logRowText(entry, *refsRead_, now_, style_.colored);
+    auto text = logRowText(entry, *refsRead_, now_, style_.colored);
+    if (signature) text = std::string(1, gitSignatureLetter(signature->verdict)) + " " + text;
     if (!style_.graph || !entry.graphLaneRow) {
       out_ << text << "\n";
       return;
@@ -111,6 +145,8 @@ private:
   const Date now_;
   mutable std::mutex mutex_; // guards printed_, array_ and the writing to out_
   size_t printed_ = 0;
+  std::vector<GitLogEntry> held_; // guarded by mutex_
+  const std::shared_ptr<GitSignatureCache> signatureCache_ = std::make_shared<GitSignatureCache>();
   // On a terminal each write ends its line, or the progress line drawn after
   // it would wipe the line out.
   GitJsonArrayWriter array_;
@@ -129,6 +165,7 @@ void walk(const std::shared_ptr<GitQueue>& queue, const GitLogDescriptor& descri
     if (limit && walked >= *limit) break;
     const size_t left = limit ? *limit - walked : kPageSize;
     runOn(queue, makeOperation<GitLogWalkerOperation>(walker, std::min(left, kPageSize)));
+    printer->printHeld(queue);
     if (descriptor.hasQuery() || walker->invalidated()) continue;
     if (!status) {
       status = GitTask::create("Reading history", {});
@@ -145,11 +182,13 @@ struct LogOptions {
   std::vector<std::string> refs;
   std::optional<size_t> limit;
   bool graph = false;
+  bool signatures = false;
   bool stash = false;
   std::optional<std::string> reflog;
   std::optional<std::string> search;
   std::string in = "message";
   std::optional<std::string> follow;
+  std::string verifyName;
 };
 
 // A file's history page by page from one git child (50 rows first, so they
@@ -293,6 +332,40 @@ GitQuerySubject querySubjects(const std::string& list) {
   }
 }
 
+// "G good signature by NAME with key KEY", and so on for each verdict.
+void printSignature(const GitSignatureStatus& status, std::ostream& out) {
+  static constexpr const char* kTexts[] = {"good signature",
+                                           "bad signature",
+                                           "good signature of unknown validity",
+                                           "expired signature",
+                                           "signature by an expired key",
+                                           "signature by a revoked key",
+                                           "signature that cannot be checked",
+                                           "no signature"};
+  out << gitSignatureLetter(status.verdict) << ' ' << kTexts[static_cast<size_t>(status.verdict)];
+  if (!status.signer.empty()) out << " by " << status.signer;
+  if (!status.key.empty()) out << " with key " << status.key;
+  out << '\n';
+}
+
+// A signed tag's signature, else that of the commit NAME names; fails
+// unless it is good (of unknown validity included, as git's own check).
+void verifyObject(const std::shared_ptr<GitQueue>& queue, const std::string& name, bool asJson, std::ostream& out) {
+  std::optional<GitSignatureStatus> status;
+  try {
+    status = runOn(queue, makeOperation<GitVerifyTagOperation>(name));
+  } catch (const GitStdError&) {
+  }
+  if (!status || status->verdict == GitSignatureVerdict::none) {
+    const Oid id = runOn(queue, makeOperation<GitExecRevParseCommitOperation>(name));
+    status = runOn(queue, makeOperation<GitVerifyCommitsOperation>(std::vector<Oid>{id})).front();
+  }
+  asJson ? void(out << toJson(*status) << "\n") : printSignature(*status, out);
+  out.flush();
+  if (status->verdict != GitSignatureVerdict::good && status->verdict != GitSignatureVerdict::unknownValidity)
+    throw TavrikError(name + " has no good signature.");
+}
+
 std::vector<VerbSpec> historyVerbs() {
   auto o = std::make_shared<LogOptions>();
   auto b = std::make_shared<BlameOptions>();
@@ -302,6 +375,8 @@ std::vector<VerbSpec> historyVerbs() {
          verb.add_option("refs", o->refs, "branches, remote branches or tags, full or short names");
          verb.add_option("-n,--max-count", o->limit, "at most N rows")->check(CLI::NonNegativeNumber);
          verb.add_flag("--graph", o->graph, "draw the lanes of the history on the left");
+         verb.add_flag("--signatures", o->signatures,
+                       "a first column with each commit's signature status, as git's %G? (G, B, U, X, Y, R, E, N)");
          verb.add_option("--follow", o->follow, "the history of the file PATH, following it across renames");
          auto reflog = verb.add_option("--reflog", o->reflog, "the reflog of NAME (default HEAD)")->expected(0, 1);
          verb.add_flag("--stash", o->stash, "the stashes")->excludes(reflog);
@@ -351,11 +426,20 @@ std::vector<VerbSpec> historyVerbs() {
              for (const auto& name : o->refs) descriptor.refs.push_back(resolveReference(refs, name));
            }
            if (o->search) descriptor.query = GitQuery{*o->search, querySubjects(o->in)};
-           RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal()};
+           RowPrinter::Style style{asJson, o->graph, !asJson && stdoutIsTerminal(), asJson && stdoutIsTerminal(),
+                                   o->signatures};
            auto printer = std::make_shared<RowPrinter>(out, progress, style, refsRead, o->limit);
            walk(queue, descriptor, printer, progress, o->limit);
          };
        }},
+      {"verify", "the signature of a signed tag, else of the commit NAME names (exit 1 unless it is good)",
+       [o](CLI::App& verb) { verb.add_option("name", o->verifyName, "a tag or a commit")->required(); },
+       [o](const CLI::App&) -> VerbRun {
+         return [o](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
+           verifyObject(queue, o->verifyName, asJson, out);
+         };
+       },
+       true, true, false},
       {"blame", "who last changed each line of a file, like git blame",
        [b](CLI::App& verb) {
          verb.add_option("path", b->path, "the file, relative to the working tree")->required();

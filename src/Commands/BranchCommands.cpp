@@ -135,12 +135,16 @@ std::vector<std::string> GitExecTagOperation::arguments(GitOperationContext&) {
   // From standard input: one argument may hold no more than 128 KiB.
   if (message) args.push_back("--file=-");
   if (deleteTag) args.push_back("--delete");
+  if (!deleteTag && (!message || sign == GitSigning::doNotSign)) args.push_back("--no-sign");
+  else if (sign == GitSigning::sign) args.push_back("--sign");
   args.push_back(tag);
   if (target) args.push_back(*target);
   return args;
 }
 
 void GitExecTagOperation::validate(GitOperationContext&) {
+  if (sign == GitSigning::sign && (!message || deleteTag))
+    throw TavrikError("Cannot sign the tag " + tag, "Only an annotated tag, one with a message, can be signed.");
   TavrikError::refuseOptionLikeName(tag);
   TavrikError::refuseOptionLikeName(target);
 }

@@ -189,6 +189,8 @@ std::vector<std::string> GitExecCommitOperation::arguments(GitOperationContext&)
   std::vector<std::string> args{"commit"};
   if (amend) args.push_back("--amend");
   if (signOff) args.push_back("--signoff");
+  if (sign == GitSigning::sign) args.push_back("--gpg-sign");
+  if (sign == GitSigning::doNotSign) args.push_back("--no-gpg-sign");
   // From standard input: one argument may hold no more than 128 KiB.
   args.push_back("--file=-");
   return args;

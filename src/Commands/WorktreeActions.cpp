@@ -52,8 +52,9 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   const auto& descriptor = context.queue->descriptor();
   if (!descriptor) return {};
   auto stateNow = [&] { return GitStateFileSet::read(descriptor->gitURL).state; };
-  auto commit = [&] { return makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff,
-                                                                    .amend = amend}); };
+  auto commit = [&] {
+    return makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff, .amend = amend, .sign = sign});
+  };
 
   auto state = stateNow();
   if (state == GitState::rebase || state == GitState::rebaseMerge) {
@@ -63,7 +64,8 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
     // itself, so this commit replaces it; continuing may stop at the next.
     // A root commit stays HEAD, and is amended instead.
     if (!amend && detail::commitHeldAtEditStop(descriptor->gitURL.path()))
-      runChild(context, makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff, .amend = true}));
+      runChild(context, makeOperation<GitExecCommitOperation>(
+                            {.message = message, .signOff = signOff, .amend = true, .sign = sign}));
     else
       runChild(context, commit());
     runChild(context, quiet(GitExecRebaseOperation::continueOperation()));

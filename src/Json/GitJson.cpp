@@ -272,6 +272,16 @@ json value(const GitSubmodule& s) {
   return o;
 }
 
+json value(const GitSignatureStatus& s) {
+  static constexpr const char* kVerdicts[] = {"good",       "bad",        "unknownValidity", "expired",
+                                              "expiredKey", "revokedKey", "cannotCheck",     "none"};
+  json o = {{"verdict", kVerdicts[static_cast<size_t>(s.verdict)]},
+            {"letter", std::string(1, gitSignatureLetter(s.verdict))}};
+  putText(o, "signer", s.signer);
+  putText(o, "key", s.key);
+  return o;
+}
+
 json value(const GitWorktree& w) {
   json o = {{"isBare", w.isBare}, {"isDetached", w.isDetached}, {"isLocked", w.isLocked},
             {"isPrunable", w.isPrunable}};
@@ -336,6 +346,12 @@ std::string toJson(const GitBlameRange& v) { return dumped(value(v)); }
 std::string toJson(const GitFileHistoryEntry& v) { return dumped(value(v)); }
 std::string toJson(const GitExecBranchList& v) { return dumped(value(v)); }
 std::string toJson(const GitConflictPrediction& v) { return dumped(value(v)); }
+std::string toJson(const GitSignatureStatus& v) { return dumped(value(v)); }
+std::string toJson(const GitLogEntry& entry, const GitSignatureStatus& signature) {
+  json row = value(entry);
+  row["signature"] = value(signature);
+  return dumped(row);
+}
 
 std::string toJson(const std::vector<GitRemote>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitSubmodule>& v) { return dumped(array(v)); }

@@ -823,3 +823,30 @@ TEST(Cli, BlameAndFileHistoryAgreeWithGit) {
   EXPECT_EQ(rows[1]["commit"]["id"], repo.rev("HEAD~1"));
   EXPECT_EQ(rows[1]["path"], "a.txt");
 }
+
+// Signing from the client: commit -S and tag -s sign with the configured SSH
+// key, log --signatures puts git's %G? letter first, and verify exits 0 only
+// for a good signature.
+TEST(Cli, SignsAndVerifiesCommitsAndTags) {
+  tt::ScratchRepo repo;
+  tt::TempDir keys;
+  const auto key = (keys.path() / "key").string();
+  tt::runProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key}, keys.path());
+  tt::runScript("printf 'dev@example.com %s\\n' \"$(cat key.pub)\" > allowed", keys.path());
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"gpg.format", "ssh"}, {"user.signingKey", key}, {"gpg.ssh.allowedSignersFile", (keys.path() / "allowed").string()}})
+    repo.git({"config", name, value});
+  repo.commitFile("a.txt", "a", "plain");
+  repo.write("a.txt", "b");
+  repo.git({"add", "a.txt"});
+  EXPECT_EQ(tavrikCli(repo, {"commit", "-S", "-m", "signed"}).status, 0);
+  EXPECT_EQ(tavrikCli(repo, {"tag", "-s", "-m", "release", "v1"}).status, 0);
+  EXPECT_EQ(repo.git({"log", "--format=%G?", "-2"}), "G\nN\n");
+  const auto log = tavrikCli(repo, {"log", "--signatures"}).out;
+  EXPECT_EQ(log.substr(0, 2), "G ");
+  EXPECT_NE(log.find("\nN "), std::string::npos);
+  const auto verified = tavrikCli(repo, {"verify", "v1", "--json"});
+  EXPECT_EQ(verified.status, 0);
+  EXPECT_EQ(json::parse(verified.out).at("signer"), "dev@example.com");
+  EXPECT_EQ(tavrikCli(repo, {"verify", "HEAD~1"}).status, 1);
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tavrik/Commands/GitExecCommandOperation.h"
+#include "tavrik/Commands/GitSigning.h"
 
 #include <functional>
 #include <optional>
@@ -90,6 +91,10 @@ struct GitExecTagOptions {
   std::optional<std::string> message = std::nullopt;
   bool force = false;
   bool deleteTag = false;
+  /// Whether an annotated tag is signed. A light tag is never signed (git
+  /// would turn it into an annotated one and ask for a message): forcing a
+  /// signature on one is refused.
+  GitSigning sign = GitSigning::asConfigured;
 };
 
 /// git tag: a light tag, an annotated one (with a message), or a deletion.
@@ -98,7 +103,7 @@ public:
   using Options = GitExecTagOptions;
   explicit GitExecTagOperation(GitExecTagOptions options = {})
       : tag(std::move(options.tag)), target(std::move(options.target)), message(std::move(options.message)),
-        force(options.force), deleteTag(options.deleteTag) {}
+        force(options.force), deleteTag(options.deleteTag), sign(options.sign) {}
   static std::shared_ptr<GitExecTagOperation> create(std::string tag, std::optional<std::string> target,
                                                      std::optional<std::string> message, bool force);
   static std::shared_ptr<GitExecTagOperation> deleteTagNamed(std::string tag);
@@ -107,6 +112,7 @@ public:
   const std::optional<std::string> target, message;
   const bool force;
   const bool deleteTag;
+  const GitSigning sign;
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// The message, which git reads from standard input.

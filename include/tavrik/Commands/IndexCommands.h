@@ -8,6 +8,7 @@
 #pragma once
 
 #include "tavrik/Commands/GitExecCommandOperation.h"
+#include "tavrik/Commands/GitSigning.h"
 #include "tavrik/Interfaces/Persona.h"
 
 #include <optional>
@@ -192,6 +193,9 @@ struct GitExecCommitOptions {
   std::string message = {};
   bool signOff = false;
   bool amend = false;
+  /// Whether the commit is signed (a passphrase prompt goes through the
+  /// askpass or pinentry bridge).
+  GitSigning sign = GitSigning::asConfigured;
 };
 
 /// git commit, the message read from standard input (so it has no size
@@ -201,10 +205,11 @@ class GitExecCommitOperation : public GitExecCommandOperation {
 public:
   using Options = GitExecCommitOptions;
   explicit GitExecCommitOperation(GitExecCommitOptions options = {})
-      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend) {}
+      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend), sign(options.sign) {}
   const std::string message;
   const bool signOff;
   const bool amend;
+  const GitSigning sign;
   /// Set before enqueueing; nullopt leaves git's own identity.
   std::optional<persona::Persona> author;
   std::optional<persona::Persona> committer;

@@ -63,10 +63,11 @@ public:
   using Options = GitExecCommitOptions;
   /// Takes the options of the commit it makes.
   explicit GitCommitAction(GitExecCommitOptions options = {})
-      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend) {}
+      : message(std::move(options.message)), signOff(options.signOff), amend(options.amend), sign(options.sign) {}
   const std::string message;
   const bool signOff;
   const bool amend;
+  const GitSigning sign;
 
   pledge::Void execute(GitOperationContext& context) override;
 };

@@ -20,6 +20,7 @@
 #include "tavrik/Diff/GitDiff.h"
 #include "tavrik/History/GitBlame.h"
 #include "tavrik/History/GitFileHistoryOperation.h"
+#include "tavrik/History/GitSignature.h"
 #include "tavrik/History/GitLogEntry.h"
 #include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Operation/GitRepositoryDescriptor.h"
@@ -89,6 +90,12 @@ std::string toJson(const GitExecBranchList& branches);
 /// {"clean", "commits", "conflictingCommit"?, "conflictedPaths", "conflicts":
 /// [{"kind", "rawKind", "paths", "message"}], "tree"?}; kinds by `rawValue`.
 std::string toJson(const GitConflictPrediction& prediction);
+/// {"verdict" ("good", "bad", "unknownValidity", "expired", "expiredKey",
+/// "revokedKey", "cannotCheck", "none"), "letter" (git's "%G?"), "signer",
+/// "key"}.
+std::string toJson(const GitSignatureStatus& signature);
+/// A log row with its signature status under "signature".
+std::string toJson(const GitLogEntry& entry, const GitSignatureStatus& signature);
 /// [{"name", "url"}], each address with its passwords taken out: what is
 /// shown or stored must not carry them.
 std::string toJson(const std::vector<GitRemote>& remotes);

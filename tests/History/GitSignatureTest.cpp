@@ -1,0 +1,166 @@
+#include "tavrik/History/GitSignature.h"
+
+#include "Support/Helpers.h"
+#include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <random>
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+namespace {
+
+// Two SSH keys, one of them an allowed signer: git says G for its
+// signatures and U for the other's.
+struct SshKeys {
+  TempDir dir;
+  std::string allowed = (dir.path() / "allowed").string();
+  std::string key(const char* name) const { return (dir.path() / name).string(); }
+  SshKeys() {
+    for (const char* name : {"trusted", "stranger"})
+      runProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-C", name, "-f", key(name)}, dir.path());
+    runScript("printf 'dev@example.com %s\\n' \"$(cat trusted.pub)\" > allowed", dir.path());
+  }
+  void configure(const GitDir& repo) const {
+    repo.git({"config", "gpg.format", "ssh"});
+    repo.git({"config", "gpg.ssh.allowedSignersFile", allowed});
+  }
+};
+
+std::vector<std::string> statusLines(const std::vector<GitSignatureStatus>& statuses, const std::vector<Oid>& ids) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < statuses.size(); ++i)
+    lines.push_back(ids[i].string() + " " + gitSignatureLetter(statuses[i].verdict) + " " + statuses[i].signer + " " +
+                    statuses[i].key);
+  return lines;
+}
+
+} // namespace
+
+// A seeded mix of commits signed by an allowed key, by an unknown one and
+// not at all: each status equals git's own "%G? %GS %GK", in the order
+// asked, with log.showSignature on in the repository; the cache answers a
+// second time without git.
+TEST(GitSignature, CommitStatusesEqualGitsOwnReading) {
+  SshKeys keys;
+  ScratchRepo repo;
+  keys.configure(repo);
+  repo.git({"config", "log.showSignature", "true"});
+  std::mt19937 random(7);
+  std::vector<Oid> ids;
+  for (int i = 0; i < 12; ++i) {
+    repo.write("f.txt", std::to_string(i));
+    repo.git({"add", "f.txt"});
+    const auto pick = random() % 3;
+    std::vector<std::string> args{"commit", "-qm", "c" + std::to_string(i)};
+    if (pick < 2) args.insert(args.end(), {"-S" + keys.key(pick == 0 ? "trusted" : "stranger")});
+    repo.git(args);
+    ids.push_back(*Oid::parse(repo.rev("HEAD")));
+  }
+  std::shuffle(ids.begin(), ids.end(), random);
+  std::vector<std::string> expected;
+  for (const auto& id : ids)
+    expected.push_back(
+        id.string() + " " +
+        repo.git({"-c", "log.showSignature=false", "log", "-1", "--format=%G? %GS %GK", id.string()}).substr(0, 200));
+  for (auto& line : expected) line.erase(line.find_last_not_of('\n') + 1);
+
+  auto queue = readerQueue(repo);
+  auto cache = std::make_shared<GitSignatureCache>();
+  auto statuses = runOn(queue, makeOperation<GitVerifyCommitsOperation>(ids, cache));
+  EXPECT_EQ(statusLines(statuses, ids), expected);
+  std::set<GitSignatureVerdict> seen;
+  for (const auto& s : statuses) seen.insert(s.verdict);
+  EXPECT_EQ(seen, (std::set<GitSignatureVerdict>{GitSignatureVerdict::good, GitSignatureVerdict::unknownValidity,
+                                                  GitSignatureVerdict::none}));
+  EXPECT_EQ(cache->size(), ids.size());
+  // Answered from the cache: a repository without these commits would fail.
+  ScratchRepo empty;
+  auto other = readerQueue(empty);
+  EXPECT_EQ(runOn(other, makeOperation<GitVerifyCommitsOperation>(ids, cache)), statuses);
+  EXPECT_THROW(runOn(other, makeOperation<GitVerifyCommitsOperation>(ids)), GitStdError);
+}
+
+// Commits and tags made through the engine sign as asked, or as configured;
+// a light tag never turns into a signed one.
+TEST(GitSignature, EngineCommitsAndTagsSignAsAskedOrConfigured) {
+  SshKeys keys;
+  ScratchRepo repo;
+  keys.configure(repo);
+  repo.git({"config", "user.signingKey", keys.key("trusted")});
+  repo.commitFile("a.txt", "a", "base");
+  auto queue = readerQueue(repo);
+  auto letter = [&](const std::string& rev) { return repo.git({"log", "-1", "--format=%G?", rev}).substr(0, 1); };
+  auto commit = [&](const char* content, GitSigning sign) {
+    repo.write("a.txt", content);
+    repo.git({"add", "a.txt"});
+    runOn(queue, makeOperation<GitExecCommitOperation>({.message = content, .sign = sign}));
+    return letter("HEAD");
+  };
+  EXPECT_EQ(commit("one", GitSigning::sign), "G");
+  EXPECT_EQ(commit("two", GitSigning::asConfigured), "N");
+  repo.git({"config", "commit.gpgSign", "true"});
+  EXPECT_EQ(commit("three", GitSigning::asConfigured), "G");
+  EXPECT_EQ(commit("four", GitSigning::doNotSign), "N");
+
+  repo.git({"config", "tag.gpgSign", "true"});
+  runOn(queue, makeOperation<GitExecTagOperation>({.tag = "light"}));
+  EXPECT_EQ(repo.git({"cat-file", "-t", "light"}), "commit\n");
+  EXPECT_THROW(runOn(queue, makeOperation<GitExecTagOperation>({.tag = "x", .sign = GitSigning::sign})), TavrikError);
+  runOn(queue, makeOperation<GitExecTagOperation>({.tag = "signed", .message = "m"}));
+  runOn(queue, makeOperation<GitExecTagOperation>({.tag = "plain", .message = "m", .sign = GitSigning::doNotSign}));
+  EXPECT_EQ(repo.tryGit({"verify-tag", "signed"}).status, 0);
+  EXPECT_NE(repo.git({"cat-file", "tag", "plain"}).find("\nm\n"), std::string::npos);
+  EXPECT_NE(repo.tryGit({"verify-tag", "plain"}).status, 0);
+
+}
+
+// verify-tag's answers: a good and an unknown signer, an unsigned annotated
+// tag and a light one, a tag that does not exist, and a name that looks
+// like an option.
+TEST(GitSignature, TagStatusesFollowVerifyTag) {
+  SshKeys keys;
+  ScratchRepo repo;
+  keys.configure(repo);
+  repo.commitFile("a.txt", "a", "base");
+  repo.git({"tag", "-s", "-m", "good", "-u", keys.key("trusted"), "good"});
+  repo.git({"tag", "-s", "-m", "stranger", "-u", keys.key("stranger"), "stranger"});
+  repo.git({"tag", "-m", "unsigned", "unsigned"});
+  repo.git({"tag", "light"});
+  auto queue = readerQueue(repo);
+  auto verify = [&](const char* tag) { return runOn(queue, makeOperation<GitVerifyTagOperation>(tag)); };
+  const auto good = verify("good");
+  EXPECT_EQ(good.verdict, GitSignatureVerdict::good);
+  EXPECT_EQ(good.signer, "dev@example.com");
+  EXPECT_TRUE(good.key.starts_with("SHA256:"));
+  EXPECT_EQ(verify("stranger").verdict, GitSignatureVerdict::unknownValidity);
+  EXPECT_EQ(verify("unsigned").verdict, GitSignatureVerdict::none);
+  EXPECT_EQ(verify("light").verdict, GitSignatureVerdict::none);
+  EXPECT_THROW(verify("missing"), GitStdError);
+  EXPECT_THROW(verify("--all"), TavrikError);
+}
+
+// GnuPG's status lines as git reads them: trust lowers a good signature to
+// unknown validity, two error signatures are refused, and ssh-keygen's
+// principal may hold " with ".
+TEST(GitSignature, VerifyOutputReadsAsGitReadsIt) {
+  using V = GitSignatureVerdict;
+  const std::vector<std::tuple<std::string, int, GitSignatureStatus>> cases{
+      {"[GNUPG:] NEWSIG\n[GNUPG:] GOODSIG 0123ABCD Alice <a@x>\n[GNUPG:] TRUST_ULTIMATE 0 pgp\n", 0,
+       {V::good, "Alice <a@x>", "0123ABCD"}},
+      {"[GNUPG:] GOODSIG 0123ABCD Alice\n[GNUPG:] TRUST_UNDEFINED 0 pgp\n", 0, {V::unknownValidity, "Alice", "0123ABCD"}},
+      {"[GNUPG:] EXPKEYSIG 0123ABCD Bob\n", 1, {V::expiredKey, "Bob", "0123ABCD"}},
+      {"[GNUPG:] BADSIG 0123ABCD Bob\n", 1, {V::bad, "Bob", "0123ABCD"}},
+      {"[GNUPG:] ERRSIG 0123ABCD 22 8 00 1 9\n[GNUPG:] NO_PUBKEY 0123ABCD\n", 1, {V::cannotCheck, "", "0123ABCD"}},
+      {"[GNUPG:] ERRSIG A 1\n[GNUPG:] ERRSIG B 1\n", 1, {V::cannotCheck, "", ""}},
+      {"Good \"git\" signature for a with b with ED25519 key SHA256:xyz\n", 0, {V::good, "a with b", "SHA256:xyz"}},
+      {"error: no signature found\n", 1, {V::none, "", ""}},
+      {"Signature verification failed: incorrect signature\n", 1, {V::bad, "", ""}},
+      {"error: gpg.ssh.allowedSignersFile needs to be configured\n", 1, {V::cannotCheck, "", ""}},
+  };
+  for (const auto& [text, status, expected] : cases)
+    EXPECT_EQ(GitVerifyTagOperation::parseVerifyOutput(text, status), expected) << text;
+}
