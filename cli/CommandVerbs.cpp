@@ -1,6 +1,7 @@
 #include "CommandVerbs.h"
 
 #include "tavrik/Json/GitJson.h"
+#include "RemoteVerbs.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/BranchCommands.h"
@@ -53,7 +54,12 @@ template <class Make> VerbRun stopping(Make make) {
   return [make](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
     std::exception_ptr failure;
     try {
-      runOn(queue, make(queue));
+      auto operation = make(queue);
+      // Each of these may make commits that git signs: a key's passphrase is
+      // asked on the terminal.
+      if (auto runner = std::dynamic_pointer_cast<GitExecRunner>(operation); runner && !runner->signingAuth)
+        runner->signingAuth = terminalAuth();
+      runOn(queue, operation);
     } catch (...) {
       failure = std::current_exception();
     }
@@ -253,10 +259,12 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
        [o](const CLI::App&) -> VerbRun {
          if (!o->message && !o->messageFile) throw CLI::ValidationError("commit", "give -m MESSAGE or -F FILE");
          return stopping([o](auto&) {
-           return makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile),
-                                                  .signOff = o->signOff,
-                                                  .amend = o->amend,
-                                                  .sign = signingOf(*o)});
+           auto commit = makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile),
+                                                         .signOff = o->signOff,
+                                                         .amend = o->amend,
+                                                         .sign = signingOf(*o)});
+           commit->signingAuth = terminalAuth();
+           return commit;
          });
        }},
       {"branch", "list branches, or create, delete, move, copy them and set their upstreams",
@@ -329,12 +337,14 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
        },
        [o](const CLI::App&) -> VerbRun {
          return plain([o](auto&) {
-           return o->deleteTag ? GitExecTagOperation::deleteTagNamed(o->name)
-                               : makeOperation<GitExecTagOperation>({.tag = o->name,
-                                                                     .target = o->target,
-                                                                     .message = messageOf(o->message, o->messageFile),
-                                                                     .force = o->force,
-                                                                     .sign = signingOf(*o)});
+           if (o->deleteTag) return GitExecTagOperation::deleteTagNamed(o->name);
+           auto tag = makeOperation<GitExecTagOperation>({.tag = o->name,
+                                                          .target = o->target,
+                                                          .message = messageOf(o->message, o->messageFile),
+                                                          .force = o->force,
+                                                          .sign = signingOf(*o)});
+           tag->signingAuth = terminalAuth();
+           return tag;
          });
        }},
       {"merge", "merge REFISH into the current branch",

@@ -53,11 +53,6 @@ struct NotificationPrinter : GitQueueDelegate {
   }
 };
 
-std::shared_ptr<GitAuth> terminalAuth() {
-  return GitSocketAuth::create(
-      [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
-}
-
 // Runs a push, fetch or pull with the counts read before and after, and
 // prints what moved.
 template <class Op>
@@ -84,6 +79,11 @@ std::optional<std::string> nonEmpty(const std::string& text) {
 }
 
 } // namespace
+
+std::shared_ptr<GitAuth> terminalAuth() {
+  return GitSocketAuth::create(
+      [](const std::string& prompt) { return answerPrompt(prompt, STDIN_FILENO, stderr); });
+}
 
 std::optional<std::string> answerPrompt(const std::string& prompt, int input, FILE* promptStream) {
   if (!::isatty(input)) return readLine(input);

@@ -7,6 +7,7 @@
 
 #include "Verb.h"
 
+#include "tavrik/Process/GitAuth.h"
 #include "tavrik/Queue/GitQueue.h"
 
 #include <CLI/CLI.hpp>
@@ -22,6 +23,9 @@ namespace tavrik::cli {
 
 /// The rows of these verbs, in the order `--help` lists them.
 std::vector<VerbSpec> remoteVerbs();
+/// A bridge that answers git's prompts (credentials, signing passphrases)
+/// with `answerPrompt` on standard input.
+std::shared_ptr<GitAuth> terminalAuth();
 
 /// The answer to one of git's prompts: read from the terminal (without echo
 /// for a password) when `input` is one, else the next line of `input`;

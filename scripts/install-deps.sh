@@ -9,7 +9,7 @@ packages=(
   libgit2-dev libpcre2-dev uuid-dev libglib2.0-dev
   nlohmann-json3-dev libcli11-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  lighttpd git-flow
+  lighttpd git-flow gnupg openssh-client
 )
 
 missing=()

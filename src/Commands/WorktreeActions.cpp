@@ -52,25 +52,27 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   const auto& descriptor = context.queue->descriptor();
   if (!descriptor) return {};
   auto stateNow = [&] { return GitStateFileSet::read(descriptor->gitURL).state; };
-  auto commit = [&] {
-    return makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff, .amend = amend, .sign = sign});
+  // Every step may make a commit, and sign it.
+  auto signing = [&](auto op) {
+    op->signingAuth = signingAuth;
+    return op;
+  };
+  auto commit = [&](bool amending) {
+    return signing(makeOperation<GitExecCommitOperation>(
+        {.message = message, .signOff = signOff, .amend = amending, .sign = sign}));
   };
 
   auto state = stateNow();
   if (state == GitState::rebase || state == GitState::rebaseMerge) {
-    runChild(context, GitExecRebaseOperation::continueOperation());
+    runChild(context, signing(GitExecRebaseOperation::continueOperation()));
   } else if (state == GitState::rebaseInteractive) {
     // The rebase puts a commit it stops at for editing back into the index
     // itself, so this commit replaces it; continuing may stop at the next.
     // A root commit stays HEAD, and is amended instead.
-    if (!amend && detail::commitHeldAtEditStop(descriptor->gitURL.path()))
-      runChild(context, makeOperation<GitExecCommitOperation>(
-                            {.message = message, .signOff = signOff, .amend = true, .sign = sign}));
-    else
-      runChild(context, commit());
-    runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
+    runChild(context, commit(amend || detail::commitHeldAtEditStop(descriptor->gitURL.path())));
+    runChild(context, quiet(signing(GitExecRebaseOperation::continueOperation())));
   } else {
-    runChild(context, commit());
+    runChild(context, commit(amend));
   }
   return {};
 }

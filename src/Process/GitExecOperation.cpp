@@ -1,4 +1,5 @@
 #include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Util/StringUtilities.h"
 
 #include "tavrik/Interfaces/ArborError.h"
@@ -62,6 +63,27 @@ public:
 
 private:
   std::shared_ptr<GitChildSession> session_;
+};
+
+// Opens a signing bridge's session for one run and ends it however the run
+// ends.
+class SigningSession {
+public:
+  explicit SigningSession(GitAuth* auth) : auth_(auth) {
+    if (auth_) auth_->beginSession(std::nullopt);
+  }
+  ~SigningSession() {
+    if (!auth_) return;
+    try {
+      auth_->endSession();
+    } catch (...) {
+    }
+  }
+  SigningSession(const SigningSession&) = delete;
+  SigningSession& operator=(const SigningSession&) = delete;
+
+private:
+  GitAuth* auth_;
 };
 
 // Trimmed in place, so only the text itself is copied: on success this runs
@@ -143,11 +165,24 @@ GitExecAccess GitExecRunner::access() const { return GitExecAccess::read; }
 std::map<std::string, std::string> GitExecRunner::childEnvironment(GitOperationContext& context) {
   auto variables = environment(context);
   if (access() == GitExecAccess::read) variables["GIT_OPTIONAL_LOCKS"] = "0";
+  if (signingAuth) {
+    const auto session = signingAuth->credentialEnvironment();
+    for (const auto& [name, value] : session) variables[name] = value;
+    // ssh-keygen asks the askpass companion even when a display or terminal
+    // seems to be there; gpg hands PINENTRY_USER_DATA through gpg-agent to
+    // the pinentry it starts.
+    variables["SSH_ASKPASS_REQUIRE"] = "force";
+    auto socket = session.find(GitSocketAuth::kSocketVariable);
+    auto token = session.find(GitSocketAuth::kTokenVariable);
+    if (socket != session.end() && token != session.end())
+      variables["PINENTRY_USER_DATA"] = "tavrik-pinentry " + token->second + " " + socket->second;
+  }
   return variables;
 }
 
 void GitExecRunner::runCommand(GitOperationContext& context) {
   SessionFinisher finisher(editor);
+  SigningSession signing(signingAuth.get());
   GitQueueOperation& operation = execOperation();
 
   std::optional<Url> gitURL;

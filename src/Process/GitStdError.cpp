@@ -17,7 +17,7 @@ struct Rule {
 };
 
 // Order matters: the first rule that matches decides.
-constexpr std::array<Rule, 12> kRules{{
+constexpr std::array<Rule, 15> kRules{{
     {"fatal: Authentication failed for '(.*?)'", Kind::authenticationFailed},
     // What git says when the credential prompt was declined or went unanswered.
     {"fatal: could not read (?:Username|Password) for '(.*?)'", Kind::authenticationFailed},
@@ -33,6 +33,14 @@ constexpr std::array<Rule, 12> kRules{{
     {"fatal: '(.*?)' is already used by worktree at '(.*?)'", Kind::branchCheckedOutElsewhere},
     {"fatal: '(.*?)' contains modified or untracked files, use --force to delete it", Kind::worktreeHasChanges},
     {"fatal: cannot (?:remove|move) a locked working tree", Kind::worktreeLocked},
+    // A declined passphrase, a missing key or a failing signing program: git's
+    // words for OpenPGP and X.509 commits, and for tags of any format.
+    {"error: gpg failed to sign the data", Kind::signingFailed},
+    {"error: unable to sign the tag", Kind::signingFailed},
+    // An SSH key: git shows ssh-keygen's own words, then gives up the commit.
+    {"(?:Load key \"[^\"\\n]*\": |Couldn't sign message|Couldn't load public key)[^\\n]*\\s+(?:fatal|error): "
+     "failed to write commit object",
+     Kind::signingFailed},
 }};
 
 struct CodeDeleter {
@@ -75,7 +83,7 @@ const std::vector<CompiledRule>& compiledRules() {
   return *rules;
 }
 
-constexpr std::array<std::string_view, 10> kKindNames{
+constexpr std::array<std::string_view, 11> kKindNames{
     "other",
     "authenticationFailed",
     "tipBehind",
@@ -86,6 +94,7 @@ constexpr std::array<std::string_view, 10> kKindNames{
     "branchCheckedOutElsewhere",
     "worktreeHasChanges",
     "worktreeLocked",
+    "signingFailed",
 };
 
 } // namespace

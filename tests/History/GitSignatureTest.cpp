@@ -3,6 +3,7 @@
 #include "Support/Helpers.h"
 #include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Process/GitSocketAuth.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -163,4 +164,101 @@ TEST(GitSignature, VerifyOutputReadsAsGitReadsIt) {
   };
   for (const auto& [text, status, expected] : cases)
     EXPECT_EQ(GitVerifyTagOperation::parseVerifyOutput(text, status), expected) << text;
+}
+
+namespace {
+
+// A bridge that answers every prompt with `answer` (nullopt declines) and
+// keeps the prompts it saw.
+struct Prompts {
+  std::shared_ptr<std::vector<std::string>> seen = std::make_shared<std::vector<std::string>>();
+  std::shared_ptr<GitSocketAuth> bridge(std::optional<std::string> answer) const {
+    return GitSocketAuth::create([seen = seen, answer](const std::string& prompt) {
+      seen->push_back(prompt);
+      return answer;
+    });
+  }
+};
+
+// Commits what is staged through the engine, signing with `bridge`.
+void signedCommit(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<GitAuth>& bridge) {
+  auto commit = makeOperation<GitExecCommitOperation>({.message = "signed", .sign = GitSigning::sign});
+  commit->signingAuth = bridge;
+  runOn(queue, commit);
+}
+
+// The kind of the GitStdError `run` throws, with its text.
+std::pair<GitStdError::Kind, std::string> failureOf(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const GitStdError& error) {
+    return {error.kind(), error.what()};
+  }
+  return {GitStdError::Kind::other, "no error"};
+}
+
+} // namespace
+
+// A key with a passphrase: ssh-keygen asks through the askpass companion,
+// gpg-agent through the pinentry companion (its pinentry-program, in a
+// private GNUPGHOME), and the client's answer signs. A declined prompt is a
+// classified error and leaves HEAD where it was.
+TEST(GitSignature, PassphrasesReachTheClientAndADeclineMakesNothing) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a", "base");
+  auto queue = readerQueue(repo);
+  auto stage = [&](const std::string& content) {
+    repo.write("a.txt", content);
+    repo.git({"add", "a.txt"});
+  };
+  auto attempt = [&](const Prompts& prompts, std::optional<std::string> answer) {
+    const auto before = repo.rev("HEAD");
+    const auto [kind, text] = failureOf([&] { signedCommit(queue, prompts.bridge(answer)); });
+    EXPECT_EQ(kind, GitStdError::Kind::signingFailed) << text;
+    EXPECT_EQ(repo.rev("HEAD"), before);
+  };
+
+  SshKeys keys;
+  runProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "ssh secret", "-f", keys.key("locked")}, keys.dir.path());
+  keys.configure(repo);
+  repo.git({"config", "user.signingKey", keys.key("locked")});
+  Prompts ssh;
+  stage("ssh");
+  signedCommit(queue, ssh.bridge("ssh secret"));
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%G?"}), "U\n");
+  ASSERT_FALSE(ssh.seen->empty());
+  EXPECT_NE(ssh.seen->front().find("passphrase"), std::string::npos) << ssh.seen->front();
+  stage("ssh declined");
+  attempt(ssh, std::nullopt);
+
+  TempDir home;
+  runScript("chmod 700 . && printf 'pinentry-program %s\\ndefault-cache-ttl 0\\nmax-cache-ttl 0\\n' '" +
+                (testPrefix() / "bin/pinentry").string() + "' > gpg-agent.conf",
+            home.path());
+  setenv("GNUPGHOME", home.path().c_str(), 1);
+  runProgram({"gpg", "--batch", "--pinentry-mode", "loopback", "--passphrase", "gpg secret", "--quick-gen-key",
+              "Tester <tester@example.com>", "ed25519", "sign", "never"},
+             home.path());
+  const auto listing = runProgram({"gpg", "--list-secret-keys", "--with-colons"}, home.path()).out;
+  const auto fpr = listing.find("\nfpr:");
+  ASSERT_NE(fpr, std::string::npos) << listing;
+  const auto fingerprint = listing.substr(fpr + 13, 40);
+  repo.git({"config", "gpg.format", "openpgp"});
+  repo.git({"config", "user.signingKey", fingerprint});
+  Prompts gpg;
+  stage("gpg");
+  signedCommit(queue, gpg.bridge("gpg secret"));
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%G? %GK"}), "G " + fingerprint.substr(24) + "\n");
+  ASSERT_FALSE(gpg.seen->empty());
+  EXPECT_NE(gpg.seen->front().find("Tester"), std::string::npos) << gpg.seen->front();
+  auto tag = makeOperation<GitExecTagOperation>({.tag = "v1", .message = "m", .sign = GitSigning::sign});
+  tag->signingAuth = gpg.bridge("gpg secret");
+  runOn(queue, tag);
+  const auto verified = runOn(queue, makeOperation<GitVerifyTagOperation>("v1"));
+  EXPECT_EQ(verified.verdict, GitSignatureVerdict::good);
+  EXPECT_EQ(verified.signer, "Tester <tester@example.com>");
+  stage("gpg declined");
+  attempt(gpg, std::nullopt);
+  runProgram({"gpgconf", "--kill", "gpg-agent"}, home.path());
+  unsetenv("GNUPGHOME");
 }

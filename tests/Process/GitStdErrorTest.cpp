@@ -66,6 +66,14 @@ TEST(GitStdError, ClassifiesRealGitMessages) {
        {"fatal: '/tmp/w' contains modified or untracked files, use --force to delete it", "/tmp/w"}},
       {"fatal: cannot move a locked working tree, lock reason: x\nuse 'move -f -f' to override or unlock first",
        Kind::worktreeLocked, {"fatal: cannot move a locked working tree"}},
+      {"error: gpg failed to sign the data\nfatal: failed to write commit object", Kind::signingFailed,
+       {"error: gpg failed to sign the data"}},
+      {"error: askpass: declined\nLoad key \"/k\": incorrect passphrase supplied to decrypt private key?\n\n"
+       "fatal: failed to write commit object",
+       Kind::signingFailed,
+       {"Load key \"/k\": incorrect passphrase supplied to decrypt private key?\n\nfatal: failed to write commit object"}},
+      // Without a signing program's words, a failed commit write is no signing failure.
+      {"fatal: failed to write commit object", Kind::other, {}},
       {"fatal: not a git repository (or any of the parent directories): .git", Kind::other, {}},
       {"", Kind::other, {}},
       // The quoted URL must close on the same line.

@@ -68,6 +68,9 @@ public:
   const bool signOff;
   const bool amend;
   const GitSigning sign;
+  /// Answers the signing tools' passphrase prompts for every step (see
+  /// `GitExecRunner::signingAuth`); set before enqueueing.
+  std::shared_ptr<GitAuth> signingAuth;
 
   pledge::Void execute(GitOperationContext& context) override;
 };

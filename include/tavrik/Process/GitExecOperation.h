@@ -21,6 +21,7 @@
 #pragma once
 
 #include "tavrik/Process/BufferedProcess.h"
+#include "tavrik/Process/GitAuth.h"
 #include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitEnvironment.h"
@@ -86,6 +87,15 @@ public:
   /// (a `GitEditor`): git's editor becomes the prefix's editor companion,
   /// which reaches the session through its variables.
   std::shared_ptr<GitChildSession> editor;
+
+  /// Set (before enqueueing) by a client that answers the passphrase
+  /// prompts of signing tools for this run: ssh-keygen asks through the
+  /// askpass companion, gpg through the pinentry companion (`bin/pinentry`,
+  /// once the user's gpg-agent is pointed at it), and both reach this bridge.
+  /// A session is open around the run. Null: nobody can answer, and a key
+  /// that needs a passphrase fails the signature (GitStdError, kind
+  /// `signingFailed`), leaving nothing half-made.
+  std::shared_ptr<GitAuth> signingAuth;
 
   /// The running child, null when none runs. Any thread.
   std::shared_ptr<BufferedProcess::Task> currentTask() const;

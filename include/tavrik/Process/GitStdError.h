@@ -39,6 +39,9 @@ public:
     worktreeHasChanges,
     /// A locked worktree cannot be removed or moved without unlocking.
     worktreeLocked,
+    /// A commit or tag could not be signed: the passphrase was declined, the
+    /// key is missing or the signing program failed. Nothing was made.
+    signingFailed,
   };
 
   /// The result of classifying an error text.
