@@ -17,7 +17,7 @@ struct Rule {
 };
 
 // Order matters: the first rule that matches decides.
-constexpr std::array<Rule, 12> kRules{{
+constexpr std::array<Rule, 13> kRules{{
     {"fatal: Authentication failed for '(.*?)'", Kind::authenticationFailed},
     // What git says when the credential prompt was declined or went unanswered.
     {"fatal: could not read (?:Username|Password) for '(.*?)'", Kind::authenticationFailed},
@@ -33,6 +33,7 @@ constexpr std::array<Rule, 12> kRules{{
     {"fatal: '(.*?)' is already used by worktree at '(.*?)'", Kind::branchCheckedOutElsewhere},
     {"fatal: '(.*?)' contains modified or untracked files, use --force to delete it", Kind::worktreeHasChanges},
     {"fatal: cannot (?:remove|move) a locked working tree", Kind::worktreeLocked},
+    {"bisect run failed: exit code (-?[0-9]+) from", Kind::bisectRunAborted},
 }};
 
 struct CodeDeleter {
@@ -75,7 +76,7 @@ const std::vector<CompiledRule>& compiledRules() {
   return *rules;
 }
 
-constexpr std::array<std::string_view, 10> kKindNames{
+constexpr std::array<std::string_view, 11> kKindNames{
     "other",
     "authenticationFailed",
     "tipBehind",
@@ -86,6 +87,7 @@ constexpr std::array<std::string_view, 10> kKindNames{
     "branchCheckedOutElsewhere",
     "worktreeHasChanges",
     "worktreeLocked",
+    "bisectRunAborted",
 };
 
 } // namespace

@@ -66,6 +66,8 @@ TEST(GitStdError, ClassifiesRealGitMessages) {
        {"fatal: '/tmp/w' contains modified or untracked files, use --force to delete it", "/tmp/w"}},
       {"fatal: cannot move a locked working tree, lock reason: x\nuse 'move -f -f' to override or unlock first",
        Kind::worktreeLocked, {"fatal: cannot move a locked working tree"}},
+      {"running  'sh' '-c' 'exit 200'\nerror: bisect run failed: exit code 200 from ' 'sh' '-c' 'exit 200'' is < 0 or "
+       ">= 128", Kind::bisectRunAborted, {"bisect run failed: exit code 200 from", "200"}},
       {"fatal: not a git repository (or any of the parent directories): .git", Kind::other, {}},
       {"", Kind::other, {}},
       // The quoted URL must close on the same line.

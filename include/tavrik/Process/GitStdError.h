@@ -39,6 +39,9 @@ public:
     worktreeHasChanges,
     /// A locked worktree cannot be removed or moved without unlocking.
     worktreeLocked,
+    /// A bisect run's command exited with a status git takes for "stop" (below
+    /// 0 or above 127); group: that status.
+    bisectRunAborted,
   };
 
   /// The result of classifying an error text.
