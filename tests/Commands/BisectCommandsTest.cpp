@@ -1,6 +1,7 @@
 #include "tavrik/Commands/BisectCommands.h"
 
 #include "Support/Helpers.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <random>
@@ -44,5 +45,48 @@ TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
     EXPECT_THROW(runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{
                                   .action = GitBisectAction::good, .revisions = {"--all"}})),
                  TavrikError);
+  }
+}
+
+// A command exiting above 127 makes git stop the run: a classified error,
+// and the bisection stays where it was for the client to go on or reset.
+TEST(GitExecBisectStepOperation, ARunCommandAbove127AbortsWithAClassifiedError) {
+  ScratchRepo repo;
+  std::vector<std::string> ids;
+  for (int i = 0; i < 8; ++i) ids.push_back(repo.commitFile("f", std::to_string(i), "c"));
+  auto queue = readerQueue(repo);
+  runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{.bad = ids.back(), .revisions = {ids.front()}}));
+  const auto candidate = repo.rev("HEAD");
+  try {
+    runOn(queue, makeOperation<GitExecBisectStepOperation>(
+                     GitExecBisectStepOptions{.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}}));
+    ADD_FAILURE() << "the run went on";
+  } catch (const GitStdError& error) {
+    EXPECT_EQ(error.kind(), GitStdError::Kind::bisectRunAborted);
+    EXPECT_EQ(error.groups().at(1), "200");
+  }
+  EXPECT_EQ(repo.rev("HEAD"), candidate);
+  EXPECT_EQ(gitState(repo), GitState::bisect);
+}
+
+// Anything git could read as an option is refused before git runs: no
+// bisection starts, none is marked.
+TEST(GitExecBisectStepOperation, OptionLikeValuesAreRefusedBeforeGitRuns) {
+  ScratchRepo repo;
+  const auto first = repo.commitFile("f", "1", "c"), last = repo.commitFile("f", "2", "c");
+  auto queue = readerQueue(repo);
+  const std::vector<GitExecBisectStepOptions> refused{
+      {.bad = "--all", .revisions = {first}},
+      {.bad = last, .revisions = {"-n1"}},
+      {.bad = last, .revisions = {first}, .termOld = "--no-checkout"},
+      {.bad = last, .revisions = {first}, .termNew = "-x"},
+      {.action = GitBisectAction::skip, .revisions = {"--bisect"}},
+      {.action = GitBisectAction::run, .command = {"--help"}},
+      {.action = GitBisectAction::run},
+  };
+  for (size_t i = 0; i < refused.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_THROW(runOn(queue, makeOperation<GitExecBisectStepOperation>(refused[i])), TavrikError);
+    EXPECT_EQ(gitState(repo), GitState::none);
   }
 }
