@@ -3,6 +3,7 @@
 
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
+#include "tavrik/State/GitViewWorktreesOperation.h"
 
 #include <gtest/gtest.h>
 
@@ -330,4 +331,26 @@ TEST(GitRepositoryWatcher, AChangeInsideASubmoduleRefreshesSubmodules) {
   EXPECT_TRUE(w.waiter->waitFor({GitAspects::submodules, GitAspects::status}));
   ASSERT_EQ(w.queue->view().submodules.size(), 1u);
   EXPECT_EQ(w.queue->view().submodules[0].changeCount, 1);
+}
+
+// git in a terminal adds a worktree, then commits there: the list appears,
+// and the entry's HEAD follows its branch (a ref move, not a worktrees/ file).
+TEST(GitRepositoryWatcher, WorktreesGitAddsAndBranchesItMovesAreSeen) {
+  Watched w;
+  TempDir outside;
+  const auto linked = outside.path() / "linked tree";
+  auto listed = [&] { return GitViewWorktreesOperation::parse(w.repo.git({"worktree", "list", "--porcelain", "-z"})); };
+  auto seen = [&] {
+    for (auto limit = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < limit;
+         std::this_thread::sleep_for(20ms))
+      if (w.queue->view().worktrees == listed()) return true;
+    return false;
+  };
+  w.repo.git({"worktree", "add", "-q", "-b", "side", linked.string()});
+  EXPECT_TRUE(seen());
+  ASSERT_EQ(w.queue->view().worktrees.size(), 2u);
+  w.settle();
+  GitDir(linked).commitFile("c.txt", "c\n", "in the linked tree");
+  EXPECT_TRUE(seen());
+  EXPECT_EQ(w.queue->view().worktrees[1].head->string(), w.repo.rev("side"));
 }
