@@ -77,9 +77,11 @@ void expectAsGitSays(const ScratchRepo& repo, const std::shared_ptr<GitQueue>& q
 
 // Seeded random good, bad and skip marks (of the candidate or of a named
 // commit) on a history with a merged side branch: after every step the view's
-// state holds what git's log records and the counts git printed.
+// state holds what git's log records and the counts git printed; the states
+// met on the way hash as they compare.
 TEST(GitViewBisectOperation, FollowsGitOverRandomSteps) {
   std::mt19937 random(7);
+  std::vector<GitBisectState> seen;
   for (int round = 0; round < 3; ++round) {
     ScratchRepo repo;
     const int length = 30 + static_cast<int>(random() % 30), planted = 3 + static_cast<int>(random() % (length - 4));
@@ -114,8 +116,11 @@ TEST(GitViewBisectOperation, FollowsGitOverRandomSteps) {
       SCOPED_TRACE("step " + std::to_string(n));
       printed = step(queue, {.action = action, .revisions = named});
       if (printed) expectAsGitSays(repo, queue, *printed);
+      if (auto state = queue->view().headList.bisect) seen.push_back(*state);
     }
   }
+  seen.push_back(seen.front());
+  expectHashAgreesWithEquality(seen);
 }
 
 // A good revision off the bad one's history: git checks out the merge base
