@@ -49,44 +49,31 @@ TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
 }
 
 // A command exiting above 127 makes git stop the run: a classified error,
-// and the bisection stays where it was for the client to go on or reset.
-TEST(GitExecBisectStepOperation, ARunCommandAbove127AbortsWithAClassifiedError) {
+// and the bisection stays where it was. Anything git could read as an
+// option is refused before git runs: nothing is marked.
+TEST(GitExecBisectStepOperation, AbortedRunsAndOptionLikeValuesFailClearly) {
   ScratchRepo repo;
-  std::vector<std::string> ids;
-  for (int i = 0; i < 8; ++i) ids.push_back(repo.commitFile("f", std::to_string(i), "c"));
+  const auto first = repo.commitFile("f", "0", "c");
+  for (int i = 1; i < 8; ++i) repo.commitFile("f", std::to_string(i), "c");
   auto queue = readerQueue(repo);
-  runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{.bad = ids.back(), .revisions = {ids.front()}}));
-  const auto candidate = repo.rev("HEAD");
+  auto run = [&](GitExecBisectStepOptions options) { runOn(queue, makeOperation<GitExecBisectStepOperation>(options)); };
+  for (const auto& refused : std::vector<GitExecBisectStepOptions>{
+           {.bad = "--all", .revisions = {first}}, {.bad = "main", .revisions = {"-n1"}},
+           {.bad = "main", .revisions = {first}, .termOld = "--no-checkout"}, {.bad = "main", .termNew = "-x"}}) {
+    EXPECT_THROW(run(refused), TavrikError);
+    EXPECT_EQ(gitState(repo), GitState::none);
+  }
+  run({.bad = "main", .revisions = {first}});
+  const auto candidate = repo.rev("HEAD"), log = repo.git({"bisect", "log"});
+  EXPECT_THROW(run({.action = GitBisectAction::skip, .revisions = {"--bisect"}}), TavrikError);
+  EXPECT_THROW(run({.action = GitBisectAction::run, .command = {"--help"}}), TavrikError);
   try {
-    runOn(queue, makeOperation<GitExecBisectStepOperation>(
-                     GitExecBisectStepOptions{.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}}));
+    run({.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}});
     ADD_FAILURE() << "the run went on";
   } catch (const GitStdError& error) {
     EXPECT_EQ(error.kind(), GitStdError::Kind::bisectRunAborted);
     EXPECT_EQ(error.groups().at(1), "200");
   }
   EXPECT_EQ(repo.rev("HEAD"), candidate);
-  EXPECT_EQ(gitState(repo), GitState::bisect);
-}
-
-// Anything git could read as an option is refused before git runs: no
-// bisection starts, none is marked.
-TEST(GitExecBisectStepOperation, OptionLikeValuesAreRefusedBeforeGitRuns) {
-  ScratchRepo repo;
-  const auto first = repo.commitFile("f", "1", "c"), last = repo.commitFile("f", "2", "c");
-  auto queue = readerQueue(repo);
-  const std::vector<GitExecBisectStepOptions> refused{
-      {.bad = "--all", .revisions = {first}},
-      {.bad = last, .revisions = {"-n1"}},
-      {.bad = last, .revisions = {first}, .termOld = "--no-checkout"},
-      {.bad = last, .revisions = {first}, .termNew = "-x"},
-      {.action = GitBisectAction::skip, .revisions = {"--bisect"}},
-      {.action = GitBisectAction::run, .command = {"--help"}},
-      {.action = GitBisectAction::run},
-  };
-  for (size_t i = 0; i < refused.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_THROW(runOn(queue, makeOperation<GitExecBisectStepOperation>(refused[i])), TavrikError);
-    EXPECT_EQ(gitState(repo), GitState::none);
-  }
+  EXPECT_EQ(repo.git({"bisect", "log"}), log);
 }
