@@ -4,6 +4,8 @@
 #include "TextOutput.h"
 #include "tavrik/Commands/BisectCommands.h"
 #include "tavrik/Commands/HistoryCommands.h"
+#include "tavrik/Json/GitJson.h"
+#include "tavrik/State/GitViewBisectOperation.h"
 
 #include <algorithm>
 
@@ -17,18 +19,24 @@ struct BisectArgs {
   std::optional<std::string> termOld, termNew;
 };
 
-// What git said of the step ("Bisecting: N revisions left to test after
-// this (roughly M steps)", or the first bad commit), as git prints it.
+void printLines(std::ostream& out, std::string_view text) {
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    out << shownText(text.substr(start, end - start)) << '\n';
+    start = end + 1;
+  }
+}
+
+// The state after the step: as git prints it ("Bisecting: N revisions left
+// to test after this (roughly M steps)", or the first bad commit), or the
+// state record read afresh for --json.
 VerbRun step(std::function<GitExecBisectStepOptions()> options) {
-  return [options](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
+  return [options](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
     auto operation = makeOperation<GitExecBisectStepOperation>(options());
     runOn(queue, operation);
-    const std::string_view text = operation->stdOutBuffer->remaining();
-    for (size_t start = 0; start < text.size();) {
-      const size_t end = std::min(text.find('\n', start), text.size());
-      out << shownText(text.substr(start, end - start)) << '\n';
-      start = end + 1;
-    }
+    if (!json) return printLines(out, operation->stdOutBuffer->remaining());
+    auto state = runOn(queue, makeOperation<GitViewBisectOperation>());
+    out << (state ? toJson(*state) : "null") << "\n";
   };
 }
 
@@ -56,6 +64,14 @@ std::vector<VerbSpec> bisectVerbs() {
        [](const CLI::App&) -> VerbRun {
          return [](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
            runOn(queue, GitExecBisectOperation::resetBisect());
+         };
+       }},
+      {"bisect log", "show the steps of the bisection as git records them", nullptr,
+       [](const CLI::App&) -> VerbRun {
+         return [](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
+           const auto log = runOn(queue, makeOperation<GitExecBisectLogOperation>());
+           if (json) return void(out << bisectLogJson(log) << "\n");
+           printLines(out, log);
          };
        }},
       {"bisect run", "run CMD [ARG...] on each candidate until the first bad commit is found",

@@ -1,10 +1,25 @@
 #include "tavrik/Commands/BisectCommands.h"
 
+#include "tavrik/State/GitViewBisectOperation.h"
+#include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
 
 namespace tavrik {
 
-std::vector<std::string> GitExecBisectStepOperation::arguments(GitOperationContext&) {
+namespace {
+
+// The words the bisection under way marks with: git refuses "good" and "bad"
+// in a bisection started with terms of its own.
+std::pair<std::string, std::string> currentTerms(GitOperationContext& context) {
+  const auto* descriptor = context.effectiveDescriptor();
+  if (!descriptor) return {"bad", "good"};
+  return GitViewBisectOperation::parseTerms(
+      readFileIfExists(descriptor->gitURL.path() + "/BISECT_TERMS").value_or(""));
+}
+
+} // namespace
+
+std::vector<std::string> GitExecBisectStepOperation::arguments(GitOperationContext& context) {
   const auto& o = options;
   std::vector<std::string> args{"bisect"};
   switch (o.action) {
@@ -18,10 +33,10 @@ std::vector<std::string> GitExecBisectStepOperation::arguments(GitOperationConte
     args.insert(args.end(), o.paths.begin(), o.paths.end());
     return args;
   case GitBisectAction::good:
-    args.push_back(o.termOld.value_or("good"));
+    args.push_back(o.termOld ? *o.termOld : currentTerms(context).second);
     break;
   case GitBisectAction::bad:
-    args.push_back(o.termNew.value_or("bad"));
+    args.push_back(o.termNew ? *o.termNew : currentTerms(context).first);
     break;
   case GitBisectAction::skip:
     args.push_back("skip");
@@ -50,6 +65,13 @@ void GitExecBisectStepOperation::validate(GitOperationContext&) {
       throw TavrikError("Missing Command", "git bisect run needs the command to run.");
     TavrikError::refuseOptionLikeArgument("bisect command", o.command.front());
   }
+}
+
+std::vector<std::string> GitExecBisectLogOperation::arguments(GitOperationContext&) { return {"bisect", "log"}; }
+
+std::string GitExecBisectLogOperation::execute(GitOperationContext& context) {
+  runCommand(context);
+  return std::string(stdOutBuffer->data());
 }
 
 } // namespace tavrik

@@ -108,6 +108,20 @@ json value(const GitHead& h) {
   return o;
 }
 
+json value(const GitBisectState& b) {
+  auto id = [](const Oid& oid) { return oid.string(); };
+  json o = {{"good", oids(b.good)}, {"skipped", oids(b.skipped)}, {"testsMergeBase", b.testsMergeBase}};
+  putText(o, "termOld", b.termOld);
+  putText(o, "termNew", b.termNew);
+  putOptional(o, "bad", b.bad, id);
+  putOptional(o, "candidate", b.candidate, id);
+  putOptional(o, "firstBad", b.firstBad, id);
+  putOptional(o, "revisionsLeft", b.revisionsLeft, [](int64_t n) { return n; });
+  putOptional(o, "steps", b.steps, [](int64_t n) { return n; });
+  putTexts(o, "paths", b.paths);
+  return o;
+}
+
 json value(const GitHeadList& l) {
   json files = json::array();
   for (const auto& f : l.stateFiles.set) {
@@ -121,6 +135,7 @@ json value(const GitHeadList& l) {
   o["head"] = value(l.head);
   o["origHead"] = value(l.origHead);
   o["mergeHead"] = value(l.mergeHead);
+  putOptional(o, "bisect", l.bisect, [](const GitBisectState& b) { return value(b); });
   return o;
 }
 
@@ -335,6 +350,7 @@ std::string toJson(const GitCount& v) { return dumped(value(v)); }
 std::string toJson(const GitRef& v) { return dumped(value(v)); }
 std::string toJson(const GitHead& v) { return dumped(value(v)); }
 std::string toJson(const GitHeadList& v) { return dumped(value(v)); }
+std::string toJson(const GitBisectState& v) { return dumped(value(v)); }
 std::string toJson(const GitRepositoryDescriptor& v) { return dumped(value(v)); }
 std::string toJson(const GraphLaneRow& v) { return dumped(value(v)); }
 std::string toJson(const GitStashEntry& v) { return dumped(value(v)); }
@@ -369,6 +385,7 @@ std::string readmeJson(const std::optional<Url>& readme) {
 }
 std::string transferResultJson(std::string_view result) { return dumped(textDocument("result", result)); }
 std::string flowOutputJson(std::string_view output) { return dumped(textDocument("output", output)); }
+std::string bisectLogJson(std::string_view log) { return dumped(textDocument("log", log)); }
 std::string toolComparedJson(size_t compared) { return dumped({{"compared", compared}}); }
 std::string toolResolvedJson(size_t resolved, const std::vector<std::string>& remaining) {
   json o = {{"resolved", resolved}};

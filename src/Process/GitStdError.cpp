@@ -17,7 +17,7 @@ struct Rule {
 };
 
 // Order matters: the first rule that matches decides.
-constexpr std::array<Rule, 15> kRules{{
+constexpr std::array<Rule, 16> kRules{{
     {"fatal: Authentication failed for '(.*?)'", Kind::authenticationFailed},
     // What git says when the credential prompt was declined or went unanswered.
     {"fatal: could not read (?:Username|Password) for '(.*?)'", Kind::authenticationFailed},
@@ -41,6 +41,7 @@ constexpr std::array<Rule, 15> kRules{{
     {"(?:Load key \"[^\"\\n]*\": |Couldn't sign message|Couldn't load public key)[^\\n]*\\s+(?:fatal|error): "
      "failed to write commit object",
      Kind::signingFailed},
+    {"bisect run failed: exit code (-?[0-9]+) from", Kind::bisectRunAborted},
 }};
 
 struct CodeDeleter {
@@ -83,7 +84,7 @@ const std::vector<CompiledRule>& compiledRules() {
   return *rules;
 }
 
-constexpr std::array<std::string_view, 11> kKindNames{
+constexpr std::array<std::string_view, 12> kKindNames{
     "other",
     "authenticationFailed",
     "tipBehind",
@@ -95,6 +96,7 @@ constexpr std::array<std::string_view, 11> kKindNames{
     "worktreeHasChanges",
     "worktreeLocked",
     "signingFailed",
+    "bisectRunAborted",
 };
 
 } // namespace

@@ -335,6 +335,13 @@ void GitQueue::setViewOperationFactory(ViewOperationFactory factory) {
 
 void GitQueue::updateViewFor(GitAspects aspects) {
   if (aspects.isEmpty()) return;
+  // Each worktree's entry names the commit its HEAD is at: a branch moved
+  // (by a commit here, a fetch, or git in another worktree) leaves the list
+  // stale. Only once it has been read: a client that never shows it pays nothing.
+  if (aspects.containsAny(GitAspects{GitAspects::head, GitAspects::refs})) {
+    std::lock_guard lock(_viewLock);
+    if (!_view.worktrees.empty()) aspects.insert(GitAspects::worktrees);
+  }
   for (auto& observer : runObservers()) observer->gitQueueWillRefresh(*this, aspects);
   static constexpr GitAspects kRefreshed[] = {GitAspects::head,    GitAspects::status, GitAspects::refs,
                                               GitAspects::reflogs, GitAspects::stashes, GitAspects::config,

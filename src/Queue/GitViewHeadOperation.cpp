@@ -1,6 +1,7 @@
 #include "tavrik/Queue/GitViewHeadOperation.h"
 
 #include "tavrik/State/GitExecShowHeadOperation.h"
+#include "tavrik/State/GitViewBisectOperation.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <filesystem>
@@ -21,6 +22,8 @@ GitHeadList GitViewHeadOperation::execute(GitOperationContext& context) {
   };
   list.origHead = pseudoHead(GitHeadFile::origHead);
   list.mergeHead = pseudoHead(GitHeadFile::mergeHead);
+  if (list.stateFiles.state == GitState::bisect)
+    list.bisect = makeOperation<GitViewBisectOperation>()->execute(context);
   return list;
 }
 

@@ -55,5 +55,5 @@ size_t std::hash<tavrik::GitHead>::operator()(const tavrik::GitHead& h) const no
 }
 
 size_t std::hash<tavrik::GitHeadList>::operator()(const tavrik::GitHeadList& l) const noexcept {
-  return tavrik::detail::hashFields(l.stateFiles, l.head, l.origHead, l.mergeHead);
+  return tavrik::detail::hashFields(l.stateFiles, l.head, l.origHead, l.mergeHead, l.bisect);
 }

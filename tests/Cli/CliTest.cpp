@@ -849,4 +849,21 @@ TEST(Cli, SignsAndVerifiesCommitsAndTags) {
   EXPECT_EQ(verified.status, 0);
   EXPECT_EQ(json::parse(verified.out).at("signer"), "dev@example.com");
   EXPECT_EQ(tavrikCli(repo, {"verify", "HEAD~1"}).status, 1);
+// Each step prints what git prints (compared with git in a clone), --json the
+// state afresh; good and bad mark with the bisection's own terms; `bisect
+// log` is git's own log.
+TEST(CliBisect, StepsPrintLikeGitAndJsonTheState) {
+  tt::ScratchRepo repo;
+  tt::TempDir scratch;
+  for (int i = 0; i < 16; ++i) repo.commitFile("f", std::to_string(i), "c");
+  const tt::GitDir clone(scratch.path());
+  repo.git({"clone", "-q", repo.path().string(), clone.path().string()});
+  const std::vector<std::string> start{"bisect", "start", "--term-old=fine", "--term-new=broken", "main", "main~15"};
+  EXPECT_EQ(tavrikCli(repo, start).out, clone.git(start));
+  EXPECT_EQ(tavrikCli(repo, {"bisect", "good"}).status, 0);
+  auto state = jsonOf(tavrikCli(repo, {"bisect", "bad", "--json"}));
+  EXPECT_EQ(state["candidate"], repo.rev("HEAD"));
+  EXPECT_EQ(state["good"].size(), 2u);
+  EXPECT_TRUE(state["revisionsLeft"].is_number()) << state.dump();
+  EXPECT_EQ(tavrikCli(repo, {"bisect", "log"}).out, repo.git({"bisect", "log"}));
 }

@@ -1,6 +1,7 @@
 #include "tavrik/Commands/BisectCommands.h"
 
 #include "Support/Helpers.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <random>
@@ -45,4 +46,34 @@ TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
                                   .action = GitBisectAction::good, .revisions = {"--all"}})),
                  TavrikError);
   }
+}
+
+// A command exiting above 127 makes git stop the run: a classified error,
+// and the bisection stays where it was. Anything git could read as an
+// option is refused before git runs: nothing is marked.
+TEST(GitExecBisectStepOperation, AbortedRunsAndOptionLikeValuesFailClearly) {
+  ScratchRepo repo;
+  const auto first = repo.commitFile("f", "0", "c");
+  for (int i = 1; i < 8; ++i) repo.commitFile("f", std::to_string(i), "c");
+  auto queue = readerQueue(repo);
+  auto run = [&](GitExecBisectStepOptions options) { runOn(queue, makeOperation<GitExecBisectStepOperation>(options)); };
+  for (const auto& refused : std::vector<GitExecBisectStepOptions>{
+           {.bad = "--all", .revisions = {first}}, {.bad = "main", .revisions = {"-n1"}},
+           {.bad = "main", .revisions = {first}, .termOld = "--no-checkout"}, {.bad = "main", .termNew = "-x"}}) {
+    EXPECT_THROW(run(refused), TavrikError);
+    EXPECT_EQ(gitState(repo), GitState::none);
+  }
+  run({.bad = "main", .revisions = {first}});
+  const auto candidate = repo.rev("HEAD"), log = repo.git({"bisect", "log"});
+  EXPECT_THROW(run({.action = GitBisectAction::skip, .revisions = {"--bisect"}}), TavrikError);
+  EXPECT_THROW(run({.action = GitBisectAction::run, .command = {"--help"}}), TavrikError);
+  try {
+    run({.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}});
+    ADD_FAILURE() << "the run went on";
+  } catch (const GitStdError& error) {
+    EXPECT_EQ(error.kind(), GitStdError::Kind::bisectRunAborted);
+    EXPECT_EQ(error.groups().at(1), "200");
+  }
+  EXPECT_EQ(repo.rev("HEAD"), candidate);
+  EXPECT_EQ(repo.git({"bisect", "log"}), log);
 }

@@ -74,6 +74,8 @@ TEST(GitStdError, ClassifiesRealGitMessages) {
        {"Load key \"/k\": incorrect passphrase supplied to decrypt private key?\n\nfatal: failed to write commit object"}},
       // Without a signing program's words, a failed commit write is no signing failure.
       {"fatal: failed to write commit object", Kind::other, {}},
+      {"running  'sh' '-c' 'exit 200'\nerror: bisect run failed: exit code 200 from ' 'sh' '-c' 'exit 200'' is < 0 or "
+       ">= 128", Kind::bisectRunAborted, {"bisect run failed: exit code 200 from", "200"}},
       {"fatal: not a git repository (or any of the parent directories): .git", Kind::other, {}},
       {"", Kind::other, {}},
       // The quoted URL must close on the same line.

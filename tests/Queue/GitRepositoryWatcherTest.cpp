@@ -3,6 +3,7 @@
 
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
+#include "tavrik/State/GitViewWorktreesOperation.h"
 
 #include <gtest/gtest.h>
 
@@ -330,4 +331,23 @@ TEST(GitRepositoryWatcher, AChangeInsideASubmoduleRefreshesSubmodules) {
   EXPECT_TRUE(w.waiter->waitFor({GitAspects::submodules, GitAspects::status}));
   ASSERT_EQ(w.queue->view().submodules.size(), 1u);
   EXPECT_EQ(w.queue->view().submodules[0].changeCount, 1);
+}
+
+// git in a terminal adds a worktree, then commits there: the list appears,
+// and the entry's HEAD follows its branch (a ref move, not a worktrees/ file).
+TEST(GitRepositoryWatcher, WorktreesGitAddsAndBranchesItMovesAreSeen) {
+  Watched w;
+  TempDir outside;
+  const GitDir linked(outside.path() / "linked tree");
+  auto seen = [&] {
+    for (int i = 0; i < 500 && w.queue->view().worktrees != GitViewWorktreesOperation::parse(w.repo.git(
+                                   {"worktree", "list", "--porcelain", "-z"})); ++i)
+      std::this_thread::sleep_for(20ms);
+    return w.queue->view().worktrees.size() == 2 && w.queue->view().worktrees[1].head->string() == w.repo.rev("side");
+  };
+  w.repo.git({"worktree", "add", "-q", "-b", "side", linked.path().string()});
+  EXPECT_TRUE(seen());
+  w.settle();
+  linked.commitFile("c.txt", "c\n", "in the linked tree");
+  EXPECT_TRUE(seen());
 }

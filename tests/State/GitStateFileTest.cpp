@@ -101,7 +101,7 @@ TEST(GitStateFileSet, EditMessagePrefersMergeMessage) {
 }
 
 TEST(GitHeadList, StateTitleNamesBothHeadsOfAMerge) {
-  GitHeadList list{setOf({T::MERGE_HEAD_FILE}), {}, {}, {}};
+  GitHeadList list{setOf({T::MERGE_HEAD_FILE}), {}, {}, {}, {}};
   list.mergeHead.refname = "feature";
   EXPECT_EQ(list.stateTitle(), "Merge"); // without ORIG_HEAD's name
   list.origHead.refname = "main";

@@ -7,10 +7,12 @@
 // Revisions beginning with "-" are refused before git runs. A run's command
 // is an argument vector that git runs itself; the engine never hands it to a
 // shell. As `git bisect run`, an exit status of 125 skips the candidate and
-// one above 127 aborts the run (git then fails with GitStdError).
+// one above 127 aborts the run (git then fails with GitStdError of kind
+// bisectRunAborted).
 #pragma once
 
 #include "tavrik/Commands/GitExecCommandOperation.h"
+#include "tavrik/Process/GitExecOperation.h"
 
 #include <cstdint>
 #include <memory>
@@ -42,8 +44,9 @@ struct GitExecBisectStepOptions {
   std::vector<std::string> revisions = {};
   /// start: only commits that touch these paths are candidates.
   std::vector<std::string> paths = {};
-  /// start: the words for "good" and "bad" ("--term-old", "--term-new");
-  /// good and bad then mark with these words.
+  /// start: the words for "good" and "bad" ("--term-old", "--term-new").
+  /// good and bad mark with these words when given, else with the words of
+  /// the bisection under way (BISECT_TERMS).
   std::optional<std::string> termOld = std::nullopt;
   std::optional<std::string> termNew = std::nullopt;
   /// run: the program and its arguments.
@@ -68,6 +71,15 @@ public:
 
 protected:
   bool passesPaths() const override { return !options.paths.empty(); }
+};
+
+/// git bisect log: the steps of the bisection under way as git records them,
+/// a script `git bisect replay` can run. Throws GitStdError when no
+/// bisection is under way.
+class GitExecBisectLogOperation : public GitExecOperation<std::string> {
+public:
+  std::vector<std::string> arguments(GitOperationContext& context) override;
+  std::string execute(GitOperationContext& context) override;
 };
 
 } // namespace tavrik

@@ -63,8 +63,12 @@ std::string toJson(const GitSignature& signature);
 std::string toJson(const GitCount& count);
 std::string toJson(const GitRef& ref);
 std::string toJson(const GitHead& head);
-/// stateFiles (set and state), stateTitle, head, origHead and mergeHead.
+/// stateFiles (set and state), stateTitle, head, origHead, mergeHead and,
+/// during a bisection, bisect.
 std::string toJson(const GitHeadList& heads);
+/// {"bad"?, "candidate"?, "firstBad"?, "good", "paths", "revisionsLeft"?,
+/// "skipped", "steps"?, "termNew", "termOld", "testsMergeBase"}.
+std::string toJson(const GitBisectState& bisect);
 std::string toJson(const GitRepositoryDescriptor& descriptor);
 /// commitLane, lanesIn and lanesOut, each lane with from, to, parentId
 /// (left out where the lane ends at the row's commit), color and hidden.
@@ -120,6 +124,8 @@ std::string readmeJson(const std::optional<Url>& readme);
 std::string transferResultJson(std::string_view result);
 /// {"output"}: the summary git-flow printed.
 std::string flowOutputJson(std::string_view output);
+/// {"log"}: a bisection's log as git records it.
+std::string bisectLogJson(std::string_view log);
 /// {"compared"}: how many changes went to a diff tool.
 std::string toolComparedJson(size_t compared);
 /// {"remaining", "resolved"}: how many conflicts a merge tool resolved, and

@@ -42,6 +42,9 @@ public:
     /// A commit or tag could not be signed: the passphrase was declined, the
     /// key is missing or the signing program failed. Nothing was made.
     signingFailed,
+    /// A bisect run's command exited with a status git takes for "stop" (below
+    /// 0 or above 127); group: that status.
+    bisectRunAborted,
   };
 
   /// The result of classifying an error text.

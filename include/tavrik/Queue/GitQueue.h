@@ -198,7 +198,9 @@ public:
   void setLogDescriptor(const GitLogDescriptor& descriptor);
   /// Adds one view operation per aspect present (head, status, refs,
   /// reflogs, stashes, config, submodules, worktrees, in that order); tells observers
-  /// of logDescriptor at once.
+  /// of logDescriptor at once. head or refs bring worktrees along once the
+  /// view holds a worktree list: its entries name the commits HEADs are at.
+  /// Takes _viewLock briefly.
   void updateViewFor(GitAspects aspects) override;
 
   /// Replaces the maker of view operations used by `updateViewFor` (tests,

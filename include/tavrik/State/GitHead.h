@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tavrik/Interfaces/Oid.h"
+#include "tavrik/State/GitBisectState.h"
 #include "tavrik/State/GitStateFile.h"
 #include "tavrik/State/GitTimestamp.h"
 
@@ -58,6 +59,8 @@ struct GitHeadList {
   GitHead head;
   GitHead origHead;
   GitHead mergeHead;
+  /// Where the bisection stands while the state is bisect; nullopt otherwise.
+  std::optional<GitBisectState> bisect;
 
   bool isDetached() const { return head.isSymbolic; }
   /// "Merge feature into main" during a merge with both heads named, else

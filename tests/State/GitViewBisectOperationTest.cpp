@@ -1,0 +1,135 @@
+#include "tavrik/State/GitViewBisectOperation.h"
+
+#include "Support/Helpers.h"
+#include "tavrik/Commands/BisectCommands.h"
+#include "tavrik/Commands/HistoryCommands.h"
+#include "tavrik/Process/GitStdError.h"
+
+#include <random>
+#include <regex>
+
+using namespace tavrik;
+using namespace tavrik::testing;
+
+namespace {
+
+std::set<std::string> strings(const std::vector<Oid>& ids) {
+  std::set<std::string> out;
+  for (const auto& id : ids) out.insert(id.string());
+  return out;
+}
+
+// One step through the engine: git's standard output, or nullopt when git
+// refused to go on (only skipped commits left).
+std::optional<std::string> step(const std::shared_ptr<GitQueue>& queue, GitExecBisectStepOptions options) {
+  auto operation = makeOperation<GitExecBisectStepOperation>(std::move(options));
+  try {
+    runOn(queue, operation);
+  } catch (const GitStdError&) {
+    return std::nullopt;
+  }
+  queue->waitUntilAllOperationsAreFinished();
+  return std::string(operation->stdOutBuffer->data());
+}
+
+// The view's state against the marks git's log records ("# TERM: [ID] ...")
+// and the counts, merge base or first bad commit git printed.
+void expectAsGitSays(const ScratchRepo& repo, const std::shared_ptr<GitQueue>& queue, const std::string& printed) {
+  const auto state = queue->view().headList.bisect;
+  ASSERT_TRUE(state);
+  std::set<std::string> good, skipped;
+  std::optional<std::string> bad;
+  static const std::regex mark("# ([^:]+): \\[([0-9a-f]{40})\\].*");
+  std::smatch m;
+  for (const auto& line : split(repo.git({"bisect", "log"}), '\n'))
+    if (std::regex_match(line, m, mark)) {
+      if (m[1] == state->termOld) good.insert(m[2]);
+      else if (m[1] == state->termNew) bad = m[2];
+      else if (m[1] == "skip") skipped.insert(m[2]);
+    }
+  EXPECT_EQ(strings(state->good), good);
+  EXPECT_EQ(strings(state->skipped), skipped);
+  EXPECT_EQ(state->bad ? std::optional(state->bad->string()) : std::nullopt, bad);
+  EXPECT_EQ(state->candidate->string(), repo.rev("HEAD"));
+  static const std::regex counts("Bisecting: ([0-9]+) revisions? left to test after this \\(roughly ([0-9]+) steps?\\)");
+  if (std::regex_search(printed, m, counts)) {
+    EXPECT_EQ(state->revisionsLeft, std::stoll(m[1]));
+    EXPECT_EQ(state->steps, std::stoll(m[2]));
+  }
+  EXPECT_EQ(state->testsMergeBase, printed.find("a merge base must be tested") != std::string::npos);
+  EXPECT_EQ(state->testsMergeBase || state->firstBad, !state->revisionsLeft);
+  static const std::regex found("([0-9a-f]{40}) is the first (\\S+) commit");
+  if (std::regex_search(printed, m, found)) EXPECT_EQ(state->firstBad->string(), m[1]);
+  else EXPECT_FALSE(state->firstBad);
+}
+
+} // namespace
+
+// Seeded random good, bad and skip marks (of the candidate or of a named
+// commit) on a history with a merged side branch: after every step the view's
+// state holds what git's log records and the counts git printed; the states
+// met on the way hash as they compare.
+TEST(GitViewBisectOperation, FollowsGitOverRandomSteps) {
+  std::mt19937 random(7);
+  std::vector<GitBisectState> seen;
+  for (int round = 0; round < 3; ++round) {
+    ScratchRepo repo;
+    const int length = 30 + static_cast<int>(random() % 30), planted = 3 + static_cast<int>(random() % (length - 4));
+    const int fork = static_cast<int>(random() % (length - 6));
+    std::vector<std::string> ids;
+    for (int i = 0; i < length; ++i) {
+      if (i == fork) repo.git({"branch", "side"});
+      if (i == fork + 5) {
+        repo.git({"checkout", "-q", "side"});
+        for (int j = 0; j < 3; ++j) ids.push_back(repo.commitFile("g", std::to_string(j), "side"));
+        repo.git({"checkout", "-q", "main"});
+        repo.git({"merge", "-q", "--no-ff", "-m", "merge", "side"});
+      }
+      ids.push_back(repo.commitFile("f", (i >= planted ? "broken " : "") + std::to_string(i), "c"));
+    }
+    SCOPED_TRACE("round " + std::to_string(round) + ", bad from " + std::to_string(planted));
+    std::optional<std::string> termOld, termNew;
+    if (round == 1) termOld = "fine", termNew = "broken";
+    auto queue = readerQueue(repo);
+    auto printed = step(queue, {.bad = ids.back(), .revisions = {ids.front()}, .termOld = termOld, .termNew = termNew});
+    for (int n = 0; n < 40 && printed; ++n) {
+      SCOPED_TRACE("step " + std::to_string(n));
+      expectAsGitSays(repo, queue, *printed);
+      seen.push_back(*queue->view().headList.bisect);
+      if (printed->find("is the first") != std::string::npos) break;
+      const int pick = static_cast<int>(random() % 10);
+      std::vector<std::string> named;
+      if (pick == 9) named.push_back(ids[random() % ids.size()]);
+      const bool broken = repo.git({"show", (named.empty() ? "HEAD" : named.front()) + ":f"}).starts_with("broken");
+      const auto action = pick < 2 ? GitBisectAction::skip : broken ? GitBisectAction::bad : GitBisectAction::good;
+      printed = step(queue, {.action = action, .revisions = named});
+    }
+  }
+  seen.push_back(seen.front());
+  expectHashAgreesWithEquality(seen);
+}
+
+// A good revision off the bad one's history: git checks out the merge base
+// first and prints no count; once it is marked, the counts are git's. The
+// paths are read back from git's quoting; a reset ends the state.
+TEST(GitViewBisectOperation, AGoodRevisionOffTheBadHistoryTestsTheMergeBase) {
+  ScratchRepo repo;
+  const std::string path = "it's a b!";
+  const auto base = repo.commitFile(path, "0", "base");
+  repo.git({"checkout", "-qb", "side"});
+  for (int i = 0; i < 3; ++i) repo.commitFile(path, "side " + std::to_string(i), "side");
+  repo.git({"checkout", "-q", "main"});
+  for (int i = 1; i < 12; ++i) repo.commitFile(path, std::to_string(i), "main");
+  auto queue = readerQueue(repo);
+  expectAsGitSays(repo, queue, step(queue, {.bad = "main", .revisions = {"side"}, .paths = {path}}).value());
+  EXPECT_TRUE(queue->view().headList.bisect->testsMergeBase);
+  EXPECT_EQ(queue->view().headList.bisect->candidate->string(), base);
+  EXPECT_EQ(queue->view().headList.bisect->paths, std::vector<std::string>{path});
+
+  expectAsGitSays(repo, queue, step(queue, {.action = GitBisectAction::good}).value());
+  EXPECT_EQ(runOn(queue, makeOperation<GitViewBisectOperation>()), queue->view().headList.bisect);
+  runOn(queue, GitExecBisectOperation::resetBisect());
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_FALSE(queue->view().headList.bisect);
+  EXPECT_FALSE(runOn(queue, makeOperation<GitViewBisectOperation>()));
+}
