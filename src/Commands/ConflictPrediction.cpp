@@ -284,6 +284,8 @@ GitConflictPrediction replay(GitOperationContext& context, Oid tip, const std::v
 }
 
 std::vector<Listed> listGiven(GitOperationContext& context, const std::vector<Oid>& commits) {
+  // rev-list without a revision is a usage error.
+  if (commits.empty()) return {};
   std::vector<std::string> args{"--no-walk=unsorted"};
   for (const auto& commit : commits) args.push_back(commit.string());
   return listCommits(context, std::move(args));

@@ -1,6 +1,6 @@
 #include "tavrik/Commands/GitFixupOperation.h"
 
-#include "ConflictReplay.h"
+#include "HistoryRewrite.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
@@ -37,39 +37,16 @@ public:
   }
 };
 
-// Whether `ancestor` is reachable from `descendant`: nothing is reachable
-// from it but not from the descendant.
-bool isAncestor(GitOperationContext& context, const Oid& ancestor, const std::string& descendant) {
-  return trimmed(detail::runPredictionGit(context, {"rev-list", "-n1", ancestor.string(), "--not", descendant, "--"}))
-      .empty();
-}
-
 TavrikError refusal(const std::string& what, const std::string& why) {
-  return TavrikError("Cannot fix up " + what, why + " Nothing was changed.");
+  return detail::historyRefusal("fix up", what, why);
 }
 
 } // namespace
 
 GitConflictPrediction GitFixupOperation::execute(GitOperationContext& context) {
-  TavrikError::refuseOptionLikeRevision(options.commit);
-  const Oid target = detail::resolveCommit(context, options.commit);
-  const Oid head = detail::resolveCommit(context, "HEAD");
+  const auto checked = detail::checkBranchCommit(context, options.commit, "fix up", options.allowPublished);
+  const Oid target = checked.commit, head = checked.head;
   const std::string name = options.commit;
-  if (target != head && !isAncestor(context, target, head.string()))
-    throw refusal(name, "The commit is not in the current branch.");
-  auto merges = detail::runPredictionGit(context, {"rev-list", "--min-parents=2", "-n1", head.string(), "--not",
-                                                   target.string() + "^@", "--"});
-  if (!trimmed(merges).empty())
-    throw refusal(name, "A merge lies between it and HEAD, which the rebase would flatten.");
-  auto upstreamOf = [&]() -> std::optional<std::string> {
-    auto branch = trimmed(detail::runPredictionGit(context, {"symbolic-ref", "-q", "HEAD"}));
-    if (branch.empty()) return std::nullopt;
-    auto ref = trimmed(detail::runPredictionGit(context, {"for-each-ref", "--format=%(upstream)", branch}));
-    return ref.empty() ? std::nullopt : std::optional(ref);
-  };
-  if (!options.allowPublished)
-    if (auto upstream = upstreamOf(); upstream && isAncestor(context, target, *upstream))
-      throw refusal(name, "The commit is published: " + *upstream + " contains it.");
 
   // The rebase would refuse them only once the fixup commit is made.
   if (!detail::runPredictionGit(context, {"diff", "--name-only", "-z", "--no-ext-diff", "--ignore-submodules"}).empty())
@@ -106,8 +83,7 @@ GitConflictPrediction GitFixupOperation::execute(GitOperationContext& context) {
 
   const auto descriptor = context.requireDescriptor();
   auto editor = GitSocketEditor::create(descriptor, GitRebaseRequest{});
-  auto parents = trimmed(detail::runPredictionGit(context, {"rev-list", "--parents", "-n1", target.string(), "--"}));
-  const bool root = parents.find(' ') == std::string::npos;
+  const bool root = !checked.parent;
   auto rebase = makeOperation<AutosquashRebase>(GitExecRebaseOptions{
       .refish = root ? std::nullopt : std::optional(target.string() + "^"), .interactive = true, .root = root});
   rebase->editor = editor;
