@@ -37,7 +37,8 @@ private:
 } // namespace
 
 TavrikError historyRefusal(const std::string& verb, const std::string& what, const std::string& why) {
-  return TavrikError("Cannot " + verb + " " + what, why + " Nothing was changed.");
+  // The reason goes into the description too: it is what a user must read.
+  return TavrikError("Cannot " + verb + " " + what + ": " + why, why + " Nothing was changed.");
 }
 
 bool isAncestor(GitOperationContext& context, const Oid& ancestor, const std::string& descendant) {
@@ -130,9 +131,9 @@ void updateRefLeased(GitOperationContext& context, const std::string& ref, const
     } catch (const TavrikError&) {
     }
     if (now == expected.string()) throw;
-    throw TavrikError("Cannot update " + ref,
-                      ref + " moved while the operation ran (it was " + expected.string() + ", it is now " +
-                          now + "); it was left as it is.");
+    const auto why = ref + " moved while the operation ran (it was " + expected.string() + ", it is now " + now +
+                     "); it was left as it is.";
+    throw TavrikError("Cannot update " + ref + ": " + why, why);
   }
 }
 

@@ -24,7 +24,7 @@ struct BranchCommit {
   std::string headRef = {};
 };
 
-/// "Cannot <verb> <what>", with why and that nothing changed.
+/// "Cannot <verb> <what>: <why>", the reason saying that nothing changed.
 TavrikError historyRefusal(const std::string& verb, const std::string& what, const std::string& why);
 
 /// Whether `ancestor` is reachable from `descendant`.
