@@ -23,6 +23,13 @@ std::string_view rawValue(GitConflictKind kind) {
   return "other";
 }
 
+std::optional<GitConflictKind> conflictKindFromRawValue(std::string_view raw) {
+  for (auto kind : {GitConflictKind::content, GitConflictKind::addAdd, GitConflictKind::modifyDelete,
+                    GitConflictKind::renameRename, GitConflictKind::directoryFile, GitConflictKind::other})
+    if (rawValue(kind) == raw) return kind;
+  return std::nullopt;
+}
+
 namespace {
 
 TavrikError malformedMergeTree(const std::string& why) {

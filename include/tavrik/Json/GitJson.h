@@ -169,6 +169,7 @@ GitCount gitCountFromJson(std::string_view json);
 GitRef gitRefFromJson(std::string_view json);
 GitHead gitHeadFromJson(std::string_view json);
 GitStashEntry gitStashEntryFromJson(std::string_view json);
+GitConflictPrediction gitConflictPredictionFromJson(std::string_view json);
 
 /// The same JSON indented by `indent` spaces per level, for a person at a
 /// terminal. Throws TavrikError when `json` is no JSON.
