@@ -6,7 +6,6 @@
 #include "tavrik/Util/StringUtilities.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace tavrik {
 
@@ -20,7 +19,7 @@ public:
   std::vector<std::string> arguments(GitOperationContext& context) override {
     auto args = GitExecRebaseOperation::arguments(context);
     auto rebase = std::find(args.begin(), args.end(), "rebase");
-    args.insert(rebase + 1, {"--no-autosquash", "--no-update-refs"});
+    args.insert(rebase + 1, {"--no-autosquash", "--no-update-refs", "--no-autostash"});
     return args;
   }
 };
@@ -31,16 +30,6 @@ void refusePredictedConflicts(const GitConflictPrediction& prediction, const std
   std::string paths;
   for (const auto& path : prediction.conflictedPaths) paths += " " + path;
   throw detail::historyRefusal("move", what, where + " would stop on conflicts in" + paths + ".");
-}
-
-bool rebaseInProgress(GitOperationContext& context) {
-  for (const char* dir : {"rebase-merge", "rebase-apply"}) {
-    auto path = trimmed(
-        detail::runPredictionGit(context, {"rev-parse", "--path-format=absolute", "--git-path", dir}));
-    std::error_code error;
-    if (std::filesystem::exists(path, error)) return true;
-  }
-  return false;
 }
 
 } // namespace
@@ -88,7 +77,7 @@ GitMovedCommit GitMoveCommitOperation::execute(GitOperationContext& context) {
   } catch (...) {
     // Back to how it was: the current branch by git's own abort, the other
     // branch by the lease on what was just written.
-    if (rebaseInProgress(context)) GitExecRebaseOperation::abortRebase()->execute(context);
+    if (detail::rebaseInProgress(context)) GitExecRebaseOperation::abortRebase()->execute(context);
     detail::updateRefLeased(context, ref, tip, moved, "tavrik move: undone");
     throw;
   }

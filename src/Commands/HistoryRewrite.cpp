@@ -4,6 +4,8 @@
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/StringUtilities.h"
 
+#include <filesystem>
+
 namespace tavrik::detail {
 
 namespace {
@@ -118,6 +120,15 @@ Oid recommit(GitOperationContext& context, const Oid& source, const std::string&
   auto oid = Oid::parse(trimmed(runRewriteGit(context, std::move(args), std::move(text), std::move(variables))));
   if (!oid) throw TavrikError("Unexpected output of git commit-tree");
   return *oid;
+}
+
+bool rebaseInProgress(GitOperationContext& context) {
+  for (const char* dir : {"rebase-merge", "rebase-apply"}) {
+    auto path = trimmed(runPredictionGit(context, {"rev-parse", "--path-format=absolute", "--git-path", dir}));
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) return true;
+  }
+  return false;
 }
 
 void updateRefLeased(GitOperationContext& context, const std::string& ref, const Oid& target, const Oid& expected,

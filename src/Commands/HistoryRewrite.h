@@ -53,6 +53,9 @@ std::string runRewriteGit(GitOperationContext& context, std::vector<std::string>
 Oid recommit(GitOperationContext& context, const Oid& source, const std::string& tree, const std::vector<Oid>& parents,
              const std::optional<std::string>& message = std::nullopt);
 
+/// Whether a rebase is stopped or running (git's state folder exists).
+bool rebaseInProgress(GitOperationContext& context);
+
 /// Moves `ref` from `expected` to `target` (update-ref with the old value as
 /// a lease). Throws TavrikError saying the ref moved when the lease fails.
 void updateRefLeased(GitOperationContext& context, const std::string& ref, const Oid& target, const Oid& expected,

@@ -57,6 +57,7 @@ TEST(GitFixupOperation, FixupAndAmendEqualGitByHand) {
   }
   auto prediction = fixup(repo, {.commit = "HEAD~3"}, config.c_str());
   EXPECT_TRUE(prediction.clean);
+  EXPECT_EQ(prediction.tree->string(), repo.rev("HEAD^{tree}"));
   byHand.git({"commit", "-q", "--fixup=HEAD~3"});
   runScript("GIT_SEQUENCE_EDITOR=: git rebase -q -i --autosquash HEAD~5", byHand.path());
   EXPECT_EQ(repo.history(), byHand.history());
@@ -101,7 +102,15 @@ TEST(GitFixupOperation, RefusesBeforeChangingAnything) {
   EXPECT_THROW(fixup(repo, {.commit = "HEAD"}), TavrikError) << "nothing staged";
   repo.git({"add", "shared"});
   repo.write("own4", "unstaged\n");
-  const auto head = repo.rev("HEAD");
-  EXPECT_THROW(fixup(repo, {.commit = "HEAD", .allowPublished = true}), TavrikError) << "unstaged changes";
-  EXPECT_EQ(repo.rev("HEAD"), head);
+  // Unstaged changes, which a configured autostash would otherwise carry.
+  const auto dirty = repo.state();
+  const auto config = (repo.path() / ".git/autostash").string();
+  repo.git({"config", "-f", config, "rebase.autoStash", "true"});
+  try {
+    fixup(repo, {.commit = "HEAD"}, config.c_str());
+    ADD_FAILURE() << "folded in";
+  } catch (const TavrikError& error) {
+    EXPECT_NE(error.failureReason.value_or("").find("not staged"), std::string::npos);
+  }
+  EXPECT_EQ(repo.state(), dirty);
 }
