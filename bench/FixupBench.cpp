@@ -1,7 +1,8 @@
 // A fixup three commits below HEAD on a large generated repository, against
 // git doing the same by hand: `git commit --fixup=HEAD~3` and `git rebase -i
-// --autosquash HEAD~5` (from the fixed commit's parent) under a scripted editor (GIT_SEQUENCE_EDITOR=true).
-// The engine's side includes its checks and its prediction of the replay.
+// --autosquash HEAD~5` (from the fixed commit's parent) under a scripted
+// editor (GIT_SEQUENCE_EDITOR=true). The engine's side includes its checks
+// and its prediction of the replay.
 //
 // The benchmark works in a clone of TAVRIK_BENCH_REPO that shares its
 // objects (`git clone --shared`, removed afterwards), on a branch at the
@@ -91,6 +92,8 @@ void BM_FixupThreeBelowHead(benchmark::State& state) {
         clone.git({"rebase", "-q", "-i", "--autosquash", "HEAD~5"});
       },
       [&] {
+        // The refreshes the engine's run set off must not overlap git's run.
+        queue->waitUntilAllOperationsAreFinished();
         // Both sides must have folded the file into HEAD~3.
         if (trimmed(clone.git({"ls-tree", "--name-only", "HEAD~3", "--", kFile})) != kFile) {
           std::fprintf(stderr, "the file is not in HEAD~3\n");

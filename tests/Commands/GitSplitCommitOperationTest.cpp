@@ -111,3 +111,9 @@ TEST(GitSplitCommitOperation, LeavesEverythingAsItWasOnFailure) {
   EXPECT_THROW(split(repo, {.commit = "HEAD~1", .paths = {"z"}}, config.c_str()), GitStdError);
   EXPECT_EQ(repo.state(), before);
 }
+
+TEST(GitSplitCommitOperation, HashAgreesWithEquality) {
+  const auto a = *Oid::parse("0123456789abcdef0123456789abcdef01234567");
+  const auto b = *Oid::parse("89abcdef0123456789abcdef0123456789abcdef");
+  expectHashAgreesWithEquality(std::vector<GitSplitCommits>{{a, b, b}, {b, a, b}, {a, a, b}, {a, b, a}, {a, b, b}});
+}

@@ -28,6 +28,7 @@
 
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Util/HashCombine.h"
 
 #include <string>
 
@@ -64,3 +65,7 @@ public:
 };
 
 } // namespace tavrik
+
+template <> struct std::hash<tavrik::GitMovedCommit> {
+  size_t operator()(const tavrik::GitMovedCommit& m) const noexcept { return tavrik::detail::hashFields(m.moved, m.head); }
+};

@@ -29,6 +29,7 @@
 #include "tavrik/Diff/GitLineSelection.h"
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Util/HashCombine.h"
 
 #include <optional>
 #include <string>
@@ -77,3 +78,7 @@ public:
 };
 
 } // namespace tavrik
+
+template <> struct std::hash<tavrik::GitSplitCommits> {
+  size_t operator()(const tavrik::GitSplitCommits& m) const noexcept { return tavrik::detail::hashFields(m.first, m.second, m.head); }
+};
