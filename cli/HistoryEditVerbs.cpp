@@ -5,6 +5,8 @@
 
 #include "tavrik/Commands/ConflictPrediction.h"
 #include "tavrik/Commands/GitFixupOperation.h"
+#include "tavrik/Commands/GitMoveCommitOperation.h"
+#include "tavrik/Commands/GitSplitCommitOperation.h"
 #include "tavrik/Json/GitJson.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -90,6 +92,68 @@ VerbSpec fixupVerb(const char* name, const char* help, GitFixupMode mode) {
           true, true, false};
 }
 
+struct MoveFlags {
+  std::string commit, branch;
+  bool allowPublished = false;
+};
+
+VerbSpec moveVerb() {
+  auto o = std::make_shared<MoveFlags>();
+  return {"move", "move COMMIT of the current branch onto BRANCH, without checking BRANCH out",
+          [o](CLI::App& verb) {
+            verb.add_option("commit", o->commit, "the commit of the current branch to move")->required();
+            verb.add_option("--to", o->branch, "the local branch it goes to")->required();
+            verb.add_flag("--allow-published", o->allowPublished, "move it even when the upstream contains it");
+          },
+          [o](const CLI::App&) -> VerbRun {
+            return [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
+              auto moved = runOn(queue, makeOperation<GitMoveCommitOperation>(GitMoveCommitOptions{
+                                            .commit = o->commit, .branch = o->branch,
+                                            .allowPublished = o->allowPublished}));
+              out << o->branch << " " << moved.moved.string() << "\n";
+            };
+          },
+          true, true, false};
+}
+
+struct SplitFlags {
+  std::string commit;
+  std::vector<std::string> paths, lines;
+  std::optional<std::string> message;
+  bool allowPublished = false;
+};
+
+VerbSpec splitVerb() {
+  auto o = std::make_shared<SplitFlags>();
+  return {"split", "split COMMIT of the current branch in two: the selected part first, then the rest",
+          [o](CLI::App& verb) {
+            verb.add_option("commit", o->commit, "the commit of the current branch to split")->required();
+            auto* paths = verb.add_option("--paths", o->paths, "the paths whose changes go first");
+            auto* lines = verb.add_option("--lines", o->lines, "LIST PATH: the lines of PATH's patch that go first")
+                              ->expected(2);
+            paths->excludes(lines);
+            verb.add_option("-m,--message", o->message, "the second commit's message (else the original's)");
+            verb.add_flag("--allow-published", o->allowPublished, "split it even when the upstream contains it");
+          },
+          [o](const CLI::App&) -> VerbRun {
+            if (o->paths.empty() == o->lines.empty()) throw CLI::ValidationError("split", "give --paths or --lines");
+            return [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
+              GitSplitCommitOptions options{.commit = o->commit, .paths = o->paths, .secondMessage = o->message,
+                                            .allowPublished = o->allowPublished};
+              if (!o->lines.empty()) {
+                try {
+                  options.lines = GitSplitLines{.path = o->lines[1], .selection = GitLineSelection::parse(o->lines[0])};
+                } catch (const TavrikError& error) {
+                  throw TavrikError("Invalid --lines \"" + o->lines[0] + "\": " + error.failureReason.value_or(""));
+                }
+              }
+              auto commits = runOn(queue, makeOperation<GitSplitCommitOperation>(std::move(options)));
+              out << commits.first.string() << "\n" << commits.second.string() << "\n";
+            };
+          },
+          true, true, false};
+}
+
 } // namespace
 
 std::vector<VerbSpec> historyEditVerbs() {
@@ -105,6 +169,8 @@ std::vector<VerbSpec> historyEditVerbs() {
       fixupVerb("fixup", "fold the staged changes into COMMIT of the current branch", GitFixupMode::fixup),
       fixupVerb("amend", "fold the staged changes and a new message into COMMIT of the current branch",
                 GitFixupMode::amend),
+      moveVerb(),
+      splitVerb(),
   };
 }
 

@@ -3,7 +3,8 @@
 // rebase would stop on conflicts, touching neither the branch, the index nor
 // the working tree (exit status 0 when it would apply cleanly; 1, with the
 // conflicts printed, when it would stop); `fixup` and `amend` fold the staged
-// changes (and a new message) into an older commit of the branch.
+// changes (and a new message) into an older commit of the branch; `move`
+// takes a commit to another branch and `split` cuts one in two.
 #pragma once
 
 #include "Verb.h"
@@ -12,7 +13,7 @@
 
 namespace tavrik::cli {
 
-/// The rows of `predict` and its verbs, `fixup` and `amend`.
+/// The rows of `predict` and its verbs, `fixup`, `amend`, `move` and `split`.
 std::vector<VerbSpec> historyEditVerbs();
 
 } // namespace tavrik::cli

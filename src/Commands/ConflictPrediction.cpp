@@ -23,6 +23,13 @@ std::string_view rawValue(GitConflictKind kind) {
   return "other";
 }
 
+std::optional<GitConflictKind> conflictKindFromRawValue(std::string_view raw) {
+  for (auto kind : {GitConflictKind::content, GitConflictKind::addAdd, GitConflictKind::modifyDelete,
+                    GitConflictKind::renameRename, GitConflictKind::directoryFile, GitConflictKind::other})
+    if (rawValue(kind) == raw) return kind;
+  return std::nullopt;
+}
+
 namespace {
 
 TavrikError malformedMergeTree(const std::string& why) {
@@ -284,6 +291,8 @@ GitConflictPrediction replay(GitOperationContext& context, Oid tip, const std::v
 }
 
 std::vector<Listed> listGiven(GitOperationContext& context, const std::vector<Oid>& commits) {
+  // rev-list without a revision is a usage error.
+  if (commits.empty()) return {};
   std::vector<std::string> args{"--no-walk=unsorted"};
   for (const auto& commit : commits) args.push_back(commit.string());
   return listCommits(context, std::move(args));

@@ -927,6 +927,24 @@ GitStashEntry readStashEntry(const json& object) {
   return entry;
 }
 
+GitConflictPrediction readConflictPrediction(const json& object) {
+  Fields f(object, "GitConflictPrediction");
+  GitConflictPrediction prediction;
+  prediction.clean = f.boolean("clean");
+  prediction.commits = f.oids("commits");
+  prediction.conflictingCommit = f.optionalOid("conflictingCommit");
+  prediction.conflictedPaths = f.texts("conflictedPaths");
+  for (const auto& item : f.required("conflicts")) {
+    Fields c(item, "GitMergeConflict");
+    auto kind = conflictKindFromRawValue(c.required("kind").get<std::string>());
+    if (!kind) c.fail("\"kind\" is no conflict kind");
+    prediction.conflicts.push_back(
+        {.kind = *kind, .rawKind = c.text("rawKind"), .paths = c.texts("paths"), .message = c.text("message")});
+  }
+  prediction.tree = f.optionalOid("tree");
+  return prediction;
+}
+
 template <class Read> auto readRecord(std::string_view text, std::string_view record, Read read) {
   try {
     return read(json::parse(text));
@@ -944,6 +962,10 @@ GitRef gitRefFromJson(std::string_view json) { return readRecord(json, "GitRef",
 GitHead gitHeadFromJson(std::string_view json) { return readRecord(json, "GitHead", readHead); }
 GitStashEntry gitStashEntryFromJson(std::string_view json) {
   return readRecord(json, "GitStashEntry", readStashEntry);
+}
+
+GitConflictPrediction gitConflictPredictionFromJson(std::string_view json) {
+  return readRecord(json, "GitConflictPrediction", readConflictPrediction);
 }
 
 } // namespace tavrik

@@ -790,6 +790,29 @@ TEST(Cli, PredictExitsByTheVerdict) {
   EXPECT_EQ(repo.git({"status", "--porcelain"}), "");
 }
 
+// split and move from the command line: the selection comes first, the moved
+// commit lands on the other branch, and a refusal names its reason.
+TEST(Cli, SplitsAndMovesCommits) {
+  tt::ScratchRepo repo;
+  repo.commitFile("f", "base\n", "base");
+  repo.git({"branch", "side"});
+  repo.commitFile("a", "a\n", "a");
+  repo.write("b1", "b1\n");
+  repo.git({"add", "b1"});
+  repo.commitFile("b2", "b2\n", "b");
+  auto split = tavrikCli(repo, {"split", "HEAD", "--paths", "b1"});
+  EXPECT_EQ(split.status, 0) << split.err;
+  EXPECT_EQ(repo.git({"diff-tree", "--no-commit-id", "--name-only", "-r", "HEAD~1"}), "b1\n");
+  EXPECT_EQ(repo.git({"log", "--format=%s", "-2"}), "b\nb\n");
+  EXPECT_NE(tavrikCli(repo, {"split", "HEAD", "--paths", "b2", "--lines", "1", "b2"}).status, 0);
+  auto move = tavrikCli(repo, {"move", "HEAD~2", "--to", "side"});
+  EXPECT_EQ(move.status, 0) << move.err;
+  EXPECT_EQ(repo.git({"log", "--format=%s", "side"}), "a\nbase\n");
+  EXPECT_EQ(repo.git({"log", "--format=%s"}), "b\nb\nbase\n");
+  auto refused = tavrikCli(repo, {"move", "HEAD", "--to", "main"});
+  EXPECT_NE(refused.err.find("already on the current branch"), std::string::npos) << refused.err;
+}
+
 // Blame text is git blame's with the padding of the author and line number
 // columns left out; a file's history has git log --follow's commits.
 TEST(Cli, BlameAndFileHistoryAgreeWithGit) {

@@ -178,3 +178,24 @@ TEST(ConflictPrediction, AgreesWithWhatGitThenDoes) {
   EXPECT_GT(clean, 3);
   EXPECT_GT(conflicted, 3);
 }
+
+TEST(ConflictPrediction, HashAgreesWithEquality) {
+  const auto a = *Oid::parse("0123456789abcdef0123456789abcdef01234567");
+  const auto b = *Oid::parse("89abcdef0123456789abcdef0123456789abcdef");
+  const GitMergeConflict content{GitConflictKind::content, "CONFLICT (contents)", {"f"}, "m"};
+  auto other = content;
+  other.kind = GitConflictKind::addAdd;
+  expectHashAgreesWithEquality(std::vector<GitConflictPrediction>{
+      {},
+      {.commits = {a}, .tree = b},
+      {.commits = {a}, .tree = a},
+      {.commits = {b}, .tree = b},
+      {.clean = false, .commits = {a}, .conflictingCommit = a, .conflictedPaths = {"f"}, .conflicts = {content}},
+      {.clean = false, .commits = {a}, .conflictingCommit = a, .conflictedPaths = {"f"}, .conflicts = {other}},
+      {.clean = false, .commits = {a}, .conflictingCommit = a, .conflictedPaths = {"g"}, .conflicts = {content}},
+      {.commits = {a}, .tree = b},
+  });
+  expectHashAgreesWithEquality(std::vector<GitMergeTreeResult>{
+      {.tree = a}, {.tree = b}, {.clean = false, .tree = a, .conflictedPaths = {"f"}, .conflicts = {content}},
+      {.tree = a}});
+}

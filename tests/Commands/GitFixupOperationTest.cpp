@@ -26,8 +26,13 @@ struct Stack : ScratchRepo {
   std::string state() const { return rev("HEAD") + git({"status", "--porcelain"}) + git({"diff", "--cached"}); }
 };
 
-GitConflictPrediction fixup(const GitDir& repo, GitFixupOptions options) {
-  return runOn(readerQueue(repo), makeOperation<GitFixupOperation>(std::move(options)));
+// `globalConfig` is set after the queue is made, which resets the environment.
+GitConflictPrediction fixup(const GitDir& repo, GitFixupOptions options, const char* globalConfig = "/dev/null") {
+  auto queue = readerQueue(repo);
+  setenv("GIT_CONFIG_GLOBAL", globalConfig, 1);
+  auto prediction = runOn(queue, makeOperation<GitFixupOperation>(std::move(options)));
+  setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
+  return prediction;
 }
 
 } // namespace
@@ -50,10 +55,9 @@ TEST(GitFixupOperation, FixupAndAmendEqualGitByHand) {
     r->write("own1", "fixed\n");
     r->git({"add", "own1"});
   }
-  setenv("GIT_CONFIG_GLOBAL", config.c_str(), 1);
-  auto prediction = fixup(repo, {.commit = "HEAD~3"});
-  setenv("GIT_CONFIG_GLOBAL", "/dev/null", 1);
+  auto prediction = fixup(repo, {.commit = "HEAD~3"}, config.c_str());
   EXPECT_TRUE(prediction.clean);
+  EXPECT_EQ(prediction.tree->string(), repo.rev("HEAD^{tree}"));
   byHand.git({"commit", "-q", "--fixup=HEAD~3"});
   runScript("GIT_SEQUENCE_EDITOR=: git rebase -q -i --autosquash HEAD~5", byHand.path());
   EXPECT_EQ(repo.history(), byHand.history());
@@ -75,6 +79,7 @@ TEST(GitFixupOperation, RefusesBeforeChangingAnything) {
   const auto outside = repo.commitFile("x", "x\n", "outside");
   repo.git({"checkout", "-q", "main"});
   repo.git({"update-ref", "refs/remotes/origin/main", "HEAD~1"});
+  repo.git({"config", "remote.origin.fetch", "+refs/heads/*:refs/remotes/origin/*"});
   repo.git({"config", "branch.main.remote", "origin"});
   repo.git({"config", "branch.main.merge", "refs/heads/main"});
   // A change to c3's line, which c4's edit of the next line makes conflict.
@@ -97,7 +102,15 @@ TEST(GitFixupOperation, RefusesBeforeChangingAnything) {
   EXPECT_THROW(fixup(repo, {.commit = "HEAD"}), TavrikError) << "nothing staged";
   repo.git({"add", "shared"});
   repo.write("own4", "unstaged\n");
-  const auto head = repo.rev("HEAD");
-  EXPECT_THROW(fixup(repo, {.commit = "HEAD", .allowPublished = true}), TavrikError) << "unstaged changes";
-  EXPECT_EQ(repo.rev("HEAD"), head);
+  // Unstaged changes, which a configured autostash would otherwise carry.
+  const auto dirty = repo.state();
+  const auto config = (repo.path() / ".git/autostash").string();
+  repo.git({"config", "-f", config, "rebase.autoStash", "true"});
+  try {
+    fixup(repo, {.commit = "HEAD"}, config.c_str());
+    ADD_FAILURE() << "folded in";
+  } catch (const TavrikError& error) {
+    EXPECT_NE(error.failureReason.value_or("").find("not staged"), std::string::npos);
+  }
+  EXPECT_EQ(repo.state(), dirty);
 }

@@ -47,6 +47,18 @@ TEST(GitJson, RecordsRoundTrip) {
   GitStashEntry stash{2, id, other, {other, id}, signature(), signature(), "On main: " + kLatin1, kLatin1,
                       "On main: caf\xe9", "refs/stash"};
   EXPECT_EQ(gitStashEntryFromJson(toJson(stash)), stash);
+
+  GitConflictPrediction stopped{.clean = false, .commits = {id, other}, .conflictingCommit = other,
+                                .conflictedPaths = {kLatin1, "b"}};
+  for (auto kind : {GitConflictKind::content, GitConflictKind::addAdd, GitConflictKind::modifyDelete,
+                    GitConflictKind::renameRename, GitConflictKind::directoryFile, GitConflictKind::other})
+    stopped.conflicts.push_back({kind, "CONFLICT (" + kLatin1 + ")", {kLatin1, "b"}, "message " + kLatin1});
+  EXPECT_EQ(gitConflictPredictionFromJson(toJson(stopped)), stopped);
+  const GitConflictPrediction clean{.commits = {id}, .tree = other};
+  EXPECT_EQ(gitConflictPredictionFromJson(toJson(clean)), clean);
+  EXPECT_THROW(gitConflictPredictionFromJson(R"({"clean":false,"commits":[],"conflictedPaths":[],)"
+                                             R"("conflicts":[{"kind":"sideways","rawKind":"","paths":[],"message":""}]})"),
+               TavrikError);
 }
 
 TEST(GitJson, AbsentFieldsReadAsAbsentAndBadInputIsRefused) {

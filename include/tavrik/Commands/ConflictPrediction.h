@@ -43,6 +43,7 @@
 
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Util/HashCombine.h"
 
 #include <optional>
 #include <string>
@@ -58,6 +59,8 @@ enum class GitConflictKind { content, addAdd, modifyDelete, renameRename, direct
 /// The stable name of a kind ("content", "add/add", "modify/delete",
 /// "rename/rename", "directory/file", "other").
 std::string_view rawValue(GitConflictKind kind);
+/// The kind of a stable name; nullopt for any other text.
+std::optional<GitConflictKind> conflictKindFromRawValue(std::string_view raw);
 
 /// One conflict git reported: its kind, git's type string ("CONFLICT
 /// (contents)"), the paths involved (bytes, as git names them) and git's
@@ -132,3 +135,19 @@ public:
 };
 
 } // namespace tavrik
+
+template <> struct std::hash<tavrik::GitMergeConflict> {
+  size_t operator()(const tavrik::GitMergeConflict& c) const noexcept {
+    return tavrik::detail::hashFields(c.kind, c.rawKind, c.paths, c.message);
+  }
+};
+template <> struct std::hash<tavrik::GitMergeTreeResult> {
+  size_t operator()(const tavrik::GitMergeTreeResult& r) const noexcept {
+    return tavrik::detail::hashFields(r.clean, r.tree, r.conflictedPaths, r.conflicts);
+  }
+};
+template <> struct std::hash<tavrik::GitConflictPrediction> {
+  size_t operator()(const tavrik::GitConflictPrediction& p) const noexcept {
+    return tavrik::detail::hashFields(p.clean, p.commits, p.conflictingCommit, p.conflictedPaths, p.conflicts, p.tree);
+  }
+};

@@ -182,6 +182,7 @@ GitCount gitCountFromJson(std::string_view json);
 GitRef gitRefFromJson(std::string_view json);
 GitHead gitHeadFromJson(std::string_view json);
 GitStashEntry gitStashEntryFromJson(std::string_view json);
+GitConflictPrediction gitConflictPredictionFromJson(std::string_view json);
 
 /// The same JSON indented by `indent` spaces per level, for a person at a
 /// terminal. Throws TavrikError when `json` is no JSON.
