@@ -69,4 +69,16 @@ inline bool exchange(const char* socketPath, const std::string& request, std::st
   return true;
 }
 
+// Writes all of `size` bytes to `fd`; false once it cannot.
+inline bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 } // namespace companion

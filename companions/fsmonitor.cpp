@@ -24,18 +24,7 @@ namespace {
 // that a hung engine costs git little.
 constexpr int kTimeoutMilliseconds = 2000;
 
-bool writeAll(const std::string& text) {
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    ssize_t n = ::write(STDOUT_FILENO, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
+bool writeAll(const std::string& text) { return companion::writeAll(STDOUT_FILENO, text.data(), text.size()); }
 
 int everythingChanged(const char* reason) {
   if (reason && std::getenv("TAVRIK_FSMONITOR_DEBUG") && ::write(STDERR_FILENO, reason, std::strlen(reason)) < 0) {

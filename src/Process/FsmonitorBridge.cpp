@@ -1,10 +1,9 @@
 #include "Process/FsmonitorBridge.h"
 
+#include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/StringUtilities.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -19,68 +18,27 @@ std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>>& registry() 
   return endpoints;
 }
 
-class Descriptor {
-public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
-
-bool readFully(int fd, char* data, size_t size, off_t offset) {
-  while (size > 0) {
-    ssize_t n = ::pread(fd, data, size, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
-bool writeFully(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Brings the private copy up to date with the repository's index, under the
-// endpoint's copy lock. git replaces an index by renaming a new file over
-// it, so everything read through one descriptor belongs to one index.
+// endpoint's copy lock. The identity is taken before the content is read:
+// an index replaced in between leaves a copy newer than its identity, and
+// the next run copies again.
 bool refreshPrivateIndex(FsmonitorEndpoint& endpoint, const std::string& indexPath) {
-  Descriptor index(::open(indexPath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (index.get() < 0) return false;
   struct stat info {};
   // The header and the smallest checksum: anything shorter is not an index.
-  if (::fstat(index.get(), &info) != 0 || info.st_size < 12 + 20) return false;
+  if (::stat(indexPath.c_str(), &info) != 0 || info.st_size < 12 + 20) return false;
   FsmonitorEndpoint::IndexIdentity identity;
   identity.size = info.st_size;
   identity.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
   identity.inode = info.st_ino;
+  std::ifstream index(indexPath, std::ios::binary);
   identity.trailer.resize(20);
-  if (!readFully(index.get(), identity.trailer.data(), 20, info.st_size - 20)) return false;
+  if (!index.seekg(-20, std::ios::end) || !index.read(identity.trailer.data(), 20)) return false;
   if (endpoint.copiedFrom == identity && ::access(endpoint.privateIndexPath.c_str(), F_OK) == 0) return true;
-
-  std::string content(static_cast<size_t>(info.st_size), '\0');
-  if (!readFully(index.get(), content.data(), content.size(), 0)) return false;
-  const std::string temporary = endpoint.privateIndexPath + ".new";
-  Descriptor copy(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (copy.get() < 0) return false;
-  if (!writeFully(copy.get(), content.data(), content.size()) ||
-      std::rename(temporary.c_str(), endpoint.privateIndexPath.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  try {
+    auto content = readFileIfExists(indexPath);
+    if (!content) return false;
+    writeFileAtomically(endpoint.privateIndexPath, *content);
+  } catch (const std::exception&) {
     return false;
   }
   endpoint.copiedFrom = identity;
