@@ -18,16 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// git's hook as git runs it, with the variables of `environment`; the
-// answer's NULs become line feeds.
-std::string askCompanion(const GitDir& repo, const std::map<std::string, std::string>& environment,
-                         const std::string& token) {
-  std::string script = "env";
-  for (auto& [name, value] : environment) script += " " + name + "='" + value + "'";
-  script += " '" + (testPrefix() / "bin" / "fsmonitor").string() + "' 2 '" + token + "' | tr '\\0' '\\n'";
-  return runScript(script, repo.path());
-}
-
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 } // namespace
@@ -37,19 +27,19 @@ TEST(GitFsmonitor, AnswersEverythingWhenItCannotBeSure) {
   repo.commitFile("a.txt", "a\n", "first");
   auto queue = readerQueue(repo);
   // No watcher to ask: "/" at once, with a token no watcher accepts.
-  EXPECT_EQ(askCompanion(repo, {}, "x"), "tavrik:none\n/\n");
+  EXPECT_EQ(askFsmonitor(repo, {}, "x"), "tavrik:none\n/\n");
 
   auto watcher = GitRepositoryWatcher::attach(queue);
   auto environment = watcher->fsmonitorEnvironment();
   ASSERT_EQ(environment.size(), 2u);
-  auto first = askCompanion(repo, environment, "1796841574345508682"); // git's own first token
+  auto first = askFsmonitor(repo, environment, "1796841574345508682"); // git's own first token
   EXPECT_EQ(first.substr(first.find('\n')), "\n/\n");
   const std::string token = firstLine(first);
-  EXPECT_EQ(askCompanion(repo, environment, token), token + "\n") << "nothing changed since";
+  EXPECT_EQ(askFsmonitor(repo, environment, token), token + "\n") << "nothing changed since";
 
   repo.write("a.txt", "changed\n");
   repo.write("new/b.txt", "b\n");
-  auto answer = askCompanion(repo, environment, token);
+  auto answer = askFsmonitor(repo, environment, token);
   EXPECT_NE(answer.find("\na.txt\n"), std::string::npos) << answer;
   EXPECT_NE(answer.find("\nnew/\n"), std::string::npos) << answer;
   EXPECT_EQ(answer.find("\n/\n"), std::string::npos) << answer;
@@ -57,14 +47,14 @@ TEST(GitFsmonitor, AnswersEverythingWhenItCannotBeSure) {
   auto wrongSecret = environment;
   wrongSecret.begin()->second = "0";
   wrongSecret.rbegin()->second = "0";
-  EXPECT_EQ(askCompanion(repo, wrongSecret, token), "tavrik:none\n/\n");
+  EXPECT_EQ(askFsmonitor(repo, wrongSecret, token), "tavrik:none\n/\n");
 
   // Another attach is another journal: the old token proves nothing.
   watcher->detach();
   EXPECT_TRUE(watcher->fsmonitorEnvironment().empty());
-  EXPECT_EQ(askCompanion(repo, environment, token), "tavrik:none\n/\n");
+  EXPECT_EQ(askFsmonitor(repo, environment, token), "tavrik:none\n/\n");
   auto again = GitRepositoryWatcher::attach(queue);
-  auto stale = askCompanion(repo, again->fsmonitorEnvironment(), token);
+  auto stale = askFsmonitor(repo, again->fsmonitorEnvironment(), token);
   EXPECT_EQ(stale.substr(stale.find('\n')), "\n/\n");
 }
 
@@ -75,12 +65,12 @@ TEST(GitFsmonitor, ATokenOlderThanTheJournalAnswersEverything) {
   auto queue = readerQueue(repo);
   auto watcher = GitRepositoryWatcher::attach(queue, {.fsmonitorJournalCapacity = 4});
   auto environment = watcher->fsmonitorEnvironment();
-  const std::string token = firstLine(askCompanion(repo, environment, "0"));
+  const std::string token = firstLine(askFsmonitor(repo, environment, "0"));
   repo.write("b.txt", "b\n");
-  auto within = askCompanion(repo, environment, token);
+  auto within = askFsmonitor(repo, environment, token);
   EXPECT_EQ(within.find("\n/\n"), std::string::npos) << within;
   for (int i = 0; i < 5; ++i) repo.write("c" + std::to_string(i) + ".txt", "c\n");
-  auto beyond = askCompanion(repo, environment, token);
+  auto beyond = askFsmonitor(repo, environment, token);
   EXPECT_EQ(beyond.substr(beyond.find('\n')), "\n/\n");
 }
 
