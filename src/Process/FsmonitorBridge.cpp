@@ -82,7 +82,10 @@ std::optional<MonitoredRun> monitoredRun(const GitRepositoryDescriptor& descript
     run.configArguments.push_back("-c");
     run.configArguments.push_back(std::move(setting));
   }
+  // The token and the cache are kept only if git may write the copy, even
+  // when the user's environment asks for no optional locks.
   run.environment = {{"GIT_INDEX_FILE", endpoint->privateIndexPath},
+                     {"GIT_OPTIONAL_LOCKS", "1"},
                      {kFsmonitorSocketVariable, endpoint->socketPath},
                      {kFsmonitorTokenVariable, endpoint->secret}};
   return run;

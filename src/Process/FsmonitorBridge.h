@@ -64,7 +64,7 @@ void unregisterFsmonitorEndpoint(const std::string& worktreeRoot, const Fsmonito
 struct MonitoredRun {
   /// "-c", "core.fsmonitor=...", ...: global options, before the command.
   std::vector<std::string> configArguments;
-  /// GIT_INDEX_FILE and the companion's variables.
+  /// GIT_INDEX_FILE, GIT_OPTIONAL_LOCKS=1 and the companion's variables.
   std::map<std::string, std::string> environment;
 };
 

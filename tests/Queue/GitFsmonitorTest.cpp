@@ -212,8 +212,12 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
       auto expected = GitStatusParser::parse(buffer);
       GitViewExecStatusOperation::sortByPath(expected);
       GitViewExecStatusOperation::stampModificationDates(expected, Url::fileURL(repo.path().string(), true));
+      const auto index = repo.path() / ".git" / "index";
+      const auto indexWritten = fs::last_write_time(index);
       auto monitored = runOn(queue, makeOperation<GitViewExecStatusOperation>());
       ASSERT_TRUE(monitored.has_value());
+      // The user's git must never find the index locked by the engine's reads.
+      EXPECT_EQ(fs::last_write_time(index), indexWritten) << "the repository's index was written";
       ASSERT_EQ(monitored->entries, expected) << "after step " << i << ": " << what << "\n" << plain;
     }
     auto statistics = watcher->statistics();
