@@ -31,17 +31,6 @@ int fail(const std::string& reason) {
   return 1;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool ask(const char* socketPath, const char* token, const std::string& prompt, std::string& answer) {
   std::string error;
   if (!companion::exchange(socketPath, std::string(token) + '\0' + prompt + '\0', answer, error)) return false;
@@ -73,7 +62,7 @@ int credentialHelper(const std::string& action) {
   std::string described = origin + (user.empty() ? "" : user + "@") + fields["host"];
   if (!ask(socketPath, token, "Password for '" + described + "': ", password)) return 0;
   std::string reply = "username=" + user + "\npassword=" + password + "\n";
-  bool written = writeAll(STDOUT_FILENO, reply.data(), reply.size());
+  bool written = companion::writeAll(STDOUT_FILENO, reply.data(), reply.size());
   std::fill(reply.begin(), reply.end(), '\0');
   std::fill(password.begin(), password.end(), '\0');
   return written ? 0 : 1;
@@ -96,7 +85,7 @@ int main(int argc, char** argv) {
   if (reply.rfind("ok\n", 0) == 0) {
     reply.erase(0, 3);
     reply += '\n';
-    if (!writeAll(STDOUT_FILENO, reply.data(), reply.size()))
+    if (!companion::writeAll(STDOUT_FILENO, reply.data(), reply.size()))
       return fail(std::string("cannot write the answer: ") + std::strerror(errno));
     return 0;
   }

@@ -120,7 +120,7 @@ Url resolveGitPrefix(const std::optional<std::string>& requested) {
   // The companion programs are built next to the client (build tree) or
   // installed beside it.
   fs::path self = selfDirectory();
-  for (const char* companion : {"askpass", "editor", "pinentry"}) {
+  for (const char* companion : {"askpass", "editor", "pinentry", "fsmonitor"}) {
     for (const auto& candidate : {self / ".." / "companions" / companion, self / ("tavrik-" + std::string(companion))}) {
       std::error_code ec;
       if (fs::is_regular_file(candidate, ec)) {

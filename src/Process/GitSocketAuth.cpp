@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -29,23 +28,6 @@ constexpr std::chrono::seconds kRequestTimeout{5};
 void wipe(std::string& secret) {
   ::explicit_bzero(secret.data(), secret.size());
   secret.clear();
-}
-
-std::string randomToken() {
-  unsigned char bytes[32];
-  for (size_t got = 0; got < sizeof bytes;) {
-    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw TavrikError::fromErrno(errno, "getrandom");
-    got += static_cast<size_t>(n);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (unsigned char byte : bytes) {
-    token += kHex[byte >> 4];
-    token += kHex[byte & 15];
-  }
-  return token;
 }
 
 } // namespace
@@ -93,7 +75,7 @@ struct GitSocketAuth::Server {
 
 std::shared_ptr<GitSocketAuth::Server> GitSocketAuth::Server::start(std::shared_ptr<Prompts> prompts) {
   auto server = std::make_shared<Server>(std::move(prompts));
-  server->token = randomToken();
+  server->token = detail::randomToken();
   // A failure past here leaves the cleanup to ~Server.
   server->folder = detail::makeBridgeFolder("askpass");
   server->socketPath = server->folder + "/socket";

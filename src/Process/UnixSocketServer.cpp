@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -67,7 +68,8 @@ void removeStaleBridgeFolders(const std::string& base, std::string_view kind) {
     const std::string folder = base + "/" + std::string(name);
     struct stat info {};
     if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) continue;
-    ::unlink((folder + "/socket").c_str());
+    // The monitor's folder also holds its private index.
+    for (const char* file : {"/socket", "/index", "/index.lock", "/index.new"}) ::unlink((folder + file).c_str());
     ::rmdir(folder.c_str());
   }
   ::closedir(dir);
@@ -129,6 +131,23 @@ void writeAll(int fd, std::string_view text) {
     if (n <= 0) return;
     text.remove_prefix(static_cast<size_t>(n));
   }
+}
+
+std::string randomToken() {
+  unsigned char bytes[32];
+  for (size_t got = 0; got < sizeof bytes;) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw TavrikError::fromErrno(errno, "getrandom");
+    got += static_cast<size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char byte : bytes) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 15];
+  }
+  return token;
 }
 
 bool sameText(std::string_view a, std::string_view b) {

@@ -16,7 +16,8 @@ namespace tavrik::detail {
 /// which ends in XXXXXX, and returns its path. Throws TavrikError.
 std::string makePrivateFolder(std::string pattern);
 
-/// Makes the private folder of a bridge of `kind` ("askpass", "editor"),
+/// Makes the private folder of a bridge of `kind` ("askpass", "editor",
+/// "fsmonitor"),
 /// "tavrik-KIND-PID-XXXXXX" in TMPDIR when a socket path in it fits in a
 /// sockaddr_un, else in /tmp. First removes the folders of that kind left
 /// behind by processes of this user that no longer run (killed before
@@ -45,6 +46,10 @@ void serveConnections(int listener, int wake, const std::function<void(int conne
 
 /// Sends all of `text`, giving up quietly once the peer is gone.
 void writeAll(int fd, std::string_view text);
+
+/// 64 hexadecimal digits from the kernel's random source, for a one-time
+/// token. Throws TavrikError ("getrandom").
+std::string randomToken();
 
 /// Whether `a` and `b` are equal, in time that depends only on their length.
 bool sameText(std::string_view a, std::string_view b);

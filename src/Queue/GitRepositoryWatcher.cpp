@@ -1,5 +1,8 @@
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 
+#include "Process/FsmonitorBridge.h"
+#include "Process/UnixSocketServer.h"
+#include "Queue/FsmonitorJournal.h"
 #include "Queue/RefreshSchedule.h"
 #include "Queue/WatchedPathAspects.h"
 #include "tavrik/Interfaces/Repo.h"
@@ -17,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -196,6 +200,12 @@ public:
     folders_ = std::unordered_set<std::string>(folders.begin(), folders.end());
   }
   bool isIgnoredFolder(const std::string& path) const { return folders_.count(path) != 0; }
+  /// The ignored folders as the monitor reports them, with a trailing '/'.
+  std::vector<std::string> ignoredFolderPaths() const {
+    std::vector<std::string> paths;
+    for (const auto& folder : folders_) paths.push_back(folder + "/");
+    return paths;
+  }
 
   /// The paths among `paths` that git ignores; none when git refuses one (a
   /// path inside a submodule, say).
@@ -244,7 +254,8 @@ private:
 //
 // Lock order: the queue calls the run-observer members without its own locks
 // held, and the core calls the queue (its refresh, git runs) only with mutex_
-// released, so mutex_ never nests with a lock of the queue.
+// released, so mutex_ never nests with a lock of the queue. The monitor's
+// thread takes mutex_ alone.
 class GitRepositoryWatcherCore : public GitQueueRunObserver,
                                  public std::enable_shared_from_this<GitRepositoryWatcherCore> {
 public:
@@ -252,7 +263,7 @@ public:
       : queue_(queue), descriptor_(*queue->descriptor()), options_(options),
         worktreeRoot_(descriptor_.worktreeURL() ? descriptor_.worktreeURL()->path() : std::string()),
         sharedGitDir_(descriptor_.gitURL.path() == descriptor_.commonURL.path()), ignores_(queue_, worktreeRoot_),
-        schedule_(options) {
+        schedule_(options), journal_(options.fsmonitorJournalCapacity) {
     // Made before the core is shared, so no lock guards the number.
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_ < 0) throw TavrikError::fromErrno(errno, "eventfd");
@@ -260,6 +271,7 @@ public:
 
   ~GitRepositoryWatcherCore() override {
     if (wake_ >= 0) close(wake_);
+    removeFsmonitorFiles();
   }
 
   void start() {
@@ -279,8 +291,15 @@ public:
     if (!worktreeRoot_.empty() && !worktreeFallback_) {
       ignores_.rereadIgnoredFolders();
       std::lock_guard lock(mutex_);
+      journal_.setUnwatchedFolders(ignores_.ignoredFolderPaths());
       addWorktreeTree("", false);
     }
+    {
+      // What changed while the tree was being walked is not known.
+      std::lock_guard lock(mutex_);
+      journal_.forgetAll();
+    }
+    if (options_.fsmonitor == GitFsmonitorMode::serve && !worktreeRoot_.empty()) startFsmonitor();
     // The thread keeps the core alive: a client may let the watcher go from
     // a callback on any thread.
     thread_ = std::thread([self = shared_from_this()] { self->loop(); });
@@ -301,8 +320,15 @@ public:
       }
     }
     if (auto queue = queue_.lock()) queue->removeRunObserver(this);
+    stopFsmonitor();
     std::lock_guard lock(mutex_);
     watches_.close();
+  }
+
+  std::map<std::string, std::string> fsmonitorEnvironment() const {
+    std::lock_guard lock(mutex_);
+    if (stopped_ || !endpoint_) return {};
+    return {{kFsmonitorSocketVariable, endpoint_->socketPath}, {kFsmonitorTokenVariable, endpoint_->secret}};
   }
 
   bool isAttached() const {
@@ -362,6 +388,8 @@ private:
     case WatchTable::AddResult::limit:
       if (!gitFallback_) {
         gitFallback_ = true;
+        // A submodule's repository could change unseen.
+        journal_.setUnsure(true);
         schedule_.poll(GitAspects::all);
         Log::defaultLog().error("watcher: inotify's watch limit is reached in the git directory of %s; every aspect "
                                 "is refreshed every %lld ms",
@@ -413,6 +441,7 @@ private:
   void enterWorktreeFallback() {
     if (worktreeFallback_) return;
     worktreeFallback_ = true;
+    journal_.setUnsure(true);
     Log::defaultLog().error("watcher: the working tree of %s has more folders than inotify may watch (%zu watched); "
                             "its status is refreshed every %lld ms instead",
                             descriptor_.displayName.c_str(), watches_.worktreeCount(),
@@ -433,6 +462,7 @@ private:
   void handleEvent(const inotify_event& event) {
     if (event.mask & IN_Q_OVERFLOW) {
       ++statistics_.overflows;
+      journal_.forgetAll();
       schedule_.noteChange(GitAspects::all);
       needsRescan_ = true;
       return;
@@ -456,9 +486,14 @@ private:
 
     if (watch.area != WatchArea::worktree) {
       if (isFolder && appeared && watchesGitFolder(watch.path, name)) addGitTree(watch.area, path);
+      // A submodule's commit or checkout changes what its folder's entry in
+      // the index compares to.
+      if (path.starts_with("modules/") || path == "modules") journal_.forgetAll();
       schedule_.noteChange(gitDirectoryChangeAspects(watch.area, path, sharedGitDir_));
       return;
     }
+    if (!isFolder || (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)))
+      recordChange(path, isFolder, watch.inSubmodule);
     auto change = worktreeChange(watch.path, name, watch.inSubmodule, isFolder && appeared);
     schedule_.noteChange(change.aspects);
     if (change.candidate) schedule_.noteCandidate(path);
@@ -521,6 +556,9 @@ private:
       std::lock_guard lock(mutex_);
       if (stopped_) return;
       for (auto& [path, inSubmodule] : folders) {
+        // git may track files inside an ignored folder: it checks them
+        // itself, the folder being reported in every answer.
+        if (ignoredSet.count(path)) journal_.addUnwatchedFolder(path + "/");
         if (ignoredSet.count(path) || watches_.contains(WatchArea::worktree, path)) continue;
         auto entries = listFolder(absolutePath(WatchArea::worktree, path));
         if (!entries) continue;
@@ -532,6 +570,8 @@ private:
         for (auto& entry : *entries) {
           if (entry.name == ".git") continue;
           auto child = joinPath(path, entry.name);
+          // Written before the watch, so possibly unseen by git yet.
+          recordChange(child, entry.isFolder, submodule);
           if (entry.isFolder) {
             newFolders_.push_back({child, submodule});
           } else if (submodule) {
@@ -556,7 +596,122 @@ private:
     std::lock_guard lock(mutex_);
     if (stopped_) return;
     if (!gitFallback_) watchGitDirectories();
-    if (!worktreeRoot_.empty()) addWorktreeTree("", false);
+    if (!worktreeRoot_.empty()) {
+      journal_.setUnwatchedFolders(ignores_.ignoredFolderPaths());
+      addWorktreeTree("", false);
+    }
+    // Folders that were not watched until now may have changed unseen.
+    journal_.forgetAll();
+  }
+
+  // ---- git's file-system monitor ----
+
+  // mutex_ held. Paths inside a submodule also name their ancestors, the
+  // submodule's own folder among them: git compares that entry only when
+  // told it changed.
+  void recordChange(const std::string& path, bool isFolder, bool inSubmodule) {
+    if (inSubmodule)
+      for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+        journal_.record(path.substr(0, slash));
+    journal_.record(isFolder ? path + "/" : path);
+  }
+
+  void startFsmonitor() {
+    auto queue = queue_.lock();
+    auto bin = queue ? queue->binURL() : std::nullopt;
+    if (!bin) return;
+    const std::string companion = bin->path() + "/fsmonitor";
+    if (::access(companion.c_str(), X_OK) != 0) {
+      Log::defaultLog().info("watcher: no %s; git checks the whole working tree of %s itself", companion.c_str(),
+                             descriptor_.displayName.c_str());
+      return;
+    }
+    try {
+      auto endpoint = std::make_shared<FsmonitorEndpoint>();
+      endpoint->companionPath = companion;
+      endpoint->secret = randomToken();
+      fsmonitorFolder_ = makeBridgeFolder("fsmonitor");
+      endpoint->socketPath = fsmonitorFolder_ + "/socket";
+      endpoint->privateIndexPath = fsmonitorFolder_ + "/index";
+      listenAt(endpoint->socketPath, listener_);
+      if (::pipe2(serverWake_, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");
+      {
+        std::lock_guard lock(mutex_);
+        endpoint_ = endpoint;
+      }
+      server_ = std::thread([self = shared_from_this()] {
+        serveConnections(self->listener_, self->serverWake_[0],
+                         [&self](int connection) { self->answerFsmonitor(connection); });
+      });
+      registerFsmonitorEndpoint(worktreeRoot_, endpoint);
+    } catch (...) {
+      Log::defaultLog().error("watcher: cannot serve git's file-system monitor for %s: %s",
+                              descriptor_.displayName.c_str(),
+                              localizedDescription(std::current_exception()).c_str());
+      std::lock_guard lock(mutex_);
+      endpoint_.reset();
+    }
+  }
+
+  void answerFsmonitor(int connection) {
+    // The companion sends at once; git must never wait on a stuck client.
+    std::string request = readRequest(connection, serverWake_[0], std::chrono::milliseconds(1000));
+    size_t secretEnd = request.find('\0');
+    size_t tokenEnd = secretEnd == std::string::npos ? secretEnd : request.find('\0', secretEnd + 1);
+    std::string secret;
+    {
+      std::lock_guard lock(mutex_);
+      if (endpoint_) secret = endpoint_->secret;
+    }
+    if (tokenEnd == std::string::npos || secret.empty() ||
+        !sameText(std::string_view(request).substr(0, secretEnd), secret)) {
+      writeAll(connection, "error: refused: wrong token\n");
+      return;
+    }
+    std::string_view token = std::string_view(request).substr(secretEnd + 1, tokenEnd - secretEnd - 1);
+    std::string reply;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopped_) return;
+      // Everything the kernel has queued happened before git asked.
+      drainEvents();
+      auto answer = journal_.changedSince(token);
+      ++statistics_.fsmonitorAnswers;
+      if (!answer.paths) ++statistics_.fsmonitorFullAnswers;
+      reply = "ok\n" + FsmonitorJournal::encode(answer);
+    }
+    // The events read here may have folders to watch or refreshes to plan.
+    signalWake();
+    writeAll(connection, reply);
+  }
+
+  void stopFsmonitor() {
+    std::shared_ptr<FsmonitorEndpoint> endpoint;
+    {
+      std::lock_guard lock(mutex_);
+      endpoint = std::move(endpoint_);
+    }
+    if (endpoint) unregisterFsmonitorEndpoint(worktreeRoot_, endpoint.get());
+    if (serverWake_[1] >= 0) {
+      char byte = 0;
+      while (::write(serverWake_[1], &byte, 1) < 0 && errno == EINTR) {
+      }
+    }
+    if (server_.joinable()) {
+      if (server_.get_id() == std::this_thread::get_id())
+        server_.detach();
+      else
+        server_.join();
+    }
+    removeFsmonitorFiles();
+  }
+
+  // Safe to repeat; the destructor's call covers a start that failed halfway.
+  void removeFsmonitorFiles() {
+    if (fsmonitorFolder_.empty()) return;
+    for (const char* name : {"/index", "/index.lock", "/index.new"}) ::unlink((fsmonitorFolder_ + name).c_str());
+    closeAndRemove({&listener_, &serverWake_[0], &serverWake_[1]}, fsmonitorFolder_ + "/socket", fsmonitorFolder_);
+    fsmonitorFolder_.clear();
   }
 
   void refreshIfDue() {
@@ -613,6 +768,15 @@ private:
   bool worktreeFallback_ = false;
   bool gitFallback_ = false;
   GitRepositoryWatcher::Statistics statistics_;
+  FsmonitorJournal journal_;
+  std::shared_ptr<FsmonitorEndpoint> endpoint_; // set while the monitor is served
+
+  // The monitor's server: set up by start(), closed by stop() after its
+  // thread has ended, so they need no lock.
+  std::string fsmonitorFolder_;
+  int listener_ = -1;
+  int serverWake_[2] = {-1, -1};
+  std::thread server_;
 };
 
 } // namespace detail
@@ -642,5 +806,9 @@ void GitRepositoryWatcher::detach() { core_->stop(); }
 bool GitRepositoryWatcher::isAttached() const { return core_->isAttached(); }
 
 GitRepositoryWatcher::Statistics GitRepositoryWatcher::statistics() const { return core_->statistics(); }
+
+std::map<std::string, std::string> GitRepositoryWatcher::fsmonitorEnvironment() const {
+  return core_->fsmonitorEnvironment();
+}
 
 } // namespace tavrik

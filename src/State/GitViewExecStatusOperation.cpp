@@ -1,5 +1,6 @@
 #include "tavrik/State/GitViewExecStatusOperation.h"
 
+#include "Process/FsmonitorBridge.h"
 #include "tavrik/State/GitStatusParser.h"
 
 #include <algorithm>
@@ -12,8 +13,27 @@
 
 namespace tavrik {
 
+std::map<std::string, std::string> GitViewExecStatusOperation::environment(GitOperationContext& context) {
+  auto variables = GitExecRunner::environment(context);
+  monitorArguments_.clear();
+  // With --ignored git lists what the untracked cache leaves out; a plain
+  // run costs the same.
+  auto descriptor = context.effectiveDescriptor();
+  if (includeIgnored || !descriptor) return variables;
+  auto monitored = detail::monitoredRun(*descriptor);
+  if (!monitored) return variables;
+  monitorArguments_ = std::move(monitored->configArguments);
+  for (auto& [name, value] : monitored->environment) variables[name] = std::move(value);
+  return variables;
+}
+
+GitExecAccess GitViewExecStatusOperation::access() const {
+  return monitorArguments_.empty() ? GitExecAccess::read : GitExecAccess::write;
+}
+
 std::vector<std::string> GitViewExecStatusOperation::arguments(GitOperationContext&) {
-  std::vector<std::string> args{"status", "-z"};
+  std::vector<std::string> args = monitorArguments_;
+  args.insert(args.end(), {"status", "-z"});
   if (includeIgnored) args.push_back("--ignored");
   args.push_back("--porcelain=v2");
   // status.showUntrackedFiles and status.renames in the user's configuration

@@ -3,6 +3,7 @@
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/State/GitViewExecConfigOperation.h"
 #include "tavrik/Util/HashCombine.h"
+#include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <cctype>
@@ -24,22 +25,6 @@ std::optional<GitToolCommand> mergetoolNamed(const std::optional<std::string>& n
   if (!name) return std::nullopt;
   auto tool = GitTool::by(*name);
   return tool ? tool->mergetool : std::nullopt;
-}
-
-// git evaluates the command with the shell, so a folder with a space or a
-// quote in its name must arrive as one word.
-std::string shellQuoted(const std::string& text) {
-  bool plain = !text.empty();
-  for (unsigned char c : text)
-    if (!(std::isalnum(c) || std::string_view("/._-+,:@%=").find(static_cast<char>(c)) != std::string_view::npos))
-      plain = false;
-  if (plain) return text;
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
-  }
-  return out + "'";
 }
 
 bool exists(const Url& url) {

@@ -3,6 +3,7 @@
 #include "Util/TextScalars.h"
 #include "Util/UserAccount.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
@@ -82,6 +83,20 @@ std::string quoted(std::string_view text) {
   out += text;
   out += '"';
   return out;
+}
+
+std::string shellQuoted(std::string_view text) {
+  bool plain = !text.empty();
+  for (unsigned char c : text)
+    if (!(std::isalnum(c) || std::string_view("/._-+,:@%=").find(static_cast<char>(c)) != std::string_view::npos))
+      plain = false;
+  if (plain) return std::string(text);
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
 }
 
 std::string gitSubject(std::string_view message) {

@@ -293,6 +293,9 @@ TEST(GitRepositoryWatcher, AnOverflowOfTheKernelQueueRefreshesEverything) {
   // its events while the kernel's queue fills up.
   auto blocker = std::make_shared<RefreshBlocker>();
   w.queue->addRunObserver(blocker);
+  const auto monitor = w.watcher->fsmonitorEnvironment();
+  const auto answered = askFsmonitor(w.repo, monitor, "0");
+  const auto token = answered.substr(0, answered.find('\n'));
   blocker->arm();
   w.repo.write("a.txt", "wakes the watcher\n");
   ASSERT_TRUE(blocker->waitUntilBlocked());
@@ -302,6 +305,9 @@ TEST(GitRepositoryWatcher, AnOverflowOfTheKernelQueueRefreshesEverything) {
   blocker->release();
   for (int i = 0; i < 200 && w.watcher->statistics().overflows == 0; ++i) std::this_thread::sleep_for(20ms);
   EXPECT_EQ(w.watcher->statistics().overflows, 1u);
+  // What the kernel dropped is unknown: git must check everything.
+  auto afterOverflow = askFsmonitor(w.repo, monitor, token);
+  EXPECT_EQ(afterOverflow.substr(afterOverflow.find('\n')), "\n/\n");
   w.settle(500ms);
   EXPECT_EQ(w.watcher->statistics().refreshedAspects,
             GitAspects::all.subtracting({GitAspects::queueTasks, GitAspects::logDescriptor}));

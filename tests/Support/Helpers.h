@@ -1,7 +1,8 @@
 // Helpers shared by the suites: queues over the scenario repositories (the
 // build's git prefix, a hermetic environment, no login-shell probe), a way
 // to run an operation and wait for it, thread-safe recorders, a log capture,
-// an overlap meter and the hash-against-equality check.
+// an overlap meter, the hash-against-equality check and git's view of the
+// file-system monitor.
 #pragma once
 
 #include "Support/ScenarioRepo.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -49,6 +51,17 @@ inline std::shared_ptr<GitQueue> makeReaderQueue(std::optional<GitRepositoryDesc
 }
 
 inline std::shared_ptr<GitQueue> readerQueue(const GitDir& repo) { return makeReaderQueue(worktreeDescriptor(repo.path())); }
+
+/// git's fsmonitor hook as git runs it (`bin/fsmonitor 2 TOKEN`) in `repo`
+/// with `environment` (a watcher's `fsmonitorEnvironment()`); the answer's
+/// NULs become line feeds.
+inline std::string askFsmonitor(const GitDir& repo, const std::map<std::string, std::string>& environment,
+                                const std::string& token) {
+  std::string script = "env";
+  for (auto& [name, value] : environment) script += " " + name + "='" + value + "'";
+  script += " '" + (testPrefix() / "bin" / "fsmonitor").string() + "' 2 '" + token + "' | tr '\\0' '\\n'";
+  return runScript(script, repo.path());
+}
 
 /// Enqueues the operation and waits for its value (throws its error).
 template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<Op>& op) {

@@ -1,6 +1,6 @@
 // Where the engine finds its git installation prefix (bin/git,
 // libexec/git-core, share/git-core/templates, bin/askpass, bin/editor,
-// bin/pinentry): the
+// bin/pinentry, bin/fsmonitor): the
 // one the command-line client uses and the shared queues use
 // (`GitQueue::sharedSupportURL`). A client with a git of its own passes its
 // prefix to `GitQueue::create` instead.

@@ -27,8 +27,20 @@
 // refreshes the working tree's status every `fallbackInterval` instead. An
 // overflow of the kernel's event queue refreshes every aspect.
 //
-// Threads: one of its own, asleep in poll() while nothing happens. All
-// members are safe from any thread. The queue is held weakly; once it is
+// git's file-system monitor. While attached, the watcher also answers git's
+// fsmonitor hook (protocol version 2) for the working tree: it keeps a
+// bounded journal of the paths that changed, and the companion `bin/fsmonitor`
+// of the queue's prefix asks it over a Unix-domain socket in a private
+// folder (0700, a one-time token, the peer's user id checked) for every path
+// changed since the token git sends. It answers "/" (check everything)
+// whenever it cannot be sure: a token of another watcher or an earlier
+// attach, one older than what the journal keeps, an overflow or a rescan
+// since, or a working tree not watched in full. The status reader then runs
+// git with the monitor and the untracked cache (GitViewExecStatusOperation).
+//
+// Threads: one of its own, and one that answers the monitor's companion,
+// both asleep in poll() while nothing happens. All members are safe from any
+// thread. The queue is held weakly; once it is
 // released the watcher does nothing.
 #pragma once
 
@@ -36,7 +48,9 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace tavrik {
 
@@ -45,6 +59,14 @@ class GitQueue;
 namespace detail {
 class GitRepositoryWatcherCore;
 }
+
+/// Whether the watcher serves git's file-system monitor.
+enum class GitFsmonitorMode {
+  /// Only the view is kept live; git checks the whole tree itself.
+  off,
+  /// The engine's own git asks the watcher what changed.
+  serve,
+};
 
 struct GitRepositoryWatcherOptions {
   /// How long the disk must be still before a refresh.
@@ -56,6 +78,10 @@ struct GitRepositoryWatcherOptions {
   /// At most this many folders of the working tree are watched; 0 means only
   /// the kernel's limit (fs.inotify.max_user_watches) applies.
   size_t maximumWatches = 0;
+  GitFsmonitorMode fsmonitor = GitFsmonitorMode::serve;
+  /// The most working-tree changes the monitor's journal remembers; a
+  /// token older than those answers "/".
+  size_t fsmonitorJournalCapacity = 100000;
 };
 
 class GitRepositoryWatcher {
@@ -72,6 +98,10 @@ public:
     size_t overflows = 0;
     /// The union of every aspect refreshed so far.
     GitAspects refreshedAspects;
+    /// Questions of git's fsmonitor hook answered, and how many of them
+    /// with "/" (check everything).
+    size_t fsmonitorAnswers = 0;
+    size_t fsmonitorFullAnswers = 0;
   };
 
   /// Sets the watches up (blocking while the working tree is walked) and
@@ -90,6 +120,11 @@ public:
   void detach();
   bool isAttached() const;
   Statistics statistics() const;
+  /// The variables the companion `bin/fsmonitor` needs to reach this
+  /// watcher (its socket and one-time token); empty when the monitor is not
+  /// served (off, detached, a bare repository or no companion in the
+  /// prefix). The engine's own git gets them by itself.
+  std::map<std::string, std::string> fsmonitorEnvironment() const;
 
   explicit GitRepositoryWatcher(std::shared_ptr<detail::GitRepositoryWatcherCore> core);
 

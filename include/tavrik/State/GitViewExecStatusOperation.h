@@ -22,8 +22,15 @@ public:
   const bool includeIgnored;
 
   bool needsIndexLock() const override { return true; }
+  /// The monitor's settings, when a watcher serves the repository, then
+  /// the base environment's.
+  std::map<std::string, std::string> environment(GitOperationContext& context) override;
+  /// `write` for a monitored run, which writes its private index (and never
+  /// the repository's); `read` otherwise.
+  GitExecAccess access() const override;
   bool storesResultInView() const override { return true; }
-  /// "status", "-z", ["--ignored"], "--porcelain=v2", then the untracked,
+  /// The monitor's "-c" settings for a monitored run (decided by
+  /// `environment`), "status", "-z", ["--ignored"], "--porcelain=v2", then the untracked,
   /// rename and stash-header settings pinned against the user's configuration.
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// The entries, shared rather than copied into the view. Without a
@@ -41,6 +48,8 @@ public:
 
 private:
   std::vector<GitStatusEntry> entries;
+  // Set by `environment` for the run about to start.
+  std::vector<std::string> monitorArguments_;
 };
 
 } // namespace tavrik

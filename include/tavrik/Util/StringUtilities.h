@@ -31,6 +31,11 @@ std::optional<std::string> nilOnEmpty(std::string_view text);
 /// `text` between two double quotes; quotes inside are not escaped.
 std::string quoted(std::string_view text);
 
+/// `text` as one word for the shell (git runs configured commands through
+/// it): as it stands when it holds only safe characters, else in single
+/// quotes.
+std::string shellQuoted(std::string_view text);
+
 /// A path as git writes it with the default core.quotePath: as it stands, or
 /// in double quotes with C escapes (octal for control bytes and every byte
 /// from 0x7F on) when it holds one of those, a space, a quote or a backslash.

@@ -1,0 +1,94 @@
+#include "Process/FsmonitorBridge.h"
+
+#include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/StringUtilities.h"
+
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace tavrik::detail {
+
+namespace {
+
+std::mutex registryLock; // guards registry()
+std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>>& registry() {
+  static std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>> endpoints;
+  return endpoints;
+}
+
+// Brings the private copy up to date with the repository's index, under the
+// endpoint's copy lock. The identity is taken before the content is read:
+// an index replaced in between leaves a copy newer than its identity, and
+// the next run copies again.
+bool refreshPrivateIndex(FsmonitorEndpoint& endpoint, const std::string& indexPath) {
+  struct stat info {};
+  // The header and the smallest checksum: anything shorter is not an index.
+  if (::stat(indexPath.c_str(), &info) != 0 || info.st_size < 12 + 20) return false;
+  FsmonitorEndpoint::IndexIdentity identity;
+  identity.size = info.st_size;
+  identity.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+  identity.inode = info.st_ino;
+  std::ifstream index(indexPath, std::ios::binary);
+  identity.trailer.resize(20);
+  if (!index.seekg(-20, std::ios::end) || !index.read(identity.trailer.data(), 20)) return false;
+  if (endpoint.copiedFrom == identity && ::access(endpoint.privateIndexPath.c_str(), F_OK) == 0) return true;
+  try {
+    auto content = readFileIfExists(indexPath);
+    if (!content) return false;
+    writeFileAtomically(endpoint.privateIndexPath, *content);
+  } catch (const std::exception&) {
+    return false;
+  }
+  endpoint.copiedFrom = identity;
+  return true;
+}
+
+} // namespace
+
+void registerFsmonitorEndpoint(const std::string& worktreeRoot, std::shared_ptr<FsmonitorEndpoint> endpoint) {
+  std::lock_guard lock(registryLock);
+  registry()[worktreeRoot] = std::move(endpoint);
+}
+
+void unregisterFsmonitorEndpoint(const std::string& worktreeRoot, const FsmonitorEndpoint* endpoint) {
+  std::lock_guard lock(registryLock);
+  auto it = registry().find(worktreeRoot);
+  if (it != registry().end() && it->second.get() == endpoint) registry().erase(it);
+}
+
+std::optional<MonitoredRun> monitoredRun(const GitRepositoryDescriptor& descriptor) {
+  auto worktree = descriptor.worktreeURL();
+  if (!worktree) return std::nullopt;
+  std::shared_ptr<FsmonitorEndpoint> endpoint;
+  {
+    std::lock_guard lock(registryLock);
+    auto it = registry().find(worktree->path());
+    if (it == registry().end()) return std::nullopt;
+    endpoint = it->second;
+  }
+  {
+    std::lock_guard copy(endpoint->copyLock);
+    if (!refreshPrivateIndex(*endpoint, descriptor.gitURL.path() + "/index")) return std::nullopt;
+  }
+  MonitoredRun run;
+  // git runs the hook through the shell when its path needs quoting.
+  for (std::string setting : {"core.fsmonitor=" + shellQuoted(endpoint->companionPath),
+                              std::string("core.fsmonitorHookVersion=2"), std::string("core.untrackedCache=true"),
+                              // The copy is written whole, never as a split index
+                              // beside the repository's shared ones.
+                              std::string("core.splitIndex=false")}) {
+    run.configArguments.push_back("-c");
+    run.configArguments.push_back(std::move(setting));
+  }
+  // The token and the cache are kept only if git may write the copy, even
+  // when the user's environment asks for no optional locks.
+  run.environment = {{"GIT_INDEX_FILE", endpoint->privateIndexPath},
+                     {"GIT_OPTIONAL_LOCKS", "1"},
+                     {kFsmonitorSocketVariable, endpoint->socketPath},
+                     {kFsmonitorTokenVariable, endpoint->secret}};
+  return run;
+}
+
+} // namespace tavrik::detail

@@ -1,0 +1,78 @@
+// How the engine's own git reaches a watcher's file-system monitor. The
+// watcher (Queue layer) registers an endpoint per working tree while it is
+// attached; a git run that refreshes the index (the status reader) asks
+// `monitoredRun` for the extra configuration and environment, and runs
+// plainly when there is none.
+//
+// Where the monitor's token and git's untracked cache live. git keeps both
+// in the index and writes them only when it writes the index; the engine's
+// readers run with GIT_OPTIONAL_LOCKS=0 so that they never hold the
+// repository's index.lock while the user's own git wants it (a commit in a
+// terminal would fail on it). A monitored run therefore never touches the
+// repository's index: it uses a private copy (GIT_INDEX_FILE in the
+// endpoint's private folder) and is free to write that one, token and cache
+// included, taking only the private copy's lock. The copy is made again
+// whenever the repository's index changes (its size, inode, modification
+// time or trailing checksum differ from those the copy was made from): the
+// entries, the staged state, are then the repository's, and what the copy
+// adds (refreshed file times, the FSMN token, the UNTR cache) only saves git
+// work. After such a change the first monitored run starts from the
+// repository's own token (usually none: everything is checked once) and
+// the runs after it are fast again. The repository's index is read, never
+// written, so no user's git can fail on index.lock because of it, and the
+// extensions in it are never dropped.
+#pragma once
+
+#include "tavrik/Operation/GitRepositoryDescriptor.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrik::detail {
+
+/// The environment variables the fsmonitor companion reads.
+inline constexpr const char* kFsmonitorSocketVariable = "TAVRIK_FSMONITOR_SOCKET";
+inline constexpr const char* kFsmonitorTokenVariable = "TAVRIK_FSMONITOR_TOKEN";
+
+struct FsmonitorEndpoint {
+  std::string companionPath; // the prefix's bin/fsmonitor
+  std::string socketPath;
+  std::string secret;           // the one-time token the companion brings
+  std::string privateIndexPath; // in the endpoint's private folder
+
+  /// What a copy of the repository's index was made from.
+  struct IndexIdentity {
+    long long size = -1, modifiedNanoseconds = 0;
+    unsigned long long inode = 0;
+    std::string trailer;
+    bool operator==(const IndexIdentity&) const = default;
+  };
+  std::mutex copyLock; // guards copiedFrom and the private index's replacement
+  std::optional<IndexIdentity> copiedFrom;
+};
+
+/// Makes `endpoint` the one for the working tree at `worktreeRoot`,
+/// replacing any other.
+void registerFsmonitorEndpoint(const std::string& worktreeRoot, std::shared_ptr<FsmonitorEndpoint> endpoint);
+/// Removes `endpoint` if it is still the one registered for `worktreeRoot`.
+void unregisterFsmonitorEndpoint(const std::string& worktreeRoot, const FsmonitorEndpoint* endpoint);
+
+struct MonitoredRun {
+  /// "-c", "core.fsmonitor=...", ...: global options, before the command.
+  std::vector<std::string> configArguments;
+  /// GIT_INDEX_FILE, GIT_OPTIONAL_LOCKS=1 and the companion's variables.
+  std::map<std::string, std::string> environment;
+};
+
+/// The monitored form of a run in the working tree of `descriptor`, with
+/// the private index brought up to date; nullopt when no watcher serves it,
+/// the repository has no index yet or the copy cannot be made (then git
+/// runs as it would without a watcher). Blocks while a changed index is
+/// copied. Any thread; never throws.
+std::optional<MonitoredRun> monitoredRun(const GitRepositoryDescriptor& descriptor);
+
+} // namespace tavrik::detail

@@ -1,0 +1,229 @@
+#include "Support/Helpers.h"
+#include "Support/ScenarioRepo.h"
+
+#include "tavrik/Queue/GitRepositoryWatcher.h"
+#include "tavrik/State/GitStatusParser.h"
+#include "tavrik/State/GitViewExecStatusOperation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <random>
+
+using namespace tavrik;
+using namespace tavrik::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+} // namespace
+
+TEST(GitFsmonitor, AnswersEverythingWhenItCannotBeSure) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "first");
+  auto queue = readerQueue(repo);
+  // No watcher to ask: "/" at once, with a token no watcher accepts.
+  EXPECT_EQ(askFsmonitor(repo, {}, "x"), "tavrik:none\n/\n");
+
+  auto watcher = GitRepositoryWatcher::attach(queue);
+  auto environment = watcher->fsmonitorEnvironment();
+  ASSERT_EQ(environment.size(), 2u);
+  auto first = askFsmonitor(repo, environment, "1796841574345508682"); // git's own first token
+  EXPECT_EQ(first.substr(first.find('\n')), "\n/\n");
+  const std::string token = firstLine(first);
+  EXPECT_EQ(askFsmonitor(repo, environment, token), token + "\n") << "nothing changed since";
+
+  repo.write("a.txt", "changed\n");
+  repo.write("new/b.txt", "b\n");
+  auto answer = askFsmonitor(repo, environment, token);
+  EXPECT_NE(answer.find("\na.txt\n"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("\nnew/\n"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("\n/\n"), std::string::npos) << answer;
+
+  auto wrongSecret = environment;
+  wrongSecret.begin()->second = "0";
+  wrongSecret.rbegin()->second = "0";
+  EXPECT_EQ(askFsmonitor(repo, wrongSecret, token), "tavrik:none\n/\n");
+
+  // Another attach is another journal: the old token proves nothing.
+  watcher->detach();
+  EXPECT_TRUE(watcher->fsmonitorEnvironment().empty());
+  EXPECT_EQ(askFsmonitor(repo, environment, token), "tavrik:none\n/\n");
+  auto again = GitRepositoryWatcher::attach(queue);
+  auto stale = askFsmonitor(repo, again->fsmonitorEnvironment(), token);
+  EXPECT_EQ(stale.substr(stale.find('\n')), "\n/\n");
+}
+
+// A journal smaller than what changed cannot answer for the oldest token.
+TEST(GitFsmonitor, ATokenOlderThanTheJournalAnswersEverything) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "first");
+  auto queue = readerQueue(repo);
+  auto watcher = GitRepositoryWatcher::attach(queue, {.fsmonitorJournalCapacity = 4});
+  auto environment = watcher->fsmonitorEnvironment();
+  const std::string token = firstLine(askFsmonitor(repo, environment, "0"));
+  repo.write("b.txt", "b\n");
+  auto within = askFsmonitor(repo, environment, token);
+  EXPECT_EQ(within.find("\n/\n"), std::string::npos) << within;
+  for (int i = 0; i < 5; ++i) repo.write("c" + std::to_string(i) + ".txt", "c\n");
+  auto beyond = askFsmonitor(repo, environment, token);
+  EXPECT_EQ(beyond.substr(beyond.find('\n')), "\n/\n");
+}
+
+namespace {
+
+// A working tree changed at random, in the ways an editor, a shell and a
+// terminal's git change it, with status compared after every step.
+class RandomTree {
+public:
+  RandomTree(const GitDir& repo, unsigned seed) : repo_(repo), random_(seed) {}
+
+  std::string step(const std::function<void()>& reattach) {
+    auto files = listFiles();
+    switch (pick(12)) {
+    case 0:
+    case 1:
+      if (files.empty()) break;
+      repo_.write(any(files), "saved " + std::to_string(random_()) + "\n");
+      return "save";
+    case 2: {
+      // Bytes that are not UTF-8 are a name like any other.
+      std::string name = pick(3) == 0 ? "caf\xe9" : "n" + std::to_string(pick(1000));
+      repo_.write(any(folders()) + name + ".txt", "new\n");
+      return "new file";
+    }
+    case 3:
+      repo_.write("u" + std::to_string(pick(1000)) + "/deep/x.txt", "untracked\n");
+      return "new untracked folder";
+    case 4:
+      if (files.empty()) break;
+      fs::remove(repo_.path() / any(files));
+      return "delete";
+    case 5: {
+      if (files.empty()) break;
+      auto target = any(folders()) + "r" + std::to_string(pick(1000)) + ".txt";
+      fs::rename(repo_.path() / any(files), repo_.path() / target);
+      return "rename";
+    }
+    case 6: {
+      auto folder = any(folders());
+      if (folder.empty()) break;
+      if (pick(2)) {
+        fs::rename(repo_.path() / folder, repo_.path() / ("moved" + std::to_string(pick(1000))));
+        return "rename folder";
+      }
+      fs::remove_all(repo_.path() / folder);
+      return "delete folder";
+    }
+    case 7:
+      repo_.tryGit({"checkout", "-qf", pick(2) ? "other" : "main"});
+      return "checkout in a terminal";
+    case 8:
+      if (pick(2)) {
+        repo_.tryGit({"stash", "-qu"});
+        return "stash";
+      }
+      repo_.tryGit({"stash", "pop", "-q"});
+      return "stash pop";
+    case 9:
+      repo_.git({"add", "-A"});
+      return "stage everything";
+    case 10:
+      repo_.write("build/tracked.o", "rebuilt " + std::to_string(random_()) + "\n");
+      repo_.write("build/out.log", "log\n");
+      return "write in an ignored folder";
+    case 11:
+      reattach();
+      return "detach and attach again";
+    }
+    return "nothing";
+  }
+
+private:
+  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random_); }
+  template <class T> const T& any(const std::vector<T>& items) { return items[pick(items.size())]; }
+
+  std::vector<std::string> listFiles() const {
+    std::vector<std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(repo_.path())) {
+      auto relative = fs::relative(entry.path(), repo_.path()).string();
+      if (!relative.starts_with(".git") && entry.is_regular_file()) files.push_back(relative);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  // "" for the root, else "folder/".
+  std::vector<std::string> folders() const {
+    std::vector<std::string> folders{""};
+    for (auto& entry : fs::recursive_directory_iterator(repo_.path())) {
+      auto relative = fs::relative(entry.path(), repo_.path()).string();
+      if (!relative.starts_with(".git") && !relative.starts_with("build") && entry.is_directory())
+        folders.push_back(relative + "/");
+    }
+    std::sort(folders.begin(), folders.end());
+    return folders;
+  }
+
+  const GitDir& repo_;
+  std::mt19937 random_;
+};
+
+} // namespace
+
+TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
+  for (unsigned seed : {1u, 2u, 3u, 4u}) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ScratchRepo repo;
+    repo.write(".gitignore", "build/\n*.log\n");
+    repo.write("src/a.txt", "a\n");
+    repo.write("src/lib/b.txt", "b\n");
+    repo.write("docs/c.txt", "c\n");
+    repo.write("build/tracked.o", "o\n");
+    repo.git({"add", "-A"});
+    repo.git({"add", "-f", "build/tracked.o"});
+    repo.git({"commit", "-qm", "first"});
+    repo.git({"branch", "other"});
+    repo.git({"checkout", "-q", "other"});
+    repo.commitFile("src/lib/only-other.txt", "other\n", "other");
+    repo.git({"checkout", "-q", "main"});
+
+    auto queue = readerQueue(repo);
+    // The view's own refreshes would only slow the comparison down.
+    const GitRepositoryWatcherOptions quiet{.quietPeriod = std::chrono::hours(1), .maximumDelay = std::chrono::hours(1)};
+    std::shared_ptr<GitRepositoryWatcher> watcher = GitRepositoryWatcher::attach(queue, quiet);
+    size_t answers = 0, fullAnswers = 0;
+    auto reattach = [&] {
+      auto statistics = watcher->statistics();
+      answers += statistics.fsmonitorAnswers;
+      fullAnswers += statistics.fsmonitorFullAnswers;
+      watcher->detach();
+      watcher = GitRepositoryWatcher::attach(queue, quiet);
+    };
+    RandomTree tree(repo, seed);
+    for (int i = 0; i < 30; ++i) {
+      auto what = tree.step(reattach);
+      auto plain = repo.git({"--no-optional-locks", "status", "-z", "--porcelain=v2", "--untracked-files=normal",
+                             "--renames", "--no-show-stash"});
+      GitBuffer buffer(plain);
+      auto expected = GitStatusParser::parse(buffer);
+      GitViewExecStatusOperation::sortByPath(expected);
+      GitViewExecStatusOperation::stampModificationDates(expected, Url::fileURL(repo.path().string(), true));
+      const auto index = repo.path() / ".git" / "index";
+      const auto indexWritten = fs::last_write_time(index);
+      auto monitored = runOn(queue, makeOperation<GitViewExecStatusOperation>());
+      ASSERT_TRUE(monitored.has_value());
+      // The user's git must never find the index locked by the engine's reads.
+      EXPECT_EQ(fs::last_write_time(index), indexWritten) << "the repository's index was written";
+      ASSERT_EQ(monitored->entries, expected) << "after step " << i << ": " << what << "\n" << plain;
+    }
+    auto statistics = watcher->statistics();
+    answers += statistics.fsmonitorAnswers;
+    fullAnswers += statistics.fsmonitorFullAnswers;
+    // Else the comparison proved nothing of the monitor.
+    EXPECT_GT(answers - fullAnswers, 10u);
+  }
+}
