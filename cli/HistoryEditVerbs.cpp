@@ -6,7 +6,7 @@
 #include "tavrik/Commands/ConflictPrediction.h"
 #include "tavrik/Commands/GitFixupOperation.h"
 #include "tavrik/Commands/GitMoveCommitOperation.h"
-#include "tavrik/Commands/GitSplitCommitOperation.h"
+#include "tavrik/Diff/GitSplitCommitOperation.h"
 #include "tavrik/Json/GitJson.h"
 #include "tavrik/Util/TavrikError.h"
 

@@ -872,6 +872,8 @@ TEST(Cli, SignsAndVerifiesCommitsAndTags) {
   EXPECT_EQ(verified.status, 0);
   EXPECT_EQ(json::parse(verified.out).at("signer"), "dev@example.com");
   EXPECT_EQ(tavrikCli(repo, {"verify", "HEAD~1"}).status, 1);
+}
+
 // Each step prints what git prints (compared with git in a clone), --json the
 // state afresh; good and bad mark with the bisection's own terms; `bisect
 // log` is git's own log.

@@ -1,4 +1,4 @@
-#include "tavrik/Commands/GitSplitCommitOperation.h"
+#include "tavrik/Diff/GitSplitCommitOperation.h"
 
 #include "Support/Helpers.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"

@@ -1,6 +1,6 @@
-#include "tavrik/Commands/GitSplitCommitOperation.h"
+#include "tavrik/Diff/GitSplitCommitOperation.h"
 
-#include "HistoryRewrite.h"
+#include "Commands/HistoryRewrite.h"
 #include "tavrik/Diff/GitExecApplyOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Util/StringUtilities.h"
