@@ -57,10 +57,11 @@ GitMovedCommit GitMoveCommitOperation::execute(GitOperationContext& context) {
   auto picked = detail::predictCherryPicks(context, tip, {checked.commit});
   refusePredictedConflicts(picked, name, "Applying it to " + options.branch);
   std::vector<Oid> above;
-  for (auto line : splitPieces(detail::runPredictionGit(context, {"rev-list", "--reverse", "--topo-order",
-                                                                  checked.head.string(), "--not",
-                                                                  checked.commit.string(), "--"}),
-                               '\n'))
+  // A range-for keeps only the vector of views alive, not the text they
+  // point into: the listing is held here.
+  const auto listing = detail::runPredictionGit(
+      context, {"rev-list", "--reverse", "--topo-order", checked.head.string(), "--not", checked.commit.string(), "--"});
+  for (auto line : splitPieces(listing, '\n'))
     if (auto oid = Oid::parse(line)) above.push_back(*oid);
   refusePredictedConflicts(detail::predictCherryPicks(context, *checked.parent, above), name,
                            "Taking it out of the current branch");

@@ -53,8 +53,10 @@ BranchCommit checkBranchCommit(GitOperationContext& context, const std::string& 
   BranchCommit found{.commit = resolveCommit(context, revision), .head = resolveCommit(context, "HEAD")};
   if (found.commit != found.head && !isAncestor(context, found.commit, found.head.string()))
     throw historyRefusal(verb, revision, "The commit is not in the current branch.");
-  auto parents = splitPieces(
-      trimmed(runPredictionGit(context, {"rev-list", "--parents", "-n1", found.commit.string(), "--"})), ' ');
+  // The pieces are views: the text they point into must outlive them.
+  const auto parentLine =
+      trimmed(runPredictionGit(context, {"rev-list", "--parents", "-n1", found.commit.string(), "--"}));
+  auto parents = splitPieces(parentLine, ' ');
   if (parents.size() > 2) throw historyRefusal(verb, revision, "It is a merge commit.");
   if (parents.size() == 2) found.parent = Oid::parse(parents[1]);
   auto merges = runPredictionGit(context, {"rev-list", "--min-parents=2", "-n1", found.head.string(), "--not",

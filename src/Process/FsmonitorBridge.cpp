@@ -13,9 +13,11 @@ namespace tavrik::detail {
 namespace {
 
 std::mutex registryLock; // guards registry()
+// Never destroyed: a queue's worker may still ask for an endpoint while the
+// process exits.
 std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>>& registry() {
-  static std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>> endpoints;
-  return endpoints;
+  static auto* endpoints = new std::unordered_map<std::string, std::shared_ptr<FsmonitorEndpoint>>();
+  return *endpoints;
 }
 
 // Brings the private copy up to date with the repository's index, under the
