@@ -82,16 +82,6 @@ struct HttpScenario {
   }
 };
 
-template <class F> GitStdError failure(F&& run) {
-  try {
-    run();
-  } catch (const GitStdError& error) {
-    return error;
-  }
-  ADD_FAILURE() << "expected a git failure";
-  return GitStdError(0, std::nullopt);
-}
-
 } // namespace
 
 TEST(AuthenticatedTransfer, CloneFetchPullAndPushWithTheRightPassword) {
@@ -128,7 +118,7 @@ TEST(AuthenticatedTransfer, AWrongOrMissingPasswordFailsAsAuthenticationNamingTh
     SCOPED_TRACE(decline ? "declined" : "wrong password");
     auto auth = decline ? std::make_shared<CountingAuth>([](const std::string&) { return std::nullopt; })
                         : answering("alice", "not-" + s.password);
-    auto error = failure([&] { runOn(queue, makeOperation<GitExecFetchOperation>({.remote = "origin",
+    auto error = gitFailure([&] { runOn(queue, makeOperation<GitExecFetchOperation>({.remote = "origin",
                                                                                   .auth = auth})); });
     EXPECT_EQ(error.kind(), GitStdError::Kind::authenticationFailed) << error.errorDescription();
     EXPECT_EQ(error.userInfo(GitStdErrorUserInfoKey::remoteName), "origin");
@@ -159,7 +149,7 @@ TEST(AuthenticatedTransfer, ThePasswordAppearsInNoLogTaskOrErrorText) {
   s.local.git({"remote", "add", "broken", withPassword + "-missing"});
   auto fetch = makeOperation<GitExecFetchOperation>({.remote = "broken", .auth = auth});
   fetch->outputLog = Log::category("test-output");
-  auto error = failure([&] { runOn(queue, fetch); });
+  auto error = gitFailure([&] { runOn(queue, fetch); });
   auto clone = makeOperation<GitExecCloneOperation>({.url = withPassword,
                                                      .directory = Url::fileURL((s.work.path() / "c2").string(), true),
                                                      .auth = auth});
@@ -204,7 +194,7 @@ TEST(AuthenticatedTransfer, APasswordInTheCloneAddressReachesGitOnlyThroughItsHe
   address.replace(address.find(s.password), s.password.size(), "wrong");
   auto wrong = makeOperation<GitExecCloneOperation>({.url = address,
                                                      .directory = Url::fileURL((s.work.path() / "w").string(), true)});
-  EXPECT_EQ(failure([&] { runOn(queue, wrong); }).kind(), GitStdError::Kind::authenticationFailed);
+  EXPECT_EQ(gitFailure([&] { runOn(queue, wrong); }).kind(), GitStdError::Kind::authenticationFailed);
 }
 
 TEST(AuthenticatedTransfer, AnonymousGitDaemonNeedsNoCredentials) {

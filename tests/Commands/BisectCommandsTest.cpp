@@ -27,9 +27,7 @@ TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
         "sh", "-c", "n=$(tr -dc 0-9 < f); [ $((n % 7)) -eq 0 ] && [ $n -ne $1 ] && [ $n -ne $(($1 - 1)) ] && exit 125; ! grep -q broken f",
         "test", std::to_string(planted)};
     repo.git({"bisect", "start", "--term-old=fine", "--term-new=broken", ids.back(), ids.front(), "--"});
-    std::vector<std::string> gitRun{"bisect", "run"};
-    gitRun.insert(gitRun.end(), test.begin(), test.end());
-    repo.git(gitRun);
+    repo.git({"bisect", "run", test[0], test[1], test[2], test[3], test[4]});
     const auto gitFound = repo.rev("refs/bisect/broken");
     const auto gitLog = repo.git({"bisect", "log"});
     repo.git({"bisect", "reset"});
@@ -42,9 +40,6 @@ TEST(GitExecBisectStepOperation, RunFindsThePlantedCommitAsGitDoes) {
     EXPECT_EQ(repo.rev("refs/bisect/broken"), ids[planted]);
     EXPECT_EQ(gitFound, ids[planted]);
     EXPECT_EQ(repo.git({"bisect", "log"}), gitLog);
-    EXPECT_THROW(runOn(queue, makeOperation<GitExecBisectStepOperation>(GitExecBisectStepOptions{
-                                  .action = GitBisectAction::good, .revisions = {"--all"}})),
-                 TavrikError);
   }
 }
 
@@ -67,13 +62,9 @@ TEST(GitExecBisectStepOperation, AbortedRunsAndOptionLikeValuesFailClearly) {
   const auto candidate = repo.rev("HEAD"), log = repo.git({"bisect", "log"});
   EXPECT_THROW(run({.action = GitBisectAction::skip, .revisions = {"--bisect"}}), TavrikError);
   EXPECT_THROW(run({.action = GitBisectAction::run, .command = {"--help"}}), TavrikError);
-  try {
-    run({.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}});
-    ADD_FAILURE() << "the run went on";
-  } catch (const GitStdError& error) {
-    EXPECT_EQ(error.kind(), GitStdError::Kind::bisectRunAborted);
-    EXPECT_EQ(error.groups().at(1), "200");
-  }
+  const auto aborted = gitFailure([&] { run({.action = GitBisectAction::run, .command = {"sh", "-c", "exit 200"}}); });
+  EXPECT_EQ(aborted.kind(), GitStdError::Kind::bisectRunAborted);
+  EXPECT_EQ(aborted.groups().at(1), "200");
   EXPECT_EQ(repo.rev("HEAD"), candidate);
   EXPECT_EQ(repo.git({"bisect", "log"}), log);
 }

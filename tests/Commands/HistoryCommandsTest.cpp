@@ -48,12 +48,8 @@ TEST(HistoryCommands, MergeSquashNoFastForwardAndAbort) {
   // Local changes in the way: git's refusal, classified.
   repo.git({"checkout", "-q", "main"});
   repo.write("f", "local\n");
-  try {
-    runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "side"}));
-    ADD_FAILURE() << "merged over local changes";
-  } catch (const GitStdError& error) {
-    EXPECT_EQ(error.kind(), GitStdError::Kind::cantMergeLocalChanges) << error.localizedDescription();
-  }
+  EXPECT_EQ(gitFailure([&] { runOn(queue, makeOperation<GitExecMergeOperation>({.refish = "side"})); }).kind(),
+            GitStdError::Kind::cantMergeLocalChanges);
   EXPECT_EQ(readFile(repo.path() / "f"), "local\n");
   repo.git({"checkout", "--", "f"});
 

@@ -15,13 +15,7 @@ namespace {
 using Op = GitExecWorktreeOperation;
 
 GitStdError::Kind failureKind(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<Op>& op) {
-  try {
-    runOn(queue, op);
-  } catch (const GitStdError& error) {
-    return error.kind();
-  }
-  ADD_FAILURE() << "git did not refuse";
-  return GitStdError::Kind::other;
+  return gitFailure([&] { runOn(queue, op); }).kind();
 }
 
 std::vector<std::string> paths(const std::shared_ptr<GitQueue>& queue) {

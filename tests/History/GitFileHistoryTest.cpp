@@ -27,10 +27,7 @@ std::vector<Row> gitRows(const GitDir& repo, const std::string& path) {
       auto& [id, status, oldPath, newPath] = rows.back();
       status = fields[0][0];
       // Text output quotes the Latin-1 name; the rows keep its bytes.
-      auto unquoted = [](const std::string& name) {
-        auto bytes = gitUnquotedPrefix(name);
-        return bytes ? bytes->name : name;
-      };
+      auto unquoted = [](const std::string& name) { return gitUnquotedPrefix(name).value_or(GitUnquotedName{name}).name; };
       if (fields.size() > 2) oldPath = unquoted(fields[1]);
       newPath = unquoted(fields.back());
     }

@@ -49,15 +49,6 @@ TEST(GitViewWorktreesOperation, ListsWhatGitListsWithPathsAsBytes) {
   EXPECT_EQ(porcelain(worktrees), repo.git({"worktree", "list", "--porcelain", "-z"}));
   ASSERT_EQ(worktrees.size(), 5u);
   EXPECT_EQ(worktrees[0].path, std::filesystem::canonical(repo.path()).string());
-  auto at = [&](const std::string& path) {
-    auto it = std::find_if(worktrees.begin(), worktrees.end(), [&](const auto& w) { return w.path == path; });
-    return it == worktrees.end() ? GitWorktree{} : *it;
-  };
-  EXPECT_TRUE(at(spaced).isDetached);
-  EXPECT_EQ(at(odd).branch, "refs/heads/odd");
-  EXPECT_EQ(at(latin).lockReason, "on a stick\nsecond line");
-  EXPECT_TRUE(at(gone).isPrunable);
-  EXPECT_EQ(at(gone).prunableReason, "gitdir file points to non-existent location");
 
   // for-each-ref's %(worktreepath) agrees with the list, and no branch is lost.
   const auto refs = queue->view().refs;
@@ -72,38 +63,18 @@ TEST(GitViewWorktreesOperation, ListsWhatGitListsWithPathsAsBytes) {
     EXPECT_EQ(ref.worktreePath, expected) << ref.name;
   }
   EXPECT_EQ(branches, split(repo.git({"branch", "--format=%(refname)"}), '\n').size());
-
-  std::vector<GitWorktree> variants = worktrees;
-  for (auto w : worktrees) {
-    w.isLocked = !w.isLocked;
-    variants.push_back(w);
-    w.path += "/";
-    variants.push_back(w);
-  }
-  expectHashAgreesWithEquality(variants);
 }
 
+// Attributes before a record, one git may add, a record cut short or with no
+// path: what can be read is kept.
 TEST(GitViewWorktreesOperation, ParsesCutAndUnknownRecords) {
   using namespace std::string_literals;
   const std::string id(40, 'a');
-  struct Case {
-    std::string data;
-    std::vector<std::string> paths;
-  };
-  const Case cases[] = {
-      {"", {}},
-      {"HEAD "s + id + '\0' + '\0' + "worktree /x" + '\0', {"/x"}},   // attributes before a record
-      {"worktree /x"s + '\0' + "future thing" + '\0' + '\0', {"/x"}}, // an attribute git may add
-      {"worktree /x"s + '\0' + "HEAD " + id, {"/x"}},                // cut short
-      {"worktree"s + '\0' + "worktree /y" + '\0', {"/y"}},           // no path
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.data);
-    std::vector<std::string> paths;
-    for (const auto& w : GitViewWorktreesOperation::parse(c.data)) paths.push_back(w.path);
-    EXPECT_EQ(paths, c.paths);
-  }
-  auto cut = GitViewWorktreesOperation::parse("worktree /x\0HEAD "s + id);
-  ASSERT_EQ(cut.size(), 1u);
-  EXPECT_EQ(cut[0].head, Oid::parse(id));
+  const std::string data = "HEAD "s + id + '\0' + '\0' + "worktree /x" + '\0' + "future thing" + '\0' + '\0' + "worktree" +
+                           '\0' + "worktree /y" + '\0' + "HEAD " + id;
+  std::vector<std::string> paths;
+  for (const auto& w : GitViewWorktreesOperation::parse(data)) paths.push_back(w.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"/x", "/y"}));
+  EXPECT_EQ(GitViewWorktreesOperation::parse(data).back().head, Oid::parse(id));
+  EXPECT_TRUE(GitViewWorktreesOperation::parse("").empty());
 }

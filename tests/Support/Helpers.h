@@ -6,6 +6,7 @@
 #pragma once
 
 #include "Support/ScenarioRepo.h"
+#include "tavrik/Process/GitStdError.h"
 #include "tavrik/Process/Shell.h"
 #include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Queue/GitQueue.h"
@@ -70,6 +71,18 @@ template <class Op> auto runOn(const std::shared_ptr<GitQueue>& queue, const std
   // uninstrumented reference count of a shared exception_ptr.
   queue->waitUntilAllOperationsAreFinished();
   return future.wait(std::chrono::seconds(60)).value;
+}
+
+/// The git error `run` fails with; a test failure (and an error of status 0)
+/// when it does not fail so.
+template <class F> GitStdError gitFailure(F&& run) {
+  try {
+    run();
+  } catch (const GitStdError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "expected a git failure";
+  return GitStdError(0, std::nullopt);
 }
 
 class Recorder {
