@@ -1,6 +1,7 @@
 #include "Support/Helpers.h"
 #include "Support/ScenarioRepo.h"
 
+#include "tavrik/Commands/GitMonitorConfig.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/State/GitStatusParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -226,4 +227,60 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
     // Else the comparison proved nothing of the monitor.
     EXPECT_GT(answers - fullAnswers, 10u);
   }
+}
+
+// The opt-in for the terminal: the user's own git asks the watcher while one
+// is attached, checks everything itself while none is, and `disable` puts
+// back exactly what was configured before.
+TEST(GitFsmonitor, TerminalGitAsksTheWatcherOnceEnabled) {
+  ScratchRepo repo;
+  repo.commitFile("src/a.txt", "a\n", "first");
+  // git 2.39 keeps a new token only when it writes the index for another
+  // reason, here the first "/" that vouches for this file again.
+  repo.commitFile("src/clean.txt", "never changed\n", "second");
+  repo.git({"config", "--add", "core.fsmonitor", "false"});
+  repo.git({"config", "--add", "core.fsmonitor", "no"});
+  repo.git({"config", "core.afterwards", "kept in place"});
+  const auto configFile = repo.path() / ".git" / "config";
+  const std::string before = readFile(configFile), listed = repo.git({"config", "--local", "--list"});
+  auto queue = readerQueue(repo);
+  auto toggle = [&](GitMonitorConfigChange change) { runOn(queue, makeOperation<GitMonitorConfigOperation>(change)); };
+  // What the user's git prints, and what it prints checking everything itself.
+  auto compare = [&](const std::string& when) {
+    // Without optional locks: written without the monitor, the index would lose its token.
+    auto plain = repo.git({"--no-optional-locks", "-c", "core.fsmonitor=false", "status", "-z", "--porcelain=v2", "-uall"});
+    EXPECT_EQ(repo.git({"status", "-z", "--porcelain=v2", "-uall"}), plain) << when;
+  };
+
+  toggle(GitMonitorConfigChange::enable);
+  toggle(GitMonitorConfigChange::enable);
+  EXPECT_EQ(repo.git({"config", "core.fsmonitorHookVersion"}), "2\n");
+  repo.write("src/a.txt", "no client\n");
+  compare("without a watcher");
+
+  auto watcher = GitRepositoryWatcher::attach(queue);
+  compare("first question");
+  for (int i = 0; i < 3; ++i) {
+    repo.write("src/a.txt", "saved " + std::to_string(i) + "\n");
+    repo.write("new" + std::to_string(i) + "/b.txt", "b\n");
+    compare("after save " + std::to_string(i));
+  }
+  auto statistics = watcher->statistics();
+  EXPECT_GE(statistics.fsmonitorAnswers - statistics.fsmonitorFullAnswers, 3u) << "the terminal's git did not ask";
+  watcher->detach();
+  fs::remove(repo.path() / "new0" / "b.txt");
+  compare("after the watcher left");
+
+  toggle(GitMonitorConfigChange::disable);
+  EXPECT_EQ(readFile(configFile), before);
+  EXPECT_EQ(repo.git({"config", "--local", "--list"}), listed);
+  EXPECT_THROW(toggle(GitMonitorConfigChange::disable), TavrikError);
+
+  // A configuration changed meanwhile keeps that change; the keys get their values back.
+  toggle(GitMonitorConfigChange::enable);
+  repo.git({"config", "user.added", "meanwhile"});
+  toggle(GitMonitorConfigChange::disable);
+  EXPECT_EQ(repo.git({"config", "--get-all", "core.fsmonitor"}), "false\nno\n");
+  EXPECT_NE(repo.tryGit({"config", "core.fsmonitorHookVersion"}).status, 0);
+  EXPECT_EQ(repo.git({"config", "user.added"}), "meanwhile\n");
 }
