@@ -2,6 +2,7 @@
 #include "Support/ScenarioRepo.h"
 
 #include "tavrik/Commands/GitMonitorConfig.h"
+#include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/State/GitStatusParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -283,4 +284,32 @@ TEST(GitFsmonitor, TerminalGitAsksTheWatcherOnceEnabled) {
   EXPECT_EQ(repo.git({"config", "--get-all", "core.fsmonitor"}), "false\nno\n");
   EXPECT_NE(repo.tryGit({"config", "core.fsmonitorHookVersion"}).status, 0);
   EXPECT_EQ(repo.git({"config", "user.added"}), "meanwhile\n");
+}
+
+// The index extensions a terminal's monitored git wrote survive the engine's
+// own stage, unstage and commit while a watcher is attached.
+TEST(GitFsmonitor, EngineIndexCommandsKeepTheMonitorsExtensions) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "first");
+  repo.commitFile("b.txt", "b\n", "second");
+  repo.git({"config", "core.untrackedCache", "true"});
+  auto queue = readerQueue(repo);
+  runOn(queue, makeOperation<GitMonitorConfigOperation>(GitMonitorConfigChange::enable));
+  auto watcher = GitRepositoryWatcher::attach(queue);
+  auto extensions = [&](const std::string& after) {
+    const std::string index = readFile(repo.path() / ".git" / "index");
+    EXPECT_NE(index.find("FSMN"), std::string::npos) << "after " << after;
+    EXPECT_NE(index.find("UNTR"), std::string::npos) << "after " << after;
+  };
+  repo.git({"status", "--porcelain"});
+  extensions("the terminal's status");
+  repo.write("a.txt", "changed\n");
+  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"a.txt"}));
+  extensions("stage");
+  runOn(queue, makeOperation<GitExecResetOperation>(GitExecResetOptions{.paths = std::set<std::string>{"a.txt"}}));
+  extensions("unstage");
+  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"a.txt"}));
+  runOn(queue, makeOperation<GitExecCommitOperation>(GitExecCommitOptions{.message = "third"}));
+  extensions("commit");
+  EXPECT_EQ(repo.git({"status", "--porcelain"}), "");
 }
