@@ -668,6 +668,7 @@ private:
                               rendezvous::folder().c_str());
       return;
     }
+    removeStaleRendezvous();
     try {
       auto content = rendezvous::content(*worktree, endpoint.socketPath, endpoint.secret);
       writeFileAtomically(rendezvous::fileFor(*worktree), content);
@@ -676,6 +677,27 @@ private:
     } catch (const std::exception& error) {
       Log::defaultLog().error("watcher: cannot publish the monitor of %s: %s", worktree->c_str(), error.what());
     }
+  }
+
+  // The files of watchers whose process was killed: their socket is gone
+  // with their bridge folder.
+  static void removeStaleRendezvous() {
+    const std::string folder = detail::rendezvous::folder();
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return;
+    while (const dirent* entry = ::readdir(listing)) {
+      if (entry->d_name[0] == '.') continue;
+      const std::string file = folder + "/" + entry->d_name;
+      try {
+        auto content = readFileIfExists(file);
+        size_t socket = content ? content->find('\0') : std::string::npos;
+        size_t end = socket == std::string::npos ? socket : content->find('\0', socket + 1);
+        if (end != std::string::npos && ::access(content->substr(socket + 1, end - socket - 1).c_str(), F_OK) != 0)
+          ::unlink(file.c_str());
+      } catch (const std::exception&) {
+      }
+    }
+    ::closedir(listing);
   }
 
   // Only this watcher's file: another client may have taken the working tree over.
