@@ -1,5 +1,7 @@
 #include "WatchVerb.h"
 
+#include "CommandVerbs.h"
+#include "tavrik/Commands/GitMonitorConfig.h"
 #include "tavrik/Json/GitJson.h"
 
 #include "tavrik/Queue/GitRepositoryWatcher.h"
@@ -150,6 +152,16 @@ private:
 
 } // namespace
 
+static VerbSpec monitorVerb(const char* name, GitMonitorConfigChange change, const char* help) {
+  VerbSpec verb{std::string("monitor ") + name, help, nullptr, [change](const CLI::App&) -> VerbRun {
+                  return [change](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
+                    runOn(queue, makeOperation<GitMonitorConfigOperation>(change));
+                  };
+                }};
+  verb.readsObjects = false;
+  return verb;
+}
+
 std::vector<VerbSpec> watchVerbs() {
   return {{"watch", "print each change of the repository as it happens, until interrupted", nullptr,
            [](const CLI::App&) -> VerbRun {
@@ -168,7 +180,12 @@ std::vector<VerbSpec> watchVerbs() {
                watcher->detach();
                queue->removeChangeObserver(token);
              };
-           }}};
+           }},
+          verbGroup("monitor", "let the terminal's git ask this client's watcher what changed, or stop it"),
+          monitorVerb("enable", GitMonitorConfigChange::enable,
+                      "point core.fsmonitor at the watcher (git checks everything itself while no client watches)"),
+          monitorVerb("disable", GitMonitorConfigChange::disable,
+                      "put back the core.fsmonitor settings that were there before enabling")};
 }
 
 } // namespace tavrik::cli

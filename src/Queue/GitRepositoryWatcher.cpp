@@ -1,6 +1,7 @@
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 
 #include "Process/FsmonitorBridge.h"
+#include "Process/FsmonitorRendezvous.h"
 #include "Process/UnixSocketServer.h"
 #include "Queue/FsmonitorJournal.h"
 #include "Queue/RefreshSchedule.h"
@@ -11,6 +12,7 @@
 #include "tavrik/Operation/GitQueueOperation.h"
 #include "tavrik/State/GitExecCheckIgnoreOperation.h"
 #include "tavrik/Util/Error.h"
+#include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -644,6 +646,7 @@ private:
                          [&self](int connection) { self->answerFsmonitor(connection); });
       });
       registerFsmonitorEndpoint(worktreeRoot_, endpoint);
+      publishRendezvous(*endpoint);
     } catch (...) {
       Log::defaultLog().error("watcher: cannot serve git's file-system monitor for %s: %s",
                               descriptor_.displayName.c_str(),
@@ -651,6 +654,60 @@ private:
       std::lock_guard lock(mutex_);
       endpoint_.reset();
     }
+  }
+
+  // Lets a user's own git find this watcher. Without it only the terminal
+  // loses speed, so a failure is logged, not thrown.
+  void publishRendezvous(const FsmonitorEndpoint& endpoint) {
+    namespace rendezvous = detail::rendezvous;
+    auto worktree = realPath(worktreeRoot_);
+    if (!worktree) return;
+    if (::mkdir(rendezvous::folder().c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (!rendezvous::folderIsPrivate()) {
+      Log::defaultLog().error("watcher: %s is not a private folder of this user; a terminal's git cannot ask the watcher",
+                              rendezvous::folder().c_str());
+      return;
+    }
+    removeStaleRendezvous();
+    try {
+      auto content = rendezvous::content(*worktree, endpoint.socketPath, endpoint.secret);
+      writeFileAtomically(rendezvous::fileFor(*worktree), content);
+      rendezvousFile_ = rendezvous::fileFor(*worktree);
+      rendezvousContent_ = std::move(content);
+    } catch (const std::exception& error) {
+      Log::defaultLog().error("watcher: cannot publish the monitor of %s: %s", worktree->c_str(), error.what());
+    }
+  }
+
+  // The files of watchers whose process was killed: their socket is gone
+  // with their bridge folder.
+  static void removeStaleRendezvous() {
+    const std::string folder = detail::rendezvous::folder();
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing) return;
+    while (const dirent* entry = ::readdir(listing)) {
+      if (entry->d_name[0] == '.') continue;
+      const std::string file = folder + "/" + entry->d_name;
+      try {
+        auto content = readFileIfExists(file);
+        size_t socket = content ? content->find('\0') : std::string::npos;
+        size_t end = socket == std::string::npos ? socket : content->find('\0', socket + 1);
+        if (end != std::string::npos && ::access(content->substr(socket + 1, end - socket - 1).c_str(), F_OK) != 0)
+          ::unlink(file.c_str());
+      } catch (const std::exception&) {
+      }
+    }
+    ::closedir(listing);
+  }
+
+  // Only this watcher's file: another client may have taken the working tree over.
+  void withdrawRendezvous() {
+    if (rendezvousFile_.empty()) return;
+    try {
+      if (readFileIfExists(rendezvousFile_) == rendezvousContent_) ::unlink(rendezvousFile_.c_str());
+    } catch (const std::exception&) {
+    }
+    rendezvousFile_.clear();
   }
 
   void answerFsmonitor(int connection) {
@@ -692,6 +749,7 @@ private:
       endpoint = std::move(endpoint_);
     }
     if (endpoint) unregisterFsmonitorEndpoint(worktreeRoot_, endpoint.get());
+    withdrawRendezvous();
     if (serverWake_[1] >= 0) {
       char byte = 0;
       while (::write(serverWake_[1], &byte, 1) < 0 && errno == EINTR) {
@@ -774,6 +832,7 @@ private:
   // The monitor's server: set up by start(), closed by stop() after its
   // thread has ended, so they need no lock.
   std::string fsmonitorFolder_;
+  std::string rendezvousFile_, rendezvousContent_; // what publishRendezvous wrote
   int listener_ = -1;
   int serverWake_[2] = {-1, -1};
   std::thread server_;

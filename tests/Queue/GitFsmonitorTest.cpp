@@ -1,6 +1,8 @@
 #include "Support/Helpers.h"
 #include "Support/ScenarioRepo.h"
 
+#include "tavrik/Commands/GitMonitorConfig.h"
+#include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Queue/GitRepositoryWatcher.h"
 #include "tavrik/State/GitStatusParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
@@ -226,4 +228,88 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
     // Else the comparison proved nothing of the monitor.
     EXPECT_GT(answers - fullAnswers, 10u);
   }
+}
+
+// The opt-in for the terminal: the user's own git asks the watcher while one
+// is attached, checks everything itself while none is, and `disable` puts
+// back exactly what was configured before.
+TEST(GitFsmonitor, TerminalGitAsksTheWatcherOnceEnabled) {
+  ScratchRepo repo;
+  repo.commitFile("src/a.txt", "a\n", "first");
+  // git 2.39 keeps a new token only when it writes the index for another
+  // reason, here the first "/" that vouches for this file again.
+  repo.commitFile("src/clean.txt", "never changed\n", "second");
+  repo.git({"config", "--add", "core.fsmonitor", "false"});
+  repo.git({"config", "--add", "core.fsmonitor", "no"});
+  repo.git({"config", "core.afterwards", "kept in place"});
+  const auto configFile = repo.path() / ".git" / "config";
+  const std::string before = readFile(configFile), listed = repo.git({"config", "--local", "--list"});
+  auto queue = readerQueue(repo);
+  auto toggle = [&](GitMonitorConfigChange change) { runOn(queue, makeOperation<GitMonitorConfigOperation>(change)); };
+  // What the user's git prints, and what it prints checking everything itself.
+  auto compare = [&](const std::string& when) {
+    // Without optional locks: written without the monitor, the index would lose its token.
+    auto plain = repo.git({"--no-optional-locks", "-c", "core.fsmonitor=false", "status", "-z", "--porcelain=v2", "-uall"});
+    EXPECT_EQ(repo.git({"status", "-z", "--porcelain=v2", "-uall"}), plain) << when;
+  };
+
+  toggle(GitMonitorConfigChange::enable);
+  toggle(GitMonitorConfigChange::enable);
+  EXPECT_EQ(repo.git({"config", "core.fsmonitorHookVersion"}), "2\n");
+  repo.write("src/a.txt", "no client\n");
+  compare("without a watcher");
+
+  auto watcher = GitRepositoryWatcher::attach(queue);
+  compare("first question");
+  for (int i = 0; i < 3; ++i) {
+    repo.write("src/a.txt", "saved " + std::to_string(i) + "\n");
+    repo.write("new" + std::to_string(i) + "/b.txt", "b\n");
+    compare("after save " + std::to_string(i));
+  }
+  auto statistics = watcher->statistics();
+  EXPECT_GE(statistics.fsmonitorAnswers - statistics.fsmonitorFullAnswers, 3u) << "the terminal's git did not ask";
+  watcher->detach();
+  fs::remove(repo.path() / "new0" / "b.txt");
+  compare("after the watcher left");
+
+  toggle(GitMonitorConfigChange::disable);
+  EXPECT_EQ(readFile(configFile), before);
+  EXPECT_EQ(repo.git({"config", "--local", "--list"}), listed);
+  EXPECT_THROW(toggle(GitMonitorConfigChange::disable), TavrikError);
+
+  // A configuration changed meanwhile keeps that change; the keys get their values back.
+  toggle(GitMonitorConfigChange::enable);
+  repo.git({"config", "user.added", "meanwhile"});
+  toggle(GitMonitorConfigChange::disable);
+  EXPECT_EQ(repo.git({"config", "--get-all", "core.fsmonitor"}), "false\nno\n");
+  EXPECT_NE(repo.tryGit({"config", "core.fsmonitorHookVersion"}).status, 0);
+  EXPECT_EQ(repo.git({"config", "user.added"}), "meanwhile\n");
+}
+
+// The index extensions a terminal's monitored git wrote survive the engine's
+// own stage, unstage and commit while a watcher is attached.
+TEST(GitFsmonitor, EngineIndexCommandsKeepTheMonitorsExtensions) {
+  ScratchRepo repo;
+  repo.commitFile("a.txt", "a\n", "first");
+  repo.commitFile("b.txt", "b\n", "second");
+  repo.git({"config", "core.untrackedCache", "true"});
+  auto queue = readerQueue(repo);
+  runOn(queue, makeOperation<GitMonitorConfigOperation>(GitMonitorConfigChange::enable));
+  auto watcher = GitRepositoryWatcher::attach(queue);
+  auto extensions = [&](const std::string& after) {
+    const std::string index = readFile(repo.path() / ".git" / "index");
+    EXPECT_NE(index.find("FSMN"), std::string::npos) << "after " << after;
+    EXPECT_NE(index.find("UNTR"), std::string::npos) << "after " << after;
+  };
+  repo.git({"status", "--porcelain"});
+  extensions("the terminal's status");
+  repo.write("a.txt", "changed\n");
+  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"a.txt"}));
+  extensions("stage");
+  runOn(queue, makeOperation<GitExecResetOperation>(GitExecResetOptions{.paths = std::set<std::string>{"a.txt"}}));
+  extensions("unstage");
+  runOn(queue, makeOperation<GitExecAddOperation>(std::set<std::string>{"a.txt"}));
+  runOn(queue, makeOperation<GitExecCommitOperation>(GitExecCommitOptions{.message = "third"}));
+  extensions("commit");
+  EXPECT_EQ(repo.git({"status", "--porcelain"}), "");
 }
