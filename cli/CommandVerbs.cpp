@@ -57,8 +57,8 @@ template <class Make> VerbRun stopping(Make make) {
       auto operation = make(queue);
       // Each of these may make commits that git signs: a key's passphrase is
       // asked on the terminal.
-      if (auto runner = std::dynamic_pointer_cast<GitExecRunner>(operation); runner && !runner->signingAuth)
-        runner->signingAuth = terminalAuth();
+      if (auto signing = std::dynamic_pointer_cast<GitSigningPrompts>(operation); signing && !signing->signingAuth)
+        signing->signingAuth = terminalAuth();
       runOn(queue, operation);
     } catch (...) {
       failure = std::current_exception();
@@ -259,12 +259,10 @@ std::vector<VerbSpec> commandVerbs(std::optional<std::vector<std::string>> reset
        [o](const CLI::App&) -> VerbRun {
          if (!o->message && !o->messageFile) throw CLI::ValidationError("commit", "give -m MESSAGE or -F FILE");
          return stopping([o](auto&) {
-           auto commit = makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile),
-                                                         .signOff = o->signOff,
-                                                         .amend = o->amend,
-                                                         .sign = signingOf(*o)});
-           commit->signingAuth = terminalAuth();
-           return commit;
+           return makeOperation<GitCommitAction>({.message = *messageOf(o->message, o->messageFile),
+                                                  .signOff = o->signOff,
+                                                  .amend = o->amend,
+                                                  .sign = signingOf(*o)});
          });
        }},
       {"branch", "list branches, or create, delete, move, copy them and set their upstreams",

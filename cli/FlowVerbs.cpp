@@ -93,6 +93,8 @@ std::vector<VerbSpec> flowVerbs() {
                                                               .message = nonEmpty(a->message), .noTag = a->noTag,
                                                               .keep = a->keep, .subject = a->name,
                                                               .base = nonEmpty(a->base), .auth = auth});
+               // A finish merges and tags, signing as the configuration says.
+               op->signingAuth = auth;
                runOn(queue, withViewAccount(op, *queue));
                printOutput(op->stdOutBuffer->data(), json, out);
              };

@@ -1,6 +1,7 @@
 #include "HistoryEditVerbs.h"
 
 #include "CommandVerbs.h"
+#include "RemoteVerbs.h"
 #include "TextOutput.h"
 
 #include "tavrik/Commands/ConflictPrediction.h"
@@ -64,6 +65,13 @@ VerbSpec predictVerb(const char* name, const char* help, const char* argument, G
           true, true, false};
 }
 
+// Each rewrite makes commits that git signs when commit.gpgSign says so: a
+// key's passphrase is asked on the terminal.
+template <class Op> std::shared_ptr<Op> signingOnTerminal(std::shared_ptr<Op> operation) {
+  operation->signingAuth = terminalAuth();
+  return operation;
+}
+
 struct FixupFlags {
   std::string commit;
   std::optional<std::string> message;
@@ -82,11 +90,12 @@ VerbSpec fixupVerb(const char* name, const char* help, GitFixupMode mode) {
           },
           [o, mode](const CLI::App&) -> VerbRun {
             return [o, mode](const std::shared_ptr<GitQueue>& queue, bool, std::ostream&) {
-              runOn(queue, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = o->commit,
-                                                                            .mode = mode,
-                                                                            .message = o->message,
-                                                                            .allowPublished = o->allowPublished,
-                                                                            .allowConflicts = o->allowConflicts}));
+              runOn(queue, signingOnTerminal(makeOperation<GitFixupOperation>(
+                               GitFixupOptions{.commit = o->commit,
+                                               .mode = mode,
+                                               .message = o->message,
+                                               .allowPublished = o->allowPublished,
+                                               .allowConflicts = o->allowConflicts})));
             };
           },
           true, true, false};
@@ -107,9 +116,9 @@ VerbSpec moveVerb() {
           },
           [o](const CLI::App&) -> VerbRun {
             return [o](const std::shared_ptr<GitQueue>& queue, bool, std::ostream& out) {
-              auto moved = runOn(queue, makeOperation<GitMoveCommitOperation>(GitMoveCommitOptions{
+              auto moved = runOn(queue, signingOnTerminal(makeOperation<GitMoveCommitOperation>(GitMoveCommitOptions{
                                             .commit = o->commit, .branch = o->branch,
-                                            .allowPublished = o->allowPublished}));
+                                            .allowPublished = o->allowPublished})));
               out << o->branch << " " << moved.moved.string() << "\n";
             };
           },
@@ -147,7 +156,7 @@ VerbSpec splitVerb() {
                   throw TavrikError("Invalid --lines \"" + o->lines[0] + "\": " + error.failureReason.value_or(""));
                 }
               }
-              auto commits = runOn(queue, makeOperation<GitSplitCommitOperation>(std::move(options)));
+              auto commits = runOn(queue, signingOnTerminal(makeOperation<GitSplitCommitOperation>(std::move(options))));
               out << commits.first.string() << "\n" << commits.second.string() << "\n";
             };
           },

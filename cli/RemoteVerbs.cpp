@@ -148,12 +148,14 @@ std::vector<VerbSpec> remoteVerbs() {
        },
        [a](const CLI::App&) -> VerbRun {
          return [a](const std::shared_ptr<GitQueue>& queue, bool json, std::ostream& out) {
-           runTransfer(queue,
-                       makeOperation<GitExecPullOperation>({.remote = nonEmpty(a->remote),
+           auto auth = terminalAuth();
+           auto pull = makeOperation<GitExecPullOperation>({.remote = nonEmpty(a->remote),
                                                             .refspec = nonEmpty(a->refspec), .rebase = a->rebase,
                                                             .noFastForward = a->noFF, .squash = a->squash,
-                                                            .autostash = a->autostash, .auth = terminalAuth()}),
-                       "Pulled", json, out);
+                                                            .autostash = a->autostash, .auth = auth});
+           // The merge or rebase signs its commits when commit.gpgSign says so.
+           pull->signingAuth = auth;
+           runTransfer(queue, pull, "Pulled", json, out);
          };
        }},
       {"push", "push to a remote, setting the upstream",

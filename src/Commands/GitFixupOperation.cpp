@@ -133,7 +133,9 @@ GitConflictPrediction GitFixupOperation::execute(GitOperationContext& context) {
                                                                      "-n1", target.string(), "--"});
     message += "\n" + body;
   }
-  makeOperation<FixupCommit>(GitExecCommitOptions{.message = message})->execute(context);
+  auto commit = makeOperation<FixupCommit>(GitExecCommitOptions{.message = message});
+  commit->signingAuth = signingAuth;
+  commit->execute(context);
   const auto fixupCommit = detail::resolveCommit(context, "HEAD");
 
   const auto descriptor = context.requireDescriptor();
@@ -142,6 +144,7 @@ GitConflictPrediction GitFixupOperation::execute(GitOperationContext& context) {
   auto rebase = makeOperation<AutosquashRebase>(GitExecRebaseOptions{
       .refish = root ? std::nullopt : std::optional(target.string() + "^"), .interactive = true, .root = root});
   rebase->editor = editor;
+  rebase->signingAuth = signingAuth;
   try {
     rebase->execute(context);
   } catch (const GitStdError&) {

@@ -66,7 +66,7 @@ GitMovedCommit GitMoveCommitOperation::execute(GitOperationContext& context) {
   refusePredictedConflicts(detail::predictCherryPicks(context, *checked.parent, above), name,
                            "Taking it out of the current branch");
 
-  const auto moved = detail::recommit(context, checked.commit, picked.tree->string(), {tip});
+  const auto moved = detail::recommit(context, signingAuth, checked.commit, picked.tree->string(), {tip});
   detail::updateRefLeased(context, ref, moved, tip, "tavrik move: " + checked.commit.string());
 
   try {
@@ -74,6 +74,7 @@ GitMovedCommit GitMoveCommitOperation::execute(GitOperationContext& context) {
     auto rebase = makeOperation<DroppingRebase>(
         GitExecRebaseOptions{.refish = checked.parent->string(), .interactive = true});
     rebase->editor = GitSocketEditor::create(context.requireDescriptor(), request);
+    rebase->signingAuth = signingAuth;
     rebase->execute(context);
   } catch (...) {
     // Back to how it was: the current branch by git's own abort, the other

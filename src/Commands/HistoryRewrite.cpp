@@ -86,12 +86,15 @@ void refuseLocalChanges(GitOperationContext& context, const std::string& verb, c
 }
 
 std::string runRewriteGit(GitOperationContext& context, std::vector<std::string> args,
-                          std::optional<std::string> input, std::map<std::string, std::string> variables) {
-  return makeOperation<RewriteStep>(std::move(args), std::move(input), std::move(variables))->execute(context);
+                          std::optional<std::string> input, std::map<std::string, std::string> variables,
+                          std::shared_ptr<GitAuth> signingAuth) {
+  auto step = makeOperation<RewriteStep>(std::move(args), std::move(input), std::move(variables));
+  step->signingAuth = std::move(signingAuth);
+  return step->execute(context);
 }
 
-Oid recommit(GitOperationContext& context, const Oid& source, const std::string& tree, const std::vector<Oid>& parents,
-             const std::optional<std::string>& message) {
+Oid recommit(GitOperationContext& context, const std::shared_ptr<GitAuth>& signingAuth, const Oid& source,
+             const std::string& tree, const std::vector<Oid>& parents, const std::optional<std::string>& message) {
   // The raw object: the author and message bytes exactly as stored, in
   // whatever encoding the commit names.
   const auto raw = runPredictionGit(context, {"cat-file", "commit", source.string()});
@@ -119,7 +122,8 @@ Oid recommit(GitOperationContext& context, const Oid& source, const std::string&
   for (const auto& parent : parents) args.insert(args.end(), {"-p", parent.string()});
   args.push_back(tree);
   auto text = message ? *message : split == std::string::npos ? std::string() : raw.substr(split + 2);
-  auto oid = Oid::parse(trimmed(runRewriteGit(context, std::move(args), std::move(text), std::move(variables))));
+  auto oid = Oid::parse(
+      trimmed(runRewriteGit(context, std::move(args), std::move(text), std::move(variables), signingAuth)));
   if (!oid) throw TavrikError("Unexpected output of git commit-tree");
   return *oid;
 }

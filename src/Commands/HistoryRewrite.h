@@ -5,9 +5,11 @@
 
 #include "ConflictReplay.h"
 
+#include "tavrik/Process/GitAuth.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,15 +44,19 @@ BranchCommit checkBranchCommit(GitOperationContext& context, const std::string& 
 void refuseLocalChanges(GitOperationContext& context, const std::string& verb, const std::string& what);
 
 /// Runs git with the user's identity (not the prediction's), `input` on
-/// standard input and `variables` added to the environment; its output.
+/// standard input and `variables` added to the environment, the signing
+/// tools' prompts going to `signingAuth`; its output.
 std::string runRewriteGit(GitOperationContext& context, std::vector<std::string> args,
                           std::optional<std::string> input = std::nullopt,
-                          std::map<std::string, std::string> variables = {});
+                          std::map<std::string, std::string> variables = {},
+                          std::shared_ptr<GitAuth> signingAuth = nullptr);
 
 /// A new commit of `tree` over `parents`, with the author, author date,
 /// encoding and message of `source` (or `message` instead); the committer is
-/// the user, and it is signed when commit.gpgSign is on, as a cherry-pick is.
-Oid recommit(GitOperationContext& context, const Oid& source, const std::string& tree, const std::vector<Oid>& parents,
+/// the user, and it is signed when commit.gpgSign is on, as a cherry-pick is,
+/// a passphrase asked through `signingAuth`.
+Oid recommit(GitOperationContext& context, const std::shared_ptr<GitAuth>& signingAuth, const Oid& source,
+             const std::string& tree, const std::vector<Oid>& parents,
              const std::optional<std::string>& message = std::nullopt);
 
 /// Whether a rebase is stopped or running (git's state folder exists).

@@ -31,6 +31,8 @@ std::shared_ptr<GitQueueOperation> GitCompoundAction::currentChild() const {
 }
 
 void GitCompoundAction::startChild(GitOperationContext& context, const std::shared_ptr<GitQueueOperation>& child) {
+  if (auto signing = std::dynamic_pointer_cast<GitSigningPrompts>(child); signing && !signing->signingAuth)
+    signing->signingAuth = signingAuth;
   {
     // Checked under the lock that cancel() takes, so a cancel either sees
     // the child or comes before it and stops it here.
@@ -52,25 +54,19 @@ pledge::Void GitCommitAction::execute(GitOperationContext& context) {
   const auto& descriptor = context.queue->descriptor();
   if (!descriptor) return {};
   auto stateNow = [&] { return GitStateFileSet::read(descriptor->gitURL).state; };
-  // Every step may make a commit, and sign it.
-  auto signing = [&](auto op) {
-    op->signingAuth = signingAuth;
-    return op;
-  };
   auto commit = [&](bool amending) {
-    return signing(makeOperation<GitExecCommitOperation>(
-        {.message = message, .signOff = signOff, .amend = amending, .sign = sign}));
+    return makeOperation<GitExecCommitOperation>({.message = message, .signOff = signOff, .amend = amending, .sign = sign});
   };
 
   auto state = stateNow();
   if (state == GitState::rebase || state == GitState::rebaseMerge) {
-    runChild(context, signing(GitExecRebaseOperation::continueOperation()));
+    runChild(context, GitExecRebaseOperation::continueOperation());
   } else if (state == GitState::rebaseInteractive) {
     // The rebase puts a commit it stops at for editing back into the index
     // itself, so this commit replaces it; continuing may stop at the next.
     // A root commit stays HEAD, and is amended instead.
     runChild(context, commit(amend || detail::commitHeldAtEditStop(descriptor->gitURL.path())));
-    runChild(context, quiet(signing(GitExecRebaseOperation::continueOperation())));
+    runChild(context, quiet(GitExecRebaseOperation::continueOperation()));
   } else {
     runChild(context, commit(amend));
   }

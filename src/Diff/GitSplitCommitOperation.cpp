@@ -108,14 +108,14 @@ GitSplitCommits GitSplitCommitOperation::execute(GitOperationContext& context) {
   std::vector<Oid> parents;
   if (checked.parent) parents.push_back(*checked.parent);
   GitSplitCommits result;
-  result.first = detail::recommit(context, checked.commit, firstTree, parents);
-  result.second = detail::recommit(context, checked.commit, fullTree, {result.first}, options.secondMessage);
+  result.first = detail::recommit(context, signingAuth, checked.commit, firstTree, parents);
+  result.second = detail::recommit(context, signingAuth, checked.commit, fullTree, {result.first}, options.secondMessage);
   // Nothing below the commits above changed, so each keeps its tree.
   Oid tip = result.second;
   auto above = detail::runPredictionGit(
       context, {"rev-list", "--reverse", "--topo-order", checked.head.string(), "--not", checked.commit.string(), "--"});
   for (auto line : splitPieces(above, '\n'))
-    if (auto oid = Oid::parse(line)) tip = detail::recommit(context, *oid, oid->string() + "^{tree}", {tip});
+    if (auto oid = Oid::parse(line)) tip = detail::recommit(context, signingAuth, *oid, oid->string() + "^{tree}", {tip});
   detail::updateRefLeased(context, checked.headRef, tip, checked.head, "tavrik split: " + checked.commit.string());
   result.head = tip;
   return result;

@@ -37,9 +37,10 @@ constexpr std::array<Rule, 16> kRules{{
     // words for OpenPGP and X.509 commits, and for tags of any format.
     {"error: gpg failed to sign the data", Kind::signingFailed},
     {"error: unable to sign the tag", Kind::signingFailed},
-    // An SSH key: git shows ssh-keygen's own words, then gives up the commit.
-    {"(?:Load key \"[^\"\\n]*\": |Couldn't sign message|Couldn't load public key)[^\\n]*\\s+(?:fatal|error): "
-     "failed to write commit object",
+    // An SSH key: git shows ssh-keygen's own words, then gives up the commit;
+    // commit-tree says nothing more.
+    {"(?:Load key \"[^\"\\n]*\": |Couldn't sign message|Couldn't load public key)[^\\n]*"
+     "(?:\\s+(?:fatal|error): failed to write commit object|\\s*$)",
      Kind::signingFailed},
     {"bisect run failed: exit code (-?[0-9]+) from", Kind::bisectRunAborted},
 }};

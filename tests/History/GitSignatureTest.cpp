@@ -2,10 +2,17 @@
 
 #include "Support/Helpers.h"
 #include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/GitFixupOperation.h"
+#include "tavrik/Commands/GitMoveCommitOperation.h"
+#include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Commands/WorktreeActions.h"
+#include "tavrik/Diff/GitSplitCommitOperation.h"
 #include "tavrik/Process/GitSocketAuth.h"
+#include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/TavrikError.h"
+#include "tavrik/Util/Uuid.h"
 
 #include <random>
 
@@ -261,4 +268,77 @@ TEST(GitSignature, PassphrasesReachTheClientAndADeclineMakesNothing) {
   attempt(gpg, std::nullopt);
   runProgram({"gpgconf", "--kill", "gpg-agent"}, home.path());
   unsetenv("GNUPGHOME");
+}
+
+// commit.gpgSign on and a key with a passphrase: every commit the engine
+// makes or makes again is signed by that key, the passphrase answered
+// through the bridge and found in no argument or environment of the signing
+// tool and no log. A signed commit given another message reads B.
+TEST(GitSignature, EveryRewriteSignsThroughTheBridge) {
+  const std::string secret = "ssh " + Uuid::random().uuidString();
+  SshKeys keys;
+  GitDir tools(keys.dir.path());
+  runProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", secret, "-f", keys.key("locked")}, tools.path());
+  runScript("printf 'dev@example.com %s\\n' \"$(cat locked.pub)\" >> allowed", tools.path());
+  const auto fingerprint = split(runProgram({"ssh-keygen", "-lf", keys.key("locked.pub")}, tools.path()).out, ' ')[1];
+  tools.write("record", "#!/bin/sh\n{ printf '%s\\n' \"$@\"; tr '\\0' '\\n' < /proc/$$/environ; } >> \"$0.seen\"\n"
+                        "exec ssh-keygen \"$@\"\n");
+  runProgram({"chmod", "+x", "record"}, tools.path());
+
+  ScratchRepo repo;
+  keys.configure(repo);
+  repo.commitFile("a.txt", "a\n", "base");
+  repo.git({"checkout", "-qb", "topic"});
+  repo.commitFile("t.txt", "t\n", "topic");
+  repo.git({"checkout", "-q", "main"});
+  repo.write("c.txt", "c\n");
+  repo.git({"add", "c.txt"});
+  repo.commitFile("b.txt", "b\n", "two");
+  repo.commitFile("d.txt", "d\n", "three");
+  const auto before = repo.git({"rev-list", "--all"});
+  repo.git({"config", "commit.gpgSign", "true"});
+  repo.git({"config", "user.signingKey", keys.key("locked")});
+  repo.git({"config", "gpg.ssh.program", keys.key("record")});
+
+  LogCapture logs(true);
+  Prompts prompts;
+  auto queue = readerQueue(repo);
+  auto run = [&](auto op, const char* signedRef = "HEAD") {
+    SCOPED_TRACE(signedRef);
+    op->signingAuth = prompts.bridge(secret);
+    runOn(queue, op);
+    EXPECT_EQ(repo.git({"log", "-1", "--format=%G? %GK", signedRef}), "G " + fingerprint + "\n");
+  };
+  repo.write("e.txt", "e\n");
+  repo.git({"add", "e.txt"});
+  run(makeOperation<GitCommitAction>({.message = "three", .amend = true}));
+  run(makeOperation<GitExecCherryPickOperation>({.commits = {*Oid::parse(repo.rev("topic"))}}));
+  run(makeOperation<GitExecRevertOperation>({.oid = Oid::parse(repo.rev("HEAD"))}));
+  repo.write("b.txt", "b fixed\n");
+  repo.git({"add", "b.txt"});
+  run(makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~3"}));
+  run(makeOperation<GitSplitCommitOperation>(GitSplitCommitOptions{.commit = "HEAD~3", .paths = {"b.txt"}}));
+  run(makeOperation<GitMoveCommitOperation>(GitMoveCommitOptions{.commit = "HEAD", .branch = "topic"}), "topic");
+  GitRebaseRequest reword(GitRebaseAction::Verb::reword, {*Oid::parse(repo.rev("HEAD~1"))}, Oid::parse(repo.rev("HEAD~3")));
+  run(GitExecRebaseOperation::interactiveRebase(
+      repo.rev("HEAD~3"), GitSocketEditor::create(worktreeDescriptor(repo.path()), reword, [](auto&, auto&) {
+        return std::optional<std::string>("reworded\n");
+      })));
+  run(makeOperation<GitExecMergeOperation>({.refish = "topic", .noFastForward = true}));
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%s", "HEAD^1~1"}), "reworded\n");
+  EXPECT_EQ(repo.tryGit({"verify-commit", "HEAD"}).status, 0);
+  // The commits made on the way and kept, the split's halves among them.
+  for (const auto& line : split(repo.git({"log", "--all", "--format=%H %G? %GK"}), '\n'))
+    if (before.find(line.substr(0, 40)) == std::string::npos) EXPECT_EQ(line.substr(41), "G " + fingerprint) << line;
+
+  auto raw = repo.git({"cat-file", "commit", "HEAD"});
+  tools.write("tampered", raw.insert(raw.find("\n\n") + 2, "tampered "));
+  const auto tampered = *Oid::parse(repo.git({"hash-object", "-w", "-t", "commit", keys.key("tampered")}).substr(0, 40));
+  EXPECT_EQ(repo.git({"log", "-1", "--format=%G?", tampered.string()}), "B\n");
+  EXPECT_EQ(runOn(queue, makeOperation<GitVerifyCommitsOperation>(std::vector<Oid>{tampered})).front().verdict,
+            GitSignatureVerdict::bad);
+
+  const auto seen = readFile(keys.key("record.seen"));
+  EXPECT_NE(seen.find("-Y\nsign\n"), std::string::npos);
+  for (const auto& text : logs.messages()) EXPECT_EQ((text + seen).find(secret), std::string::npos) << text;
 }

@@ -72,6 +72,9 @@ TEST(GitStdError, ClassifiesRealGitMessages) {
        "fatal: failed to write commit object",
        Kind::signingFailed,
        {"Load key \"/k\": incorrect passphrase supplied to decrypt private key?\n\nfatal: failed to write commit object"}},
+      {"error: askpass: declined\nLoad key \"/k\": incorrect passphrase supplied to decrypt private key?\n",
+       Kind::signingFailed, {"Load key \"/k\": incorrect passphrase supplied to decrypt private key?\n"}},
+      {"Load key \"/k\": invalid format\ngit@host: Permission denied (publickey).", Kind::other, {}},
       // Without a signing program's words, a failed commit write is no signing failure.
       {"fatal: failed to write commit object", Kind::other, {}},
       {"running  'sh' '-c' 'exit 200'\nerror: bisect run failed: exit code 200 from ' 'sh' '-c' 'exit 200'' is < 0 or "

@@ -22,6 +22,7 @@
 #pragma once
 
 #include "tavrik/Commands/ConflictPrediction.h"
+#include "tavrik/Process/GitSigningPrompts.h"
 
 #include <optional>
 #include <string>
@@ -46,8 +47,9 @@ struct GitFixupOptions {
 /// into it (see the top of this file). Holds the index lock. Returns the
 /// prediction of the replay it made. Throws TavrikError for the refusals
 /// above (the branch, index and working tree as they were) and GitStdError
-/// when git fails.
-class GitFixupOperation : public GitOperation<GitConflictPrediction> {
+/// when git fails. The fixup commit and the rebase sign as git would, a
+/// passphrase asked through `signingAuth`.
+class GitFixupOperation : public GitOperation<GitConflictPrediction>, public GitSigningPrompts {
 public:
   using Options = GitFixupOptions;
   explicit GitFixupOperation(GitFixupOptions options) : options(std::move(options)) {}

@@ -28,6 +28,7 @@
 
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Process/GitSigningPrompts.h"
 #include "tavrik/Util/HashCombine.h"
 
 #include <string>
@@ -52,8 +53,10 @@ struct GitMovedCommit {
 /// Moves a commit to another branch (see the top of this file). Holds the
 /// index lock and blocks on git. Throws TavrikError for the refusals above
 /// and for a failed lease (then nothing changed), GitStdError when git fails
-/// (then both branches, the index and the working tree are as before).
-class GitMoveCommitOperation : public GitOperation<GitMovedCommit> {
+/// (then both branches, the index and the working tree are as before). The
+/// moved commit and the rebase sign when commit.gpgSign is on, a passphrase
+/// asked through `signingAuth`.
+class GitMoveCommitOperation : public GitOperation<GitMovedCommit>, public GitSigningPrompts {
 public:
   using Options = GitMoveCommitOptions;
   explicit GitMoveCommitOperation(GitMoveCommitOptions options) : options(std::move(options)) {}

@@ -10,6 +10,7 @@
 
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Process/GitSigningPrompts.h"
 #include "tavrik/Util/Url.h"
 
 #include <memory>
@@ -21,8 +22,10 @@
 
 namespace tavrik {
 
-/// The base of actions that run child operations on their queue.
-class GitCompoundAction : public GitOperation<pledge::Void> {
+/// The base of actions that run child operations on their queue. Its
+/// `signingAuth` goes to every child that has none of its own, so each
+/// commit a child makes may ask for a passphrase.
+class GitCompoundAction : public GitOperation<pledge::Void>, public GitSigningPrompts {
 public:
   /// The action's cancel, then the running child's.
   void cancel() override;
@@ -68,9 +71,6 @@ public:
   const bool signOff;
   const bool amend;
   const GitSigning sign;
-  /// Answers the signing tools' passphrase prompts for every step (see
-  /// `GitExecRunner::signingAuth`); set before enqueueing.
-  std::shared_ptr<GitAuth> signingAuth;
 
   pledge::Void execute(GitOperationContext& context) override;
 };

@@ -29,6 +29,7 @@
 #include "tavrik/Diff/GitLineSelection.h"
 #include "tavrik/Interfaces/Oid.h"
 #include "tavrik/Operation/GitOperation.h"
+#include "tavrik/Process/GitSigningPrompts.h"
 #include "tavrik/Util/HashCombine.h"
 
 #include <optional>
@@ -65,8 +66,10 @@ struct GitSplitCommits {
 /// Splits a commit in two (see the top of this file). Holds the index lock
 /// and blocks on git. Throws TavrikError for the refusals above and when the
 /// branch moved while the operation ran (then nothing changed), GitStdError
-/// when git fails (as when commit.gpgSign is on without a usable key).
-class GitSplitCommitOperation : public GitOperation<GitSplitCommits> {
+/// when git fails (as when commit.gpgSign is on without a usable key). Every
+/// commit it makes is signed when commit.gpgSign is on, a passphrase asked
+/// through `signingAuth`.
+class GitSplitCommitOperation : public GitOperation<GitSplitCommits>, public GitSigningPrompts {
 public:
   using Options = GitSplitCommitOptions;
   explicit GitSplitCommitOperation(GitSplitCommitOptions options) : options(std::move(options)) {}

@@ -25,6 +25,7 @@
 #include "tavrik/Process/GitChildSession.h"
 #include "tavrik/Process/GitBuffer.h"
 #include "tavrik/Process/GitEnvironment.h"
+#include "tavrik/Process/GitSigningPrompts.h"
 #include "tavrik/Operation/GitOperation.h"
 #include "tavrik/Util/Log.h"
 #include "tavrik/Util/Url.h"
@@ -64,8 +65,9 @@ namespace detail {
 struct GitExecRun;
 }
 
-/// The type-independent half of `GitExecOperation<T>`.
-class GitExecRunner : public GitExecOperationTraits {
+/// The type-independent half of `GitExecOperation<T>`. Its `signingAuth`
+/// (see GitSigningPrompts.h) answers the signing tools' prompts of each run.
+class GitExecRunner : public GitExecOperationTraits, public GitSigningPrompts {
 public:
   GitExecRunner();
   ~GitExecRunner() override;
@@ -87,15 +89,6 @@ public:
   /// (a `GitEditor`): git's editor becomes the prefix's editor companion,
   /// which reaches the session through its variables.
   std::shared_ptr<GitChildSession> editor;
-
-  /// Set (before enqueueing) by a client that answers the passphrase
-  /// prompts of signing tools for this run: ssh-keygen asks through the
-  /// askpass companion, gpg through the pinentry companion (`bin/pinentry`,
-  /// once the user's gpg-agent is pointed at it), and both reach this bridge.
-  /// A session is open around the run. Null: nobody can answer, and a key
-  /// that needs a passphrase fails the signature (GitStdError, kind
-  /// `signingFailed`), leaving nothing half-made.
-  std::shared_ptr<GitAuth> signingAuth;
 
   /// The running child, null when none runs. Any thread.
   std::shared_ptr<BufferedProcess::Task> currentTask() const;
