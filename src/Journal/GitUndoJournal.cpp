@@ -354,8 +354,11 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
                                     GitJournalScope::workingTree, context);
   }
 
-  // An abort moves HEAD and rewrites files: the lease is then what is there now.
-  const State now = abortInProgress(context) ? readState(context, scope) : current;
+  // Going back to where nothing was in progress is git's abort; an abort
+  // moves HEAD and rewrites files, so the lease is then what is there now.
+  const bool abort = to.progress.empty() && !current.progress.empty() && from.progress != to.progress;
+  const State now = abort && abortInProgress(context) ? readState(context, scope) : current;
+  if (from.progress != to.progress || now.progress != to.progress) writeProgress(context, to.progress, now.progress);
   restore.refs(now);
   restore.index();
   restore.worktree(now);

@@ -102,6 +102,48 @@ uint64_t numberOf(std::string_view ref) {
 
 std::string gitDir(GitOperationContext& context) { return context.requireDescriptor().gitURL.path(); }
 
+// What git keeps of an operation in progress, beside the index and files.
+const char* const kProgressFiles[] = {"MERGE_HEAD", "MERGE_MSG", "MERGE_MODE", "MERGE_AUTOSTASH", "AUTO_MERGE",
+                                      "CHERRY_PICK_HEAD", "REVERT_HEAD", "ORIG_HEAD", "SQUASH_MSG"};
+const char* const kProgressFolders[] = {"rebase-merge", "rebase-apply", "sequencer"};
+
+std::map<std::string, std::string> readProgress(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const char* name : kProgressFiles)
+    if (auto bytes = readFileIfExists(dir + "/" + name)) files[name] = std::move(*bytes);
+  for (const char* folder : kProgressFolders) {
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir + "/" + folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (!it->is_regular_file()) continue;
+      if (auto bytes = readFileIfExists(it->path().string()))
+        files[std::filesystem::relative(it->path(), dir).string()] = std::move(*bytes);
+    }
+  }
+  return files;
+}
+
+// "<path> NUL <size> NUL <bytes>" per file.
+std::string progressText(const std::map<std::string, std::string>& files) {
+  std::string text;
+  for (const auto& [path, bytes] : files) text += path + '\0' + std::to_string(bytes.size()) + '\0' + bytes;
+  return text;
+}
+
+std::map<std::string, std::string> parseProgress(std::string_view text) {
+  std::map<std::string, std::string> files;
+  while (!text.empty()) {
+    auto pathEnd = text.find('\0');
+    auto sizeEnd = text.find('\0', pathEnd + 1);
+    if (pathEnd == std::string_view::npos || sizeEnd == std::string_view::npos) break;
+    size_t size = 0;
+    std::from_chars(text.data() + pathEnd + 1, text.data() + sizeEnd, size);
+    files[std::string(text.substr(0, pathEnd))] = std::string(text.substr(sizeEnd + 1, size));
+    text.remove_prefix(std::min(text.size(), sizeEnd + 1 + size));
+  }
+  return files;
+}
+
 } // namespace
 
 std::string runGit(GitOperationContext& context, std::vector<std::string> arguments, std::optional<std::string> input,
@@ -143,6 +185,7 @@ State readState(GitOperationContext& context, GitJournalScope scope, std::vector
     }
   }
   state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
+  state.progress = readProgress(descriptor.gitURL.path());
   if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context);
   return state;
 }
@@ -169,6 +212,7 @@ void writeState(GitOperationContext& context, const std::string& ref, const Stat
   addBlob(stream, "refs", refsText(state.refs));
   addBlob(stream, "index", indexText(state.index));
   if (state.stashLog) addBlob(stream, "stash-log", *state.stashLog);
+  if (!state.progress.empty()) addBlob(stream, "progress", progressText(state.progress));
   if (state.worktree) stream += "M 040000 " + *state.worktree + " worktree\n";
   stream += "done\n";
   // Loose objects: a pack per entry would slow every object look-up.
@@ -180,7 +224,8 @@ EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
   const std::string before = complete ? entry.ref + "^" : entry.ref;
   std::vector<std::string> names;
   for (const std::string& commit : complete ? std::vector<std::string>{before, entry.ref} : std::vector{before})
-    for (const char* file : {"head", "refs", "index", "stash-log", "worktree"}) names.push_back(commit + ":" + file);
+    for (const char* file : {"head", "refs", "index", "stash-log", "worktree", "progress"})
+      names.push_back(commit + ":" + file);
   std::string input;
   for (const auto& name : names) input += name + "\n";
   const auto output = runGit(context, {"cat-file", "--batch"}, input);
@@ -196,13 +241,14 @@ EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
     std::from_chars(header[2].data(), header[2].data() + header[2].size(), size);
     auto content = rest.substr(0, size);
     rest.remove_prefix(std::min(size + 1, rest.size()));
-    auto& state = states[i / 5];
-    switch (i % 5) {
+    auto& state = states[i / 6];
+    switch (i % 6) {
     case 0: state.head = std::string(content); break;
     case 1: state.refs = parseRefs(content); break;
     case 2: state.index = parseIndex(content); break;
     case 3: state.stashLog = std::string(content); break;
     case 4: state.worktree = std::string(header[0]); break;
+    case 5: state.progress = parseProgress(content); break;
     }
   }
   // An empty working tree leaves no "worktree" folder behind.
@@ -287,6 +333,24 @@ std::vector<TreeChange> diffTrees(GitOperationContext& context, const std::strin
     changes.push_back({std::string(fields[i + 1]), side(parts[0], parts[2]), side(parts[1], parts[3])});
   }
   return changes;
+}
+
+void writeProgress(GitOperationContext& context, const std::map<std::string, std::string>& files,
+                   const std::map<std::string, std::string>& current) {
+  const auto dir = gitDir(context);
+  for (const auto& [path, bytes] : current)
+    if (!files.count(path)) std::remove((dir + "/" + path).c_str());
+  for (const char* folder : kProgressFolders) {
+    std::error_code error;
+    bool kept = false;
+    for (const auto& [path, bytes] : files) kept = kept || path.starts_with(std::string(folder) + "/");
+    if (!kept) std::filesystem::remove_all(dir + "/" + folder, error);
+  }
+  for (const auto& [path, bytes] : files) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(dir + "/" + path).parent_path(), error);
+    writeFileAtomically(dir + "/" + path, bytes);
+  }
 }
 
 } // namespace tavrik::journal

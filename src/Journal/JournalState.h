@@ -21,6 +21,9 @@ struct State {
   /// The stash's reflog file, which holds every stash but the latest;
   /// nullopt when there is none.
   std::optional<std::string> stashLog;
+  /// The files of a merge, rebase, cherry-pick or revert in progress
+  /// (MERGE_HEAD, rebase-merge/..., relative to the git directory).
+  std::map<std::string, std::string> progress;
   /// Path to its `ls-files -s -z` records (several for an unmerged path).
   std::map<std::string, std::string> index;
   /// The tree of every tracked and untracked file; nullopt when not kept.
@@ -42,6 +45,10 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
 /// Reads the state now; the working tree only when `scope` asks for it.
 /// `journalRefs`, when given, receives the names of the journal's own refs.
 State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs = nullptr);
+
+/// Replaces the in-progress files of the git directory with `files`.
+void writeProgress(GitOperationContext& context, const std::map<std::string, std::string>& files,
+                   const std::map<std::string, std::string>& current);
 
 /// The tree of every tracked and untracked file, hashed through a private
 /// copy of the index, so the repository's own index is never touched.

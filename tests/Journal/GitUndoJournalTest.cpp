@@ -33,6 +33,10 @@ std::string snapshot(const GitDir& repo) {
     if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
   text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
   text += repo.git({"ls-files", "-s"});
+  for (const char* name : {"MERGE_HEAD", "CHERRY_PICK_HEAD", "REVERT_HEAD", "rebase-merge/head-name"}) {
+    std::ifstream in(repo.path() / ".git" / name, std::ios::binary);
+    text += name + (" " + std::string(std::istreambuf_iterator<char>(in), {})) + "\n";
+  }
   for (auto it = fs::recursive_directory_iterator(repo.path()); it != fs::recursive_directory_iterator(); ++it) {
     if (it->path().filename() == ".git") {
       it.disable_recursion_pending();
