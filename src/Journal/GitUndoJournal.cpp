@@ -129,31 +129,19 @@ struct Restore {
   const State& to;   // what the undo or redo brings back
   std::string zeroId;
 
-  std::vector<std::string> changedRefs() const {
-    std::set<std::string> names;
-    for (const auto& [name, id] : from.refs) names.insert(name);
-    for (const auto& [name, id] : to.refs) names.insert(name);
+  // The keys whose values differ between the two maps, a key in one only included.
+  static std::vector<std::string> changedKeys(const std::map<std::string, std::string>& a,
+                                              const std::map<std::string, std::string>& b) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : a) keys.insert(key);
+    for (const auto& [key, value] : b) keys.insert(key);
     std::vector<std::string> changed;
-    for (const auto& name : names) {
-      auto a = from.refs.find(name), b = to.refs.find(name);
-      if ((a == from.refs.end()) != (b == to.refs.end()) || (a != from.refs.end() && a->second != b->second))
-        changed.push_back(name);
-    }
+    for (const auto& key : keys)
+      if (valueIn(a, key) != valueIn(b, key)) changed.push_back(key);
     return changed;
   }
-
-  std::vector<std::string> changedPaths() const {
-    std::set<std::string> paths;
-    for (const auto& [path, records] : from.index) paths.insert(path);
-    for (const auto& [path, records] : to.index) paths.insert(path);
-    std::vector<std::string> changed;
-    for (const auto& path : paths) {
-      auto a = from.index.find(path), b = to.index.find(path);
-      if ((a == from.index.end()) != (b == to.index.end()) || (a != from.index.end() && a->second != b->second))
-        changed.push_back(path);
-    }
-    return changed;
-  }
+  std::vector<std::string> changedRefs() const { return changedKeys(from.refs, to.refs); }
+  std::vector<std::string> changedPaths() const { return changedKeys(from.index, to.index); }
 
   template <class Map> static std::optional<std::string> valueIn(const Map& map, const std::string& key) {
     auto it = map.find(key);
