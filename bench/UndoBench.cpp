@@ -14,7 +14,6 @@
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -65,11 +64,6 @@ template <class F> double millis(F&& f) {
   auto start = Clock::now();
   f();
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 } // namespace

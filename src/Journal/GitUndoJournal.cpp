@@ -25,6 +25,8 @@ struct Pending {
   std::unique_lock<std::mutex> lock;
   std::string ref;
   GitUndoEntry entry;
+  /// The journal's refs when the entry was begun, itself not counted.
+  size_t entriesBefore = 0;
 };
 
 std::string refName(bool undone, uint64_t number) {
@@ -94,6 +96,7 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
                     .scope = scope,
                     .bytes = state.worktree ? keptBytes(context, *state.worktree) : 0};
   pending->ref = refName(false, pending->entry.number);
+  pending->entriesBefore = journalRefs.size() - redo.size();
   writeState(context, pending->ref, state, entryMessage(pending->entry, false), std::nullopt);
   recorded_.fetch_add(1, std::memory_order_relaxed);
   return pending;
@@ -106,6 +109,9 @@ void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext&
   writeState(context, pending->ref, state, entryMessage(pending->entry, true), pending->ref);
   pending->lock.unlock();
 
+  // An entry that keeps no file contents cannot take the journal over its
+  // size: only the count needs checking then, which is known.
+  if (pending->entriesBefore + 1 <= options.maxEntries && pending->entry.bytes == 0) return;
   auto entries = listEntries(context);
   uint64_t bytes = 0;
   for (const auto& entry : entries) bytes += entry.entry.bytes;
