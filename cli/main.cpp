@@ -4,6 +4,7 @@
 #include "CommandVerbs.h"
 #include "HistoryVerbs.h"
 #include "HistoryEditVerbs.h"
+#include "JournalVerbs.h"
 #include "Interruption.h"
 #include "tavrik/Json/GitJson.h"
 #include "ProgressBar.h"
@@ -170,12 +171,14 @@ int run(const cli::VerbAction& action, const Options& options) {
   // Discovery runs on a queue without a repository, as a client's repository
   // list does.
   auto discovery = GitQueue::create(std::nullopt, nullptr, prefix);
+  auto journal = GitUndoJournal::make();
   cli::cancelOnInterrupt(discovery);
   auto queue = discovery;
   if (action.needsRepository) {
     auto descriptor = runOn(discovery, makeOperation<GitExecRepositoryDescriptorOperation>(
                                            Url::fileURL(options.directory, true)));
     queue = GitQueue::create(descriptor, nullptr, prefix);
+    queue->setJournal(journal);
     cli::cancelOnInterrupt(queue);
   }
   auto progress = std::make_shared<cli::ProgressBar>(stderr);
@@ -191,6 +194,7 @@ int run(const cli::VerbAction& action, const Options& options) {
 
   queue->waitUntilAllOperationsAreFinished();
   progress->finish();
+  cli::printUndoHint(*journal, isatty(STDERR_FILENO) && !options.json);
   queue->removeChangeObserver(progressToken);
   if (printerToken) queue->removeChangeObserver(*printerToken);
   return 0;
@@ -215,7 +219,8 @@ int main(int argc, char** argv) {
   std::vector<cli::VerbSpec> verbs;
   for (auto&& family : {readingVerbs(), cli::commandVerbs(cli::takeResetPaths(args)), cli::historyVerbs(),
                         cli::remoteVerbs(), cli::submoduleListVerbs(), cli::flowVerbs(), cli::toolVerbs(),
-                        cli::worktreeVerbs(), cli::bisectVerbs(), cli::watchVerbs(), cli::historyEditVerbs()})
+                        cli::worktreeVerbs(), cli::bisectVerbs(), cli::watchVerbs(), cli::historyEditVerbs(),
+                        cli::journalVerbs()})
     verbs.insert(verbs.end(), family.begin(), family.end());
   // Building every verb's options costs more than the rest of the client's
   // start-up: when the command line names a verb, only its rows are built.

@@ -40,6 +40,8 @@ void GitCompoundAction::startChild(GitOperationContext& context, const std::shar
     if (isCancelled()) throw pledge::CancelledError();
     childOp = child;
   }
+  // The action is the user's one step, journaled as a whole.
+  child->setJournaled(false);
   context.queue->addOperation(child);
 }
 

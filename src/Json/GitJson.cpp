@@ -162,6 +162,17 @@ json value(const GraphLaneRow& row) {
   return {{"commitLane", row.commitLane}, {"lanesIn", lanes(row.lanesIn)}, {"lanesOut", lanes(row.lanesOut)}};
 }
 
+json value(const GitUndoEntry& e) {
+  json o = {{"number", e.number},
+            {"time", e.time},
+            {"scope", e.scope == GitJournalScope::workingTree ? "workingTree" : "refsAndIndex"},
+            {"complete", e.complete},
+            {"undone", e.undone},
+            {"bytes", e.bytes}};
+  putText(o, "title", e.title);
+  return o;
+}
+
 json value(const GitStashEntry& s) {
   json o = {{"index", s.index},
             {"oid", s.oid.string()},
@@ -370,6 +381,7 @@ std::string toJson(const GitLogEntry& entry, const GitSignatureStatus& signature
 }
 
 std::string toJson(const std::vector<GitRemote>& v) { return dumped(array(v)); }
+std::string toJson(const std::vector<GitUndoEntry>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitSubmodule>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitToolAvailability>& v) { return dumped(array(v)); }
 std::string toJson(const std::vector<GitWorktree>& v) { return dumped(array(v)); }

@@ -78,6 +78,29 @@ void runFlowWillStart(GitQueueOperation& operation) {
   if (auto host = operation.host()) host->operationWillStart(operation.shared_from_this());
 }
 
+std::any runFlowJournalBefore(GitOperationHost& host, GitQueueOperation& operation, GitOperationContext& context) {
+  const auto scope = operation.journalScope();
+  if (scope == GitJournalScope::none || !operation.isJournaled()) return {};
+  auto journal = host.journal();
+  if (!journal) return {};
+  return journal->operationWillRun(operation, scope, context);
+}
+
+void runFlowJournalAfter(GitOperationHost& host, GitQueueOperation& operation, const std::any& token,
+                         GitOperationContext& context) {
+  if (!token.has_value()) return;
+  auto journal = host.journal();
+  if (!journal) return;
+  try {
+    journal->operationDidRun(token, context);
+  } catch (const std::exception& error) {
+    // The operation's own outcome stands; the entry stays incomplete, which
+    // an undo still restores from.
+    host.log().error("git: %s: the undo journal could not record the state after it: %s",
+                     operation.diagnosticIdentifier().c_str(), error.what());
+  }
+}
+
 void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& error) {
   if (auto host = operation.host()) host->operationDidFinish(operation.shared_from_this(), error);
 }

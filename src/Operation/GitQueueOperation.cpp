@@ -20,6 +20,8 @@ std::optional<std::string> GitQueueOperation::title() const { return std::nullop
 
 bool GitQueueOperation::needsIndexLock() const { return false; }
 
+GitJournalScope GitQueueOperation::journalScope() const { return GitJournalScope::none; }
+
 std::shared_ptr<GitTask> GitQueueOperation::task() const {
   if (!_task || isFinished() || !title()) return nullptr;
   return _task;

@@ -363,6 +363,16 @@ void GitQueue::updateViewFor(GitAspects aspects) {
   if (aspects.contains(GitAspects::logDescriptor)) notifyObservers(GitAspects::logDescriptor);
 }
 
+void GitQueue::setJournal(std::shared_ptr<GitOperationJournal> journal) {
+  std::lock_guard lock(journalLock_);
+  journal_ = std::move(journal);
+}
+
+std::shared_ptr<GitOperationJournal> GitQueue::journal() const {
+  std::lock_guard lock(journalLock_);
+  return journal_;
+}
+
 void GitQueue::addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer) {
   std::lock_guard lock(runObserversLock_);
   runObservers_.push_back(observer);

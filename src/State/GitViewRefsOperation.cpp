@@ -21,6 +21,9 @@ std::vector<std::string> GitViewRefsOperation::arguments(GitOperationContext&) {
 SharedValue<GitRefList> GitViewRefsOperation::execute(GitOperationContext& context) {
   runCommand(context);
   auto refs = GitRefParser::parse(*stdOutBuffer, fieldNames);
+  // The undo journal's private refs are the engine's bookkeeping, not the
+  // user's: no list, and no history walk started from the list, shows them.
+  std::erase_if(refs, [](const GitRef& ref) { return ref.name.starts_with("refs/tavrik/"); });
   return SharedValue<GitRefList>(GitRefList::from(std::move(refs)));
 }
 

@@ -618,7 +618,7 @@ TEST(Cli, NamesReachGitAsTyped) {
     return tt::runProgram(args, twin.path()).status;
   };
   auto state = [](const tt::GitDir& repo) {
-    return repo.git({"status", "--porcelain", "-z"}) + repo.git({"for-each-ref", "--format=%(refname) %(contents)"}) +
+    return repo.git({"status", "--porcelain", "-z"}) + repo.git({"for-each-ref", "--format=%(refname) %(contents)", "refs/heads", "refs/tags", "refs/stash"}) +
            repo.git({"log", "--format=%B"}) + repo.git({"stash", "list", "--format=%gs"});
   };
   for (const auto& name : names) {

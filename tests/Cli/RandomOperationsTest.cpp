@@ -130,10 +130,18 @@ std::map<std::string, std::string> workingTree(const std::filesystem::path& root
   return files;
 }
 
+// The refs of the user, without the undo journal's that the client keeps.
+std::string userRefs(const tt::GitDir& repo) {
+  std::string refs;
+  for (const auto& line : tt::split(repo.git({"for-each-ref", "--format=%(refname) %(objectname)"}), '\n'))
+    if (!line.empty() && !line.starts_with("refs/tavrik/")) refs += line + "\n";
+  return refs;
+}
+
 // What git says of a repository, in forms that compare between the two.
 std::vector<std::string> gitState(const tt::GitDir& repo) {
   return {repo.git({"status", "--porcelain=v2", "-z", "--untracked-files=all"}),
-          repo.git({"for-each-ref", "--format=%(refname) %(objectname)"}),
+          userRefs(repo),
           repo.tryGit({"rev-parse", "-q", "--verify", "HEAD"}).out,
           repo.tryGit({"symbolic-ref", "-q", "HEAD"}).out,
           repo.git({"ls-files", "-s", "-z"})};
@@ -162,7 +170,7 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
   EXPECT_EQ(clientPaths, gitPaths) << "status --json";
 
   std::set<std::string> gitRefs, clientRefs;
-  for (const auto& line : tt::split(repo.git({"for-each-ref", "--format=%(refname) %(objectname)"}), '\n'))
+  for (const auto& line : tt::split(userRefs(repo), '\n'))
     gitRefs.insert(tavrik::jsonSafe(line));
   auto refs = clientRecord(pair, "refs");
   for (const auto& ref : refs.value("all", json::array()))

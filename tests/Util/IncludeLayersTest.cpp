@@ -31,8 +31,11 @@ const std::map<std::string, std::set<std::string>> kAllowedFolders = {
     {"History", {"Util", "Interfaces", "Operation", "Process", "State", "Queue"}},
     {"Rebase", {"Util", "Interfaces", "Operation", "Process", "State", "Queue"}},
     {"Tools", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands"}},
+    // The undo journal runs git as the operations do and reaches the queue
+    // only through the operation layer's GitOperationJournal.
+    {"Journal", {"Util", "Interfaces", "Operation", "Process", "State", "Queue"}},
     // The one JSON form of the records sits above every folder whose records it writes.
-    {"Json", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands", "Diff", "History"}},
+    {"Json", {"Util", "Interfaces", "Operation", "Process", "State", "Queue", "Commands", "Diff", "History", "Journal"}},
 };
 
 // Headers of a higher folder that lower ones may include: the narrow

@@ -65,6 +65,8 @@ public:
   /// head, status, refs, stateFiles and reflogs: a step checks out a commit
   /// and writes refs/bisect/.
   GitAspects aspects() const override;
+  // A bisect has its own way back (bisect reset).
+  GitJournalScope journalScope() const override { return GitJournalScope::none; }
   /// Throws TavrikError for a revision, term or program beginning with "-",
   /// or a run without a command.
   void validate(GitOperationContext& context) override;

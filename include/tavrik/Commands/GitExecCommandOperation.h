@@ -28,6 +28,14 @@ public:
 
   /// A command that changes nothing (a listing) is a read.
   GitExecAccess access() const override { return aspects().isEmpty() ? GitExecAccess::read : GitExecAccess::write; }
+  /// A command that changes nothing is not journaled; one that holds the
+  /// index lock may rewrite the working tree; the others move refs or the
+  /// index only. Commands that take the lock but leave the working tree
+  /// alone say so, to stay cheap.
+  GitJournalScope journalScope() const override {
+    if (aspects().isEmpty()) return GitJournalScope::none;
+    return this->needsIndexLock() ? GitJournalScope::workingTree : GitJournalScope::refsAndIndex;
+  }
 
   /// The base environment, with GIT_LITERAL_PATHSPECS=1 when `passesPaths()`.
   std::map<std::string, std::string> environment(GitOperationContext& context) override {

@@ -57,6 +57,7 @@ public:
 
   std::optional<std::string> title() const override { return "Fixup"; }
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override { return GitJournalScope::workingTree; }
   GitConflictPrediction execute(GitOperationContext& context) override;
 };
 

@@ -64,6 +64,7 @@ public:
 
   std::optional<std::string> title() const override { return "Move Commit"; }
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override { return GitJournalScope::workingTree; }
   GitMovedCommit execute(GitOperationContext& context) override;
 };
 

@@ -27,6 +27,7 @@ public:
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override { return GitJournalScope::refsAndIndex; }
 
 protected:
   bool passesPaths() const override { return true; }
@@ -53,6 +54,9 @@ public:
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override {
+    return cached ? GitJournalScope::refsAndIndex : GitJournalScope::workingTree;
+  }
 
 protected:
   bool passesPaths() const override { return true; }
@@ -87,6 +91,9 @@ public:
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
   void validate(GitOperationContext& context) override;
+  GitJournalScope journalScope() const override {
+    return mode == GitExecResetMode::hard ? GitJournalScope::workingTree : GitJournalScope::refsAndIndex;
+  }
 
 protected:
   bool passesPaths() const override { return true; }
@@ -185,6 +192,9 @@ public:
   bool needsIndexLock() const override { return true; }
   void validate(GitOperationContext& context) override;
   pledge::Void execute(GitOperationContext& context) override;
+  GitJournalScope journalScope() const override {
+    return verb == "drop" ? GitJournalScope::refsAndIndex : GitJournalScope::workingTree;
+  }
 };
 
 /// What `git commit` records: `message`, with a Signed-off-by trailer when
@@ -222,6 +232,7 @@ public:
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
   pledge::Void execute(GitOperationContext& context) override;
+  GitJournalScope journalScope() const override { return GitJournalScope::refsAndIndex; }
 };
 
 } // namespace tavrik

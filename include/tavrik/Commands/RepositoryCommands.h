@@ -85,6 +85,8 @@ public:
   std::optional<std::string> title() const override;
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
+  // The undo journal keeps no submodule repositories.
+  GitJournalScope journalScope() const override { return GitJournalScope::none; }
   void validate(GitOperationContext& context) override;
   std::vector<std::string> progressPhases() const override;
 
@@ -124,6 +126,8 @@ public:
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
+  // The undo journal keeps no configuration.
+  GitJournalScope journalScope() const override { return GitJournalScope::none; }
   /// A write, also inside a batch that reports no aspect of its own.
   GitExecAccess access() const override { return GitExecAccess::write; }
   void validate(GitOperationContext& context) override;

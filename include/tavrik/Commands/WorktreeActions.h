@@ -30,6 +30,10 @@ public:
   /// The action's cancel, then the running child's.
   void cancel() override;
 
+  /// Each action may rewrite the working tree (a commit may go on with a
+  /// rebase), so its journal entry keeps the files.
+  GitJournalScope journalScope() const override { return GitJournalScope::workingTree; }
+
   /// The child that runs now; null between children.
   std::shared_ptr<GitQueueOperation> currentChild() const;
 
@@ -127,6 +131,9 @@ public:
   /// written, when .gitignore is a symbolic link (git reads none), or when
   /// info/exclude is one that leads out of the common git directory.
   pledge::Void execute(GitOperationContext& context) override;
+  GitJournalScope journalScope() const override {
+    return file == GitConfigFile::localGitignore ? GitJournalScope::workingTree : GitJournalScope::none;
+  }
 };
 
 /// Aborts the merge, revert, cherry-pick, bisect, rebase or mailbox apply in

@@ -100,6 +100,8 @@ public:
   /// worktrees always; refs too for add, remove, move and prune (a branch's
   /// worktree path, a new branch); reflogs for a new branch.
   GitAspects aspects() const override;
+  // The undo journal keeps no other worktrees.
+  GitJournalScope journalScope() const override { return GitJournalScope::none; }
   /// Throws TavrikError for a value beginning with "-", or for an action
   /// without the path (add, remove, move, lock, unlock) or new path (move)
   /// it needs, or a new branch without its name.

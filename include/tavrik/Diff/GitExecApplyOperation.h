@@ -41,6 +41,9 @@ public:
   std::optional<std::string> standardInputData() override;
   GitAspects aspects() const override { return GitAspects::status; }
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override {
+    return cached ? GitJournalScope::refsAndIndex : GitJournalScope::workingTree;
+  }
   /// Refuses a selection that names no addition or deletion of the diff.
   void validate(GitOperationContext& context) override;
 };

@@ -77,6 +77,7 @@ public:
 
   std::optional<std::string> title() const override { return "Split Commit"; }
   bool needsIndexLock() const override { return true; }
+  GitJournalScope journalScope() const override { return GitJournalScope::workingTree; }
   GitSplitCommits execute(GitOperationContext& context) override;
 };
 

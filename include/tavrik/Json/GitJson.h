@@ -22,6 +22,7 @@
 #include "tavrik/History/GitFileHistoryOperation.h"
 #include "tavrik/History/GitSignature.h"
 #include "tavrik/History/GitLogEntry.h"
+#include "tavrik/Journal/GitUndoJournal.h"
 #include "tavrik/Operation/GitAspects.h"
 #include "tavrik/Operation/GitRepositoryDescriptor.h"
 #include "tavrik/Queue/GitView.h"
@@ -112,6 +113,7 @@ std::string toJson(const std::vector<GitToolAvailability>& tools);
 /// commit), "isBare", "isDetached", "isLocked", "isPrunable", "lockReason"
 /// (when locked), "path", "prunableReason" (when prunable)}].
 std::string toJson(const std::vector<GitWorktree>& worktrees);
+std::string toJson(const std::vector<GitUndoEntry>& entries);
 
 /// Documents that are no single record, compact (no final newline).
 /// {"key", "value"}: one configuration value.

@@ -9,8 +9,10 @@
 //   2. index lock when `needsIndexLock()`
 //   3. task "Working...", 0; the queue's run observers are told
 //   4-6. context; the notification, if any, is prepared
-//   7. `operationWillStart()`
-//   8. `execute(context)`; a view reader's record is stored in the view
+//   7. `operationWillStart()`; the journal, if the host keeps one, records
+//      what the operation may change (`journalScope()`)
+//   8. `execute(context)`; a view reader's record is stored in the view;
+//      the journal records the state after it, failed or not
 //   9. error: logged "git: %s failed: %s" unless cancelled;
 //      success: the notification joins the queue's pending notifications
 //   10. `host.updateViewFor(context.updatedAspects)`, after failures too,
@@ -55,6 +57,13 @@ void runFlowReportOutcome(GitOperationHost& host, GitQueueOperation& operation,
                           const std::shared_ptr<GitNotification>& notification, const std::exception_ptr& error);
 void runFlowRefreshView(GitOperationHost& host, GitAspects aspects);
 void runFlowWillStart(GitQueueOperation& operation);
+/// Records the operation's "before" in the host's journal when it keeps one
+/// and the operation is journaled; an empty token otherwise. Throws when the
+/// journal cannot record it.
+std::any runFlowJournalBefore(GitOperationHost& host, GitQueueOperation& operation, GitOperationContext& context);
+/// Records the "after" of a token from `runFlowJournalBefore`; logs failures.
+void runFlowJournalAfter(GitOperationHost& host, GitQueueOperation& operation, const std::any& token,
+                         GitOperationContext& context);
 void runFlowDidFinish(GitQueueOperation& operation, const std::exception_ptr& error);
 /// Ends the program with "method not implemented": for abstract members that
 /// cannot be pure (the type must stay constructible).
@@ -162,8 +171,14 @@ template <class T> void GitOperation<T>::run() {
     note = notification();
     if (note) detail::runFlowPrepareNotification(*host, *note);
     operationWillStart();
-    value.emplace(execute(context));
-    if (storesResultInView()) host->storeInView(std::any(static_cast<const T*>(&*value)));
+    const std::any journalToken = detail::runFlowJournalBefore(*host, *this, context);
+    try {
+      value.emplace(execute(context));
+      if (storesResultInView()) host->storeInView(std::any(static_cast<const T*>(&*value)));
+    } catch (...) {
+      error = std::current_exception();
+    }
+    detail::runFlowJournalAfter(*host, *this, journalToken, context);
   } catch (...) {
     error = std::current_exception();
   }

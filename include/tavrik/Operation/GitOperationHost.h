@@ -24,6 +24,7 @@
 namespace tavrik {
 
 class GitNotification;
+class GitOperationJournal;
 class GitQueueOperation;
 
 class GitOperationHost {
@@ -61,6 +62,8 @@ public:
   /// record, valid for the call only, so a large one is never copied
   /// needlessly; a type the view has no field for is logged and ignored.
   virtual void storeInView(const std::any& record) = 0;
+  /// The undo journal that records journaled operations; the base has none.
+  virtual std::shared_ptr<GitOperationJournal> journal() const { return nullptr; }
 };
 
 } // namespace tavrik

@@ -11,6 +11,7 @@
 // released the queue does nothing.
 #pragma once
 
+#include "tavrik/Operation/GitOperationJournal.h"
 #include "tavrik/Operation/Operation.h"
 #include "tavrik/Util/Uuid.h"
 
@@ -45,6 +46,14 @@ public:
   /// True for operations that change the index or working tree; those hold
   /// the queue's index lock for their whole run and so never overlap.
   virtual bool needsIndexLock() const;
+
+  /// What of the repository the undo journal records before the operation
+  /// runs on a queue that keeps one; the base, `none`, records nothing.
+  virtual GitJournalScope journalScope() const;
+  /// False for an operation that a journaled one runs as its part (the
+  /// children of a compound action), so one user action is one entry.
+  bool isJournaled() const { return journaled_.load(std::memory_order_relaxed); }
+  void setJournaled(bool journaled) { journaled_.store(journaled, std::memory_order_relaxed); }
   /// The visible progress; nullptr once the operation has finished or when
   /// it has no title.
   std::shared_ptr<GitTask> task() const;
@@ -83,6 +92,7 @@ private:
 
   const Uuid uuid_;
   std::atomic<bool> quiet_{false};
+  std::atomic<bool> journaled_{true};
   // Not std::call_once: glibc's once path makes a futex system call per flag.
   std::mutex prepareLock_; // guards prepared_ and the one-time setup
   bool prepared_ = false;

@@ -207,6 +207,12 @@ public:
   /// or clients with readers of their own). An empty function restores the default.
   void setViewOperationFactory(ViewOperationFactory factory);
 
+  /// The undo journal the run flow records journaled operations in (see
+  /// `GitQueueOperation::journalScope`); null, the default, keeps none. Set
+  /// it before adding operations; any thread.
+  void setJournal(std::shared_ptr<GitOperationJournal> journal);
+  std::shared_ptr<GitOperationJournal> journal() const override;
+
   /// Held weakly; removed by `removeRunObserver` or when released.
   void addRunObserver(const std::shared_ptr<GitQueueRunObserver>& observer);
   void removeRunObserver(const GitQueueRunObserver* observer);
@@ -250,6 +256,9 @@ private:
 
   NotificationCenter notificationCenter_;
   std::mutex indexLock_;
+
+  mutable std::mutex journalLock_; // guards journal_
+  std::shared_ptr<GitOperationJournal> journal_;
 
   mutable std::mutex delegateLock_; // guards delegate_
   std::weak_ptr<GitQueueDelegate> delegate_;

@@ -1,0 +1,383 @@
+#include "tavrik/Journal/GitUndoJournal.h"
+
+#include "JournalState.h"
+
+#include "tavrik/State/GitStateFile.h"
+#include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tavrik {
+
+using namespace journal;
+
+namespace {
+
+struct Pending {
+  std::unique_lock<std::mutex> lock;
+  std::string ref;
+  GitUndoEntry entry;
+  /// The journal's refs when the entry was begun, itself not counted.
+  size_t entriesBefore = 0;
+};
+
+std::string refName(bool undone, uint64_t number) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%010llu", static_cast<unsigned long long>(number));
+  return std::string(kJournalRefPrefix) + (undone ? "redo/" : "undo/") + digits;
+}
+
+// The bytes of the files the working-tree snapshot holds that the index
+// does not: what the entry alone keeps alive.
+uint64_t keptBytes(GitOperationContext& context, const std::string& tree) {
+  auto output = runGit(context, {"diff-index", "--cached", "-z", "--no-renames", "--no-abbrev", tree});
+  const auto root = context.requireDescriptor().url.path();
+  uint64_t bytes = 0;
+  size_t at = 0;
+  while (at < output.size()) {
+    auto headerEnd = output.find('\0', at);
+    if (headerEnd == std::string::npos) break;
+    auto pathEnd = output.find('\0', headerEnd + 1);
+    if (pathEnd == std::string::npos) break;
+    const bool inTree = output.compare(at, 7, ":000000") != 0;
+    struct stat info {};
+    if (inTree && ::lstat((root + "/" + output.substr(headerEnd + 1, pathEnd - headerEnd - 1)).c_str(), &info) == 0)
+      bytes += uint64_t(info.st_size);
+    at = pathEnd + 1;
+  }
+  return bytes;
+}
+
+void deleteRefs(GitOperationContext& context, const std::vector<std::string>& refs) {
+  if (refs.empty()) return;
+  std::string input;
+  for (const auto& ref : refs) input += "delete " + ref + "\n";
+  runGit(context, {"update-ref", "--stdin"}, input);
+}
+
+} // namespace
+
+std::shared_ptr<GitUndoJournal> GitUndoJournal::make(GitUndoJournalOptions options) {
+  return std::make_shared<GitUndoJournal>(options);
+}
+
+std::any GitUndoJournal::operationWillRun(const GitQueueOperation& operation, GitJournalScope scope,
+                                          GitOperationContext& context) {
+  return record(operation.title().value_or(operation.typeName()), scope, context);
+}
+
+std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope, GitOperationContext& context) {
+  const auto* descriptor = context.effectiveDescriptor();
+  if (!descriptor || descriptor->isBare || ::access((descriptor->gitURL.path() + "/HEAD").c_str(), F_OK) != 0) return {};
+  auto pending = std::make_shared<Pending>();
+  pending->lock = std::unique_lock(writeLock_);
+  std::vector<std::string> journalRefs;
+  const State state = readState(context, scope, &journalRefs);
+  uint64_t last = 0;
+  std::vector<std::string> redo;
+  for (const auto& ref : journalRefs) {
+    auto slash = ref.rfind('/');
+    last = std::max<uint64_t>(last, std::strtoull(ref.c_str() + slash + 1, nullptr, 10));
+    if (ref.starts_with(std::string(kJournalRefPrefix) + "redo/")) redo.push_back(ref);
+  }
+  // A new step forks from the undone ones: they cannot be redone on top.
+  deleteRefs(context, redo);
+  pending->entry = {.number = last + 1,
+                    .title = title,
+                    .time = std::time(nullptr),
+                    .scope = scope,
+                    .bytes = state.worktree ? keptBytes(context, *state.worktree) : 0};
+  pending->ref = refName(false, pending->entry.number);
+  pending->entriesBefore = journalRefs.size() - redo.size();
+  writeState(context, pending->ref, state, entryMessage(pending->entry, false), std::nullopt);
+  recorded_.fetch_add(1, std::memory_order_relaxed);
+  return pending;
+}
+
+void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext& context) {
+  auto pending = std::any_cast<std::shared_ptr<Pending>>(token);
+  if (!pending || !pending->lock.owns_lock()) return;
+  const State state = readState(context, pending->entry.scope);
+  writeState(context, pending->ref, state, entryMessage(pending->entry, true), pending->ref);
+  pending->lock.unlock();
+
+  // An entry that keeps no file contents cannot take the journal over its
+  // size: only the count needs checking then, which is known.
+  if (pending->entriesBefore + 1 <= options.maxEntries && pending->entry.bytes == 0) return;
+  auto entries = listEntries(context);
+  uint64_t bytes = 0;
+  for (const auto& entry : entries) bytes += entry.entry.bytes;
+  std::vector<std::string> dropped;
+  for (const auto& entry : entries) {
+    if (entries.size() - dropped.size() <= options.maxEntries && bytes <= options.maxBytes) break;
+    if (entry.ref == pending->ref) break; // the newest entry always stays
+    dropped.push_back(entry.ref);
+    bytes -= entry.entry.bytes;
+  }
+  deleteRefs(context, dropped);
+}
+
+// ---- undo and redo ----
+
+namespace {
+
+struct Restore {
+  GitOperationContext& context;
+  const State& from; // what the entry left: the lease
+  const State& to;   // what the undo or redo brings back
+  std::string zeroId;
+
+  // The keys whose values differ between the two maps, a key in one only included.
+  static std::vector<std::string> changedKeys(const std::map<std::string, std::string>& a,
+                                              const std::map<std::string, std::string>& b) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : a) keys.insert(key);
+    for (const auto& [key, value] : b) keys.insert(key);
+    std::vector<std::string> changed;
+    for (const auto& key : keys)
+      if (valueIn(a, key) != valueIn(b, key)) changed.push_back(key);
+    return changed;
+  }
+  std::vector<std::string> changedRefs() const { return changedKeys(from.refs, to.refs); }
+  std::vector<std::string> changedPaths() const { return changedKeys(from.index, to.index); }
+
+  template <class Map> static std::optional<std::string> valueIn(const Map& map, const std::string& key) {
+    auto it = map.find(key);
+    return it == map.end() ? std::nullopt : std::optional(it->second);
+  }
+
+  /// What changed in `current` since the entry, among the things the
+  /// entry changed: the names of what moved.
+  std::vector<std::string> moved(const State& current) const {
+    std::vector<std::string> names;
+    if (from.head != to.head && current.head != from.head) names.push_back("HEAD");
+    for (const auto& name : changedRefs())
+      if (valueIn(current.refs, name) != valueIn(from.refs, name)) names.push_back(name);
+    if (from.stashLog != to.stashLog && current.stashLog != from.stashLog) names.push_back("the stash list");
+    for (const auto& path : changedPaths())
+      if (valueIn(current.index, path) != valueIn(from.index, path)) names.push_back("the index entry of " + path);
+    if (from.worktree && to.worktree && current.worktree) {
+      std::set<std::string> touched;
+      for (const auto& change : diffTrees(context, *from.worktree, *to.worktree)) touched.insert(change.path);
+      for (const auto& change : diffTrees(context, *from.worktree, *current.worktree))
+        if (touched.count(change.path)) names.push_back("the file " + change.path);
+    }
+    return names;
+  }
+
+  void refs(const State& current) const {
+    std::string input;
+    for (const auto& name : changedRefs()) {
+      auto now = valueIn(current.refs, name);
+      auto target = valueIn(to.refs, name);
+      if (now == target) continue;
+      if (target) input += "update " + name + " " + *target + " " + now.value_or(zeroId) + "\n";
+      else input += "delete " + name + " " + *now + "\n";
+    }
+    if (!input.empty()) runGit(context, {"update-ref", "--stdin"}, input);
+
+    if (from.head != to.head && to.head != current.head) {
+      if (to.head.starts_with("ref: ")) {
+        auto target = to.head.substr(5);
+        while (!target.empty() && (target.back() == '\n' || target.back() == '\r')) target.pop_back();
+        runGit(context, {"symbolic-ref", "HEAD", target});
+      } else {
+        auto id = to.head;
+        while (!id.empty() && id.back() == '\n') id.pop_back();
+        runGit(context, {"update-ref", "--no-deref", "HEAD", id});
+      }
+    }
+    // Updating refs/stash appended to its reflog: the stash list is put back
+    // as it was, byte for byte.
+    if (to.stashLog != from.stashLog) {
+      const auto path = context.requireDescriptor().commonURL.path() + "/logs/refs/stash";
+      if (to.stashLog) writeFileAtomically(path, *to.stashLog);
+      else std::remove(path.c_str());
+    }
+  }
+
+  void index() const {
+    std::string removals, additions;
+    for (const auto& path : changedPaths()) {
+      // Mode 0 removes every stage of the path; the records put back follow.
+      removals += "0 " + zeroId + "\t" + path + '\0';
+      if (auto records = valueIn(to.index, path)) additions += *records;
+    }
+    if (!removals.empty()) runGit(context, {"update-index", "-z", "--index-info"}, removals + additions);
+  }
+
+  void worktree(const State& current) const {
+    if (!from.worktree || !to.worktree || !current.worktree) return;
+    const auto root = context.requireDescriptor().url.path();
+    // Only the files the entry changed: others may hold work done since.
+    std::set<std::string> touched;
+    for (const auto& change : diffTrees(context, *from.worktree, *to.worktree)) touched.insert(change.path);
+    auto changes = diffTrees(context, *current.worktree, *to.worktree);
+    std::erase_if(changes, [&](const TreeChange& change) { return !touched.count(change.path); });
+    // Deletions first, so a file may take the place of a folder and back.
+    for (const auto& change : changes) {
+      if (change.oldSide.empty() || !change.newSide.empty()) continue;
+      removeFile(root, change.path);
+    }
+    std::string input;
+    std::vector<const TreeChange*> writes;
+    for (const auto& change : changes) {
+      if (change.newSide.empty() || change.newSide.starts_with("160000")) continue;
+      input += change.newSide.substr(7) + "\n";
+      writes.push_back(&change);
+    }
+    if (writes.empty()) return;
+    const auto output = runGit(context, {"cat-file", "--batch"}, input);
+    std::string_view rest = output;
+    for (const auto* change : writes) {
+      auto newline = rest.find('\n');
+      auto header = rest.substr(0, newline);
+      auto size = std::strtoull(std::string(header.substr(header.rfind(' ') + 1)).c_str(), nullptr, 10);
+      rest.remove_prefix(newline + 1);
+      writeFile(root, change->path, change->newSide.substr(0, 6), rest.substr(0, size));
+      rest.remove_prefix(std::min<size_t>(size + 1, rest.size()));
+    }
+  }
+
+  static void removeFile(const std::string& root, const std::string& path) {
+    const auto full = root + "/" + path;
+    if (::unlink(full.c_str()) != 0 && errno != ENOENT && errno != EISDIR)
+      throw TavrikError("Cannot remove " + path, std::strerror(errno));
+    // Folders the deletion emptied go too, as git's own checkout does.
+    auto dir = std::filesystem::path(full).parent_path();
+    while (dir.string().size() > root.size() && ::rmdir(dir.c_str()) == 0) dir = dir.parent_path();
+  }
+
+  static void writeFile(const std::string& root, const std::string& path, std::string_view mode, std::string_view bytes) {
+    const auto full = root + "/" + path;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path(), error);
+    ::unlink(full.c_str());
+    if (mode == "120000") {
+      if (::symlink(std::string(bytes).c_str(), full.c_str()) != 0)
+        throw TavrikError("Cannot restore the link " + path, std::strerror(errno));
+      return;
+    }
+    int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode == "100755" ? 0777 : 0666);
+    if (fd < 0) throw TavrikError("Cannot restore " + path, std::strerror(errno));
+    while (!bytes.empty()) {
+      auto written = ::write(fd, bytes.data(), bytes.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written < 0) {
+        auto message = std::strerror(errno);
+        ::close(fd);
+        throw TavrikError("Cannot restore " + path, message);
+      }
+      bytes.remove_prefix(size_t(written));
+    }
+    ::close(fd);
+  }
+};
+
+bool abortInProgress(GitOperationContext& context) {
+  const char* command = nullptr;
+  switch (GitStateFileSet::read(context.requireDescriptor().gitURL).state) {
+  case GitState::merge: command = "merge"; break;
+  case GitState::revert:
+  case GitState::revertSequence: command = "revert"; break;
+  case GitState::cherrypick:
+  case GitState::cherrypickSequence: command = "cherry-pick"; break;
+  case GitState::rebase:
+  case GitState::rebaseInteractive:
+  case GitState::rebaseMerge:
+  case GitState::applyMailboxOrRebase: command = "rebase"; break;
+  case GitState::applyMailbox: command = "am"; break;
+  default: break;
+  }
+  if (command) runGit(context, {command, "--abort"});
+  return command != nullptr;
+}
+
+} // namespace
+
+std::optional<std::string> GitUndoOperation::title() const {
+  return options.direction == GitUndoDirection::undo ? "Undo" : "Redo";
+}
+
+GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
+  const bool undo = options.direction == GitUndoDirection::undo;
+  const auto entries = listEntries(context);
+  const EntryRef* chosen = nullptr;
+  // Undo takes the newest entry not undone; redo the one undone last, which
+  // is the oldest of the undone (they are undone newest first).
+  for (const auto& entry : entries) {
+    if (undo && !entry.entry.undone) chosen = &entry;
+    if (!undo && entry.entry.undone && !chosen) chosen = &entry;
+  }
+  if (!chosen) throw TavrikError(undo ? "Nothing to undo." : "Nothing to redo.");
+  if (!undo && !chosen->entry.complete) throw TavrikError("Cannot redo \"" + chosen->entry.title + "\": it never finished.");
+
+  context.updatedAspects.formUnion(GitAspects::all);
+  const auto stored = readEntry(context, *chosen);
+  const auto scope = chosen->entry.scope;
+  State current = readState(context, scope);
+  // An entry whose operation never finished has no "after": what is there
+  // now stands in for it, and is journaled before it is replaced.
+  const State& from = undo ? (stored.after ? *stored.after : current) : stored.before;
+  const State& to = undo ? stored.before : *stored.after;
+  std::string zeroId(std::max<size_t>(40, current.refs.empty() ? 40 : current.refs.begin()->second.size()), '0');
+  Restore restore{context, from, to, zeroId};
+
+  const auto moved = restore.moved(current);
+  const bool journalFirst = !moved.empty() || !stored.after;
+  if (!moved.empty() && !options.force) {
+    std::string list;
+    for (const auto& name : moved) list += (list.empty() ? "" : ", ") + name;
+    throw TavrikError("Cannot " + std::string(undo ? "undo" : "redo") + " \"" + chosen->entry.title +
+                          "\": changed since: " + list + ".",
+                      "Use --force to " + std::string(undo ? "undo" : "redo") +
+                          " it anyway; what is there now is journaled first, so that can be undone.");
+  }
+  std::any token;
+  if (journalFirst) {
+    if (!options.journal) throw TavrikError("A forced undo needs a journal to record the state it replaces.");
+    token = options.journal->record(std::string(undo ? "Undo" : "Redo") + " of " + chosen->entry.title,
+                                    GitJournalScope::workingTree, context);
+  }
+
+  // Going back to where nothing was in progress is git's abort; an abort
+  // moves HEAD and rewrites files, so the lease is then what is there now.
+  const bool abort = to.progress.empty() && !current.progress.empty() && from.progress != to.progress;
+  const State now = abort && abortInProgress(context) ? readState(context, scope) : current;
+  if (from.progress != to.progress || now.progress != to.progress) writeProgress(context, to.progress, now.progress);
+  restore.refs(now);
+  restore.index();
+  restore.worktree(now);
+
+  if (token.has_value()) {
+    options.journal->operationDidRun(token, context);
+    runGit(context, {"update-ref", "-d", chosen->ref});
+  } else {
+    runGit(context, {"update-ref", "--stdin"},
+           "create " + refName(undo, chosen->entry.number) + " " + chosen->id + "\ndelete " + chosen->ref + " " +
+               chosen->id + "\n");
+  }
+  auto result = chosen->entry;
+  result.undone = undo;
+  return result;
+}
+
+std::vector<GitUndoEntry> GitUndoListOperation::execute(GitOperationContext& context) {
+  auto entries = listEntries(context);
+  std::vector<GitUndoEntry> list;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+    if (!it->entry.undone) list.push_back(it->entry);
+  for (const auto& entry : entries)
+    if (entry.entry.undone) list.push_back(entry.entry);
+  return list;
+}
+
+} // namespace tavrik

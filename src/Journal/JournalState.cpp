@@ -1,0 +1,356 @@
+#include "JournalState.h"
+
+#include "tavrik/Process/GitExecOperation.h"
+#include "tavrik/Process/GitStdError.h"
+#include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace tavrik::journal {
+
+namespace {
+
+class JournalGit : public GitExecOperation<std::string> {
+public:
+  JournalGit(std::vector<std::string> arguments, std::optional<std::string> input, std::optional<std::string> indexFile)
+      : arguments_(std::move(arguments)), input_(std::move(input)), indexFile_(std::move(indexFile)) {}
+
+  std::vector<std::string> arguments(GitOperationContext&) override { return arguments_; }
+  std::optional<std::string> standardInputData() override { return input_; }
+  GitExecAccess access() const override { return GitExecAccess::write; }
+  std::map<std::string, std::string> environment(GitOperationContext& context) override {
+    auto variables = GitExecRunner::environment(context);
+    if (indexFile_) variables["GIT_INDEX_FILE"] = *indexFile_;
+    return variables;
+  }
+  // A silent failure (status 1 without a word) must fail the journal too:
+  // a state half read would restore the wrong thing.
+  void checkStatus(int status, const std::optional<std::string>& text) override {
+    if (status != 0)
+      throw GitStdError(status, text && !text->empty() ? *text : "git " + arguments_.front() + " failed");
+  }
+  std::string execute(GitOperationContext& context) override {
+    runCommand(context);
+    return stdOutBuffer->data();
+  }
+
+private:
+  const std::vector<std::string> arguments_;
+  const std::optional<std::string> input_;
+  const std::optional<std::string> indexFile_;
+};
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  while (!text.empty()) {
+    auto end = text.find(separator);
+    if (end == std::string_view::npos) end = text.size();
+    parts.push_back(text.substr(0, end));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return parts;
+}
+
+std::string refsText(const std::map<std::string, std::string>& refs) {
+  std::string text;
+  for (const auto& [name, id] : refs) text += id + " " + name + "\n";
+  return text;
+}
+
+std::map<std::string, std::string> parseRefs(std::string_view text) {
+  std::map<std::string, std::string> refs;
+  for (auto line : split(text, '\n')) {
+    auto space = line.find(' ');
+    if (space != std::string_view::npos) refs[std::string(line.substr(space + 1))] = std::string(line.substr(0, space));
+  }
+  return refs;
+}
+
+std::string indexText(const std::map<std::string, std::string>& index) {
+  std::string text;
+  for (const auto& [path, records] : index) text += records;
+  return text;
+}
+
+std::map<std::string, std::string> parseIndex(std::string_view text) {
+  std::map<std::string, std::string> index;
+  for (auto record : split(text, '\0')) {
+    auto tab = record.find('\t');
+    if (tab == std::string_view::npos) continue;
+    index[std::string(record.substr(tab + 1))] += std::string(record) + '\0';
+  }
+  return index;
+}
+
+const std::string kStateKey = "Tavrik-Undo-State: ", kScopeKey = "Tavrik-Undo-Scope: ", kTimeKey = "Tavrik-Undo-Time: ",
+                  kBytesKey = "Tavrik-Undo-Bytes: ";
+
+uint64_t numberOf(std::string_view ref) {
+  auto slash = ref.rfind('/');
+  uint64_t number = 0;
+  std::from_chars(ref.data() + slash + 1, ref.data() + ref.size(), number);
+  return number;
+}
+
+std::string gitDir(GitOperationContext& context) { return context.requireDescriptor().gitURL.path(); }
+
+// What git keeps of an operation in progress, beside the index and files.
+const char* const kProgressFiles[] = {"MERGE_HEAD", "MERGE_MSG", "MERGE_MODE", "MERGE_AUTOSTASH", "AUTO_MERGE",
+                                      "CHERRY_PICK_HEAD", "REVERT_HEAD", "ORIG_HEAD", "SQUASH_MSG"};
+const char* const kProgressFolders[] = {"rebase-merge", "rebase-apply", "sequencer"};
+
+std::map<std::string, std::string> readProgress(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const char* name : kProgressFiles)
+    if (auto bytes = readFileIfExists(dir + "/" + name)) files[name] = std::move(*bytes);
+  for (const char* folder : kProgressFolders) {
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(dir + "/" + folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+      if (!it->is_regular_file()) continue;
+      if (auto bytes = readFileIfExists(it->path().string()))
+        files[std::filesystem::relative(it->path(), dir).string()] = std::move(*bytes);
+    }
+  }
+  return files;
+}
+
+// "<path> NUL <size> NUL <bytes>" per file.
+std::string progressText(const std::map<std::string, std::string>& files) {
+  std::string text;
+  for (const auto& [path, bytes] : files) text += path + '\0' + std::to_string(bytes.size()) + '\0' + bytes;
+  return text;
+}
+
+std::map<std::string, std::string> parseProgress(std::string_view text) {
+  std::map<std::string, std::string> files;
+  while (!text.empty()) {
+    auto pathEnd = text.find('\0');
+    auto sizeEnd = text.find('\0', pathEnd + 1);
+    if (pathEnd == std::string_view::npos || sizeEnd == std::string_view::npos) break;
+    size_t size = 0;
+    std::from_chars(text.data() + pathEnd + 1, text.data() + sizeEnd, size);
+    files[std::string(text.substr(0, pathEnd))] = std::string(text.substr(sizeEnd + 1, size));
+    text.remove_prefix(std::min(text.size(), sizeEnd + 1 + size));
+  }
+  return files;
+}
+
+} // namespace
+
+std::string runGit(GitOperationContext& context, std::vector<std::string> arguments, std::optional<std::string> input,
+                   std::optional<std::string> indexFile) {
+  return makeOperation<JournalGit>(std::move(arguments), std::move(input), std::move(indexFile))->execute(context);
+}
+
+std::string snapshotWorktree(GitOperationContext& context) {
+  static std::atomic<unsigned> counter{0};
+  const auto dir = gitDir(context);
+  const std::string privateIndex =
+      dir + "/tavrik-journal-index-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  struct Remove {
+    std::string path;
+    ~Remove() { std::remove(path.c_str()); }
+  } remove{privateIndex};
+  // A second name for the index, not a copy: git reads the same bytes and
+  // the same file time, which its check for files changed in the second the
+  // index was written depends on; its write goes to a new file it renames
+  // over this name, so the index itself stays as it is.
+  if (::link((dir + "/index").c_str(), privateIndex.c_str()) != 0 && errno != ENOENT)
+    throw TavrikError("Cannot read the index for the undo journal", std::strerror(errno));
+  runGit(context, {"add", "--all"}, std::nullopt, privateIndex);
+  auto tree = runGit(context, {"write-tree"}, std::nullopt, privateIndex);
+  while (!tree.empty() && tree.back() == '\n') tree.pop_back();
+  return tree;
+}
+
+State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs) {
+  const auto& descriptor = context.requireDescriptor();
+  State state;
+  state.head = readFileIfExists(descriptor.gitURL.path() + "/HEAD").value_or("");
+  state.stashLog = readFileIfExists(descriptor.commonURL.path() + "/logs/refs/stash");
+  for (auto& [name, id] : parseRefs(runGit(context, {"for-each-ref", "--format=%(objectname) %(refname)"}))) {
+    if (name.starts_with(kJournalRefPrefix)) {
+      if (journalRefs) journalRefs->push_back(name);
+    } else {
+      state.refs[name] = id;
+    }
+  }
+  state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
+  state.progress = readProgress(descriptor.gitURL.path());
+  if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context);
+  return state;
+}
+
+namespace {
+
+void addBlob(std::string& stream, std::string_view name, std::string_view bytes) {
+  stream += "M 100644 inline ";
+  stream += name;
+  stream += "\ndata " + std::to_string(bytes.size()) + "\n";
+  stream += bytes;
+  stream += "\n";
+}
+
+} // namespace
+
+void writeState(GitOperationContext& context, const std::string& ref, const State& state, const std::string& message,
+                const std::optional<std::string>& parentRef) {
+  std::string stream = "commit " + ref + "\ncommitter Tavrik <tavrik@localhost> " +
+                       std::to_string(std::time(nullptr)) + " +0000\ndata " + std::to_string(message.size()) + "\n" +
+                       message + "\n";
+  if (parentRef) stream += "from " + *parentRef + "^0\ndeleteall\n";
+  addBlob(stream, "head", state.head);
+  addBlob(stream, "refs", refsText(state.refs));
+  addBlob(stream, "index", indexText(state.index));
+  if (state.stashLog) addBlob(stream, "stash-log", *state.stashLog);
+  if (!state.progress.empty()) addBlob(stream, "progress", progressText(state.progress));
+  if (state.worktree) stream += "M 040000 " + *state.worktree + " worktree\n";
+  stream += "done\n";
+  // Loose objects: a pack per entry would slow every object look-up.
+  runGit(context, {"-c", "fastimport.unpackLimit=100000", "fast-import", "--quiet", "--force", "--done"}, stream);
+}
+
+EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
+  const bool complete = entry.entry.complete;
+  const std::string before = complete ? entry.ref + "^" : entry.ref;
+  std::vector<std::string> names;
+  for (const std::string& commit : complete ? std::vector<std::string>{before, entry.ref} : std::vector{before})
+    for (const char* file : {"head", "refs", "index", "stash-log", "worktree", "progress"})
+      names.push_back(commit + ":" + file);
+  std::string input;
+  for (const auto& name : names) input += name + "\n";
+  const auto output = runGit(context, {"cat-file", "--batch"}, input);
+  std::string_view rest = output;
+  auto states = std::vector<State>(complete ? 2 : 1);
+  for (size_t i = 0; i < names.size(); ++i) {
+    auto newline = rest.find('\n');
+    if (newline == std::string_view::npos) throw TavrikError("The undo journal's entry " + entry.ref + " is damaged.");
+    auto header = split(rest.substr(0, newline), ' ');
+    rest.remove_prefix(newline + 1);
+    if (header.size() < 3) continue; // "<name> missing"
+    size_t size = 0;
+    std::from_chars(header[2].data(), header[2].data() + header[2].size(), size);
+    auto content = rest.substr(0, size);
+    rest.remove_prefix(std::min(size + 1, rest.size()));
+    auto& state = states[i / 6];
+    switch (i % 6) {
+    case 0: state.head = std::string(content); break;
+    case 1: state.refs = parseRefs(content); break;
+    case 2: state.index = parseIndex(content); break;
+    case 3: state.stashLog = std::string(content); break;
+    case 4: state.worktree = std::string(header[0]); break;
+    case 5: state.progress = parseProgress(content); break;
+    }
+  }
+  // An empty working tree leaves no "worktree" folder behind.
+  for (auto& state : states)
+    if (entry.entry.scope == GitJournalScope::workingTree && !state.worktree)
+      state.worktree = runGit(context, {"mktree"}, "");
+  for (auto& state : states)
+    if (state.worktree)
+      while (!state.worktree->empty() && state.worktree->back() == '\n') state.worktree->pop_back();
+  EntryStates result{std::move(states[0]), std::nullopt};
+  if (complete) result.after = std::move(states[1]);
+  return result;
+}
+
+std::string entryMessage(const GitUndoEntry& entry, bool after) {
+  std::string title = entry.title;
+  for (auto& c : title)
+    if (c == '\n' || c == '\r') c = ' ';
+  return title + "\n\n" + kStateKey + (after ? "after" : "before") + "\n" + kScopeKey +
+         (entry.scope == GitJournalScope::workingTree ? "workingTree" : "refsAndIndex") + "\n" + kTimeKey +
+         std::to_string(entry.time) + "\n" + kBytesKey + std::to_string(entry.bytes) + "\n";
+}
+
+std::optional<GitUndoEntry> parseEntryMessage(std::string_view message) {
+  GitUndoEntry entry;
+  auto lines = split(message, '\n');
+  if (lines.empty()) return std::nullopt;
+  entry.title = std::string(lines.front());
+  bool found = false;
+  for (auto line : lines) {
+    auto value = [&](const std::string& key) { return line.substr(key.size()); };
+    if (line.starts_with(kStateKey)) {
+      entry.complete = value(kStateKey) == "after";
+      found = true;
+    } else if (line.starts_with(kScopeKey)) {
+      entry.scope = value(kScopeKey) == "workingTree" ? GitJournalScope::workingTree : GitJournalScope::refsAndIndex;
+    } else if (line.starts_with(kTimeKey)) {
+      auto v = value(kTimeKey);
+      std::from_chars(v.data(), v.data() + v.size(), entry.time);
+    } else if (line.starts_with(kBytesKey)) {
+      auto v = value(kBytesKey);
+      std::from_chars(v.data(), v.data() + v.size(), entry.bytes);
+    }
+  }
+  if (!found) return std::nullopt;
+  return entry;
+}
+
+std::vector<EntryRef> listEntries(GitOperationContext& context) {
+  auto output =
+      runGit(context, {"for-each-ref", "--format=%(refname)%00%(objectname)%00%(contents)%00",
+                       std::string(kJournalRefPrefix)});
+  auto fields = split(output, '\0');
+  std::vector<EntryRef> entries;
+  for (size_t i = 0; i + 2 < fields.size(); i += 3) {
+    auto name = fields[i];
+    while (!name.empty() && name.front() == '\n') name.remove_prefix(1);
+    auto entry = parseEntryMessage(fields[i + 2]);
+    if (!entry) continue;
+    entry->number = numberOf(name);
+    entry->undone = name.starts_with(std::string(kJournalRefPrefix) + "redo/");
+    entries.push_back({std::string(name), std::string(fields[i + 1]), *entry});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const EntryRef& a, const EntryRef& b) { return a.entry.number < b.entry.number; });
+  return entries;
+}
+
+std::vector<TreeChange> diffTrees(GitOperationContext& context, const std::string& from, const std::string& to) {
+  std::vector<TreeChange> changes;
+  if (from == to) return changes;
+  auto output = runGit(context, {"diff-tree", "-r", "-z", "--no-renames", "--no-abbrev", from, to});
+  auto fields = split(output, '\0');
+  for (size_t i = 0; i + 1 < fields.size(); i += 2) {
+    // ":<old mode> <new mode> <old id> <new id> <status>"
+    auto parts = split(fields[i].substr(1), ' ');
+    if (parts.size() < 5) continue;
+    auto side = [](std::string_view mode, std::string_view id) {
+      return mode.find_first_not_of('0') == std::string_view::npos ? std::string()
+                                                                   : std::string(mode) + " " + std::string(id);
+    };
+    changes.push_back({std::string(fields[i + 1]), side(parts[0], parts[2]), side(parts[1], parts[3])});
+  }
+  return changes;
+}
+
+void writeProgress(GitOperationContext& context, const std::map<std::string, std::string>& files,
+                   const std::map<std::string, std::string>& current) {
+  const auto dir = gitDir(context);
+  for (const auto& [path, bytes] : current)
+    if (!files.count(path)) std::remove((dir + "/" + path).c_str());
+  for (const char* folder : kProgressFolders) {
+    std::error_code error;
+    bool kept = false;
+    for (const auto& [path, bytes] : files) kept = kept || path.starts_with(std::string(folder) + "/");
+    if (!kept) std::filesystem::remove_all(dir + "/" + folder, error);
+  }
+  for (const auto& [path, bytes] : files) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(dir + "/" + path).parent_path(), error);
+    writeFileAtomically(dir + "/" + path, bytes);
+  }
+}
+
+} // namespace tavrik::journal

@@ -1,0 +1,187 @@
+#include "Support/Helpers.h"
+#include "Support/ScenarioRepo.h"
+
+#include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/HistoryCommands.h"
+#include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Journal/GitUndoJournal.h"
+#include "tavrik/State/GitViewRefsOperation.h"
+#include "tavrik/Util/TavrikError.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <sys/stat.h>
+
+namespace tavrik {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tavrik::testing;
+
+// Everything an undo must bring back, read with plain git and the file
+// system: refs outside the journal's own, HEAD, the stash list, the index
+// with its stages, and every file's bytes and mode, untracked ones included.
+std::string snapshot(const GitDir& repo) {
+  std::string text = "HEAD " + repo.tryGit({"symbolic-ref", "-q", "HEAD"}).out + repo.rev("HEAD") + "\n";
+  auto refs = repo.git({"for-each-ref", "--format=%(objectname) %(refname)"});
+  std::istringstream lines(refs);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
+  text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
+  text += repo.git({"ls-files", "-s"});
+  for (const char* name : {"MERGE_HEAD", "CHERRY_PICK_HEAD", "REVERT_HEAD", "rebase-merge/head-name"}) {
+    std::ifstream in(repo.path() / ".git" / name, std::ios::binary);
+    text += name + (" " + std::string(std::istreambuf_iterator<char>(in), {})) + "\n";
+  }
+  for (auto it = fs::recursive_directory_iterator(repo.path()); it != fs::recursive_directory_iterator(); ++it) {
+    if (it->path().filename() == ".git") {
+      it.disable_recursion_pending();
+      continue;
+    }
+    struct stat info {};
+    ::lstat(it->path().c_str(), &info);
+    if (S_ISDIR(info.st_mode)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    text += fs::relative(it->path(), repo.path()).string() + " " + std::to_string(info.st_mode) + " " +
+            std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+  }
+  return text;
+}
+
+struct JournaledRepo {
+  ScratchRepo repo;
+  std::shared_ptr<GitUndoJournal> journal = GitUndoJournal::make();
+  std::shared_ptr<GitQueue> queue = readerQueue(repo);
+
+  JournaledRepo() {
+    queue->setJournal(journal);
+    repo.commitFile("a.txt", "one\n", "first");
+    repo.commitFile("dir/b.txt", "two\n", "second");
+    repo.git({"branch", "side"});
+    repo.git({"checkout", "-q", "side"});
+    repo.commitFile("a.txt", "side\n", "on side");
+    repo.commitFile("c.txt", "three\n", "third");
+    repo.git({"checkout", "-q", "main"});
+    repo.write("a.txt", "changed\n");
+    repo.write("new.txt", "untracked\n");
+    repo.write("tool.sh", "#!/bin/sh\n");
+    fs::permissions(repo.path() / "tool.sh", fs::perms::owner_exec, fs::perm_options::add);
+  }
+
+  GitUndoEntry undo(GitUndoDirection direction = GitUndoDirection::undo, bool force = false) {
+    return runOn(queue, makeOperation<GitUndoOperation>({.direction = direction, .force = force, .journal = journal}));
+  }
+};
+
+template <class Op> std::shared_ptr<GitQueueOperation> run(const std::shared_ptr<GitQueue>& queue, std::shared_ptr<Op> op) {
+  try {
+    runOn(queue, op);
+  } catch (const std::exception&) {
+    // A refused step (nothing to commit, a conflict) is journaled all the same.
+  }
+  return op;
+}
+
+// A seeded random sequence of the engine's changing operations, undone one
+// by one with the state compared after each, then redone to the end.
+TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
+  const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt"};
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    JournaledRepo j;
+    auto& q = j.queue;
+    std::mt19937 random(seed);
+    auto path = [&] { return std::string(paths[random() % std::size(paths)]); };
+    std::vector<std::function<void()>> steps = {
+        [&] { run(q, makeOperation<GitExecAddOperation>(std::set{path()})); },
+        [&] { run(q, makeOperation<GitExecResetOperation>({.paths = std::set{path()}})); },
+        [&] { run(q, makeOperation<GitExecCheckoutOperation>({.paths = std::set{path()}})); },
+        [&] {
+          const GitExecResetMode modes[] = {GitExecResetMode::soft, GitExecResetMode::mixed, GitExecResetMode::hard};
+          run(q, makeOperation<GitExecResetOperation>({.mode = modes[random() % 3], .treeish = "HEAD~1"}));
+        },
+        [&] { run(q, makeOperation<GitExecCommitOperation>({.message = "step", .amend = random() % 2 == 0})); },
+        [&] { run(q, GitExecBranchOperation::create("b" + std::to_string(random() % 3), std::nullopt, false)); },
+        [&] { run(q, GitExecBranchOperation::deleteBranches({"b" + std::to_string(random() % 3)}, true)); },
+        [&] { run(q, GitExecTagOperation::create("t" + std::to_string(random() % 2), std::nullopt, std::nullopt, true)); },
+        [&] { run(q, GitExecStashOperation::save(std::nullopt, false, random() % 2 == 0, false)); },
+        [&] { run(q, GitExecStashOperation::pop(std::nullopt, false)); },
+        [&] { run(q, GitExecStashOperation::drop(int(random() % 2))); },
+        [&] { run(q, makeOperation<GitExecCheckoutOperation>({.treeish = random() % 2 ? "side" : "main"})); },
+        [&] { run(q, makeOperation<GitExecMergeOperation>({.refish = "side"})); },
+        [&] { run(q, makeOperation<GitExecCherryPickOperation>(GitExecCherryPickOptions{.commits = {*Oid::parse(j.repo.rev("side"))}})); },
+        [&] { run(q, makeOperation<GitExecRmOperation>({.paths = {path()}, .cached = random() % 2 == 0})); },
+    };
+    std::vector<std::string> states{snapshot(j.repo)};
+    for (int i = 0; i < 14; ++i) {
+      steps[random() % steps.size()]();
+      states.push_back(snapshot(j.repo));
+    }
+    ASSERT_EQ(runOn(q, makeOperation<GitUndoListOperation>()).size(), states.size() - 1);
+    for (size_t i = states.size() - 1; i > 0; --i) {
+      auto entry = j.undo();
+      ASSERT_EQ(snapshot(j.repo), states[i - 1]) << "after undoing " << entry.title;
+    }
+    EXPECT_THROW(j.undo(), TavrikError);
+    for (size_t i = 1; i < states.size(); ++i) {
+      auto entry = j.undo(GitUndoDirection::redo);
+      ASSERT_EQ(snapshot(j.repo), states[i]) << "after redoing " << entry.title;
+    }
+  }
+}
+
+// A change made outside the engine since the entry: the undo refuses, naming
+// it; forced, it journals what is there first, so it can be undone in turn.
+TEST(GitUndoJournal, RefusesOutsideChangesUnlessForced) {
+  JournaledRepo j;
+  const auto start = snapshot(j.repo);
+  runOn(j.queue, makeOperation<GitExecCheckoutOperation>({.paths = std::set<std::string>{"a.txt"}}));
+  j.repo.write("a.txt", "edited outside\n");
+  const auto outside = snapshot(j.repo);
+  try {
+    j.undo();
+    FAIL() << "an outside change was overwritten";
+  } catch (const TavrikError& error) {
+    EXPECT_NE(std::string(error.what()).find("a.txt"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(snapshot(j.repo), outside);
+  j.undo(GitUndoDirection::undo, true);
+  EXPECT_EQ(snapshot(j.repo), start);
+  j.undo();
+  EXPECT_EQ(snapshot(j.repo), outside);
+}
+
+// An operation killed before it finished leaves a "before" only; the undo
+// still brings it back, journaling what the half-done run left.
+TEST(GitUndoJournal, UndoesAnEntryThatNeverFinished) {
+  JournaledRepo j;
+  const auto start = snapshot(j.repo);
+  GitOperationContext context(j.queue);
+  auto token = j.journal->record("killed", GitJournalScope::workingTree, context);
+  j.repo.git({"checkout", "--", "a.txt"});
+  j.repo.git({"branch", "-D", "side"});
+  token.reset();
+  j.undo();
+  EXPECT_EQ(snapshot(j.repo), start);
+}
+
+TEST(GitUndoJournal, RetentionDropsTheOldestAndListsStayClean) {
+  JournaledRepo j;
+  auto small = std::make_shared<GitUndoJournal>(GitUndoJournalOptions{.maxEntries = 3});
+  j.queue->setJournal(small);
+  for (int i = 0; i < 5; ++i) runOn(j.queue, GitExecTagOperation::create("t" + std::to_string(i), std::nullopt, std::nullopt, false));
+  auto list = runOn(j.queue, makeOperation<GitUndoListOperation>());
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.front().number, 5u);
+  EXPECT_EQ(list.back().number, 3u);
+  // The journal's refs stay out of the ref list the engine shows.
+  auto refs = runOn(j.queue, makeOperation<GitViewRefsOperation>());
+  for (const auto& ref : refs->all) EXPECT_FALSE(ref.name.starts_with("refs/tavrik/")) << ref.name;
+}
+
+} // namespace
+} // namespace tavrik
