@@ -123,32 +123,8 @@ TEST(GitSignature, EngineCommitsAndTagsSignAsAskedOrConfigured) {
   EXPECT_EQ(repo.tryGit({"verify-tag", "signed"}).status, 0);
   EXPECT_NE(repo.git({"cat-file", "tag", "plain"}).find("\nm\n"), std::string::npos);
   EXPECT_NE(repo.tryGit({"verify-tag", "plain"}).status, 0);
-
-}
-
-// verify-tag's answers: a good and an unknown signer, an unsigned annotated
-// tag and a light one, a tag that does not exist, and a name that looks
-// like an option.
-TEST(GitSignature, TagStatusesFollowVerifyTag) {
-  SshKeys keys;
-  ScratchRepo repo;
-  keys.configure(repo);
-  repo.commitFile("a.txt", "a", "base");
-  repo.git({"tag", "-s", "-m", "good", "-u", keys.key("trusted"), "good"});
-  repo.git({"tag", "-s", "-m", "stranger", "-u", keys.key("stranger"), "stranger"});
-  repo.git({"tag", "-m", "unsigned", "unsigned"});
-  repo.git({"tag", "light"});
-  auto queue = readerQueue(repo);
-  auto verify = [&](const char* tag) { return runOn(queue, makeOperation<GitVerifyTagOperation>(tag)); };
-  const auto good = verify("good");
-  EXPECT_EQ(good.verdict, GitSignatureVerdict::good);
-  EXPECT_EQ(good.signer, "dev@example.com");
-  EXPECT_TRUE(good.key.starts_with("SHA256:"));
-  EXPECT_EQ(verify("stranger").verdict, GitSignatureVerdict::unknownValidity);
-  EXPECT_EQ(verify("unsigned").verdict, GitSignatureVerdict::none);
-  EXPECT_EQ(verify("light").verdict, GitSignatureVerdict::none);
-  EXPECT_THROW(verify("missing"), GitStdError);
-  EXPECT_THROW(verify("--all"), TavrikError);
+  EXPECT_EQ(runOn(queue, makeOperation<GitVerifyTagOperation>("plain")).verdict, GitSignatureVerdict::none);
+  EXPECT_EQ(runOn(queue, makeOperation<GitVerifyTagOperation>("light")).verdict, GitSignatureVerdict::none);
 }
 
 // GnuPG's status lines as git reads them: trust lowers a good signature to
@@ -165,6 +141,7 @@ TEST(GitSignature, VerifyOutputReadsAsGitReadsIt) {
       {"[GNUPG:] ERRSIG 0123ABCD 22 8 00 1 9\n[GNUPG:] NO_PUBKEY 0123ABCD\n", 1, {V::cannotCheck, "", "0123ABCD"}},
       {"[GNUPG:] ERRSIG A 1\n[GNUPG:] ERRSIG B 1\n", 1, {V::cannotCheck, "", ""}},
       {"Good \"git\" signature for a with b with ED25519 key SHA256:xyz\n", 0, {V::good, "a with b", "SHA256:xyz"}},
+      {"Good \"git\" signature with ED25519 key SHA256:xyz\nNo principal matched.\n", 1, {V::unknownValidity, "", "SHA256:xyz"}},
       {"error: no signature found\n", 1, {V::none, "", ""}},
       {"Signature verification failed: incorrect signature\n", 1, {V::bad, "", ""}},
       {"error: gpg.ssh.allowedSignersFile needs to be configured\n", 1, {V::cannotCheck, "", ""}},
@@ -194,16 +171,6 @@ void signedCommit(const std::shared_ptr<GitQueue>& queue, const std::shared_ptr<
   runOn(queue, commit);
 }
 
-// The kind of the GitStdError `run` throws, with its text.
-std::pair<GitStdError::Kind, std::string> failureOf(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const GitStdError& error) {
-    return {error.kind(), error.what()};
-  }
-  return {GitStdError::Kind::other, "no error"};
-}
-
 } // namespace
 
 // A key with a passphrase: ssh-keygen asks through the askpass companion,
@@ -220,8 +187,8 @@ TEST(GitSignature, PassphrasesReachTheClientAndADeclineMakesNothing) {
   };
   auto attempt = [&](const Prompts& prompts, std::optional<std::string> answer) {
     const auto before = repo.rev("HEAD");
-    const auto [kind, text] = failureOf([&] { signedCommit(queue, prompts.bridge(answer)); });
-    EXPECT_EQ(kind, GitStdError::Kind::signingFailed) << text;
+    const auto error = gitFailure([&] { signedCommit(queue, prompts.bridge(answer)); });
+    EXPECT_EQ(error.kind(), GitStdError::Kind::signingFailed) << error.what();
     EXPECT_EQ(repo.rev("HEAD"), before);
   };
 
@@ -264,6 +231,8 @@ TEST(GitSignature, PassphrasesReachTheClientAndADeclineMakesNothing) {
   const auto verified = runOn(queue, makeOperation<GitVerifyTagOperation>("v1"));
   EXPECT_EQ(verified.verdict, GitSignatureVerdict::good);
   EXPECT_EQ(verified.signer, "Tester <tester@example.com>");
+  EXPECT_THROW(runOn(queue, makeOperation<GitVerifyTagOperation>("missing")), GitStdError);
+  EXPECT_THROW(runOn(queue, makeOperation<GitVerifyTagOperation>("--all")), TavrikError);
   stage("gpg declined");
   attempt(gpg, std::nullopt);
   runProgram({"gpgconf", "--kill", "gpg-agent"}, home.path());
@@ -329,7 +298,7 @@ TEST(GitSignature, EveryRewriteSignsThroughTheBridge) {
   EXPECT_EQ(repo.tryGit({"verify-commit", "HEAD"}).status, 0);
   // The commits made on the way and kept, the split's halves among them.
   for (const auto& line : split(repo.git({"log", "--all", "--format=%H %G? %GK"}), '\n'))
-    if (before.find(line.substr(0, 40)) == std::string::npos) EXPECT_EQ(line.substr(41), "G " + fingerprint) << line;
+    EXPECT_TRUE(before.find(line.substr(0, 40)) != std::string::npos || line.substr(41) == "G " + fingerprint) << line;
 
   auto raw = repo.git({"cat-file", "commit", "HEAD"});
   tools.write("tampered", raw.insert(raw.find("\n\n") + 2, "tampered "));

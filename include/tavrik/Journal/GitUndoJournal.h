@@ -88,7 +88,10 @@ public:
 
 private:
   std::atomic<uint64_t> recorded_{0};
-  std::mutex writeLock_; // held from an entry's "before" to its "after", so entries never interleave
+  // Held from an entry's "before" to its "after", so entries never
+  // interleave. Lock order: the queue's index lock (the run flow takes it
+  // before the journal runs) before writeLock_.
+  std::mutex writeLock_;
 };
 
 /// Which way `GitUndoOperation` goes.
