@@ -13,12 +13,6 @@ using namespace tavrik::testing;
 
 namespace {
 
-std::set<std::string> strings(const std::vector<Oid>& ids) {
-  std::set<std::string> out;
-  for (const auto& id : ids) out.insert(id.string());
-  return out;
-}
-
 // One step through the engine: git's standard output, or nullopt when git
 // refused to go on (only skipped commits left).
 std::optional<std::string> step(const std::shared_ptr<GitQueue>& queue, GitExecBisectStepOptions options) {
@@ -36,19 +30,18 @@ std::optional<std::string> step(const std::shared_ptr<GitQueue>& queue, GitExecB
 void expectAsGitSays(const ScratchRepo& repo, const std::shared_ptr<GitQueue>& queue, const std::string& printed) {
   const auto state = queue->view().headList.bisect;
   ASSERT_TRUE(state);
-  std::set<std::string> good, skipped;
-  std::optional<std::string> bad;
+  std::map<std::string, std::set<Oid>> marks; // by term; the last bad one counts
+  std::optional<Oid> bad;
   static const std::regex mark("# ([^:]+): \\[([0-9a-f]{40})\\].*");
   std::smatch m;
   for (const auto& line : split(repo.git({"bisect", "log"}), '\n'))
     if (std::regex_match(line, m, mark)) {
-      if (m[1] == state->termOld) good.insert(m[2]);
-      else if (m[1] == state->termNew) bad = m[2];
-      else if (m[1] == "skip") skipped.insert(m[2]);
+      marks[m[1]].insert(*Oid::parse(m[2].str()));
+      if (m[1] == state->termNew) bad = Oid::parse(m[2].str());
     }
-  EXPECT_EQ(strings(state->good), good);
-  EXPECT_EQ(strings(state->skipped), skipped);
-  EXPECT_EQ(state->bad ? std::optional(state->bad->string()) : std::nullopt, bad);
+  EXPECT_EQ(std::set<Oid>(state->good.begin(), state->good.end()), marks[state->termOld]);
+  EXPECT_EQ(std::set<Oid>(state->skipped.begin(), state->skipped.end()), marks["skip"]);
+  EXPECT_EQ(state->bad, bad);
   EXPECT_EQ(state->candidate->string(), repo.rev("HEAD"));
   static const std::regex counts("Bisecting: ([0-9]+) revisions? left to test after this \\(roughly ([0-9]+) steps?\\)");
   if (std::regex_search(printed, m, counts)) {
