@@ -3,6 +3,7 @@
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/StringUtilities.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,6 +44,13 @@ bool refreshPrivateIndex(FsmonitorEndpoint& endpoint, const std::string& indexPa
   } catch (const std::exception&) {
     return false;
   }
+  // git takes an entry whose file changed in the second the index was
+  // written as possibly modified and compares its content ("racily clean").
+  // A copy younger than its entries would hide such a change behind
+  // matching stat data, so the copy keeps the index's own times; times read
+  // before a replacement only make more entries racy, never fewer.
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+  if (::utimensat(AT_FDCWD, endpoint.privateIndexPath.c_str(), times, 0) != 0) return false;
   endpoint.copiedFrom = identity;
   return true;
 }
