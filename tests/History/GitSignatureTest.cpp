@@ -38,14 +38,6 @@ struct SshKeys {
   }
 };
 
-std::vector<std::string> statusLines(const std::vector<GitSignatureStatus>& statuses, const std::vector<Oid>& ids) {
-  std::vector<std::string> lines;
-  for (size_t i = 0; i < statuses.size(); ++i)
-    lines.push_back(ids[i].string() + " " + gitSignatureLetter(statuses[i].verdict) + " " + statuses[i].signer + " " +
-                    statuses[i].key);
-  return lines;
-}
-
 } // namespace
 
 // A seeded mix of commits signed by an allowed key, by an unknown one and
@@ -60,26 +52,20 @@ TEST(GitSignature, CommitStatusesEqualGitsOwnReading) {
   std::mt19937 random(7);
   std::vector<Oid> ids;
   for (int i = 0; i < 12; ++i) {
-    repo.write("f.txt", std::to_string(i));
-    repo.git({"add", "f.txt"});
     const auto pick = random() % 3;
-    std::vector<std::string> args{"commit", "-qm", "c" + std::to_string(i)};
-    if (pick < 2) args.insert(args.end(), {"-S" + keys.key(pick == 0 ? "trusted" : "stranger")});
+    std::vector<std::string> args{"commit", "--allow-empty", "-qm", "c" + std::to_string(i)};
+    if (pick < 2) args.push_back("-S" + keys.key(pick == 0 ? "trusted" : "stranger"));
     repo.git(args);
     ids.push_back(*Oid::parse(repo.rev("HEAD")));
   }
   std::shuffle(ids.begin(), ids.end(), random);
-  std::vector<std::string> expected;
-  for (const auto& id : ids)
-    expected.push_back(
-        id.string() + " " +
-        repo.git({"-c", "log.showSignature=false", "log", "-1", "--format=%G? %GS %GK", id.string()}).substr(0, 200));
-  for (auto& line : expected) line.erase(line.find_last_not_of('\n') + 1);
-
   auto queue = readerQueue(repo);
   auto cache = std::make_shared<GitSignatureCache>();
   auto statuses = runOn(queue, makeOperation<GitVerifyCommitsOperation>(ids, cache));
-  EXPECT_EQ(statusLines(statuses, ids), expected);
+  ASSERT_EQ(statuses.size(), ids.size());
+  for (size_t i = 0; i < ids.size(); ++i)
+    EXPECT_EQ(gitSignatureLetter(statuses[i].verdict) + (" " + statuses[i].signer + " " + statuses[i].key + "\n"),
+              repo.git({"-c", "log.showSignature=false", "log", "-1", "--format=%G? %GS %GK", ids[i].string()}));
   std::set<GitSignatureVerdict> seen;
   for (const auto& s : statuses) seen.insert(s.verdict);
   EXPECT_EQ(seen, (std::set<GitSignatureVerdict>{GitSignatureVerdict::good, GitSignatureVerdict::unknownValidity,
@@ -101,12 +87,11 @@ TEST(GitSignature, EngineCommitsAndTagsSignAsAskedOrConfigured) {
   repo.git({"config", "user.signingKey", keys.key("trusted")});
   repo.commitFile("a.txt", "a", "base");
   auto queue = readerQueue(repo);
-  auto letter = [&](const std::string& rev) { return repo.git({"log", "-1", "--format=%G?", rev}).substr(0, 1); };
   auto commit = [&](const char* content, GitSigning sign) {
     repo.write("a.txt", content);
     repo.git({"add", "a.txt"});
     runOn(queue, makeOperation<GitExecCommitOperation>({.message = content, .sign = sign}));
-    return letter("HEAD");
+    return repo.git({"log", "-1", "--format=%G?"}).substr(0, 1);
   };
   EXPECT_EQ(commit("one", GitSigning::sign), "G");
   EXPECT_EQ(commit("two", GitSigning::asConfigured), "N");
@@ -122,7 +107,6 @@ TEST(GitSignature, EngineCommitsAndTagsSignAsAskedOrConfigured) {
   runOn(queue, makeOperation<GitExecTagOperation>({.tag = "plain", .message = "m", .sign = GitSigning::doNotSign}));
   EXPECT_EQ(repo.tryGit({"verify-tag", "signed"}).status, 0);
   EXPECT_NE(repo.git({"cat-file", "tag", "plain"}).find("\nm\n"), std::string::npos);
-  EXPECT_NE(repo.tryGit({"verify-tag", "plain"}).status, 0);
   EXPECT_EQ(runOn(queue, makeOperation<GitVerifyTagOperation>("plain")).verdict, GitSignatureVerdict::none);
   EXPECT_EQ(runOn(queue, makeOperation<GitVerifyTagOperation>("light")).verdict, GitSignatureVerdict::none);
 }
@@ -213,10 +197,9 @@ TEST(GitSignature, PassphrasesReachTheClientAndADeclineMakesNothing) {
   runProgram({"gpg", "--batch", "--pinentry-mode", "loopback", "--passphrase", "gpg secret", "--quick-gen-key",
               "Tester <tester@example.com>", "ed25519", "sign", "never"},
              home.path());
-  const auto listing = runProgram({"gpg", "--list-secret-keys", "--with-colons"}, home.path()).out;
-  const auto fpr = listing.find("\nfpr:");
-  ASSERT_NE(fpr, std::string::npos) << listing;
-  const auto fingerprint = listing.substr(fpr + 13, 40);
+  const auto fingerprint = runScript("gpg --list-secret-keys --with-colons | awk -F: '$1 == \"fpr\" {print $10; exit}'",
+                                     home.path()).substr(0, 40);
+  ASSERT_EQ(fingerprint.size(), 40u);
   repo.git({"config", "gpg.format", "openpgp"});
   repo.git({"config", "user.signingKey", fingerprint});
   Prompts gpg;
@@ -256,14 +239,9 @@ TEST(GitSignature, EveryRewriteSignsThroughTheBridge) {
 
   ScratchRepo repo;
   keys.configure(repo);
-  repo.commitFile("a.txt", "a\n", "base");
-  repo.git({"checkout", "-qb", "topic"});
-  repo.commitFile("t.txt", "t\n", "topic");
-  repo.git({"checkout", "-q", "main"});
-  repo.write("c.txt", "c\n");
-  repo.git({"add", "c.txt"});
-  repo.commitFile("b.txt", "b\n", "two");
-  repo.commitFile("d.txt", "d\n", "three");
+  runScript("set -e; c() { echo $1 > $1.txt; git add $1.txt; git commit -qm $2; }; c a base; git checkout -qb topic;"
+            " c t topic; git checkout -q main; echo c > c.txt; git add c.txt; c b two; c d three",
+            repo.path());
   const auto before = repo.git({"rev-list", "--all"});
   repo.git({"config", "commit.gpgSign", "true"});
   repo.git({"config", "user.signingKey", keys.key("locked")});
