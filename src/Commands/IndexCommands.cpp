@@ -85,7 +85,10 @@ std::shared_ptr<GitExecCheckoutOperation> GitExecCheckoutOperation::resolve(cons
 }
 
 std::optional<std::string> GitExecCheckoutOperation::title() const {
-  return treeish ? "Checkout " + *treeish : std::string("Checkout");
+  // What the user did, as an undo list names it.
+  if (ours || theirs) return std::string(ours ? "Resolve Using Ours" : "Resolve Using Theirs");
+  if (treeish) return "Checkout " + *treeish;
+  return std::string(paths.empty() ? "Checkout" : "Discard Changes");
 }
 
 std::vector<std::string> GitExecCheckoutOperation::arguments(GitOperationContext&) {
