@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,11 +75,14 @@ std::any GitUndoJournal::operationWillRun(const GitQueueOperation& operation, Gi
   return record(operation.title().value_or(operation.typeName()), scope, context);
 }
 
-std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope, GitOperationContext& context) {
+std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope, GitOperationContext& context,
+                                std::unique_lock<std::mutex> held) {
+  if (held.owns_lock() && held.mutex() != &writeLock_)
+    throw std::logic_error("GitUndoJournal::record: a lock that holdEntries did not give");
   const auto* descriptor = context.effectiveDescriptor();
   if (!descriptor || descriptor->isBare || ::access((descriptor->gitURL.path() + "/HEAD").c_str(), F_OK) != 0) return {};
   auto pending = std::make_shared<Pending>();
-  pending->lock = std::unique_lock(writeLock_);
+  pending->lock = held.owns_lock() ? std::move(held) : std::unique_lock(writeLock_);
   std::vector<std::string> journalRefs;
   const State state = readState(context, scope, &journalRefs);
   uint64_t last = 0;
@@ -148,6 +152,7 @@ struct Restore {
   }
   std::vector<std::string> changedRefs() const { return changedKeys(from.refs, to.refs); }
   std::vector<std::string> changedPaths() const { return changedKeys(from.index, to.index); }
+  std::vector<std::string> changedSettings() const { return changedKeys(from.branchConfig, to.branchConfig); }
 
   template <class Map> static std::optional<std::string> valueIn(const Map& map, const std::string& key) {
     auto it = map.find(key);
@@ -164,6 +169,8 @@ struct Restore {
     if (from.stashLog != to.stashLog && current.stashLog != from.stashLog) names.push_back("the stash list");
     for (const auto& path : changedPaths())
       if (valueIn(current.index, path) != valueIn(from.index, path)) names.push_back("the index entry of " + path);
+    for (const auto& key : changedSettings())
+      if (valueIn(current.branchConfig, key) != valueIn(from.branchConfig, key)) names.push_back("the setting " + key);
     if (from.worktree && to.worktree && current.worktree) {
       std::set<std::string> touched;
       for (const auto& change : diffTrees(context, *from.worktree, *to.worktree)) touched.insert(change.path);
@@ -195,6 +202,7 @@ struct Restore {
         runGit(context, {"update-ref", "--no-deref", "HEAD", id});
       }
     }
+    writeBranchConfig(context, changedSettings(), current.branchConfig, to.branchConfig);
     // Updating refs/stash appended to its reflog: the stash list is put back
     // as it was, byte for byte.
     if (to.stashLog != from.stashLog) {
@@ -309,6 +317,10 @@ std::optional<std::string> GitUndoOperation::title() const {
 
 GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   const bool undo = options.direction == GitUndoDirection::undo;
+  auto journal = options.journal;
+  if (!journal && context.host()) journal = std::dynamic_pointer_cast<GitUndoJournal>(context.host()->journal());
+  std::unique_lock<std::mutex> held;
+  if (journal) held = journal->holdEntries();
   const auto entries = listEntries(context);
   const EntryRef* chosen = nullptr;
   // Undo takes the newest entry not undone; redo the one undone last, which
@@ -345,7 +357,7 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   if (journalFirst) {
     if (!options.journal) throw TavrikError("A forced undo needs a journal to record the state it replaces.");
     token = options.journal->record(std::string(undo ? "Undo" : "Redo") + " of " + chosen->entry.title,
-                                    GitJournalScope::workingTree, context);
+                                    GitJournalScope::workingTree, context, std::move(held));
   }
 
   // Going back to where nothing was in progress is git's abort; an abort

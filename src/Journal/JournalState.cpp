@@ -90,6 +90,17 @@ std::map<std::string, std::string> parseIndex(std::string_view text) {
   return index;
 }
 
+// "key\nvalue\0" records (a key without a value has no line feed); the
+// key is everything before the line feed, in git's own spelling.
+std::map<std::string, std::string> parseBranchConfig(std::string_view text) {
+  std::map<std::string, std::string> settings;
+  for (auto record : split(text, '\0')) {
+    auto key = record.substr(0, record.find('\n'));
+    if (key.starts_with("branch.")) settings[std::string(key)] += std::string(record) + '\0';
+  }
+  return settings;
+}
+
 const std::string kStateKey = "Tavrik-Undo-State: ", kScopeKey = "Tavrik-Undo-Scope: ", kTimeKey = "Tavrik-Undo-Time: ",
                   kBytesKey = "Tavrik-Undo-Bytes: ";
 
@@ -185,6 +196,7 @@ State readState(GitOperationContext& context, GitJournalScope scope, std::vector
     }
   }
   state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
+  state.branchConfig = parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
   state.progress = readProgress(descriptor.gitURL.path());
   if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context);
   return state;
@@ -213,18 +225,25 @@ void writeState(GitOperationContext& context, const std::string& ref, const Stat
   addBlob(stream, "index", indexText(state.index));
   if (state.stashLog) addBlob(stream, "stash-log", *state.stashLog);
   if (!state.progress.empty()) addBlob(stream, "progress", progressText(state.progress));
+  if (!state.branchConfig.empty()) addBlob(stream, "branch-config", indexText(state.branchConfig));
   if (state.worktree) stream += "M 040000 " + *state.worktree + " worktree\n";
   stream += "done\n";
   // Loose objects: a pack per entry would slow every object look-up.
   runGit(context, {"-c", "fastimport.unpackLimit=100000", "fast-import", "--quiet", "--force", "--done"}, stream);
 }
 
+namespace {
+// The files of an entry's tree, in the order readEntry's switch reads them;
+// entries written before a file existed simply lack it.
+const char* const kEntryFiles[] = {"head", "refs", "index", "stash-log", "worktree", "progress", "branch-config"};
+} // namespace
+
 EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
   const bool complete = entry.entry.complete;
   const std::string before = complete ? entry.ref + "^" : entry.ref;
   std::vector<std::string> names;
   for (const std::string& commit : complete ? std::vector<std::string>{before, entry.ref} : std::vector{before})
-    for (const char* file : {"head", "refs", "index", "stash-log", "worktree", "progress"})
+    for (const char* file : kEntryFiles)
       names.push_back(commit + ":" + file);
   std::string input;
   for (const auto& name : names) input += name + "\n";
@@ -241,14 +260,15 @@ EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
     std::from_chars(header[2].data(), header[2].data() + header[2].size(), size);
     auto content = rest.substr(0, size);
     rest.remove_prefix(std::min(size + 1, rest.size()));
-    auto& state = states[i / 6];
-    switch (i % 6) {
+    auto& state = states[i / std::size(kEntryFiles)];
+    switch (i % std::size(kEntryFiles)) {
     case 0: state.head = std::string(content); break;
     case 1: state.refs = parseRefs(content); break;
     case 2: state.index = parseIndex(content); break;
     case 3: state.stashLog = std::string(content); break;
     case 4: state.worktree = std::string(header[0]); break;
     case 5: state.progress = parseProgress(content); break;
+    case 6: state.branchConfig = parseBranchConfig(content); break;
     }
   }
   // An empty working tree leaves no "worktree" folder behind.
@@ -333,6 +353,25 @@ std::vector<TreeChange> diffTrees(GitOperationContext& context, const std::strin
     changes.push_back({std::string(fields[i + 1]), side(parts[0], parts[2]), side(parts[1], parts[3])});
   }
   return changes;
+}
+
+void writeBranchConfig(GitOperationContext& context, const std::vector<std::string>& keys,
+                       const std::map<std::string, std::string>& current, const std::map<std::string, std::string>& to) {
+  auto recordsOf = [](const std::map<std::string, std::string>& settings, const std::string& key) {
+    auto it = settings.find(key);
+    return it == settings.end() ? std::string() : it->second;
+  };
+  for (const auto& key : keys) {
+    const auto wanted = recordsOf(to, key);
+    if (recordsOf(current, key) == wanted) continue;
+    if (current.count(key)) runGit(context, {"config", "--local", "--unset-all", key});
+    for (auto record : split(wanted, '\0')) {
+      auto newline = record.find('\n');
+      // A key without a value is git's way of writing true.
+      runGit(context, {"config", "--local", "--add", key,
+                       newline == std::string_view::npos ? "true" : std::string(record.substr(newline + 1))});
+    }
+  }
 }
 
 void writeProgress(GitOperationContext& context, const std::map<std::string, std::string>& files,

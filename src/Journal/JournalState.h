@@ -26,6 +26,10 @@ struct State {
   std::map<std::string, std::string> progress;
   /// Path to its `ls-files -s -z` records (several for an unmerged path).
   std::map<std::string, std::string> index;
+  /// The repository's branch.* settings (upstreams, rebase and push
+  /// choices), each key to its `git config -z --list` records: a deleted or
+  /// renamed branch takes them along.
+  std::map<std::string, std::string> branchConfig;
   /// The tree of every tracked and untracked file; nullopt when not kept.
   std::optional<std::string> worktree;
 };
@@ -45,6 +49,11 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
 /// Reads the state now; the working tree only when `scope` asks for it.
 /// `journalRefs`, when given, receives the names of the journal's own refs.
 State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs = nullptr);
+
+/// Sets each key of `to` that differs in `current` (removing the keys `to`
+/// lacks) in the repository's own configuration file; only `keys`.
+void writeBranchConfig(GitOperationContext& context, const std::vector<std::string>& keys,
+                       const std::map<std::string, std::string>& current, const std::map<std::string, std::string>& to);
 
 /// Replaces the in-progress files of the git directory with `files`.
 void writeProgress(GitOperationContext& context, const std::map<std::string, std::string>& files,

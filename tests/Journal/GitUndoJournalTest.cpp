@@ -15,6 +15,7 @@
 #include <functional>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 
 namespace tavrik {
 namespace {
@@ -24,7 +25,12 @@ using namespace tavrik::testing;
 
 // Everything an undo must bring back, read with plain git and the file
 // system: refs outside the journal's own, HEAD, the stash list, the index
-// with its stages, and every file's bytes and mode, untracked ones included.
+// with its stages, branch settings, and every file's bytes and mode,
+// untracked ones included.
+// A file's mode as git keeps it (a new file gets the rest from the umask,
+// as git's own checkout gives it).
+std::string gitMode(mode_t mode) { return S_ISLNK(mode) ? "link" : mode & S_IXUSR ? "755" : "644"; }
+
 std::string snapshot(const GitDir& repo) {
   std::string text = "HEAD " + repo.tryGit({"symbolic-ref", "-q", "HEAD"}).out + repo.rev("HEAD") + "\n";
   auto refs = repo.git({"for-each-ref", "--format=%(objectname) %(refname)"});
@@ -33,6 +39,8 @@ std::string snapshot(const GitDir& repo) {
     if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
   text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
   text += repo.git({"ls-files", "-s"});
+  // Sorted: git gives the keys of a section no meaning in their order.
+  text += runScript("git config --local --get-regexp '^branch\\.' | sort", repo.path());
   for (const char* name : {"MERGE_HEAD", "CHERRY_PICK_HEAD", "REVERT_HEAD", "rebase-merge/head-name"}) {
     std::ifstream in(repo.path() / ".git" / name, std::ios::binary);
     text += name + (" " + std::string(std::istreambuf_iterator<char>(in), {})) + "\n";
@@ -46,7 +54,7 @@ std::string snapshot(const GitDir& repo) {
     ::lstat(it->path().c_str(), &info);
     if (S_ISDIR(info.st_mode)) continue;
     std::ifstream in(it->path(), std::ios::binary);
-    text += fs::relative(it->path(), repo.path()).string() + " " + std::to_string(info.st_mode) + " " +
+    text += fs::relative(it->path(), repo.path()).string() + " " + gitMode(info.st_mode) + " " +
             std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
   }
   return text;
@@ -107,6 +115,8 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitExecCommitOperation>({.message = "step", .amend = random() % 2 == 0})); },
         [&] { run(q, GitExecBranchOperation::create("b" + std::to_string(random() % 3), std::nullopt, false)); },
         [&] { run(q, GitExecBranchOperation::deleteBranches({"b" + std::to_string(random() % 3)}, true)); },
+        [&] { run(q, GitExecBranchOperation::setUpstream(random() % 2 ? "main" : "side", "b" + std::to_string(random() % 3))); },
+        [&] { run(q, GitExecBranchOperation::moveBranch("b" + std::to_string(random() % 3), "b" + std::to_string(random() % 3), false)); },
         [&] { run(q, GitExecTagOperation::create("t" + std::to_string(random() % 2), std::nullopt, std::nullopt, true)); },
         [&] { run(q, GitExecStashOperation::save(std::nullopt, false, random() % 2 == 0, false)); },
         [&] { run(q, GitExecStashOperation::pop(std::nullopt, false)); },
@@ -167,6 +177,29 @@ TEST(GitUndoJournal, UndoesAnEntryThatNeverFinished) {
   token.reset();
   j.undo();
   EXPECT_EQ(snapshot(j.repo), start);
+}
+
+// An undo enqueued among operations that run beside it takes back one
+// finished entry, never one still being written.
+TEST(GitUndoJournal, AnUndoAmongRunningOperationsTakesBackOneFinishedEntry) {
+  JournaledRepo j;
+  runOn(j.queue, GitExecTagOperation::create("base", std::nullopt, std::nullopt, false));
+  std::vector<std::shared_ptr<GitExecTagOperation>> tags;
+  std::shared_ptr<GitUndoOperation> undo;
+  for (int i = 0; i < 8; ++i) {
+    // Once an entry is being written beside it.
+    while (i == 4 && j.journal->recordedEntries() < 2) std::this_thread::yield();
+    if (i == 4) (undo = makeOperation<GitUndoOperation>({.journal = j.journal}))->enqueue(j.queue);
+    tags.push_back(GitExecTagOperation::create("t" + std::to_string(i), std::nullopt, std::nullopt, false));
+    tags.back()->enqueue(j.queue);
+  }
+  j.queue->waitUntilAllOperationsAreFinished();
+  auto undone = undo->future().value();
+  ASSERT_TRUE(undone.has_value()) << "the undo failed";
+  EXPECT_TRUE(undone->complete);
+  auto list = j.repo.git({"tag", "--list"});
+  EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 8) << list;
+  for (const auto& entry : runOn(j.queue, makeOperation<GitUndoListOperation>())) EXPECT_TRUE(entry.complete);
 }
 
 TEST(GitUndoJournal, RetentionDropsTheOldestAndListsStayClean) {

@@ -80,8 +80,16 @@ public:
   void operationDidRun(const std::any& token, GitOperationContext& context) override;
 
   /// `operationWillRun` for a title of the caller's (a forced undo records
-  /// the state it is about to replace).
-  std::any record(const std::string& title, GitJournalScope scope, GitOperationContext& context);
+  /// the state it is about to replace). `held`, when it owns a lock, is one
+  /// `holdEntries` gave; the entry keeps it until its "after" is written.
+  std::any record(const std::string& title, GitJournalScope scope, GitOperationContext& context,
+                  std::unique_lock<std::mutex> held = {});
+
+  /// Blocks until no entry is being written and keeps new ones from starting
+  /// while the lock lives: an undo holds it from choosing its entry to the
+  /// end, so an operation running beside it can neither be chosen half-done
+  /// nor record a state the undo is rewriting.
+  std::unique_lock<std::mutex> holdEntries() { return std::unique_lock(writeLock_); }
 
   /// How many entries this journal has begun; any thread.
   uint64_t recordedEntries() const { return recorded_.load(std::memory_order_relaxed); }
@@ -89,8 +97,9 @@ public:
 private:
   std::atomic<uint64_t> recorded_{0};
   // Held from an entry's "before" to its "after", so entries never
-  // interleave. Lock order: the queue's index lock (the run flow takes it
-  // before the journal runs) before writeLock_.
+  // interleave, and by an undo for its whole run. Lock order: the queue's
+  // index lock (the run flow and an undo take it before the journal's)
+  // before writeLock_.
   std::mutex writeLock_;
 };
 
