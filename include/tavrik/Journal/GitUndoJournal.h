@@ -8,9 +8,9 @@
 // refs/tavrik/undo/<number> (refs/tavrik/redo/<number> once undone). Its
 // tree holds "head" (the HEAD file), "refs" (every ref outside refs/tavrik,
 // "<id> <name>" lines), "index" (`git ls-files -s -z`, unmerged stages
-// included) and, for operations that may rewrite the working tree,
-// "worktree" (a tree of every tracked and untracked file, ignored ones
-// left out). The entry is written before the operation runs; a second
+// included), "branch-config" (the branch.* settings) and, for operations
+// that may rewrite the working tree, "worktree" (a tree of every tracked
+// and untracked file, ignored ones left out). The entry is written before the operation runs; a second
 // commit, whose parent is the first, records the state after it and marks
 // the entry complete. Because the entries are refs, `git gc` keeps their
 // objects until retention drops them, oldest first.
