@@ -66,6 +66,16 @@ void deleteRefs(GitOperationContext& context, const std::vector<std::string>& re
 
 } // namespace
 
+const char* gitJournalScopeName(GitJournalScope scope) {
+  switch (scope) {
+  case GitJournalScope::none: return "none";
+  case GitJournalScope::refs: return "refs";
+  case GitJournalScope::refsAndIndex: return "refsAndIndex";
+  case GitJournalScope::workingTree: return "workingTree";
+  }
+  return "refsAndIndex";
+}
+
 std::shared_ptr<GitUndoJournal> GitUndoJournal::make(GitUndoJournalOptions options) {
   return std::make_shared<GitUndoJournal>(options);
 }

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tavrik::journal {
@@ -183,6 +185,41 @@ std::string snapshotWorktree(GitOperationContext& context) {
   return tree;
 }
 
+namespace {
+
+// The branch settings of the configuration file at `path`, read by git once
+// per version of the file: git replaces the file whenever it writes it, so
+// its inode, size and times tell a version, and an entry's "before" and
+// "after" (and the next entry's) mostly share one read.
+std::map<std::string, std::string> branchSettings(GitOperationContext& context, const std::string& path) {
+  struct Version {
+    unsigned long long inode = 0;
+    long long size = -1, modified = 0, changed = 0;
+    bool operator==(const Version&) const = default;
+  };
+  struct Cached {
+    Version version;
+    std::map<std::string, std::string> settings;
+  };
+  static std::mutex lock; // guards cache
+  static auto* cache = new std::map<std::string, Cached>();
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
+  const Version version{info.st_ino, info.st_size, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
+                        info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec};
+  {
+    std::lock_guard guard(lock);
+    auto it = cache->find(path);
+    if (it != cache->end() && it->second.version == version) return it->second.settings;
+  }
+  auto settings = parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
+  std::lock_guard guard(lock);
+  (*cache)[path] = {version, settings};
+  return settings;
+}
+
+} // namespace
+
 State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs) {
   const auto& descriptor = context.requireDescriptor();
   State state;
@@ -195,8 +232,11 @@ State readState(GitOperationContext& context, GitJournalScope scope, std::vector
       state.refs[name] = id;
     }
   }
-  state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
-  state.branchConfig = parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
+  // Only what the scope's operations change: a branch command leaves the
+  // index alone, and only branch commands and checkouts write branch.*.
+  if (scope != GitJournalScope::refs) state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
+  if (scope != GitJournalScope::refsAndIndex)
+    state.branchConfig = branchSettings(context, descriptor.commonURL.path() + "/config");
   state.progress = readProgress(descriptor.gitURL.path());
   if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context);
   return state;
@@ -288,7 +328,7 @@ std::string entryMessage(const GitUndoEntry& entry, bool after) {
   for (auto& c : title)
     if (c == '\n' || c == '\r') c = ' ';
   return title + "\n\n" + kStateKey + (after ? "after" : "before") + "\n" + kScopeKey +
-         (entry.scope == GitJournalScope::workingTree ? "workingTree" : "refsAndIndex") + "\n" + kTimeKey +
+         gitJournalScopeName(entry.scope) + "\n" + kTimeKey +
          std::to_string(entry.time) + "\n" + kBytesKey + std::to_string(entry.bytes) + "\n";
 }
 
@@ -304,7 +344,8 @@ std::optional<GitUndoEntry> parseEntryMessage(std::string_view message) {
       entry.complete = value(kStateKey) == "after";
       found = true;
     } else if (line.starts_with(kScopeKey)) {
-      entry.scope = value(kScopeKey) == "workingTree" ? GitJournalScope::workingTree : GitJournalScope::refsAndIndex;
+      for (auto scope : {GitJournalScope::refs, GitJournalScope::refsAndIndex, GitJournalScope::workingTree})
+        if (value(kScopeKey) == gitJournalScopeName(scope)) entry.scope = scope;
     } else if (line.starts_with(kTimeKey)) {
       auto v = value(kTimeKey);
       std::from_chars(v.data(), v.data() + v.size(), entry.time);

@@ -165,7 +165,7 @@ json value(const GraphLaneRow& row) {
 json value(const GitUndoEntry& e) {
   json o = {{"number", e.number},
             {"time", e.time},
-            {"scope", e.scope == GitJournalScope::workingTree ? "workingTree" : "refsAndIndex"},
+            {"scope", gitJournalScopeName(e.scope)},
             {"complete", e.complete},
             {"undone", e.undone},
             {"bytes", e.bytes}};

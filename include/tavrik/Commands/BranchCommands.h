@@ -74,6 +74,10 @@ public:
 
   std::vector<std::string> arguments(GitOperationContext& context) override;
   GitAspects aspects() const override;
+  /// Never the index or the files: `git branch` and `git tag` move refs only.
+  GitJournalScope journalScope() const override {
+    return aspects().isEmpty() ? GitJournalScope::none : GitJournalScope::refs;
+  }
   void validate(GitOperationContext& context) override;
   GitExecBranchList execute(GitOperationContext& context) override;
 
@@ -118,6 +122,10 @@ public:
   /// The message, which git reads from standard input.
   std::optional<std::string> standardInputData() override;
   GitAspects aspects() const override;
+  /// Never the index or the files: `git branch` and `git tag` move refs only.
+  GitJournalScope journalScope() const override {
+    return aspects().isEmpty() ? GitJournalScope::none : GitJournalScope::refs;
+  }
   void validate(GitOperationContext& context) override;
 };
 

@@ -45,6 +45,10 @@ struct GitUndoJournalOptions {
   uint64_t maxBytes = uint64_t(1) << 30;
 };
 
+/// "refs", "refsAndIndex" or "workingTree": a scope as entries and JSON
+/// spell it ("none" is never journaled).
+const char* gitJournalScopeName(GitJournalScope scope);
+
 /// One entry as `GitUndoListOperation` lists it.
 struct GitUndoEntry {
   /// Grows by one per entry; the last entry undoes first.

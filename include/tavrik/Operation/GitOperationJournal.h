@@ -21,6 +21,8 @@ class GitQueueOperation;
 enum class GitJournalScope {
   /// Reads, and writes the journal keeps nothing of (fetch, config).
   none,
+  /// Refs and HEAD, with the branch settings (branch and tag commands).
+  refs,
   /// Refs, HEAD and the index.
   refsAndIndex,
   /// Those and the files of the working tree, untracked ones included.
