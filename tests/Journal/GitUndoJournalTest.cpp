@@ -2,6 +2,7 @@
 #include "Support/ScenarioRepo.h"
 
 #include "tavrik/Commands/BranchCommands.h"
+#include "tavrik/Commands/GitFixupOperation.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
 #include "tavrik/Journal/GitUndoJournal.h"
@@ -125,6 +126,9 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitExecMergeOperation>({.refish = "side"})); },
         [&] { run(q, makeOperation<GitExecCherryPickOperation>(GitExecCherryPickOptions{.commits = {*Oid::parse(j.repo.rev("side"))}})); },
         [&] { run(q, makeOperation<GitExecRmOperation>({.paths = {path()}, .cached = random() % 2 == 0})); },
+        [&] { run(q, makeOperation<GitExecRevertOperation>({.oid = Oid::parse(j.repo.rev("HEAD"))})); },
+        [&] { run(q, makeOperation<GitExecRebaseOperation>({.refish = random() % 2 ? "side" : "main"})); },
+        [&] { run(q, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~1"})); },
     };
     std::vector<std::string> states{snapshot(j.repo)};
     for (int i = 0; i < 14; ++i) {
