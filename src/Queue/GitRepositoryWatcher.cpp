@@ -569,6 +569,9 @@ private:
           if (worktreeFallback_) return;
           continue;
         }
+        // A token handed out before the watch cannot know what was removed
+        // in between: the whole folder counts as changed.
+        recordChange(path, true, submodule);
         for (auto& entry : *entries) {
           if (entry.name == ".git") continue;
           auto child = joinPath(path, entry.name);
@@ -733,6 +736,10 @@ private:
       // Everything the kernel has queued happened before git asked.
       drainEvents();
       auto answer = journal_.changedSince(token);
+      // A folder that appeared is not watched until the watcher's thread
+      // gets to it: what happens inside it meanwhile leaves no event.
+      if (answer.paths)
+        for (const auto& folder : newFolders_) answer.paths->push_back(folder.first + "/");
       ++statistics_.fsmonitorAnswers;
       if (!answer.paths) ++statistics_.fsmonitorFullAnswers;
       reply = "ok\n" + FsmonitorJournal::encode(answer);
