@@ -1,7 +1,8 @@
 #include "tavrik/Queue/OperationQueue.h"
 
+#include "Process/BackgroundExecutor.h"
+
 #include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -11,13 +12,6 @@
 #include <vector>
 
 namespace tavrik {
-namespace {
-
-// Long enough that a steady stream of work keeps its threads, short enough
-// that a quiet repository's queue holds no threads.
-constexpr auto kIdleTimeout = std::chrono::seconds(5);
-
-} // namespace
 
 struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::State> {
   explicit State(int max) : maxConcurrent(max) {}
@@ -25,14 +19,11 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
   const int maxConcurrent;
 
   mutable std::mutex mutex; // guards everything below
-  std::condition_variable workAvailable;
   mutable std::condition_variable allDone;
   std::deque<std::shared_ptr<Operation>> pending;
   std::vector<std::shared_ptr<Operation>> running;
   size_t outstanding = 0; // added and not yet completed
   int threads = 0;
-  int idle = 0;
-  bool abandoned = false;
 
   void work();
 };
@@ -45,32 +36,28 @@ thread_local const void* tCurrentQueueState = nullptr;
 void OperationQueue::State::work() {
   tCurrentQueueState = this;
   std::unique_lock lock(mutex);
-  for (;;) {
-    if (!pending.empty()) {
-      auto operation = std::move(pending.front());
-      pending.pop_front();
-      running.push_back(operation);
-      lock.unlock();
-      operation->start();
-      lock.lock();
-      auto it = std::find(running.begin(), running.end(), operation);
-      if (it != running.end()) {
-        std::swap(*it, running.back());
-        running.pop_back();
-      }
-      // Released outside the lock: an operation's destructor may release
-      // objects that reach back into this queue.
-      lock.unlock();
-      operation.reset();
-      lock.lock();
-      if (--outstanding == 0) allDone.notify_all();
-      continue;
+  // Out of work, the thread goes back to the process's pool, where the next
+  // operation of any queue wakes it. A thread started for each queue cost a
+  // command-line verb two thread start-ups before its git process, each a
+  // scheduler delay of milliseconds on a busy machine.
+  while (!pending.empty()) {
+    auto operation = std::move(pending.front());
+    pending.pop_front();
+    running.push_back(operation);
+    lock.unlock();
+    operation->start();
+    lock.lock();
+    auto it = std::find(running.begin(), running.end(), operation);
+    if (it != running.end()) {
+      std::swap(*it, running.back());
+      running.pop_back();
     }
-    if (abandoned) break;
-    ++idle;
-    auto status = workAvailable.wait_for(lock, kIdleTimeout);
-    --idle;
-    if (status == std::cv_status::timeout && pending.empty()) break;
+    // Released outside the lock: an operation's destructor may release
+    // objects that reach back into this queue.
+    lock.unlock();
+    operation.reset();
+    lock.lock();
+    if (--outstanding == 0) allDone.notify_all();
   }
   --threads;
   tCurrentQueueState = nullptr;
@@ -80,11 +67,7 @@ OperationQueue::OperationQueue(std::optional<int> maxConcurrentOperationCount)
     : state_(std::make_shared<State>(
           std::max(1, maxConcurrentOperationCount.value_or(defaultMaxConcurrentOperationCount())))) {}
 
-OperationQueue::~OperationQueue() {
-  std::lock_guard lock(state_->mutex);
-  state_->abandoned = true;
-  state_->workAvailable.notify_all();
-}
+OperationQueue::~OperationQueue() = default;
 
 int OperationQueue::defaultMaxConcurrentOperationCount() {
   return std::max(static_cast<int>(std::thread::hardware_concurrency()), 8);
@@ -100,16 +83,16 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation) {
     std::lock_guard lock(state_->mutex);
     state_->pending.push_back(std::move(operation));
     ++state_->outstanding;
-    if (state_->idle > 0) state_->workAvailable.notify_one();
-    // More queued work than idle workers to take it: grow the pool.
-    if (static_cast<int>(state_->pending.size()) > state_->idle && state_->threads < state_->maxConcurrent) {
+    // A worker of this queue takes the queued work when its operation ends;
+    // below the limit one more starts at once.
+    if (state_->threads < state_->maxConcurrent) {
       ++state_->threads;
       spawn = true;
     }
   }
   if (!spawn) return;
   try {
-    std::thread([state = state_] { state->work(); }).detach();
+    detail::BackgroundExecutor::shared().submit([state = state_] { state->work(); });
   } catch (...) {
     std::lock_guard lock(state_->mutex);
     --state_->threads;

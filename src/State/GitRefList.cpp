@@ -37,7 +37,20 @@ GitRefList GitRefList::from(std::vector<GitRef> refs) {
     default: break;
     }
     (ref.symbolicTarget ? list.symbolic : list.direct).push_back(ref);
-    if (ref.commit) list.targets[*ref.commit].push_back(ref);
+  }
+  // By commit, each commit's references still in sorted order; every
+  // vector is made at its final size and the map filled in key order, so
+  // no record is copied twice by a vector growing.
+  std::erase_if(order, [&](size_t index) { return !refs[index].commit; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return *refs[a].commit < *refs[b].commit; });
+  for (size_t first = 0; first < order.size();) {
+    const Oid& commit = *refs[order[first]].commit;
+    size_t last = first;
+    while (last < order.size() && *refs[order[last]].commit == commit) ++last;
+    auto& group = list.targets.emplace_hint(list.targets.end(), commit, std::vector<GitRef>())->second;
+    group.reserve(last - first);
+    for (size_t i = first; i < last; ++i) group.push_back(refs[order[i]]);
+    first = last;
   }
   list.all = std::move(refs);
   return list;

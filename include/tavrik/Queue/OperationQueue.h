@@ -1,10 +1,12 @@
 // A pool of worker threads that runs `Operation`s in the order they were
 // added, at most `maxConcurrentOperationCount()` at once.
 //
-// Workers are started on demand and leave after a few idle seconds. They own
-// the queue's shared state, so releasing the queue (possibly from one of its
-// own workers) never blocks and never joins: operations already added still
-// run, and the workers leave once nothing is left.
+// Workers are threads of the process's shared pool, taken when work is added
+// and given back as soon as the queue has none left (the pool ends threads
+// that stay idle). They own the queue's shared state, so releasing the queue
+// (possibly from one of its own workers) never blocks and never joins:
+// operations already added still run, and the workers leave once nothing is
+// left.
 #pragma once
 
 #include "tavrik/Operation/Operation.h"
