@@ -36,13 +36,17 @@ bool Oid::isZero() const {
   return true;
 }
 
-std::string Oid::string() const {
+void Oid::writeHex(char* out) const {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out(kHexSize, '0');
   for (size_t i = 0; i < kSize; ++i) {
     out[2 * i] = kHex[bytes_[i] >> 4];
     out[2 * i + 1] = kHex[bytes_[i] & 0xF];
   }
+}
+
+std::string Oid::string() const {
+  std::string out(kHexSize, '0');
+  writeHex(out.data());
   return out;
 }
 

@@ -575,14 +575,10 @@ public:
   /// 40 hexadecimal digits, written in place: a string per id cost an
   /// allocation for each of the three ids of every reference.
   void oid(const Oid& id) {
-    static constexpr char kHex[] = "0123456789abcdef";
     separate();
     char digits[Oid::kHexSize + 2];
     digits[0] = digits[Oid::kHexSize + 1] = '"';
-    for (size_t i = 0; i < Oid::kSize; ++i) {
-      digits[1 + 2 * i] = kHex[id.raw()[i] >> 4];
-      digits[2 + 2 * i] = kHex[id.raw()[i] & 0xF];
-    }
+    id.writeHex(digits + 1);
     buffer_.append(digits, sizeof digits);
   }
   void strings(const std::vector<std::string>& items) {

@@ -34,6 +34,9 @@ public:
   bool isZero() const;
   /// 40 lower-case hexadecimal digits.
   std::string string() const;
+  /// The same digits written to `out[0..39]`, for writers that keep a
+  /// buffer of their own.
+  void writeHex(char* out) const;
   std::string debugDescription() const { return string(); }
   const std::array<unsigned char, kSize>& bytes() const { return bytes_; }
   const unsigned char* raw() const { return bytes_.data(); }
