@@ -1,5 +1,6 @@
 #include "tavrik/Commands/GitMonitorConfig.h"
 
+#include "Process/GitStep.h"
 #include "tavrik/Operation/GitOperationContext.h"
 #include "tavrik/Operation/GitOperationHost.h"
 #include "tavrik/Process/GitExecOperation.h"
@@ -17,26 +18,10 @@ namespace {
 
 const char* const kKeys[] = {"core.fsmonitor", "core.fsmonitorHookVersion"};
 
-// One `git config --local` run: its raw standard output.
-class ConfigStep : public GitExecOperation<std::string> {
-public:
-  ConfigStep(std::vector<std::string> args, std::set<int> statuses) : args_(std::move(args)), statuses_(statuses) {}
-  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
-  std::set<int> successStatuses() const override { return statuses_; }
-  GitExecAccess access() const override { return GitExecAccess::write; }
-  std::string execute(GitOperationContext& context) override {
-    runCommand(context);
-    return stdOutBuffer->data();
-  }
-
-private:
-  std::vector<std::string> args_;
-  std::set<int> statuses_;
-};
-
 std::string config(GitOperationContext& context, std::vector<std::string> args, std::set<int> statuses = {0}) {
   args.insert(args.begin(), {"config", "--local"});
-  return makeOperation<ConfigStep>(std::move(args), std::move(statuses))->execute(context);
+  return detail::runGitStep(
+      context, {.arguments = std::move(args), .successStatuses = std::move(statuses), .access = GitExecAccess::write});
 }
 
 // The saved state: the configuration file before and after enabling, and

@@ -1,42 +1,12 @@
 #include "HistoryRewrite.h"
 
-#include "tavrik/Process/GitExecOperation.h"
+#include "Process/GitStep.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Util/StringUtilities.h"
 
 #include <filesystem>
 
 namespace tavrik::detail {
-
-namespace {
-
-// A git run of a history rewrite: the user's identity, extra variables and
-// standard input.
-class RewriteStep : public GitExecOperation<std::string> {
-public:
-  RewriteStep(std::vector<std::string> args, std::optional<std::string> input,
-              std::map<std::string, std::string> variables)
-      : args_(std::move(args)), input_(std::move(input)), variables_(std::move(variables)) {}
-  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
-  std::optional<std::string> standardInputData() override { return input_; }
-  GitExecAccess access() const override { return GitExecAccess::write; }
-  std::map<std::string, std::string> environment(GitOperationContext& context) override {
-    auto variables = GitExecRunner::environment(context);
-    for (const auto& [name, value] : variables_) variables[name] = value;
-    return variables;
-  }
-  std::string execute(GitOperationContext& context) override {
-    runCommand(context);
-    return std::string(stdOutBuffer->data());
-  }
-
-private:
-  std::vector<std::string> args_;
-  std::optional<std::string> input_;
-  std::map<std::string, std::string> variables_;
-};
-
-} // namespace
 
 TavrikError historyRefusal(const std::string& verb, const std::string& what, const std::string& why) {
   // The reason goes into the description too: it is what a user must read.
@@ -88,9 +58,11 @@ void refuseLocalChanges(GitOperationContext& context, const std::string& verb, c
 std::string runRewriteGit(GitOperationContext& context, std::vector<std::string> args,
                           std::optional<std::string> input, std::map<std::string, std::string> variables,
                           std::shared_ptr<GitAuth> signingAuth) {
-  auto step = makeOperation<RewriteStep>(std::move(args), std::move(input), std::move(variables));
-  step->signingAuth = std::move(signingAuth);
-  return step->execute(context);
+  return runGitStep(context, {.arguments = std::move(args),
+                              .input = std::move(input),
+                              .variables = std::move(variables),
+                              .access = GitExecAccess::write,
+                              .signingAuth = std::move(signingAuth)});
 }
 
 Oid recommit(GitOperationContext& context, const std::shared_ptr<GitAuth>& signingAuth, const Oid& source,

@@ -1,5 +1,6 @@
 #include "tavrik/Commands/IndexCommands.h"
 
+#include "Process/GitStep.h"
 #include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -18,26 +19,9 @@ void appendPaths(std::vector<std::string>& args, const std::set<std::string>& pa
 constexpr size_t kLongestArgumentMessage = 64 * 1024;
 constexpr const char* kPlaceholderMessage = "message follows";
 
-// One git run inside a command: its standard output, trimmed.
-class GitStep : public GitExecOperation<std::string> {
-public:
-  GitStep(std::vector<std::string> args, std::optional<std::string> input)
-      : args_(std::move(args)), input_(std::move(input)) {}
-  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
-  std::optional<std::string> standardInputData() override { return input_; }
-  std::string execute(GitOperationContext& context) override {
-    runCommand(context);
-    return trimmed(stdOutBuffer->data());
-  }
-
-private:
-  std::vector<std::string> args_;
-  std::optional<std::string> input_;
-};
-
 std::string runStep(GitOperationContext& context, std::vector<std::string> args,
                     std::optional<std::string> input = std::nullopt) {
-  return makeOperation<GitStep>(std::move(args), std::move(input))->execute(context);
+  return trimmed(detail::runGitStep(context, {.arguments = std::move(args), .input = std::move(input)}));
 }
 } // namespace
 

@@ -1,7 +1,6 @@
 #include "JournalState.h"
 
-#include "tavrik/Process/GitExecOperation.h"
-#include "tavrik/Process/GitStdError.h"
+#include "Process/GitStep.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
 
@@ -19,36 +18,6 @@
 namespace tavrik::journal {
 
 namespace {
-
-class JournalGit : public GitExecOperation<std::string> {
-public:
-  JournalGit(std::vector<std::string> arguments, std::optional<std::string> input, std::optional<std::string> indexFile)
-      : arguments_(std::move(arguments)), input_(std::move(input)), indexFile_(std::move(indexFile)) {}
-
-  std::vector<std::string> arguments(GitOperationContext&) override { return arguments_; }
-  std::optional<std::string> standardInputData() override { return input_; }
-  GitExecAccess access() const override { return GitExecAccess::write; }
-  std::map<std::string, std::string> environment(GitOperationContext& context) override {
-    auto variables = GitExecRunner::environment(context);
-    if (indexFile_) variables["GIT_INDEX_FILE"] = *indexFile_;
-    return variables;
-  }
-  // A silent failure (status 1 without a word) must fail the journal too:
-  // a state half read would restore the wrong thing.
-  void checkStatus(int status, const std::optional<std::string>& text) override {
-    if (status != 0)
-      throw GitStdError(status, text && !text->empty() ? *text : "git " + arguments_.front() + " failed");
-  }
-  std::string execute(GitOperationContext& context) override {
-    runCommand(context);
-    return stdOutBuffer->data();
-  }
-
-private:
-  const std::vector<std::string> arguments_;
-  const std::optional<std::string> input_;
-  const std::optional<std::string> indexFile_;
-};
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
@@ -161,7 +130,15 @@ std::map<std::string, std::string> parseProgress(std::string_view text) {
 
 std::string runGit(GitOperationContext& context, std::vector<std::string> arguments, std::optional<std::string> input,
                    std::optional<std::string> indexFile) {
-  return makeOperation<JournalGit>(std::move(arguments), std::move(input), std::move(indexFile))->execute(context);
+  std::map<std::string, std::string> variables;
+  if (indexFile) variables["GIT_INDEX_FILE"] = std::move(*indexFile);
+  // A silent failure must fail the journal too: a state half read would
+  // restore the wrong thing.
+  return detail::runGitStep(context, {.arguments = std::move(arguments),
+                                      .input = std::move(input),
+                                      .variables = std::move(variables),
+                                      .access = GitExecAccess::write,
+                                      .failSilently = true});
 }
 
 std::string snapshotWorktree(GitOperationContext& context) {

@@ -1,5 +1,6 @@
 #include "tavrik/State/GitViewBisectOperation.h"
 
+#include "Process/GitStep.h"
 #include "tavrik/Process/GitExecOperation.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
@@ -10,22 +11,8 @@ namespace tavrik {
 
 namespace {
 
-// One read-only git run of the reader: its standard output as git wrote it.
-class BisectReadStep : public GitExecOperation<std::string> {
-public:
-  explicit BisectReadStep(std::vector<std::string> args) : args_(std::move(args)) {}
-  std::vector<std::string> arguments(GitOperationContext&) override { return args_; }
-  std::string execute(GitOperationContext& context) override {
-    runCommand(context);
-    return std::string(stdOutBuffer->data());
-  }
-
-private:
-  std::vector<std::string> args_;
-};
-
 std::string runRead(GitOperationContext& context, std::vector<std::string> args) {
-  return makeOperation<BisectReadStep>(std::move(args))->execute(context);
+  return detail::runGitStep(context, {.arguments = std::move(args)});
 }
 
 std::vector<std::string_view> lines(std::string_view text) {
