@@ -25,7 +25,12 @@ char columnLetter(GitStatus status) {
   return rawValue(status);
 }
 
-std::string shortId(const std::optional<Oid>& oid) { return oid ? oid->string().substr(0, 8) : "--------"; }
+std::string shortId(const std::optional<Oid>& oid) {
+  if (!oid) return "--------";
+  char hex[Oid::kHexSize];
+  oid->writeHex(hex);
+  return std::string(hex, 8);
+}
 
 void printHead(std::ostream& out, const char* label, const GitHead& head) {
   out << label << ": " << head.refname.value_or("-");
@@ -94,26 +99,31 @@ void printDiffStats(std::ostream& out, const GitDiffList& list) {
 }
 
 void printRefs(std::ostream& out, const GitRefList& refs) {
+  // Each row is put together first and written once: a stream's insertion
+  // costs more than the bytes it inserts, many times per row.
+  std::string row;
   auto group = [&](const char* heading, const std::vector<GitRef>& list) {
     if (list.empty()) return;
     out << heading << ":\n";
     for (const auto& ref : list) {
-      out << (ref.isHead ? "* " : "  ") << ref.shorthand;
+      row.assign(ref.isHead ? "* " : "  ").append(ref.shorthand);
       if (ref.symbolicTarget) {
-        out << " -> " << GitRef::shorthandFor(*ref.symbolicTarget) << "\n";
+        row.append(" -> ").append(GitRef::shorthandFor(*ref.symbolicTarget)).append("\n");
+        out << row;
         continue;
       }
-      out << "  " << shortId(ref.commit);
+      row.append("  ").append(shortId(ref.commit));
       if (auto upstream = ref.upstreamShorthand()) {
-        out << "  [" << *upstream;
+        row.append("  [").append(*upstream);
         const auto& count = ref.upstreamCount;
-        if (count.isAhead() || count.isBehind()) out << ":";
-        if (count.isAhead()) out << " ahead " << count.ahead();
-        if (count.isAhead() && count.isBehind()) out << ",";
-        if (count.isBehind()) out << " behind " << count.behind();
-        out << "]";
+        if (count.isAhead() || count.isBehind()) row += ":";
+        if (count.isAhead()) row.append(" ahead ").append(std::to_string(count.ahead()));
+        if (count.isAhead() && count.isBehind()) row += ",";
+        if (count.isBehind()) row.append(" behind ").append(std::to_string(count.behind()));
+        row += "]";
       }
-      out << "\n";
+      row += "\n";
+      out << row;
     }
   };
   group("Branches", refs.branch);

@@ -11,9 +11,22 @@ GitRefList GitRefList::from(std::vector<GitRef> refs) {
   // The groups are filled in sorted order through indices: sorting a copy
   // of the records cost a copy of every name and path, and growing each
   // group one push at a time as much again.
+  // GitRef's order (master, then develop, then by shorthand) with each
+  // reference's rank worked out once rather than in every comparison.
+  struct SortKey {
+    int rank;
+    std::string_view shorthand;
+  };
+  std::vector<SortKey> keys;
+  keys.reserve(refs.size());
+  for (const auto& ref : refs)
+    keys.push_back({ref.shorthand == "master" ? 0 : ref.shorthand == "develop" ? 1 : 2, ref.shorthand});
   std::vector<size_t> order(refs.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return refs[a] < refs[b]; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    if (keys[a].rank != keys[b].rank) return keys[a].rank < keys[b].rank;
+    return keys[a].shorthand < keys[b].shorthand;
+  });
   size_t counts[3] = {0, 0, 0};
   size_t symbolicCount = 0;
   for (const auto& ref : refs) {

@@ -1,5 +1,7 @@
 #include "tavrik/State/GitRefParser.h"
 
+#include "tavrik/Util/StringUtilities.h"
+
 #include <algorithm>
 
 namespace tavrik {
@@ -37,22 +39,28 @@ Slots slotsFor(const std::vector<std::string>& fieldNames) {
 }
 
 std::optional<GitRef> refFromLine(std::string_view line, const Slots& slots) {
-  // Count first, so a malformed line costs nothing.
-  size_t pieces = 1;
-  for (char c : line) pieces += c == '\t';
+  if (slots.empty()) return std::nullopt;
   // A worktree path may hold tabs; as the last field it takes the rest.
-  const bool pathLast = !slots.empty() && slots.back() == &GitRef::FieldValues::worktreePath;
-  if (pieces != slots.size() && !(pathLast && pieces > slots.size())) return std::nullopt;
+  const bool pathLast = slots.back() == &GitRef::FieldValues::worktreePath;
 
-  // A name requested twice takes its last value, as a dictionary would.
+  // One pass: each field up to its tab, the last to the end of the line. A
+  // line with fewer fields, or with more when the last is not a path, is
+  // malformed. A name requested twice takes its last value, as a dictionary
+  // would.
   GitRef::FieldValues values;
   size_t start = 0;
   for (size_t i = 0; i < slots.size(); ++i) {
-    const auto slot = slots[i];
-    size_t tab = i + 1 == slots.size() ? line.size() : line.find('\t', start);
-    if (tab == std::string_view::npos) tab = line.size();
-    if (slot) values.*slot = line.substr(start, tab - start);
-    start = tab + 1;
+    std::string_view value;
+    if (i + 1 == slots.size()) {
+      value = line.substr(start);
+      if (!pathLast && value.find('\t') != std::string_view::npos) return std::nullopt;
+    } else {
+      const size_t tab = line.find('\t', start);
+      if (tab == std::string_view::npos) return std::nullopt;
+      value = line.substr(start, tab - start);
+      start = tab + 1;
+    }
+    if (const auto slot = slots[i]) values.*slot = value;
   }
   return GitRef::fromFieldValues(values);
 }
@@ -66,7 +74,7 @@ std::optional<GitRef> GitRefParser::parseLine(std::string_view line, const std::
 std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames) {
   std::vector<GitRef> refs;
   const std::string_view rest = buffer.remaining();
-  refs.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')) + 1);
+  refs.reserve(countOf(rest, '\n') + 1);
   const Slots slots = slotsFor(fieldNames);
   if (rest.find('\0') == std::string_view::npos) {
     while (auto line = buffer.scanToEOL()) {

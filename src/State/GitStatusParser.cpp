@@ -1,5 +1,7 @@
 #include "tavrik/State/GitStatusParser.h"
 
+#include "tavrik/Util/StringUtilities.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -217,7 +219,7 @@ std::vector<GitStatusEntry> GitStatusParser::parse(GitBuffer& buffer) {
   // Every record ends with a NUL (renames with two), so this bounds the count
   // closely and saves the moves of a growing vector.
   std::string_view rest = buffer.remaining();
-  entries.reserve(static_cast<size_t>(std::count(rest.begin(), rest.end(), '\0')) + 1);
+  entries.reserve(countOf(rest, '\0') + 1);
   // Records are parsed in place, so an entry is never moved after it is built.
   while (!buffer.atEnd()) {
     if (!parseInto(buffer, entries.emplace_back())) entries.pop_back();

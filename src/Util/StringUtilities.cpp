@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -54,6 +55,21 @@ std::vector<std::string_view> splitPieces(std::string_view text, char separator)
     pieces.push_back(text.substr(start, end - start));
     start = end + 1;
   }
+}
+
+size_t countOf(std::string_view text, char byte) {
+  // memchr steps through the bytes many at a time; a plain counting loop is
+  // not vectorised at the optimisation level the library is built with.
+  size_t count = 0;
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  while (at < end) {
+    const void* found = std::memchr(at, byte, static_cast<size_t>(end - at));
+    if (!found) break;
+    ++count;
+    at = static_cast<const char*>(found) + 1;
+  }
+  return count;
 }
 
 std::string trimmed(std::string_view text) {

@@ -85,9 +85,13 @@ TEST(GitRef, CountFromTrack) {
 
 TEST(GitRef, OrdersMasterThenDevelopThenByShorthand) {
   std::vector<GitRef> refs = {ref("refs/heads/zeta"), ref("refs/remotes/origin/a"), ref("refs/heads/develop"),
-                              ref("refs/tags/a-branch"), ref("refs/heads/master"), ref("refs/heads/B")};
+                              ref("refs/tags/a-branch"), ref("refs/heads/master"), ref("refs/heads/B"),
+                              ref("refs/tags/master"), ref("refs/tags/zeta")};
+  // The list's groups keep this order, ties in their given order.
+  const auto grouped = GitRefList::from(refs);
   std::stable_sort(refs.begin(), refs.end());
-  EXPECT_EQ(shorthands(refs), (Strings{"master", "develop", "B", "a-branch", "origin/a", "zeta"}));
+  EXPECT_EQ(shorthands(refs), (Strings{"master", "master", "develop", "B", "a-branch", "origin/a", "zeta", "zeta"}));
+  EXPECT_EQ(grouped.direct, refs);
   EXPECT_FALSE(refs[0] < refs[0]);
   EXPECT_FALSE(refs[1] < refs[0]);
 }

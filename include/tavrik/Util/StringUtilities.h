@@ -25,6 +25,9 @@ std::string trimmed(std::string_view text);
 /// gives "a", "", "b"; "" gives one empty piece. Views into `text`.
 std::vector<std::string_view> splitPieces(std::string_view text, char separator);
 
+/// How many times `byte` occurs in `text`.
+size_t countOf(std::string_view text, char byte);
+
 /// Absent when `text` is empty; a string of blanks is not empty.
 std::optional<std::string> nilOnEmpty(std::string_view text);
 
