@@ -1,5 +1,8 @@
 #include "tavrik/Interfaces/Oid.h"
 
+#include <array>
+#include <cstring>
+
 namespace arbor {
 namespace {
 
@@ -37,11 +40,15 @@ bool Oid::isZero() const {
 }
 
 void Oid::writeHex(char* out) const {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (size_t i = 0; i < kSize; ++i) {
-    out[2 * i] = kHex[bytes_[i] >> 4];
-    out[2 * i + 1] = kHex[bytes_[i] & 0xF];
-  }
+  // Both digits of a byte from one table entry: lists write several ids a
+  // record.
+  static constexpr auto kPairs = [] {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::array<char, 512> table{};
+    for (int b = 0; b < 256; ++b) table[2 * b] = kHex[b >> 4], table[2 * b + 1] = kHex[b & 0xF];
+    return table;
+  }();
+  for (size_t i = 0; i < kSize; ++i) std::memcpy(out + 2 * i, kPairs.data() + 2 * bytes_[i], 2);
 }
 
 std::string Oid::string() const {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <unordered_map>
 
 namespace tavrik {
 namespace {
@@ -586,6 +587,25 @@ public:
     for (const auto& item : items) string(item);
     endArray();
   }
+  /// Writes the next value through `write` and returns its text, valid
+  /// until `flushIfFull` or the next write.
+  template <class Write> std::string_view captured(Write&& write) {
+    separate();
+    first_ = true;
+    const size_t start = buffer_.size();
+    capturing_ = true;
+    write();
+    capturing_ = false;
+    return std::string_view(buffer_).substr(start);
+  }
+  /// The text of a value written before, as the next value.
+  void raw(std::string_view text) {
+    separate();
+    buffer_ += text;
+    first_ = false;
+    maybeFlush();
+  }
+  void flushIfFull() { maybeFlush(); }
   template <class T, class Write> void optional(std::string_view name, const std::optional<T>& v, Write&& write) {
     if (!v) return;
     key(name);
@@ -637,7 +657,7 @@ private:
     buffer_ += '"';
   }
   void maybeFlush() {
-    if (buffer_.size() >= kChunk) flush();
+    if (!capturing_ && buffer_.size() >= kChunk) flush();
   }
   void flush() {
     out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
@@ -647,6 +667,7 @@ private:
   std::ostream& out_;
   std::string buffer_;
   bool first_ = true;
+  bool capturing_ = false; // while set, the buffer is not flushed
 };
 
 void writeOid(RecordWriter& w, const Oid& id) { w.oid(id); }
@@ -733,9 +754,36 @@ void writeDiff(RecordWriter& w, const GitDiff& d, bool withPatch) {
   w.endObject();
 }
 
-void writeRefs(RecordWriter& w, std::string_view name, const std::vector<GitRef>& refs) {
+// A list's references appear in `all` and again in their groups and as
+// `head`: each record's text is made once and repeated for its equal copies.
+class RefTexts {
+public:
+  void write(RecordWriter& w, const GitRef& r) {
+    const auto found = written_.find(r.name);
+    if (found != written_.end() && *found->second.ref == r) {
+      w.raw(std::string_view(texts_).substr(found->second.offset, found->second.size));
+      return;
+    }
+    const auto text = w.captured([&] { writeRef(w, r); });
+    if (found == written_.end()) {
+      written_.emplace(r.name, Written{&r, texts_.size(), text.size()});
+      texts_ += text;
+    }
+    w.flushIfFull();
+  }
+
+private:
+  struct Written {
+    const GitRef* ref;
+    size_t offset, size;
+  };
+  std::string texts_;
+  std::unordered_map<std::string_view, Written> written_; // keys view the names of the list written
+};
+
+void writeRefs(RecordWriter& w, RefTexts& texts, std::string_view name, const std::vector<GitRef>& refs) {
   w.key(name).beginArray();
-  for (const auto& r : refs) writeRef(w, r);
+  for (const auto& r : refs) texts.write(w, r);
   w.endArray();
 }
 
@@ -774,17 +822,18 @@ void writeEntry(RecordWriter& w, const GitStatusEntry& e) {
 
 void writeJson(std::ostream& out, const GitRefList& l) {
   RecordWriter w(out);
+  RefTexts texts;
   w.beginObject();
-  writeRefs(w, "all", l.all);
-  writeRefs(w, "branch", l.branch);
-  writeRefs(w, "direct", l.direct);
+  writeRefs(w, texts, "all", l.all);
+  writeRefs(w, texts, "branch", l.branch);
+  writeRefs(w, texts, "direct", l.direct);
   if (l.head) {
     w.key("head");
-    writeRef(w, *l.head);
+    texts.write(w, *l.head);
   }
-  writeRefs(w, "remote", l.remote);
-  writeRefs(w, "symbolic", l.symbolic);
-  writeRefs(w, "tag", l.tag);
+  writeRefs(w, texts, "remote", l.remote);
+  writeRefs(w, texts, "symbolic", l.symbolic);
+  writeRefs(w, texts, "tag", l.tag);
   // The dictionary from commit to references, with reference names as values
   // (the full records are already listed above). Object ids order as their
   // hex forms do.

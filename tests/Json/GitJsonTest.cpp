@@ -118,3 +118,34 @@ TEST(GitJson, ArrayWriterWritesOneArray) {
     }
   }
 }
+
+// A list written record by record reads as the document of its records,
+// a group's record that differs from its copy in `all` included.
+TEST(GitJson, RefListIsTheDocumentOfItsRecords) {
+  const auto id = *Oid::parse("0123456789abcdef0123456789abcdef01234567");
+  const auto other = *Oid::parse("89abcdef0123456789abcdef0123456789abcdef");
+  std::vector<GitRef> refs;
+  for (const char* name : {"refs/heads/main", "refs/heads/\xff-x", "refs/tags/v1", "refs/remotes/o/main", "refs/notes/n"}) {
+    refs.push_back(GitRef::named(name));
+    refs.back().target = refs.back().commit = refs.size() % 2 ? id : other;
+  }
+  refs[0].isHead = true;
+  refs[0].creatorDate = timestamp("2023-05-06T07:08:09+05:30");
+  GitRefList list = GitRefList::from(refs);
+  list.branch[0].upstreamCount = {1, 2}; // no longer the record in `all`
+  std::ostringstream out;
+  writeJson(out, list);
+
+  auto records = [](const std::vector<GitRef>& group) {
+    auto array = nlohmann::json::array();
+    for (const auto& ref : group) array.push_back(nlohmann::json::parse(toJson(ref)));
+    return array;
+  };
+  nlohmann::json expected = {{"all", records(list.all)},       {"branch", records(list.branch)},
+                             {"direct", records(list.direct)}, {"head", nlohmann::json::parse(toJson(*list.head))},
+                             {"remote", records(list.remote)}, {"symbolic", records(list.symbolic)},
+                             {"tag", records(list.tag)},       {"targets", nlohmann::json::object()}};
+  for (const auto& [commit, group] : list.targets)
+    for (const auto& ref : group) expected["targets"][commit.string()].push_back(nlohmann::json::parse(toJson(ref))["name"]);
+  EXPECT_EQ(out.str(), expected.dump());
+}
