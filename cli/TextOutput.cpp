@@ -76,15 +76,28 @@ std::string shownText(std::string_view text) {
 
 void printStatus(std::ostream& out, const GitStatusList& status) {
   if (status.entries.empty()) out << "nothing to commit, working tree clean\n";
+  // Rows go out in large writes: a stream insertion per field cost more
+  // than reading the list.
+  std::string rows;
   for (const auto& entry : status.entries) {
-    out << columnLetter(entry.index) << columnLetter(entry.worktree) << " ";
+    rows += columnLetter(entry.index);
+    rows += columnLetter(entry.worktree);
+    rows += ' ';
     if (entry.isRenamed() || entry.either(GitStatus::copied)) {
-      out << quotedPath(entry.oldPath.value_or("")) << " -> " << quotedPath(entry.newPath.value_or(""));
+      appendGitQuotedPath(rows, entry.oldPath ? *entry.oldPath : std::string_view());
+      rows += " -> ";
+      appendGitQuotedPath(rows, entry.newPath ? *entry.newPath : std::string_view());
     } else {
-      out << quotedPath(entry.path().value_or(""));
+      const auto& path = entry.newPath ? entry.newPath : entry.oldPath; // path(), without its copy
+      appendGitQuotedPath(rows, path ? std::string_view(*path) : std::string_view());
     }
-    out << "\n";
+    rows += '\n';
+    if (rows.size() >= 1 << 16) {
+      out << rows;
+      rows.clear();
+    }
   }
+  out << rows;
 }
 
 void printDiffStats(std::ostream& out, const GitDiffList& list) {

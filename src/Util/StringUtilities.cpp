@@ -3,6 +3,7 @@
 #include "Util/TextScalars.h"
 #include "Util/UserAccount.h"
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cerrno>
@@ -206,12 +207,21 @@ std::optional<std::string> appSandboxContainerID() {
 
 bool isSandboxed() { return std::getenv("APP_SANDBOX_CONTAINER_ID") != nullptr; }
 
-std::string gitQuotedPath(std::string_view path) {
+void appendGitQuotedPath(std::string& out, std::string_view path) {
+  // The bytes git quotes, from a table: status lists tens of thousands of
+  // paths, nearly all of which need no quotes.
+  static constexpr auto kQuoted = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = c <= 0x20 || c == '"' || c == '\\' || c >= 0x7F;
+    return table;
+  }();
   bool needsQuotes = false;
-  for (unsigned char c : path)
-    if (c <= 0x20 || c == '"' || c == '\\' || c >= 0x7F) needsQuotes = true;
-  if (!needsQuotes) return std::string(path);
-  std::string out = "\"";
+  for (unsigned char c : path) needsQuotes |= kQuoted[c];
+  if (!needsQuotes) {
+    out += path;
+    return;
+  }
+  out += '"';
   for (unsigned char c : path) {
     switch (c) {
     case '"': out += "\\\""; break;
@@ -233,7 +243,12 @@ std::string gitQuotedPath(std::string_view path) {
       }
     }
   }
-  out += "\"";
+  out += '"';
+}
+
+std::string gitQuotedPath(std::string_view path) {
+  std::string out;
+  appendGitQuotedPath(out, path);
   return out;
 }
 

@@ -7,6 +7,8 @@
 #include "Support/ScenarioRepo.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -127,6 +129,17 @@ TEST(Cli, StatusListsEveryChangeLikeGit) {
   auto listed = jsonOf(tavrikCli(scenario->work, {"status", "--json"})).at("entries");
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0]["newPath"], tavrik::jsonSafe(odd));
+
+  // Names of random bytes are quoted as git quotes them.
+  std::mt19937 random(7);
+  for (int i = 0; i < 24; ++i) {
+    std::string name = "r" + std::to_string(i);
+    // Mostly letters, so a name often has one byte git quotes for alone.
+    const std::string bytes = "abcdefgh \"\\\t\n\x7f\xe9\x01\x1f";
+    for (int k = 0; k < 3; ++k) name += bytes[std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(random)];
+    if (name.find('/') == std::string::npos) scenario->work.write(name, "x");
+  }
+  EXPECT_EQ(lineSet(tavrikCli(scenario->work, {"status"}).out), lineSet(scenario->work.git({"status", "--short"})));
 }
 
 TEST(Cli, RefsHeadCountAndDescribeAgreeWithGit) {

@@ -43,6 +43,8 @@ std::string shellQuoted(std::string_view text);
 /// in double quotes with C escapes (octal for control bytes and every byte
 /// from 0x7F on) when it holds one of those, a space, a quote or a backslash.
 std::string gitQuotedPath(std::string_view path);
+/// gitQuotedPath, appended to `out`.
+void appendGitQuotedPath(std::string& out, std::string_view path);
 
 /// A name git quoted, at the start of `text`, and how many bytes of `text`
 /// the quoted form took.
