@@ -5,6 +5,10 @@
 #include "tavrik/Commands/GitFixupOperation.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Commands/WorktreeActions.h"
+#include "tavrik/Diff/GitExecApplyOperation.h"
+#include "tavrik/Diff/GitExecDiffOperation.h"
+#include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/Util/TavrikError.h"
@@ -39,7 +43,9 @@ std::string snapshot(const GitDir& repo) {
   for (std::string line; std::getline(lines, line);)
     if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
   text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
-  text += repo.git({"ls-files", "-s"});
+  // Flags: -t -v tag skip-worktree and assume unchanged; an entry added with
+  // intent to add is left out of diff --cached, an empty file staged is not.
+  text += repo.git({"ls-files", "-s", "-t", "-v"}) + repo.git({"diff", "--cached", "--name-status", "--no-renames"});
   // Sorted: git gives the keys of a section no meaning in their order.
   text += runScript("git config --local --get-regexp '^branch\\.' | sort", repo.path());
   for (const char* name : {"MERGE_HEAD", "CHERRY_PICK_HEAD", "REVERT_HEAD", "rebase-merge/head-name"}) {
@@ -98,12 +104,14 @@ template <class Op> std::shared_ptr<GitQueueOperation> run(const std::shared_ptr
 // A seeded random sequence of the engine's changing operations, undone one
 // by one with the state compared after each, then redone to the end.
 TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
-  const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt"};
+  const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt", "n0.txt", "n1/x"};
   for (unsigned seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     JournaledRepo j;
     auto& q = j.queue;
     std::mt19937 random(seed);
+    static TempDir trash; // GLib reads it once per process
+    setenv("XDG_DATA_HOME", trash.path().c_str(), 1);
     auto path = [&] { return std::string(paths[random() % std::size(paths)]); };
     std::vector<std::function<void()>> steps = {
         [&] { run(q, makeOperation<GitExecAddOperation>(std::set{path()})); },
@@ -129,11 +137,45 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitExecRevertOperation>({.oid = Oid::parse(j.repo.rev("HEAD"))})); },
         [&] { run(q, makeOperation<GitExecRebaseOperation>({.refish = random() % 2 ? "side" : "main"})); },
         [&] { run(q, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~1"})); },
+        [&] { run(q, makeOperation<GitTrashAction>(std::set{path()})); },
+        [&] { // discard --lines
+          auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {path()}}));
+          if (list.diffs.empty()) return;
+          list.diffs[0]->copyPatchData(*runOn(q, makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)).diffs.at(0));
+          std::set<size_t> lines;
+          for (size_t line = 0; line < list.diffs[0]->lines.size(); ++line)
+            if (random() % 2) lines.insert(line);
+          run(q, makeOperation<GitExecApplyOperation>({.diff = list.diffs[0], .reverse = true, .keepLines = lines}));
+        },
+        [&] {
+          const auto verb = GitRebaseAction::Verb(random() % 5);
+          const auto base = j.repo.tryGit({"rev-parse", "-q", "--verify", "HEAD~2"}).out.substr(0, 40);
+          if (base.empty()) return;
+          GitRebaseRequest plan({{verb, *Oid::parse(j.repo.rev("HEAD~1"))}}, std::nullopt, Oid::parse(base));
+          auto editor = GitSocketEditor::create(worktreeDescriptor(j.repo.path()), plan);
+          run(q, GitExecRebaseOperation::interactiveRebase(base, editor));
+        },
+        [&] {
+          // Index flags set by git, journaled as the engine's operations
+          // are, so the operations after them meet a flagged index.
+          const char* flags[] = {"--skip-worktree", "--assume-unchanged", "--no-skip-worktree", "--no-assume-unchanged"};
+          const std::vector<std::string> setFlag{"update-index", flags[random() % 4], random() % 2 ? "a.txt" : "dir/b.txt"};
+          const auto intent = "n" + std::to_string(random() % 2) + (random() % 2 ? "/x" : ".txt");
+          GitOperationContext context(q);
+          auto token = j.journal->record("git", GitJournalScope::workingTree, context);
+          j.repo.write(intent, "intent\n");
+          j.repo.tryGit(random() % 2 ? setFlag : std::vector<std::string>{"add", "-N", intent});
+          j.journal->operationDidRun(token, context);
+        },
     };
+    steps.push_back(steps.back());
     std::vector<std::string> states{snapshot(j.repo)};
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 18; ++i) {
+      const auto recorded = j.journal->recordedEntries();
       steps[random() % steps.size()]();
-      states.push_back(snapshot(j.repo));
+      // A step refused before it ran leaves no entry, and must change nothing.
+      if (j.journal->recordedEntries() == recorded) ASSERT_EQ(snapshot(j.repo), states.back());
+      else states.push_back(snapshot(j.repo));
     }
     ASSERT_EQ(runOn(q, makeOperation<GitUndoListOperation>()).size(), states.size() - 1);
     for (size_t i = states.size() - 1; i > 0; --i) {
