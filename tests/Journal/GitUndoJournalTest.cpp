@@ -110,6 +110,7 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
     JournaledRepo j;
     auto& q = j.queue;
     std::mt19937 random(seed);
+    j.repo.git({"config", "rebase.autoStash", "true"}); // so that rebases run beside local changes
     static TempDir trash; // GLib reads it once per process
     setenv("XDG_DATA_HOME", trash.path().c_str(), 1);
     auto path = [&] { return std::string(paths[random() % std::size(paths)]); };
@@ -139,7 +140,7 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~1"})); },
         [&] { run(q, makeOperation<GitTrashAction>(std::set{path()})); },
         [&] { // discard --lines
-          auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {path()}}));
+          auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {random() % 2 ? "a.txt" : path()}}));
           if (list.diffs.empty()) return;
           list.diffs[0]->copyPatchData(*runOn(q, makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)).diffs.at(0));
           std::set<size_t> lines;
@@ -147,13 +148,11 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
             if (random() % 2) lines.insert(line);
           run(q, makeOperation<GitExecApplyOperation>({.diff = list.diffs[0], .reverse = true, .keepLines = lines}));
         },
-        [&] {
-          const auto verb = GitRebaseAction::Verb(random() % 5);
-          const auto base = j.repo.tryGit({"rev-parse", "-q", "--verify", "HEAD~2"}).out.substr(0, 40);
-          if (base.empty()) return;
-          GitRebaseRequest plan({{verb, *Oid::parse(j.repo.rev("HEAD~1"))}}, std::nullopt, Oid::parse(base));
+        [&] { // an interactive rebase from the root, one commit's verb chosen
+          GitRebaseRequest plan({{GitRebaseAction::Verb(random() % 5), *Oid::parse(j.repo.rev("HEAD"))}}, std::nullopt,
+                                std::nullopt);
           auto editor = GitSocketEditor::create(worktreeDescriptor(j.repo.path()), plan);
-          run(q, GitExecRebaseOperation::interactiveRebase(base, editor));
+          run(q, GitExecRebaseOperation::interactiveRebase(std::nullopt, editor));
         },
         [&] {
           // Index flags set by git, journaled as the engine's operations
@@ -168,7 +167,8 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
           j.journal->operationDidRun(token, context);
         },
     };
-    steps.push_back(steps.back());
+    const std::vector<std::function<void()>> again(steps.end() - 3, steps.end());
+    steps.insert(steps.end(), again.begin(), again.end());
     std::vector<std::string> states{snapshot(j.repo)};
     for (int i = 0; i < 18; ++i) {
       const auto recorded = j.journal->recordedEntries();
