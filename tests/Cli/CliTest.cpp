@@ -13,7 +13,6 @@
 #include <regex>
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <poll.h>
@@ -753,44 +752,6 @@ TEST(CliInterrupt, SignalsCancelTheRunningGitAndLeaveNoBridge) {
                               repo.path());
   EXPECT_EQ(fetch.status, 0) << fetch.err;
   EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
-}
-
-// The client killed outright while its discard runs (git waits in a hook,
-// after the journal's "before" is written): the next client's undo brings
-// back the refs, the index with its flags and every byte the discard took.
-TEST(CliUndo, UndoesAnOperationKilledWhileItRan) {
-  tt::ScratchRepo repo;
-  repo.commitFile("a.txt", "one\n", "first");
-  repo.commitFile("s.txt", "sparse\n", "second");
-  tt::runScript("echo work > a.txt; echo staged > b.txt; echo intended > n.txt; git add b.txt; git add -N n.txt; "
-                "git update-index --skip-worktree s.txt; mkfifo .git/fifo; cd .git/hooks; "
-                "printf '#!/bin/sh\\n: > .git/started\\ncat .git/fifo\\n: > .git/done\\n' > post-checkout; "
-                "chmod +x post-checkout",
-                repo.path());
-  auto state = [&] {
-    return repo.git({"for-each-ref", "refs/heads", "refs/tags"}) + repo.git({"symbolic-ref", "HEAD"}) +
-           repo.git({"ls-files", "-s", "-t"}) + repo.git({"status", "--porcelain=v2", "--untracked-files=all"}) +
-           tt::runScript("cat a.txt b.txt n.txt s.txt", repo.path());
-  };
-  const auto start = state();
-  const std::string prefix = tt::testPrefix().string(), directory = repo.path().string();
-  pid_t child = fork();
-  if (child == 0) {
-    execl(TAVRIK_CLI_PATH, TAVRIK_CLI_PATH, "--prefix", prefix.c_str(), "-C", directory.c_str(), "discard", "a.txt",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  for (int i = 0; i < 400 && !std::filesystem::exists(repo.path() / ".git/started"); ++i) usleep(25000);
-  ASSERT_TRUE(std::filesystem::exists(repo.path() / ".git/started"));
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  // The hook ends once its fifo has had a writer; git, orphaned, ends with it.
-  std::ofstream(repo.path() / ".git/fifo").close();
-  for (int i = 0; i < 400 && !std::filesystem::exists(repo.path() / ".git/done"); ++i) usleep(25000);
-  ASSERT_NE(state(), start) << "the discard never ran";
-  auto undo = tavrikCli(repo, {"undo"});
-  EXPECT_EQ(undo.status, 0) << undo.err;
-  EXPECT_EQ(state(), start);
 }
 
 // A line feed or an escape in an address is shown escaped, and a password

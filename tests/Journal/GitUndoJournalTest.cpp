@@ -19,7 +19,10 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 namespace tavrik {
@@ -211,16 +214,36 @@ TEST(GitUndoJournal, RefusesOutsideChangesUnlessForced) {
   EXPECT_EQ(snapshot(j.repo), outside);
 }
 
-// An operation killed before it finished leaves a "before" only; the undo
-// still brings it back, journaling what the half-done run left.
-TEST(GitUndoJournal, UndoesAnEntryThatNeverFinished) {
+// A process killed outright while its discard runs (git waits in a hook,
+// the entry's "before" written): another process's undo brings it all back.
+TEST(GitUndoJournal, UndoesTheOperationOfAKilledProcess) {
+  if (const char* dir = std::getenv("TAVRIK_KILLED_IN")) { // the child, run by the test below
+    auto queue = readerQueue(GitDir(dir));
+    queue->setJournal(GitUndoJournal::make());
+    runOn(queue, makeOperation<GitExecCheckoutOperation>({.paths = std::set<std::string>{"a.txt"}}));
+    _exit(0);
+  }
   JournaledRepo j;
+  runScript("git add -N new.txt; git update-index --skip-worktree dir/b.txt; mkfifo .git/fifo; cd .git/hooks; "
+            "printf '#!/bin/sh\\n: > .git/started\\ncat .git/fifo\\n: > .git/done\\n' > post-checkout; "
+            "chmod +x post-checkout",
+            j.repo.path());
   const auto start = snapshot(j.repo);
-  GitOperationContext context(j.queue);
-  auto token = j.journal->record("killed", GitJournalScope::workingTree, context);
-  j.repo.git({"checkout", "--", "a.txt"});
-  j.repo.git({"branch", "-D", "side"});
-  token.reset();
+  auto waitFor = [&](const char* name) {
+    for (int i = 0; i < 400 && !fs::exists(j.repo.path() / ".git" / name); ++i) usleep(25000);
+    return fs::exists(j.repo.path() / ".git" / name);
+  };
+  setenv("TAVRIK_KILLED_IN", j.repo.path().c_str(), 1);
+  const pid_t child = fork();
+  if (child == 0)
+    execl("/proc/self/exe", "child", "--gtest_filter=*OfAKilledProcess", static_cast<char*>(nullptr));
+  unsetenv("TAVRIK_KILLED_IN");
+  ASSERT_TRUE(waitFor("started"));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  std::ofstream(j.repo.path() / ".git/fifo").close(); // the hook, and the orphaned git, end
+  ASSERT_TRUE(waitFor("done"));
+  ASSERT_NE(snapshot(j.repo), start) << "the discard never ran";
   j.undo();
   EXPECT_EQ(snapshot(j.repo), start);
 }
