@@ -46,8 +46,7 @@ std::string snapshot(const GitDir& repo) {
   for (std::string line; std::getline(lines, line);)
     if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
   text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
-  // Flags: -t -v tag skip-worktree and assume unchanged; an entry added with
-  // intent to add is left out of diff --cached, an empty file staged is not.
+  // Index flags: -t -v tag two; diff --cached leaves out entries added with intent to add.
   text += repo.git({"ls-files", "-s", "-t", "-v"}) + repo.git({"diff", "--cached", "--name-status", "--no-renames"});
   // Sorted: git gives the keys of a section no meaning in their order.
   text += runScript("git config --local --get-regexp '^branch\\.' | sort", repo.path());
@@ -146,32 +145,29 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
           auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {random() % 2 ? "a.txt" : path()}}));
           if (list.diffs.empty()) return;
           list.diffs[0]->copyPatchData(*runOn(q, makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)).diffs.at(0));
-          std::set<size_t> lines;
-          for (size_t line = 0; line < list.diffs[0]->lines.size(); ++line)
-            if (random() % 2) lines.insert(line);
+          const auto count = list.diffs[0]->lines.size();
+          const std::set<size_t> lines{random() % count, random() % count, random() % count};
           run(q, makeOperation<GitExecApplyOperation>({.diff = list.diffs[0], .reverse = true, .keepLines = lines}));
         },
-        [&] { // an interactive rebase from the root, one commit's verb chosen
-          GitRebaseRequest plan({{GitRebaseAction::Verb(random() % 5), *Oid::parse(j.repo.rev("HEAD"))}}, std::nullopt,
-                                std::nullopt);
+        [&] { // an interactive rebase from the root, with a verb for HEAD
+          GitRebaseRequest plan({{GitRebaseAction::Verb(random() % 5), *Oid::parse(j.repo.rev("HEAD"))}}, {}, {});
           auto editor = GitSocketEditor::create(worktreeDescriptor(j.repo.path()), plan);
           run(q, GitExecRebaseOperation::interactiveRebase(std::nullopt, editor));
         },
-        [&] {
-          // Index flags set by git, journaled as the engine's operations
-          // are, so the operations after them meet a flagged index.
+        [&] { // index flags set by git, journaled, so that the steps after meet them
           const char* flags[] = {"--skip-worktree", "--assume-unchanged", "--no-skip-worktree", "--no-assume-unchanged"};
-          const std::vector<std::string> setFlag{"update-index", flags[random() % 4], random() % 2 ? "a.txt" : "dir/b.txt"};
-          const auto intent = "n" + std::to_string(random() % 2) + (random() % 2 ? "/x" : ".txt");
+          const bool mark = random() % 2;
+          const auto name = mark ? std::string(random() % 2 ? "a.txt" : "dir/b.txt")
+                                 : "n" + std::to_string(random() % 2) + (random() % 2 ? "/x" : ".txt");
           GitOperationContext context(q);
           auto token = j.journal->record("git", GitJournalScope::workingTree, context);
-          j.repo.write(intent, "intent\n");
-          j.repo.tryGit(random() % 2 ? setFlag : std::vector<std::string>{"add", "-N", intent});
+          j.repo.write(name, "flagged " + std::to_string(random()) + "\n");
+          j.repo.tryGit(mark ? std::vector<std::string>{"update-index", flags[random() % 4], name}
+                             : std::vector<std::string>{"add", "-N", name});
           j.journal->operationDidRun(token, context);
         },
     };
-    const std::vector<std::function<void()>> again(steps.end() - 3, steps.end());
-    steps.insert(steps.end(), again.begin(), again.end());
+    for (int k = 0; k < 3; ++k) steps.push_back(steps[steps.size() - 3]); // the last three twice as often
     std::vector<std::string> states{snapshot(j.repo)};
     for (int i = 0; i < 18; ++i) {
       const auto recorded = j.journal->recordedEntries();
@@ -237,7 +233,6 @@ TEST(GitUndoJournal, UndoesTheOperationOfAKilledProcess) {
   const pid_t child = fork();
   if (child == 0)
     execl("/proc/self/exe", "child", "--gtest_filter=*OfAKilledProcess", static_cast<char*>(nullptr));
-  unsetenv("TAVRIK_KILLED_IN");
   ASSERT_TRUE(waitFor("started"));
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
