@@ -107,14 +107,14 @@ template <class Op> std::shared_ptr<GitQueueOperation> run(const std::shared_ptr
 // by one with the state compared after each, then redone to the end.
 TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
   const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt", "n0.txt", "n1/x"};
+  const TempDir trash; // set before this test starts its queues; GLib reads it once per process
+  setenv("XDG_DATA_HOME", trash.path().c_str(), 1);
   for (unsigned seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     JournaledRepo j;
     auto& q = j.queue;
     std::mt19937 random(seed);
     j.repo.git({"config", "rebase.autoStash", "true"}); // so that rebases run beside local changes
-    static TempDir trash; // GLib reads it once per process
-    setenv("XDG_DATA_HOME", trash.path().c_str(), 1);
     auto path = [&] { return std::string(paths[random() % std::size(paths)]); };
     std::vector<std::function<void()>> steps = {
         [&] { run(q, makeOperation<GitExecAddOperation>(std::set{path()})); },
