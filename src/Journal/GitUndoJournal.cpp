@@ -161,7 +161,16 @@ struct Restore {
     return changed;
   }
   std::vector<std::string> changedRefs() const { return changedKeys(from.refs, to.refs); }
-  std::vector<std::string> changedPaths() const { return changedKeys(from.index, to.index); }
+  std::vector<std::string> changedPaths() const {
+    auto paths = changedKeys(from.index, to.index);
+    for (auto& path : changedKeys(from.indexFlags, to.indexFlags))
+      if (valueIn(from.index, path) == valueIn(to.index, path)) paths.push_back(path);
+    return paths;
+  }
+  static bool flagged(const State& state, const std::string& path, char letter) {
+    auto it = state.indexFlags.find(path);
+    return it != state.indexFlags.end() && it->second.find(letter) != std::string::npos;
+  }
   std::vector<std::string> changedSettings() const { return changedKeys(from.branchConfig, to.branchConfig); }
 
   template <class Map> static std::optional<std::string> valueIn(const Map& map, const std::string& key) {
@@ -178,7 +187,9 @@ struct Restore {
       if (valueIn(current.refs, name) != valueIn(from.refs, name)) names.push_back(name);
     if (from.stashLog != to.stashLog && current.stashLog != from.stashLog) names.push_back("the stash list");
     for (const auto& path : changedPaths())
-      if (valueIn(current.index, path) != valueIn(from.index, path)) names.push_back("the index entry of " + path);
+      if (valueIn(current.index, path) != valueIn(from.index, path) ||
+          valueIn(current.indexFlags, path) != valueIn(from.indexFlags, path))
+        names.push_back("the index entry of " + path);
     for (const auto& key : changedSettings())
       if (valueIn(current.branchConfig, key) != valueIn(from.branchConfig, key)) names.push_back("the setting " + key);
     if (from.worktree && to.worktree && current.worktree) {
@@ -224,12 +235,28 @@ struct Restore {
 
   void index() const {
     std::string removals, additions;
+    std::vector<std::string> intents, marks[2][2]; // [skip-worktree, assume unchanged][clear, set]
     for (const auto& path : changedPaths()) {
-      // Mode 0 removes every stage of the path; the records put back follow.
-      removals += "0 " + zeroId + "\t" + path + '\0';
-      if (auto records = valueIn(to.index, path)) additions += *records;
+      const bool intent = flagged(to, path, 'i');
+      // An entry's intent to add cannot be switched: the entry is replaced.
+      const bool replace = valueIn(from.index, path) != valueIn(to.index, path) || intent != flagged(from, path, 'i');
+      if (replace) {
+        // Mode 0 removes every stage of the path; the records put back follow.
+        removals += "0 " + zeroId + "\t" + path + '\0';
+        if (intent) intents.push_back(path);
+        else if (auto records = valueIn(to.index, path)) additions += *records;
+      }
+      for (int flag = 0; flag < 2; ++flag) {
+        const char letter = "sv"[flag];
+        const bool on = flagged(to, path, letter);
+        // A replaced entry starts without flags.
+        if (on || (!replace && flagged(from, path, letter))) marks[flag][on].push_back(path);
+      }
     }
     if (!removals.empty()) runGit(context, {"update-index", "-z", "--index-info"}, removals + additions);
+    if (!intents.empty()) addWithIntent(context, intents, to.index);
+    for (int flag = 0; flag < 2; ++flag)
+      for (int on = 0; on < 2; ++on) markIndexEntries(context, "sv"[flag], on, marks[flag][on]);
   }
 
   void worktree(const State& current) const {

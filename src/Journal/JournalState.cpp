@@ -5,6 +5,7 @@
 #include "tavrik/Util/TavrikError.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <charconv>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,19 +32,21 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
   return parts;
 }
 
-std::string refsText(const std::map<std::string, std::string>& refs) {
+// "<value> <key>" records, each ended by `end`: the refs ("<id> <name>\n")
+// and the index's flags ("<letters> <path>\0"; a path may hold a line feed).
+std::string pairsText(const std::map<std::string, std::string>& pairs, char end) {
   std::string text;
-  for (const auto& [name, id] : refs) text += id + " " + name + "\n";
+  for (const auto& [key, value] : pairs) text += value + " " + key + end;
   return text;
 }
 
-std::map<std::string, std::string> parseRefs(std::string_view text) {
-  std::map<std::string, std::string> refs;
-  for (auto line : split(text, '\n')) {
-    auto space = line.find(' ');
-    if (space != std::string_view::npos) refs[std::string(line.substr(space + 1))] = std::string(line.substr(0, space));
+std::map<std::string, std::string> parsePairs(std::string_view text, char end) {
+  std::map<std::string, std::string> pairs;
+  for (auto record : split(text, end)) {
+    auto space = record.find(' ');
+    if (space != std::string_view::npos) pairs[std::string(record.substr(space + 1))] = std::string(record.substr(0, space));
   }
-  return refs;
+  return pairs;
 }
 
 std::string indexText(const std::map<std::string, std::string>& index) {
@@ -59,6 +63,67 @@ std::map<std::string, std::string> parseIndex(std::string_view text) {
     index[std::string(record.substr(tab + 1))] += std::string(record) + '\0';
   }
   return index;
+}
+
+// git's in-memory flag of an entry added with intent to add, as
+// `ls-files --debug` prints it.
+constexpr unsigned long kIntentToAddFlag = 1ul << 29;
+
+// Marks with "i" the paths among `candidates` whose entries were added with
+// intent to add. `--debug` follows each NUL-ended name with five lines of
+// git's own fields, the last "  size: <n>\tflags: <hex>".
+void markIntents(GitOperationContext& context, const std::set<std::string>& candidates,
+                 std::map<std::string, std::string>& flags) {
+  std::vector<std::string> arguments{"--literal-pathspecs", "ls-files", "--debug", "-z", "--"};
+  // Named when few, so a large index is not listed again in full.
+  if (candidates.size() <= 256) arguments.insert(arguments.end(), candidates.begin(), candidates.end());
+  const auto output = runGit(context, std::move(arguments));
+  std::string_view rest = output;
+  while (!rest.empty()) {
+    const auto nameEnd = rest.find('\0');
+    if (nameEnd == std::string_view::npos) break;
+    const std::string name(rest.substr(0, nameEnd));
+    rest.remove_prefix(nameEnd + 1);
+    size_t end = 0;
+    for (int line = 0; line < 5 && end != std::string_view::npos; ++line)
+      if ((end = rest.find('\n', end)) != std::string_view::npos) ++end;
+    if (end == std::string_view::npos) throw TavrikError("Cannot read the index's flags for the undo journal.");
+    const auto block = rest.substr(0, end - 1);
+    rest.remove_prefix(end);
+    const auto flagsAt = block.rfind("flags: ");
+    unsigned long bits = 0;
+    if (flagsAt != std::string_view::npos)
+      std::from_chars(block.data() + flagsAt + 7, block.data() + block.size(), bits, 16);
+    if ((bits & kIntentToAddFlag) && candidates.count(name)) flags[name].insert(0, "i");
+  }
+}
+
+// The index's records, and the flags that `-t -v` tag them with ("S" for
+// skip-worktree, lower case for assume unchanged). The tags are cut off so
+// the records stay as entries always kept them.
+void readIndex(GitOperationContext& context, State& state) {
+  const auto output = runGit(context, {"ls-files", "--stage", "-t", "-v", "-z"});
+  std::set<std::string> maybeIntents;
+  for (auto record : split(output, '\0')) {
+    auto tab = record.find('\t');
+    if (record.size() < 2 || record[1] != ' ' || tab == std::string_view::npos) continue;
+    const char tag = record[0];
+    record.remove_prefix(2);
+    std::string path(record.substr(tab - 1));
+    std::string letters;
+    if (tag == 'S' || tag == 's') letters += 's';
+    if (std::islower(static_cast<unsigned char>(tag))) letters += 'v';
+    if (!letters.empty()) state.indexFlags[path] = letters;
+    // An entry added with intent to add shows the empty blob at stage 0:
+    // only those need the closer look.
+    const auto fields = split(record.substr(0, tab - 2), ' ');
+    if (fields.size() == 3 && fields[2] == "0" &&
+        (fields[1] == "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391" ||
+         fields[1] == "473a0f4c3be8a93681a267e3b1e9a7dcda1185436fe141f7749120a303721813"))
+      maybeIntents.insert(path);
+    state.index[std::move(path)] += std::string(record) + '\0';
+  }
+  if (!maybeIntents.empty()) markIntents(context, maybeIntents, state.indexFlags);
 }
 
 // "key\nvalue\0" records (a key without a value has no line feed); the
@@ -141,7 +206,53 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
                                       .failSilently = true});
 }
 
-std::string snapshotWorktree(GitOperationContext& context) {
+void markIndexEntries(GitOperationContext& context, char letter, bool on, const std::vector<std::string>& paths,
+                      std::optional<std::string> indexFile) {
+  if (paths.empty()) return;
+  std::string input;
+  for (const auto& path : paths) input += path + '\0';
+  const std::string flag = letter == 's' ? "skip-worktree" : "assume-unchanged";
+  runGit(context, {"update-index", (on ? "--" : "--no-") + flag, "-z", "--stdin"}, input, std::move(indexFile));
+}
+
+void addWithIntent(GitOperationContext& context, const std::vector<std::string>& paths,
+                   const std::map<std::string, std::string>& index) {
+  static std::atomic<unsigned> counter{0};
+  // git adds with intent only what a working tree holds, and takes the
+  // entry's mode from the file: a private tree of empty stand-ins gives it
+  // both, so the user's own files, wherever they are, play no part.
+  const auto root = gitDir(context) + "/tavrik-journal-intents-" + std::to_string(getpid()) + "-" +
+                    std::to_string(counter++);
+  struct Remove {
+    std::string path;
+    ~Remove() {
+      std::error_code error;
+      std::filesystem::remove_all(path, error);
+    }
+  } remove{root};
+  std::string input;
+  for (const auto& path : paths) {
+    const auto full = root + "/" + path;
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(full).parent_path(), error);
+    auto it = index.find(path);
+    const auto mode = it == index.end() ? std::string("100644") : it->second.substr(0, 6);
+    bool made = false;
+    if (mode == "120000") {
+      made = ::symlink("-", full.c_str()) == 0;
+    } else {
+      writeFileAtomically(full, "");
+      made = ::chmod(full.c_str(), mode == "100755" ? 0755 : 0644) == 0;
+    }
+    if (!made) throw TavrikError("Cannot add " + path + " back with intent to add", std::strerror(errno));
+    input += path + '\0';
+  }
+  runGit(context, {"-c", "core.fileMode=true", "-c", "core.symlinks=true", "--literal-pathspecs", "--work-tree=" + root,
+                   "add", "--intent-to-add", "--force", "--pathspec-from-file=-", "--pathspec-file-nul"},
+         input);
+}
+
+std::string snapshotWorktree(GitOperationContext& context, const std::map<std::string, std::string>& indexFlags) {
   static std::atomic<unsigned> counter{0};
   const auto dir = gitDir(context);
   const std::string privateIndex =
@@ -156,6 +267,14 @@ std::string snapshotWorktree(GitOperationContext& context) {
   // over this name, so the index itself stays as it is.
   if (::link((dir + "/index").c_str(), privateIndex.c_str()) != 0 && errno != ENOENT)
     throw TavrikError("Cannot read the index for the undo journal", std::strerror(errno));
+  // git add passes over entries marked skip-worktree or assume unchanged;
+  // their files on disk are kept all the same.
+  for (char letter : {'s', 'v'}) {
+    std::vector<std::string> marked;
+    for (const auto& [path, letters] : indexFlags)
+      if (letters.find(letter) != std::string::npos) marked.push_back(path);
+    markIndexEntries(context, letter, false, marked, privateIndex);
+  }
   runGit(context, {"add", "--all"}, std::nullopt, privateIndex);
   auto tree = runGit(context, {"write-tree"}, std::nullopt, privateIndex);
   while (!tree.empty() && tree.back() == '\n') tree.pop_back();
@@ -202,7 +321,7 @@ State readState(GitOperationContext& context, GitJournalScope scope, std::vector
   State state;
   state.head = readFileIfExists(descriptor.gitURL.path() + "/HEAD").value_or("");
   state.stashLog = readFileIfExists(descriptor.commonURL.path() + "/logs/refs/stash");
-  for (auto& [name, id] : parseRefs(runGit(context, {"for-each-ref", "--format=%(objectname) %(refname)"}))) {
+  for (auto& [name, id] : parsePairs(runGit(context, {"for-each-ref", "--format=%(objectname) %(refname)"}), '\n')) {
     if (name.starts_with(kJournalRefPrefix)) {
       if (journalRefs) journalRefs->push_back(name);
     } else {
@@ -211,11 +330,11 @@ State readState(GitOperationContext& context, GitJournalScope scope, std::vector
   }
   // Only what the scope's operations change: a branch command leaves the
   // index alone, and only branch commands and checkouts write branch.*.
-  if (scope != GitJournalScope::refs) state.index = parseIndex(runGit(context, {"ls-files", "--stage", "-z"}));
+  if (scope != GitJournalScope::refs) readIndex(context, state);
   if (scope != GitJournalScope::refsAndIndex)
     state.branchConfig = branchSettings(context, descriptor.commonURL.path() + "/config");
   state.progress = readProgress(descriptor.gitURL.path());
-  if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context);
+  if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context, state.indexFlags);
   return state;
 }
 
@@ -238,8 +357,9 @@ void writeState(GitOperationContext& context, const std::string& ref, const Stat
                        message + "\n";
   if (parentRef) stream += "from " + *parentRef + "^0\ndeleteall\n";
   addBlob(stream, "head", state.head);
-  addBlob(stream, "refs", refsText(state.refs));
+  addBlob(stream, "refs", pairsText(state.refs, '\n'));
   addBlob(stream, "index", indexText(state.index));
+  if (!state.indexFlags.empty()) addBlob(stream, "index-flags", pairsText(state.indexFlags, '\0'));
   if (state.stashLog) addBlob(stream, "stash-log", *state.stashLog);
   if (!state.progress.empty()) addBlob(stream, "progress", progressText(state.progress));
   if (!state.branchConfig.empty()) addBlob(stream, "branch-config", indexText(state.branchConfig));
@@ -252,7 +372,8 @@ void writeState(GitOperationContext& context, const std::string& ref, const Stat
 namespace {
 // The files of an entry's tree, in the order readEntry's switch reads them;
 // entries written before a file existed simply lack it.
-const char* const kEntryFiles[] = {"head", "refs", "index", "stash-log", "worktree", "progress", "branch-config"};
+const char* const kEntryFiles[] = {"head",     "refs",          "index",      "stash-log",
+                                   "worktree", "progress",      "branch-config", "index-flags"};
 } // namespace
 
 EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
@@ -280,12 +401,13 @@ EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
     auto& state = states[i / std::size(kEntryFiles)];
     switch (i % std::size(kEntryFiles)) {
     case 0: state.head = std::string(content); break;
-    case 1: state.refs = parseRefs(content); break;
+    case 1: state.refs = parsePairs(content, '\n'); break;
     case 2: state.index = parseIndex(content); break;
     case 3: state.stashLog = std::string(content); break;
     case 4: state.worktree = std::string(header[0]); break;
     case 5: state.progress = parseProgress(content); break;
     case 6: state.branchConfig = parseBranchConfig(content); break;
+    case 7: state.indexFlags = parsePairs(content, '\0'); break;
     }
   }
   // An empty working tree leaves no "worktree" folder behind.

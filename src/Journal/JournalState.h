@@ -26,6 +26,11 @@ struct State {
   std::map<std::string, std::string> progress;
   /// Path to its `ls-files -s -z` records (several for an unmerged path).
   std::map<std::string, std::string> index;
+  /// Path to the flags of its entry that those records leave out, as
+  /// letters: "i" added with intent to add, "s" skip-worktree, "v" assume
+  /// unchanged. Paths without flags are absent (as in entries written
+  /// before flags were kept).
+  std::map<std::string, std::string> indexFlags;
   /// The repository's branch.* settings (upstreams, rebase and push
   /// choices), each key to its `git config -z --list` records: a deleted or
   /// renamed branch takes them along.
@@ -61,7 +66,19 @@ void writeProgress(GitOperationContext& context, const std::map<std::string, std
 
 /// The tree of every tracked and untracked file, hashed through a private
 /// copy of the index, so the repository's own index is never touched.
-std::string snapshotWorktree(GitOperationContext& context);
+/// `indexFlags` are the index's flags: flagged files are hashed from the
+/// disk all the same.
+std::string snapshotWorktree(GitOperationContext& context, const std::map<std::string, std::string>& indexFlags);
+
+/// Adds `paths` to the index with intent to add, each with the mode of its
+/// record in `index`, whatever the working tree holds.
+void addWithIntent(GitOperationContext& context, const std::vector<std::string>& paths,
+                   const std::map<std::string, std::string>& index);
+
+/// Sets (`on`) or clears the flag `letter` ("s" or "v") of the entries of
+/// `paths`; `indexFile` as for runGit.
+void markIndexEntries(GitOperationContext& context, char letter, bool on, const std::vector<std::string>& paths,
+                      std::optional<std::string> indexFile = std::nullopt);
 
 /// Writes `state` as a commit on `ref` (the parent when given) and returns
 /// nothing; one fast-import run.

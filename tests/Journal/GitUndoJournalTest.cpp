@@ -5,6 +5,10 @@
 #include "tavrik/Commands/GitFixupOperation.h"
 #include "tavrik/Commands/HistoryCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Commands/WorktreeActions.h"
+#include "tavrik/Diff/GitExecApplyOperation.h"
+#include "tavrik/Diff/GitExecDiffOperation.h"
+#include "tavrik/Rebase/GitSocketEditor.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/Util/TavrikError.h"
@@ -15,7 +19,10 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <thread>
 
 namespace tavrik {
@@ -39,7 +46,8 @@ std::string snapshot(const GitDir& repo) {
   for (std::string line; std::getline(lines, line);)
     if (line.find(" refs/tavrik/") == std::string::npos) text += line + "\n";
   text += repo.tryGit({"log", "-g", "--format=%H", "refs/stash"}).out;
-  text += repo.git({"ls-files", "-s"});
+  // Index flags: -t -v tag two; diff --cached leaves out entries added with intent to add.
+  text += repo.git({"ls-files", "-s", "-t", "-v"}) + repo.git({"diff", "--cached", "--name-status", "--no-renames"});
   // Sorted: git gives the keys of a section no meaning in their order.
   text += runScript("git config --local --get-regexp '^branch\\.' | sort", repo.path());
   for (const char* name : {"MERGE_HEAD", "CHERRY_PICK_HEAD", "REVERT_HEAD", "rebase-merge/head-name"}) {
@@ -98,12 +106,15 @@ template <class Op> std::shared_ptr<GitQueueOperation> run(const std::shared_ptr
 // A seeded random sequence of the engine's changing operations, undone one
 // by one with the state compared after each, then redone to the end.
 TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
-  const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt"};
+  const char* paths[] = {"a.txt", "dir/b.txt", "new.txt", "tool.sh", "c.txt", "n0.txt", "n1/x"};
+  const TempDir trash; // set before this test starts its queues; GLib reads it once per process
+  setenv("XDG_DATA_HOME", trash.path().c_str(), 1);
   for (unsigned seed = 1; seed <= 6; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     JournaledRepo j;
     auto& q = j.queue;
     std::mt19937 random(seed);
+    j.repo.git({"config", "rebase.autoStash", "true"}); // so that rebases run beside local changes
     auto path = [&] { return std::string(paths[random() % std::size(paths)]); };
     std::vector<std::function<void()>> steps = {
         [&] { run(q, makeOperation<GitExecAddOperation>(std::set{path()})); },
@@ -129,11 +140,41 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitExecRevertOperation>({.oid = Oid::parse(j.repo.rev("HEAD"))})); },
         [&] { run(q, makeOperation<GitExecRebaseOperation>({.refish = random() % 2 ? "side" : "main"})); },
         [&] { run(q, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~1"})); },
+        [&] { run(q, makeOperation<GitTrashAction>(std::set{path()})); },
+        [&] { // discard --lines
+          auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {random() % 2 ? "a.txt" : path()}}));
+          if (list.diffs.empty()) return;
+          list.diffs[0]->copyPatchData(*runOn(q, makeOperation<GitExecDiffOperation>(*list.diffs[0], 3)).diffs.at(0));
+          const auto count = list.diffs[0]->lines.size();
+          const std::set<size_t> lines{random() % count, random() % count, random() % count};
+          run(q, makeOperation<GitExecApplyOperation>({.diff = list.diffs[0], .reverse = true, .keepLines = lines}));
+        },
+        [&] { // an interactive rebase from the root, with a verb for HEAD
+          GitRebaseRequest plan({{GitRebaseAction::Verb(random() % 5), *Oid::parse(j.repo.rev("HEAD"))}}, {}, {});
+          auto editor = GitSocketEditor::create(worktreeDescriptor(j.repo.path()), plan);
+          run(q, GitExecRebaseOperation::interactiveRebase(std::nullopt, editor));
+        },
+        [&] { // index flags set by git, journaled, so that the steps after meet them
+          const char* flags[] = {"--skip-worktree", "--assume-unchanged", "--no-skip-worktree", "--no-assume-unchanged"};
+          const bool mark = random() % 2;
+          const auto name = mark ? std::string(random() % 2 ? "a.txt" : "dir/b.txt")
+                                 : "n" + std::to_string(random() % 2) + (random() % 2 ? "/x" : ".txt");
+          GitOperationContext context(q);
+          auto token = j.journal->record("git", GitJournalScope::workingTree, context);
+          j.repo.write(name, "flagged " + std::to_string(random()) + "\n");
+          j.repo.tryGit(mark ? std::vector<std::string>{"update-index", flags[random() % 4], name}
+                             : std::vector<std::string>{"add", "-N", name});
+          j.journal->operationDidRun(token, context);
+        },
     };
+    for (int k = 0; k < 3; ++k) steps.push_back(steps[steps.size() - 3]); // the last three twice as often
     std::vector<std::string> states{snapshot(j.repo)};
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 18; ++i) {
+      const auto recorded = j.journal->recordedEntries();
       steps[random() % steps.size()]();
-      states.push_back(snapshot(j.repo));
+      // A step refused before it ran leaves no entry, and must change nothing.
+      if (j.journal->recordedEntries() == recorded) ASSERT_EQ(snapshot(j.repo), states.back());
+      else states.push_back(snapshot(j.repo));
     }
     ASSERT_EQ(runOn(q, makeOperation<GitUndoListOperation>()).size(), states.size() - 1);
     for (size_t i = states.size() - 1; i > 0; --i) {
@@ -169,16 +210,35 @@ TEST(GitUndoJournal, RefusesOutsideChangesUnlessForced) {
   EXPECT_EQ(snapshot(j.repo), outside);
 }
 
-// An operation killed before it finished leaves a "before" only; the undo
-// still brings it back, journaling what the half-done run left.
-TEST(GitUndoJournal, UndoesAnEntryThatNeverFinished) {
+// A process killed outright while its discard runs (git waits in a hook,
+// the entry's "before" written): another process's undo brings it all back.
+TEST(GitUndoJournal, UndoesTheOperationOfAKilledProcess) {
+  if (const char* dir = std::getenv("TAVRIK_KILLED_IN")) { // the child, run by the test below
+    auto queue = readerQueue(GitDir(dir));
+    queue->setJournal(GitUndoJournal::make());
+    runOn(queue, makeOperation<GitExecCheckoutOperation>({.paths = std::set<std::string>{"a.txt"}}));
+    _exit(0);
+  }
   JournaledRepo j;
+  runScript("git add -N new.txt; git update-index --skip-worktree dir/b.txt; mkfifo .git/fifo; cd .git/hooks; "
+            "printf '#!/bin/sh\\n: > .git/started\\ncat .git/fifo\\n: > .git/done\\n' > post-checkout; "
+            "chmod +x post-checkout",
+            j.repo.path());
   const auto start = snapshot(j.repo);
-  GitOperationContext context(j.queue);
-  auto token = j.journal->record("killed", GitJournalScope::workingTree, context);
-  j.repo.git({"checkout", "--", "a.txt"});
-  j.repo.git({"branch", "-D", "side"});
-  token.reset();
+  auto waitFor = [&](const char* name) {
+    for (int i = 0; i < 400 && !fs::exists(j.repo.path() / ".git" / name); ++i) usleep(25000);
+    return fs::exists(j.repo.path() / ".git" / name);
+  };
+  setenv("TAVRIK_KILLED_IN", j.repo.path().c_str(), 1);
+  const pid_t child = fork();
+  if (child == 0)
+    execl("/proc/self/exe", "child", "--gtest_filter=*OfAKilledProcess", static_cast<char*>(nullptr));
+  ASSERT_TRUE(waitFor("started"));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  std::ofstream(j.repo.path() / ".git/fifo").close(); // the hook, and the orphaned git, end
+  ASSERT_TRUE(waitFor("done"));
+  ASSERT_NE(snapshot(j.repo), start) << "the discard never ran";
   j.undo();
   EXPECT_EQ(snapshot(j.repo), start);
 }

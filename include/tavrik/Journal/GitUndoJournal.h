@@ -8,7 +8,9 @@
 // refs/tavrik/undo/<number> (refs/tavrik/redo/<number> once undone). Its
 // tree holds "head" (the HEAD file), "refs" (every ref outside refs/tavrik,
 // "<id> <name>" lines), "index" (`git ls-files -s -z`, unmerged stages
-// included), "branch-config" (the branch.* settings) and, for operations
+// included), "index-flags" (the entries added with intent to add, marked
+// skip-worktree or assume unchanged, when there are any), "branch-config"
+// (the branch.* settings) and, for operations
 // that may rewrite the working tree, "worktree" (a tree of every tracked
 // and untracked file, ignored ones left out). The entry is written before the operation runs; a second
 // commit, whose parent is the first, records the state after it and marks
