@@ -156,14 +156,12 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         },
         [&] { // index flags set by git, journaled, so that the steps after meet them
           const char* flags[] = {"--skip-worktree", "--assume-unchanged", "--no-skip-worktree", "--no-assume-unchanged"};
-          const bool mark = random() % 2;
-          const auto name = mark ? std::string(random() % 2 ? "a.txt" : "dir/b.txt")
-                                 : "n" + std::to_string(random() % 2) + (random() % 2 ? "/x" : ".txt");
+          const std::string name = paths[random() % std::size(paths)], flag = flags[random() % 4];
           GitOperationContext context(q);
           auto token = j.journal->record("git", GitJournalScope::workingTree, context);
           j.repo.write(name, "flagged " + std::to_string(random()) + "\n");
-          j.repo.tryGit(mark ? std::vector<std::string>{"update-index", flags[random() % 4], name}
-                             : std::vector<std::string>{"add", "-N", name});
+          j.repo.tryGit(random() % 2 ? std::vector<std::string>{"update-index", flag, name}
+                                     : std::vector<std::string>{"add", "-N", name});
           j.journal->operationDidRun(token, context);
         },
     };
@@ -220,19 +218,17 @@ TEST(GitUndoJournal, UndoesTheOperationOfAKilledProcess) {
     _exit(0);
   }
   JournaledRepo j;
-  runScript("git add -N new.txt; git update-index --skip-worktree dir/b.txt; mkfifo .git/fifo; cd .git/hooks; "
-            "printf '#!/bin/sh\\n: > .git/started\\ncat .git/fifo\\n: > .git/done\\n' > post-checkout; "
-            "chmod +x post-checkout",
-            j.repo.path());
+  runScript("git add -N new.txt; git update-index --skip-worktree dir/b.txt; mkfifo .git/fifo; h=.git/hooks/post-checkout;"
+            "printf '#!/bin/sh\\n: > .git/started\\ncat .git/fifo\\n: > .git/done\\n' > $h; chmod +x $h", j.repo.path());
   const auto start = snapshot(j.repo);
-  auto waitFor = [&](const char* name) {
+  auto waitFor = [&](const char* name) { // up to 10 s
     for (int i = 0; i < 400 && !fs::exists(j.repo.path() / ".git" / name); ++i) usleep(25000);
     return fs::exists(j.repo.path() / ".git" / name);
   };
   setenv("TAVRIK_KILLED_IN", j.repo.path().c_str(), 1);
   const pid_t child = fork();
-  if (child == 0)
-    execl("/proc/self/exe", "child", "--gtest_filter=*OfAKilledProcess", static_cast<char*>(nullptr));
+  if (child == 0) execl("/proc/self/exe", "child", "--gtest_filter=*OfAKilledProcess", static_cast<char*>(nullptr));
+  unsetenv("TAVRIK_KILLED_IN");
   ASSERT_TRUE(waitFor("started"));
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
