@@ -199,7 +199,10 @@ public:
   /// Asks git which folders are ignored now.
   void rereadIgnoredFolders() {
     auto folders = run<GitExecIgnoredFoldersOperation>("could not list ignored folders", LogLevel::defaultLevel);
-    folders_ = std::unordered_set<std::string>(folders.begin(), folders.end());
+    // git lists a folder whose files all happen to be ignored too; a file
+    // that is not ignored may still appear in it, so it needs its watch.
+    auto ignored = ignoredAmong(folders);
+    folders_ = std::unordered_set<std::string>(ignored.begin(), ignored.end());
   }
   bool isIgnoredFolder(const std::string& path) const { return folders_.count(path) != 0; }
   /// The ignored folders as the monitor reports them, with a trailing '/'.
