@@ -1,7 +1,8 @@
 // git's file-system monitor served by the watcher, on the large generated
 // repository (TAVRIK_BENCH_REPO, else /tmp/tavrik-bench-large):
 //   - a status refresh of the queue after one file save, with the watcher
-//     attached (monitor and untracked cache on the private index), against
+//     attached (git on the saved file alone, else the monitor and untracked
+//     cache on the private index), against
 //     plain `git status -z --porcelain=v2`, run by turns so both see the
 //     same load; medians and the median of the pair ratios;
 //   - the hook's own answer: the companion run as git runs it, after one
@@ -169,5 +170,7 @@ int main() {
               median(hookMs), fullAnswers);
   std::printf("  watcher answers %zu, of them '/' %zu\n", statistics.fsmonitorAnswers,
               statistics.fsmonitorFullAnswers);
+  std::printf("  status runs on the changed paths alone %zu, whole %zu\n", statistics.pathLimitedStatusRuns,
+              statistics.wholeStatusRuns);
   return 0;
 }

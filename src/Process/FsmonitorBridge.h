@@ -25,11 +25,14 @@
 
 #include "tavrik/Operation/GitRepositoryDescriptor.h"
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrik::detail {
@@ -53,7 +56,30 @@ struct FsmonitorEndpoint {
   };
   std::mutex copyLock; // guards copiedFrom and the private index's replacement
   std::optional<IndexIdentity> copiedFrom;
+
+  /// What the watcher can vouch for since a token.
+  struct ExactChanges {
+    std::string token; // stands for now; empty once the watcher is gone
+    /// The files changed since, relative to the working tree; nullopt when
+    /// something else changed too or the watcher cannot tell.
+    std::optional<std::vector<std::string>> paths;
+    /// Folders the watcher does not look into ("build/"): anything tracked in
+    /// them may have changed.
+    std::vector<std::string> unwatchedFolders;
+  };
+  /// Set by the watcher before the endpoint is registered, never changed
+  /// after; takes the watcher's lock (never call it holding `memoLock`).
+  std::function<ExactChanges(std::string_view since)> exactChanges;
+
+  std::mutex memoLock; // guards statusMemo; taken alone
+  /// The status reader's own record of the last list it read; opaque here.
+  std::shared_ptr<const void> statusMemo;
+  /// Monitored status runs limited to the changed paths, and whole ones.
+  std::atomic<size_t> pathLimitedRuns{0}, wholeRuns{0};
 };
+
+/// The endpoint serving the working tree of `descriptor`; null when none does.
+std::shared_ptr<FsmonitorEndpoint> fsmonitorEndpoint(const GitRepositoryDescriptor& descriptor);
 
 /// Makes `endpoint` the one for the working tree at `worktreeRoot`,
 /// replacing any other.

@@ -346,6 +346,10 @@ public:
     auto statistics = statistics_;
     statistics.watchedFolders = watches_.size();
     statistics.workingTreeFallback = worktreeFallback_;
+    if (endpoint_) {
+      statistics.pathLimitedStatusRuns = endpoint_->pathLimitedRuns;
+      statistics.wholeStatusRuns = endpoint_->wholeRuns;
+    }
     return statistics;
   }
 
@@ -494,6 +498,9 @@ private:
       // A submodule's commit or checkout changes what its folder's entry in
       // the index compares to.
       if (path.starts_with("modules/") || path == "modules") journal_.forgetAll();
+      // The index, HEAD, refs or configuration: status may change beyond the
+      // changed files.
+      journal_.barrier();
       schedule_.noteChange(gitDirectoryChangeAspects(watch.area, path, sharedGitDir_));
       return;
     }
@@ -552,6 +559,7 @@ private:
         std::lock_guard lock(mutex_);
         if (stopped_ || worktreeFallback_) return;
         folders.swap(newFolders_);
+        settingUpWatches_ = !folders.empty();
       }
       if (folders.empty()) return;
       std::vector<std::string> paths;
@@ -560,6 +568,8 @@ private:
       std::unordered_set<std::string> ignoredSet(ignored.begin(), ignored.end());
       std::lock_guard lock(mutex_);
       if (stopped_) return;
+      // Recorded below, with what the folders hold, before the lock is let go.
+      settingUpWatches_ = false;
       for (auto& [path, inSubmodule] : folders) {
         // git may track files inside an ignored folder: it checks them
         // itself, the folder being reported in every answer.
@@ -599,6 +609,7 @@ private:
       std::lock_guard lock(mutex_);
       if (!needsRescan_ || stopped_) return;
       needsRescan_ = false;
+      settingUpWatches_ = true;
     }
     if (!worktreeRoot_.empty()) ignores_.rereadIgnoredFolders();
     std::lock_guard lock(mutex_);
@@ -610,6 +621,7 @@ private:
     }
     // Folders that were not watched until now may have changed unseen.
     journal_.forgetAll();
+    settingUpWatches_ = false;
   }
 
   // ---- git's file-system monitor ----
@@ -618,6 +630,8 @@ private:
   // submodule's own folder among them: git compares that entry only when
   // told it changed.
   void recordChange(const std::string& path, bool isFolder, bool inSubmodule) {
+    // git refuses a path inside a submodule as a pathspec.
+    if (inSubmodule) journal_.barrier();
     if (inSubmodule)
       for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
         journal_.record(path.substr(0, slash));
@@ -641,6 +655,10 @@ private:
       fsmonitorFolder_ = makeBridgeFolder("fsmonitor");
       endpoint->socketPath = fsmonitorFolder_ + "/socket";
       endpoint->privateIndexPath = fsmonitorFolder_ + "/index";
+      endpoint->exactChanges = [weak = weak_from_this()](std::string_view since) {
+        auto self = weak.lock();
+        return self ? self->exactChanges(since) : FsmonitorEndpoint::ExactChanges{};
+      };
       listenAt(endpoint->socketPath, listener_);
       if (::pipe2(serverWake_, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");
       {
@@ -752,6 +770,23 @@ private:
     writeAll(connection, reply);
   }
 
+  FsmonitorEndpoint::ExactChanges exactChanges(std::string_view since) {
+    FsmonitorEndpoint::ExactChanges changes;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopped_) return changes;
+      // Everything the kernel has queued happened before the question.
+      drainEvents();
+      changes.token = journal_.currentToken();
+      changes.unwatchedFolders = journal_.unwatchedFolders();
+      // A folder not watched yet, or ignore rules not yet read again, may
+      // hide changes.
+      if (newFolders_.empty() && !settingUpWatches_ && !needsRescan_) changes.paths = journal_.exactPathsSince(since);
+    }
+    signalWake();
+    return changes;
+  }
+
   void stopFsmonitor() {
     std::shared_ptr<FsmonitorEndpoint> endpoint;
     {
@@ -832,6 +867,9 @@ private:
   // Working-tree folders that appeared, with whether they are in a
   // submodule, to be watched unless ignored.
   std::vector<std::pair<std::string, bool>> newFolders_;
+  // Between taking folders off `newFolders_` (or starting a rescan) and
+  // watching them: changes inside them leave no event yet.
+  bool settingUpWatches_ = false;
   bool needsRescan_ = false;
   bool worktreeFallback_ = false;
   bool gitFallback_ = false;
