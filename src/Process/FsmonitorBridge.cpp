@@ -32,6 +32,7 @@ bool refreshPrivateIndex(FsmonitorEndpoint& endpoint, const std::string& indexPa
   FsmonitorEndpoint::IndexIdentity identity;
   identity.size = info.st_size;
   identity.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+  identity.changedNanoseconds = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
   identity.inode = info.st_ino;
   std::ifstream index(indexPath, std::ios::binary);
   identity.trailer.resize(20);

@@ -49,7 +49,9 @@ struct FsmonitorEndpoint {
 
   /// What a copy of the repository's index was made from.
   struct IndexIdentity {
-    long long size = -1, modifiedNanoseconds = 0;
+    // The change time too: an index whose times were set back to the same
+    // values may have become racy again, which only a fresh copy keeps.
+    long long size = -1, modifiedNanoseconds = 0, changedNanoseconds = 0;
     unsigned long long inode = 0;
     std::string trailer;
     bool operator==(const IndexIdentity&) const = default;
