@@ -103,9 +103,11 @@ void GitViewExecStatusOperation::sortByPath(std::vector<GitStatusEntry>& entries
 
 namespace {
 
+// A symbolic link's own date, as git compares the link: the date of an
+// entry then changes only when its own path does.
 std::optional<Date> modificationDate(int directory, const char* name) {
   struct stat info;
-  if (::fstatat(directory, name, &info, 0) != 0) return std::nullopt;
+  if (::fstatat(directory, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   auto sinceEpoch = std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
   return Date(std::chrono::duration_cast<Date::duration>(sinceEpoch));
 }
@@ -240,14 +242,20 @@ private:
   const std::vector<std::string>& folders_;
 };
 
-// Whether `folder` ("a/b/") holds a file of the index, as far as the entries
-// tell: git shows something strictly inside a folder only when the index has
-// an entry below it (an untracked folder is one entry, "a/b/").
-bool provesTracked(const std::vector<GitStatusEntry>& sorted, std::string_view folder) {
+// Whether `entry` shows that `folder` ("a/b/") holds a file of the index:
+// one inside it that the index has, or an untracked one git did not fold
+// into an entry for the folder, which it does when the index has nothing
+// below it. A file deleted from the index proves nothing.
+bool provesTracked(const GitStatusEntry& entry, std::string_view folder) {
+  std::string_view path = entryPath(entry);
+  return path.size() > folder.size() && path.starts_with(folder) && entry.index != GitStatus::deleted;
+}
+
+bool anyProvesTracked(const std::vector<GitStatusEntry>& sorted, std::string_view folder) {
   auto first = std::partition_point(sorted.begin(), sorted.end(),
                                     [folder](const GitStatusEntry& e) { return entryPath(e) < folder; });
   for (auto it = first; it != sorted.end() && entryPath(*it).starts_with(folder); ++it)
-    if (entryPath(*it).size() > folder.size()) return true;
+    if (provesTracked(*it, folder)) return true;
   return false;
 }
 
@@ -256,7 +264,7 @@ bool provesTracked(const std::vector<GitStatusEntry>& sorted, std::string_view f
 // answer differently.
 std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitStatusEntry>& base,
                                                         std::vector<GitStatusEntry>&& fresh,
-                                                        const ChangedPaths& changed) {
+                                                        const ChangedPaths& changed, const std::string& worktree) {
   // An intent-to-add file pairs with a deleted one as a rename, wherever each is.
   auto intentToAdd = [](const GitStatusEntry& e) { return e.worktree == GitStatus::added; };
   for (auto& entry : fresh) {
@@ -285,11 +293,16 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
     size_t slash = path.rfind('/');
     if (slash == std::string_view::npos) continue;
     std::string_view folder = path.substr(0, slash + 1);
-    bool tracked = provesTracked(base, folder) || std::any_of(fresh.begin(), fresh.end(), [folder](auto& e) {
-                     return !e.isUntracked() && entryPath(e).starts_with(folder);
+    bool tracked = anyProvesTracked(base, folder) || std::any_of(fresh.begin(), fresh.end(), [folder](auto& e) {
+                     return !e.isUntracked() && provesTracked(e, folder);
                    });
     if (!tracked) return std::nullopt;
   }
+
+  // A path that is a folder now (a deleted file's) is dated by the folder,
+  // which changes with what changed inside it.
+  std::unordered_set<std::string> folders;
+  changed.forEachFolder([&](std::string_view folder) { folders.emplace(folder.substr(0, folder.size() - 1)); });
 
   std::vector<GitStatusEntry> merged;
   merged.reserve(base.size() + fresh.size());
@@ -299,6 +312,8 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
     if (changed.covers(entryPath(entry))) continue;
     while (next != fresh.end() && less(*next, entry)) merged.push_back(std::move(*next++));
     merged.push_back(entry);
+    if (folders.count(std::string(entryPath(entry))))
+      merged.back().modificationDate = modificationDate(AT_FDCWD, (worktree + std::string(entryPath(entry))).c_str());
   }
   std::move(next, fresh.end(), std::back_inserter(merged));
   return merged;
@@ -340,11 +355,9 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readChanges(GitOperationC
     return std::nullopt;
   }
   sortByPath(fresh);
-  auto merged = mergeChanges(base->entries, std::move(fresh), changed);
+  stampModificationDates(fresh, worktree);
+  auto merged = mergeChanges(base->entries, std::move(fresh), changed, worktree.path() + "/");
   if (!merged) return std::nullopt;
-  // Every entry: a date is read through a symbolic link, whose target may
-  // be one of the changed paths.
-  stampModificationDates(*merged, worktree);
   return GitStatusList{std::move(*merged)};
 }
 

@@ -53,7 +53,8 @@ public:
   /// copy of the entries.
   static void sortByPath(std::vector<GitStatusEntry>& entries);
   /// Sets the modification date of every entry with a `newPath` from the file
-  /// under `worktree`; a file that cannot be examined keeps no date.
+  /// under `worktree` (a symbolic link's own, not its target's); a file that
+  /// cannot be examined keeps no date.
   static void stampModificationDates(std::vector<GitStatusEntry>& entries, const Url& worktree);
 
 private:
