@@ -70,7 +70,8 @@ struct FsmonitorEndpoint {
     std::vector<std::string> unwatchedFolders;
   };
   /// Set by the watcher before the endpoint is registered, never changed
-  /// after; takes the watcher's lock (never call it holding `memoLock`).
+  /// after. Takes the watcher's lock; lock order: a queue's index lock (the
+  /// status reader holds it), then the watcher's lock; never `memoLock`.
   std::function<ExactChanges(std::string_view since)> exactChanges;
 
   std::mutex memoLock; // guards statusMemo; taken alone

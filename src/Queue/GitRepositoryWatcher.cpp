@@ -757,6 +757,8 @@ private:
       // Everything the kernel has queued happened before git asked.
       drainEvents();
       auto answer = journal_.changedSince(token);
+      // Folders taken off `newFolders_` but not watched yet are in neither.
+      if (settingUpWatches_) answer.paths.reset();
       // A folder that appeared is not watched until the watcher's thread
       // gets to it: what happens inside it meanwhile leaves no event.
       if (answer.paths)
