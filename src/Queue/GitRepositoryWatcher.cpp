@@ -559,7 +559,8 @@ private:
         std::lock_guard lock(mutex_);
         if (stopped_ || worktreeFallback_) return;
         folders.swap(newFolders_);
-        settingUpWatches_ = !folders.empty();
+        foldersInFlight_.clear();
+        for (auto& folder : folders) foldersInFlight_.push_back(folder.first + "/");
       }
       if (folders.empty()) return;
       std::vector<std::string> paths;
@@ -569,7 +570,7 @@ private:
       std::lock_guard lock(mutex_);
       if (stopped_) return;
       // Recorded below, with what the folders hold, before the lock is let go.
-      settingUpWatches_ = false;
+      foldersInFlight_.clear();
       for (auto& [path, inSubmodule] : folders) {
         // git may track files inside an ignored folder: it checks them
         // itself, the folder being reported in every answer.
@@ -609,7 +610,7 @@ private:
       std::lock_guard lock(mutex_);
       if (!needsRescan_ || stopped_) return;
       needsRescan_ = false;
-      settingUpWatches_ = true;
+      rescanning_ = true;
     }
     if (!worktreeRoot_.empty()) ignores_.rereadIgnoredFolders();
     std::lock_guard lock(mutex_);
@@ -621,7 +622,7 @@ private:
     }
     // Folders that were not watched until now may have changed unseen.
     journal_.forgetAll();
-    settingUpWatches_ = false;
+    rescanning_ = false;
   }
 
   // ---- git's file-system monitor ----
@@ -757,12 +758,14 @@ private:
       // Everything the kernel has queued happened before git asked.
       drainEvents();
       auto answer = journal_.changedSince(token);
-      // Folders taken off `newFolders_` but not watched yet are in neither.
-      if (settingUpWatches_) answer.paths.reset();
+      // Folders not watched yet may hold what changed.
+      if (rescanning_) answer.paths.reset();
       // A folder that appeared is not watched until the watcher's thread
       // gets to it: what happens inside it meanwhile leaves no event.
-      if (answer.paths)
+      if (answer.paths) {
         for (const auto& folder : newFolders_) answer.paths->push_back(folder.first + "/");
+        answer.paths->insert(answer.paths->end(), foldersInFlight_.begin(), foldersInFlight_.end());
+      }
       ++statistics_.fsmonitorAnswers;
       if (!answer.paths) ++statistics_.fsmonitorFullAnswers;
       reply = "ok\n" + FsmonitorJournal::encode(answer);
@@ -783,7 +786,7 @@ private:
       changes.unwatchedFolders = journal_.unwatchedFolders();
       // A folder not watched yet, or ignore rules not yet read again, may
       // hide changes.
-      if (newFolders_.empty() && !settingUpWatches_ && !needsRescan_) changes.paths = journal_.exactPathsSince(since);
+      if (newFolders_.empty() && foldersInFlight_.empty() && !rescanning_ && !needsRescan_) changes.paths = journal_.exactPathsSince(since);
     }
     signalWake();
     return changes;
@@ -871,7 +874,8 @@ private:
   std::vector<std::pair<std::string, bool>> newFolders_;
   // Between taking folders off `newFolders_` (or starting a rescan) and
   // watching them: changes inside them leave no event yet.
-  bool settingUpWatches_ = false;
+  std::vector<std::string> foldersInFlight_; // with their '/'
+  bool rescanning_ = false;
   bool needsRescan_ = false;
   bool worktreeFallback_ = false;
   bool gitFallback_ = false;
