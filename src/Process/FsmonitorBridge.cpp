@@ -32,6 +32,7 @@ bool refreshPrivateIndex(FsmonitorEndpoint& endpoint, const std::string& indexPa
   FsmonitorEndpoint::IndexIdentity identity;
   identity.size = info.st_size;
   identity.modifiedNanoseconds = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+  identity.changedNanoseconds = static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
   identity.inode = info.st_ino;
   std::ifstream index(indexPath, std::ios::binary);
   identity.trailer.resize(20);
@@ -68,16 +69,17 @@ void unregisterFsmonitorEndpoint(const std::string& worktreeRoot, const Fsmonito
   if (it != registry().end() && it->second.get() == endpoint) registry().erase(it);
 }
 
-std::optional<MonitoredRun> monitoredRun(const GitRepositoryDescriptor& descriptor) {
+std::shared_ptr<FsmonitorEndpoint> fsmonitorEndpoint(const GitRepositoryDescriptor& descriptor) {
   auto worktree = descriptor.worktreeURL();
-  if (!worktree) return std::nullopt;
-  std::shared_ptr<FsmonitorEndpoint> endpoint;
-  {
-    std::lock_guard lock(registryLock);
-    auto it = registry().find(worktree->path());
-    if (it == registry().end()) return std::nullopt;
-    endpoint = it->second;
-  }
+  if (!worktree) return nullptr;
+  std::lock_guard lock(registryLock);
+  auto it = registry().find(worktree->path());
+  return it == registry().end() ? nullptr : it->second;
+}
+
+std::optional<MonitoredRun> monitoredRun(const GitRepositoryDescriptor& descriptor) {
+  auto endpoint = fsmonitorEndpoint(descriptor);
+  if (!endpoint) return std::nullopt;
   {
     std::lock_guard copy(endpoint->copyLock);
     if (!refreshPrivateIndex(*endpoint, descriptor.gitURL.path() + "/index")) return std::nullopt;

@@ -25,11 +25,14 @@
 
 #include "tavrik/Operation/GitRepositoryDescriptor.h"
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavrik::detail {
@@ -46,14 +49,40 @@ struct FsmonitorEndpoint {
 
   /// What a copy of the repository's index was made from.
   struct IndexIdentity {
-    long long size = -1, modifiedNanoseconds = 0;
+    // The change time too: an index whose times were set back to the same
+    // values may have become racy again, which only a fresh copy keeps.
+    long long size = -1, modifiedNanoseconds = 0, changedNanoseconds = 0;
     unsigned long long inode = 0;
     std::string trailer;
     bool operator==(const IndexIdentity&) const = default;
   };
   std::mutex copyLock; // guards copiedFrom and the private index's replacement
   std::optional<IndexIdentity> copiedFrom;
+
+  /// What the watcher can vouch for since a token.
+  struct ExactChanges {
+    std::string token; // stands for now; empty once the watcher is gone
+    /// The files changed since, relative to the working tree; nullopt when
+    /// something else changed too or the watcher cannot tell.
+    std::optional<std::vector<std::string>> paths;
+    /// Folders the watcher does not look into ("build/"): anything tracked in
+    /// them may have changed.
+    std::vector<std::string> unwatchedFolders;
+  };
+  /// Set by the watcher before the endpoint is registered, never changed
+  /// after. Takes the watcher's lock; lock order: a queue's index lock (the
+  /// status reader holds it), then the watcher's lock; never `memoLock`.
+  std::function<ExactChanges(std::string_view since)> exactChanges;
+
+  std::mutex memoLock; // guards statusMemo; taken alone
+  /// The status reader's own record of the last list it read; opaque here.
+  std::shared_ptr<const void> statusMemo;
+  /// Monitored status runs limited to the changed paths, and whole ones.
+  std::atomic<size_t> pathLimitedRuns{0}, wholeRuns{0};
 };
+
+/// The endpoint serving the working tree of `descriptor`; null when none does.
+std::shared_ptr<FsmonitorEndpoint> fsmonitorEndpoint(const GitRepositoryDescriptor& descriptor);
 
 /// Makes `endpoint` the one for the working tree at `worktreeRoot`,
 /// replacing any other.

@@ -60,6 +60,18 @@ FsmonitorJournal::Answer FsmonitorJournal::changedSince(std::string_view token) 
   return answer;
 }
 
+std::optional<std::vector<std::string>> FsmonitorJournal::exactPathsSince(std::string_view token) const {
+  auto since = sequenceOf(token);
+  if (unsure_ || !since || *since < floor_ || *since < barrier_ || *since > sequence_) return std::nullopt;
+  std::vector<std::string> paths;
+  std::unordered_set<std::string_view> seen;
+  for (auto it = changes_.rbegin(); it != changes_.rend() && it->first > *since; ++it) {
+    if (it->second.ends_with('/')) return std::nullopt;
+    if (seen.insert(it->second).second) paths.push_back(it->second);
+  }
+  return paths;
+}
+
 std::string FsmonitorJournal::encode(const Answer& answer) {
   std::string out = answer.token;
   out.push_back('\0');

@@ -11,6 +11,12 @@
 // is `unsure` (the tree is not watched in full) all answer "everything may
 // have changed", which git reads as "/".
 //
+// The status reader asks the same journal for a narrower answer
+// (`exactPathsSince`): only the working-tree files that changed, and
+// nothing when anything else did since (a `barrier`: the git directories, a
+// submodule) or a folder appeared or went, so that it may run git on those
+// paths alone.
+//
 // Not thread-safe: the watcher's mutex guards it.
 #pragma once
 
@@ -48,6 +54,16 @@ public:
   void setUnwatchedFolders(std::vector<std::string> folders) { unwatched_ = std::move(folders); }
   void addUnwatchedFolder(std::string folder) { unwatched_.push_back(std::move(folder)); }
 
+  /// Something outside the journal's paths changed (the index, HEAD, refs,
+  /// configuration, a submodule): `exactPathsSince` of an earlier token
+  /// answers nothing. The monitor's own answers are not affected.
+  void barrier() { barrier_ = ++sequence_; }
+  /// The files changed since `token`, without the unwatched folders; nullopt
+  /// when that is not all that changed (see `barrier`), a folder appeared or
+  /// went, or `changedSince` would answer "/".
+  std::optional<std::vector<std::string>> exactPathsSince(std::string_view token) const;
+  const std::vector<std::string>& unwatchedFolders() const { return unwatched_; }
+
   std::string currentToken() const;
   /// What changed since `token`, and the token that stands for now.
   Answer changedSince(std::string_view token) const;
@@ -62,6 +78,7 @@ private:
   std::string instance_;
   uint64_t sequence_ = 0; // changes recorded; the i-th has sequence i
   uint64_t floor_ = 0;    // the oldest token that can still be answered
+  uint64_t barrier_ = 0;  // the oldest token `exactPathsSince` can answer
   std::deque<std::pair<uint64_t, std::string>> changes_;
   std::vector<std::string> unwatched_;
   bool unsure_ = false;

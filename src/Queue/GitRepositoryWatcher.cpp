@@ -199,7 +199,10 @@ public:
   /// Asks git which folders are ignored now.
   void rereadIgnoredFolders() {
     auto folders = run<GitExecIgnoredFoldersOperation>("could not list ignored folders", LogLevel::defaultLevel);
-    folders_ = std::unordered_set<std::string>(folders.begin(), folders.end());
+    // git lists a folder whose files all happen to be ignored too; a file
+    // that is not ignored may still appear in it, so it needs its watch.
+    auto ignored = ignoredAmong(folders);
+    folders_ = std::unordered_set<std::string>(ignored.begin(), ignored.end());
   }
   bool isIgnoredFolder(const std::string& path) const { return folders_.count(path) != 0; }
   /// The ignored folders as the monitor reports them, with a trailing '/'.
@@ -343,6 +346,10 @@ public:
     auto statistics = statistics_;
     statistics.watchedFolders = watches_.size();
     statistics.workingTreeFallback = worktreeFallback_;
+    if (endpoint_) {
+      statistics.pathLimitedStatusRuns = endpoint_->pathLimitedRuns;
+      statistics.wholeStatusRuns = endpoint_->wholeRuns;
+    }
     return statistics;
   }
 
@@ -491,6 +498,9 @@ private:
       // A submodule's commit or checkout changes what its folder's entry in
       // the index compares to.
       if (path.starts_with("modules/") || path == "modules") journal_.forgetAll();
+      // The index, HEAD, refs or configuration: status may change beyond the
+      // changed files.
+      journal_.barrier();
       schedule_.noteChange(gitDirectoryChangeAspects(watch.area, path, sharedGitDir_));
       return;
     }
@@ -549,6 +559,8 @@ private:
         std::lock_guard lock(mutex_);
         if (stopped_ || worktreeFallback_) return;
         folders.swap(newFolders_);
+        foldersInFlight_.clear();
+        for (auto& folder : folders) foldersInFlight_.push_back(folder.first + "/");
       }
       if (folders.empty()) return;
       std::vector<std::string> paths;
@@ -557,6 +569,8 @@ private:
       std::unordered_set<std::string> ignoredSet(ignored.begin(), ignored.end());
       std::lock_guard lock(mutex_);
       if (stopped_) return;
+      // Recorded below, with what the folders hold, before the lock is let go.
+      foldersInFlight_.clear();
       for (auto& [path, inSubmodule] : folders) {
         // git may track files inside an ignored folder: it checks them
         // itself, the folder being reported in every answer.
@@ -596,6 +610,7 @@ private:
       std::lock_guard lock(mutex_);
       if (!needsRescan_ || stopped_) return;
       needsRescan_ = false;
+      rescanning_ = true;
     }
     if (!worktreeRoot_.empty()) ignores_.rereadIgnoredFolders();
     std::lock_guard lock(mutex_);
@@ -607,6 +622,7 @@ private:
     }
     // Folders that were not watched until now may have changed unseen.
     journal_.forgetAll();
+    rescanning_ = false;
   }
 
   // ---- git's file-system monitor ----
@@ -615,6 +631,8 @@ private:
   // submodule's own folder among them: git compares that entry only when
   // told it changed.
   void recordChange(const std::string& path, bool isFolder, bool inSubmodule) {
+    // git refuses a path inside a submodule as a pathspec.
+    if (inSubmodule) journal_.barrier();
     if (inSubmodule)
       for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
         journal_.record(path.substr(0, slash));
@@ -638,6 +656,10 @@ private:
       fsmonitorFolder_ = makeBridgeFolder("fsmonitor");
       endpoint->socketPath = fsmonitorFolder_ + "/socket";
       endpoint->privateIndexPath = fsmonitorFolder_ + "/index";
+      endpoint->exactChanges = [weak = weak_from_this()](std::string_view since) {
+        auto self = weak.lock();
+        return self ? self->exactChanges(since) : FsmonitorEndpoint::ExactChanges{};
+      };
       listenAt(endpoint->socketPath, listener_);
       if (::pipe2(serverWake_, O_CLOEXEC) != 0) throw TavrikError::fromErrno(errno, "pipe2");
       {
@@ -736,10 +758,14 @@ private:
       // Everything the kernel has queued happened before git asked.
       drainEvents();
       auto answer = journal_.changedSince(token);
+      // Folders not watched yet may hold what changed.
+      if (rescanning_) answer.paths.reset();
       // A folder that appeared is not watched until the watcher's thread
       // gets to it: what happens inside it meanwhile leaves no event.
-      if (answer.paths)
+      if (answer.paths) {
         for (const auto& folder : newFolders_) answer.paths->push_back(folder.first + "/");
+        answer.paths->insert(answer.paths->end(), foldersInFlight_.begin(), foldersInFlight_.end());
+      }
       ++statistics_.fsmonitorAnswers;
       if (!answer.paths) ++statistics_.fsmonitorFullAnswers;
       reply = "ok\n" + FsmonitorJournal::encode(answer);
@@ -747,6 +773,23 @@ private:
     // The events read here may have folders to watch or refreshes to plan.
     signalWake();
     writeAll(connection, reply);
+  }
+
+  FsmonitorEndpoint::ExactChanges exactChanges(std::string_view since) {
+    FsmonitorEndpoint::ExactChanges changes;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopped_) return changes;
+      // Everything the kernel has queued happened before the question.
+      drainEvents();
+      changes.token = journal_.currentToken();
+      changes.unwatchedFolders = journal_.unwatchedFolders();
+      // A folder not watched yet, or ignore rules not yet read again, may
+      // hide changes.
+      if (newFolders_.empty() && foldersInFlight_.empty() && !rescanning_ && !needsRescan_) changes.paths = journal_.exactPathsSince(since);
+    }
+    signalWake();
+    return changes;
   }
 
   void stopFsmonitor() {
@@ -829,6 +872,10 @@ private:
   // Working-tree folders that appeared, with whether they are in a
   // submodule, to be watched unless ignored.
   std::vector<std::pair<std::string, bool>> newFolders_;
+  // Between taking folders off `newFolders_` (or starting a rescan) and
+  // watching them: changes inside them leave no event yet.
+  std::vector<std::string> foldersInFlight_; // with their '/'
+  bool rescanning_ = false;
   bool needsRescan_ = false;
   bool worktreeFallback_ = false;
   bool gitFallback_ = false;

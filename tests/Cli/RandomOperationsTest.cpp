@@ -8,6 +8,7 @@
 // seed and step. A seed stops at its first disagreement; the next one goes on.
 #include "tavrik/Json/GitJson.h"
 
+#include "Support/RandomSeeds.h"
 #include "Support/ScenarioRepo.h"
 
 #include <gtest/gtest.h>
@@ -29,19 +30,6 @@ const std::vector<std::string> kNames = {"a.txt", "[a,b]", "[ab]", "{x,y}", "a,b
                                          "=",     "   ",   "\xff\xfe", " lead", "d/x"};
 const std::vector<std::string> kBranches = {"main", "b1", "b2"};
 const std::vector<std::string> kContents = {"one\n", "two\n", "one\nthree\n", ""};
-
-std::vector<unsigned> seedsToRun() {
-  const char* text = std::getenv("TAVRIK_RANDOM_SEEDS");
-  if (!text || !*text) return {1, 2, 3};
-  std::vector<unsigned> seeds;
-  std::stringstream list(text);
-  for (std::string part; std::getline(list, part, ',');) {
-    auto dash = part.find('-');
-    unsigned first = std::stoul(part), last = dash == std::string::npos ? first : std::stoul(part.substr(dash + 1));
-    for (unsigned s = first; s <= last; ++s) seeds.push_back(s);
-  }
-  return seeds;
-}
 
 // One step: the client's arguments and the git commands that do the same.
 struct Step {
@@ -196,10 +184,9 @@ void expectRecordsAgreeWithGit(const Pair& pair) {
 } // namespace
 
 TEST(CliRandomOperations, EveryVerbLeavesTheRepositoryAsGitWould) {
-  const char* stepsText = std::getenv("TAVRIK_RANDOM_STEPS");
-  const int steps = stepsText ? std::atoi(stepsText) : 5;
+  const int steps = tt::randomSteps(5);
   const auto* result = ::testing::UnitTest::GetInstance()->current_test_info()->result();
-  for (unsigned seed : seedsToRun()) {
+  for (unsigned seed : tt::randomSeeds({1, 2, 3})) {
     std::mt19937 random(seed);
     Pair pair(seed % 3 == 0);
     const int failuresBefore = result->total_part_count();

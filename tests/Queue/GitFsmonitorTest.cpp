@@ -22,6 +22,17 @@ namespace {
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// "XY path [<- old]" per entry, one a line, for a failure message.
+std::string describe(const std::vector<GitStatusEntry>& entries) {
+  std::string text;
+  for (auto& e : entries)
+    text += std::string{rawValue(e.index), rawValue(e.worktree), ' '} + e.path().value_or("") +
+            (e.oldPath && e.newPath && *e.oldPath != *e.newPath ? " <- " + *e.oldPath : "") +
+            (e.modificationDate ? " @" + std::to_string(e.modificationDate->time_since_epoch().count()) : "") +
+            (e.modeWorktree ? " " + std::to_string(*e.modeWorktree) : "") + "\n";
+  return text;
+}
+
 } // namespace
 
 TEST(GitFsmonitor, AnswersEverythingWhenItCannotBeSure) {
@@ -85,8 +96,20 @@ public:
   RandomTree(const GitDir& repo, unsigned seed) : repo_(repo), random_(seed) {}
 
   std::string step(const std::function<void()>& reattach) {
+    try {
+      return change(reattach);
+    } catch (const fs::filesystem_error&) {
+      return "nothing (a file stood where a folder was wanted)";
+    }
+  }
+
+private:
+  std::string change(const std::function<void()>& reattach) {
     auto files = listFiles();
-    switch (pick(13)) {
+    switch (pick(20)) {
+    case 13:
+    case 14:
+    case 15:
     case 0:
     case 1:
       if (files.empty()) break;
@@ -99,8 +122,41 @@ public:
       return "new file";
     }
     case 3:
-      repo_.write("u" + std::to_string(pick(1000)) + "/deep/x.txt", "untracked\n");
-      return "new untracked folder";
+      // Few names, so that files also land in untracked folders that exist.
+      repo_.write("u" + std::to_string(pick(3)) + "/deep/x" + std::to_string(pick(3)) + ".txt", "untracked\n");
+      return "file in an untracked folder";
+    case 16:
+      // A folder holding only ignored files is not shown, until it is.
+      repo_.write("logs/" + std::to_string(pick(3)) + (pick(2) ? ".log" : ".txt"), "x\n");
+      return "file beside ignored ones";
+    case 17: {
+      if (files.empty()) break;
+      auto from = any(files);
+      repo_.tryGit({"mv", "-k", from, from + ".moved"});
+      return "staged rename";
+    }
+    case 18: {
+      // A file becomes a folder, or a folder a file.
+      if (files.empty()) break;
+      auto file = any(files);
+      fs::remove(repo_.path() / file);
+      if (pick(2)) {
+        repo_.write(file + "/inner.txt", "was a file\n");
+        return "file to folder";
+      }
+      auto folder = any(folders());
+      if (folder.empty()) break;
+      fs::remove_all(repo_.path() / folder);
+      repo_.write(folder.substr(0, folder.size() - 1), "was a folder\n");
+      return "folder to file";
+    }
+    case 19: {
+      if (files.empty()) break;
+      auto file = any(files);
+      fs::remove(repo_.path() / file);
+      fs::create_symlink("a.txt", repo_.path() / file);
+      return "file to symbolic link";
+    }
     case 4:
       if (files.empty()) break;
       fs::remove(repo_.path() / any(files));
@@ -156,7 +212,6 @@ public:
     return "nothing";
   }
 
-private:
   size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random_); }
   template <class T> const T& any(const std::vector<T>& items) { return items[pick(items.size())]; }
 
@@ -164,7 +219,7 @@ private:
     std::vector<std::string> files;
     for (auto& entry : fs::recursive_directory_iterator(repo_.path())) {
       auto relative = fs::relative(entry.path(), repo_.path()).string();
-      if (!relative.starts_with(".git") && entry.is_regular_file()) files.push_back(relative);
+      if (!relative.starts_with(".git") && !entry.is_directory()) files.push_back(relative);
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -188,10 +243,12 @@ private:
 } // namespace
 
 TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
-  for (unsigned seed : {1u, 2u, 3u, 4u}) {
+  size_t limitedRuns = 0, steps = 0;
+  for (unsigned seed : randomSeeds({1, 2, 3, 4})) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     ScratchRepo repo;
     repo.write(".gitignore", "build/\n*.log\n");
+    repo.write("logs/.keep.log", "ignored\n");
     repo.write("src/a.txt", "a\n");
     repo.write("src/lib/b.txt", "b\n");
     repo.write("docs/c.txt", "c\n");
@@ -210,16 +267,22 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
     // The view's own refreshes would only slow the comparison down.
     const GitRepositoryWatcherOptions quiet{.quietPeriod = std::chrono::hours(1), .maximumDelay = std::chrono::hours(1)};
     std::shared_ptr<GitRepositoryWatcher> watcher = GitRepositoryWatcher::attach(queue, quiet);
-    size_t answers = 0, fullAnswers = 0;
-    auto reattach = [&] {
+    size_t answers = 0, fullAnswers = 0, wholeRuns = 0;
+    const size_t limitedBefore = limitedRuns;
+    auto count = [&] {
       auto statistics = watcher->statistics();
       answers += statistics.fsmonitorAnswers;
       fullAnswers += statistics.fsmonitorFullAnswers;
+      limitedRuns += statistics.pathLimitedStatusRuns;
+      wholeRuns += statistics.wholeStatusRuns;
+    };
+    auto reattach = [&] {
+      count();
       watcher->detach();
       watcher = GitRepositoryWatcher::attach(queue, quiet);
     };
     RandomTree tree(repo, seed);
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < randomSteps(40); ++i, ++steps) {
       auto what = tree.step(reattach);
       auto plain = repo.git({"--no-optional-locks", "status", "-z", "--porcelain=v2", "--untracked-files=normal",
                              "--renames", "--no-show-stash"});
@@ -233,14 +296,17 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
       ASSERT_TRUE(monitored.has_value());
       // The user's git must never find the index locked by the engine's reads.
       EXPECT_EQ(fs::last_write_time(index), indexWritten) << "the repository's index was written";
-      ASSERT_EQ(monitored->entries, expected) << "after step " << i << ": " << what << "\n" << plain;
+      ASSERT_EQ(monitored->entries, expected) << "after step " << i << ": " << what << "\nmonitored:\n"
+                                              << describe(monitored->entries) << "git:\n" << describe(expected);
     }
-    auto statistics = watcher->statistics();
-    answers += statistics.fsmonitorAnswers;
-    fullAnswers += statistics.fsmonitorFullAnswers;
-    // Else the comparison proved nothing of the monitor.
-    EXPECT_GT(answers - fullAnswers, 10u);
+    count();
+    // Else the comparison proved nothing of the monitor, or of the runs on
+    // changed paths alone.
+    EXPECT_GT(answers - fullAnswers + limitedRuns - limitedBefore, 10u) << wholeRuns << " whole";
   }
+  // Most steps change the index, HEAD or folders, which need the whole tree.
+  RecordProperty("refreshesOnChangedPaths", std::to_string(limitedRuns) + " of " + std::to_string(steps));
+  EXPECT_GE(limitedRuns * 5, steps) << limitedRuns << " of " << steps << " refreshes on changed paths alone";
 }
 
 // The opt-in for the terminal: the user's own git asks the watcher while one

@@ -5,6 +5,7 @@
 // file-system monitor.
 #pragma once
 
+#include "Support/RandomSeeds.h"
 #include "Support/ScenarioRepo.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/Process/Shell.h"

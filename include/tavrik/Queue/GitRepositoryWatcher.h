@@ -102,6 +102,10 @@ public:
     /// with "/" (check everything).
     size_t fsmonitorAnswers = 0;
     size_t fsmonitorFullAnswers = 0;
+    /// Status refreshes while the monitor was served: those that ran git on
+    /// the changed paths alone, and those that read the whole tree.
+    size_t pathLimitedStatusRuns = 0;
+    size_t wholeStatusRuns = 0;
   };
 
   /// Sets the watches up (blocking while the working tree is walked) and
