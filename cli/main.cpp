@@ -93,7 +93,9 @@ std::vector<cli::VerbSpec> readingVerbs() {
        [ignored](CLI::App& verb) { verb.add_flag("--ignored", *ignored, "list ignored files too"); },
        [ignored](const CLI::App&) -> cli::VerbRun {
          return [ignored](const std::shared_ptr<GitQueue>& queue, bool asJson, std::ostream& out) {
-           auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(*ignored));
+           // The rows show no dates: the lookup of every file's date is spared.
+           auto status = runOn(queue, makeOperation<GitViewExecStatusOperation>(
+                                          GitStatusReadOptions{.includeIgnored = *ignored, .modificationDates = asJson}));
            static const GitStatusList kNoEntries;
            const GitStatusList& list = status ? *status : kNoEntries;
            asJson ? printRecords(list) : cli::printStatus(out, list);

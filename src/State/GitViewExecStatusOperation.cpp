@@ -328,7 +328,7 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readWhole(GitOperationCon
   // entries are stamped and stored.
   *stdOutBuffer = GitBuffer();
   sortByPath(entries);
-  stampModificationDates(entries, worktree);
+  if (modificationDates) stampModificationDates(entries, worktree);
   return GitStatusList{std::move(entries)};
 }
 
@@ -367,7 +367,7 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::execute(GitOperationConte
   const Url worktree = descriptor->url;
 
   // A list with ignored files is no base for one without, nor the reverse.
-  auto endpoint = includeIgnored ? nullptr : detail::fsmonitorEndpoint(*descriptor);
+  auto endpoint = includeIgnored || !modificationDates ? nullptr : detail::fsmonitorEndpoint(*descriptor);
   std::shared_ptr<const StatusMemo> memo;
   detail::FsmonitorEndpoint::ExactChanges changes;
   if (endpoint && endpoint->exactChanges) {

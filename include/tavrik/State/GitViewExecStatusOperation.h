@@ -22,12 +22,28 @@
 
 namespace tavrik {
 
+/// How the status reader reads.
+struct GitStatusReadOptions {
+  /// Adds "--ignored", so ignored files are listed too.
+  bool includeIgnored = false;
+  /// Each entry gets its file's modification date. That is one file-system
+  /// lookup per entry, which a listing that shows no dates (a terminal's)
+  /// can spare; a list without dates is never the base of a refresh on
+  /// changed paths.
+  bool modificationDates = true;
+};
+
 class GitViewExecStatusOperation : public GitExecOperation<SharedValue<GitStatusList>> {
 public:
-  explicit GitViewExecStatusOperation(bool includeIgnored = false) : includeIgnored(includeIgnored) {}
+  explicit GitViewExecStatusOperation(GitStatusReadOptions options)
+      : includeIgnored(options.includeIgnored), modificationDates(options.modificationDates) {}
+  explicit GitViewExecStatusOperation(bool includeIgnored = false)
+      : GitViewExecStatusOperation(GitStatusReadOptions{.includeIgnored = includeIgnored}) {}
 
   /// Adds "--ignored", so ignored files are listed too.
   const bool includeIgnored;
+  /// Entries carry their files' modification dates.
+  const bool modificationDates;
 
   bool needsIndexLock() const override { return true; }
   /// The monitor's settings, when a watcher serves the repository, then
