@@ -134,12 +134,8 @@ pledge::Void GitTrashAction::execute(GitOperationContext& context) {
   std::vector<Url> locations;
   for (const auto& path : paths) locations.push_back(checkedLocation(*worktree, path));
 
-  {
-    // Run here rather than through the queue, but still one index writer at a time.
-    std::lock_guard indexLock(context.host()->indexLock());
-    auto reset = makeOperation<GitExecResetOperation>({.paths = paths});
-    reset->execute(context);
-  }
+  // Run here rather than through the queue, under this run's index lock.
+  makeOperation<GitExecResetOperation>({.paths = paths})->execute(context);
   for (const auto& location : locations) {
     if (isCancelled()) throw pledge::CancelledError();
     FileManager::trashItem(location);

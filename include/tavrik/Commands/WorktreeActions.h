@@ -88,6 +88,10 @@ public:
   explicit GitTrashAction(std::set<std::string> paths) : paths(std::move(paths)) {}
   const std::set<std::string> paths;
 
+  /// It unstages: the index lock is taken for the whole run, before the
+  /// journal's, as every index writer takes it.
+  bool needsIndexLock() const override { return true; }
+
   /// Throws TavrikError::invalidWorktree without a working tree,
   /// TavrikError for a refused path, the reset's error, or the first
   /// trash failure (files trashed before it stay in the trash).
