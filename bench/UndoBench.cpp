@@ -12,6 +12,7 @@
 
 #include "tavrik/Commands/BranchCommands.h"
 #include "tavrik/Commands/IndexCommands.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 
 #include <chrono>
@@ -69,6 +70,8 @@ template <class F> double millis(F&& f) {
 } // namespace
 
 int main() {
+  // As a client does on its own thread, so that the journal works in process.
+  arbor::Repo::initializeLibrary();
   if (!benchRepo()) {
     makeRepository("/tmp/tavrik-bench-undo");
     ::setenv("TAVRIK_BENCH_REPO", "/tmp/tavrik-bench-undo", 1);

@@ -1,11 +1,14 @@
 #include "Interfaces/Libgit2.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
 namespace arbor::detail {
 
 namespace {
+
+std::atomic<bool> initialized{false};
 
 struct LibraryState {
   LibraryState() {
@@ -17,6 +20,7 @@ struct LibraryState {
     // forwarding definition.
     const auto options = reinterpret_cast<int (*)(int, ...)>(libgit2Symbol("git_libgit2_opts"));
     options(GIT_OPT_ENABLE_STRICT_HASH_VERIFICATION, 0);
+    initialized.store(true, std::memory_order_release);
   }
 };
 
@@ -46,6 +50,8 @@ std::shared_ptr<void> libraryToken() {
   static const std::shared_ptr<void> token(std::shared_ptr<void>(), state);
   return token;
 }
+
+bool libraryInitialized() { return initialized.load(std::memory_order_acquire); }
 
 void throwGitError(int rc, const char* operation) {
   // libgit2 keeps its last error per thread: copy it now, before any other

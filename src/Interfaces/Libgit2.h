@@ -17,6 +17,9 @@ namespace arbor::detail {
 /// down only after the process-wide token and the last repository are gone.
 std::shared_ptr<void> libraryToken();
 
+/// Whether `libraryToken` has set the library up; any thread.
+bool libraryInitialized();
+
 /// The function `name` of libgit2, which is loaded on first use (see
 /// Libgit2Loader.cpp). Throws `arbor::Error` when the library or the
 /// function cannot be found.

@@ -30,6 +30,8 @@ Repo Repo::openAtPath(const std::string& path) {
 
 void Repo::initializeLibrary() { (void)detail::libraryToken(); }
 
+bool Repo::isLibraryInitialized() { return detail::libraryInitialized(); }
+
 std::string Repo::gitDirectoryPath() const { return withoutTrailingSlash(git_repository_path(handle())); }
 
 std::string Repo::commonDirectoryPath() const { return withoutTrailingSlash(git_repository_commondir(handle())); }

@@ -24,6 +24,8 @@ namespace {
 
 struct Pending {
   std::unique_lock<std::mutex> lock;
+  /// The repository as the "before" was written, for the "after".
+  std::optional<arbor::Repo> repo;
   std::string ref;
   GitUndoEntry entry;
   /// The journal's refs when the entry was begun, itself not counted.
@@ -57,11 +59,10 @@ uint64_t keptBytes(GitOperationContext& context, const std::string& tree) {
   return bytes;
 }
 
-void deleteRefs(GitOperationContext& context, const std::vector<std::string>& refs) {
-  if (refs.empty()) return;
+void deleteRefs(Store& store, const std::vector<std::string>& refs) {
   std::string input;
   for (const auto& ref : refs) input += "delete " + ref + "\n";
-  runGit(context, {"update-ref", "--stdin"}, input);
+  updateRefs(store, input);
 }
 
 } // namespace
@@ -93,8 +94,10 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
   if (!descriptor || descriptor->isBare || ::access((descriptor->gitURL.path() + "/HEAD").c_str(), F_OK) != 0) return {};
   auto pending = std::make_shared<Pending>();
   pending->lock = held.owns_lock() ? std::move(held) : std::unique_lock(writeLock_);
+  auto store = Store::open(context);
+  pending->repo = store.repo;
   std::vector<std::string> journalRefs;
-  const State state = readState(context, scope, &journalRefs);
+  const State state = readState(store, scope, &journalRefs);
   uint64_t last = 0;
   std::vector<std::string> redo;
   for (const auto& ref : journalRefs) {
@@ -103,7 +106,7 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
     if (ref.starts_with(std::string(kJournalRefPrefix) + "redo/")) redo.push_back(ref);
   }
   // A new step forks from the undone ones: they cannot be redone on top.
-  deleteRefs(context, redo);
+  deleteRefs(store, redo);
   pending->entry = {.number = last + 1,
                     .title = title,
                     .time = std::time(nullptr),
@@ -111,7 +114,7 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
                     .bytes = state.worktree ? keptBytes(context, *state.worktree) : 0};
   pending->ref = refName(false, pending->entry.number);
   pending->entriesBefore = journalRefs.size() - redo.size();
-  writeState(context, pending->ref, state, entryMessage(pending->entry, false), std::nullopt);
+  writeState(store, pending->ref, state, entryMessage(pending->entry, false), std::nullopt);
   recorded_.fetch_add(1, std::memory_order_relaxed);
   return pending;
 }
@@ -119,14 +122,15 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
 void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext& context) {
   auto pending = std::any_cast<std::shared_ptr<Pending>>(token);
   if (!pending || !pending->lock.owns_lock()) return;
-  const State state = readState(context, pending->entry.scope);
-  writeState(context, pending->ref, state, entryMessage(pending->entry, true), pending->ref);
+  Store store{context, pending->repo};
+  const State state = readState(store, pending->entry.scope);
+  writeState(store, pending->ref, state, entryMessage(pending->entry, true), pending->ref);
   pending->lock.unlock();
 
   // An entry that keeps no file contents cannot take the journal over its
   // size: only the count needs checking then, which is known.
   if (pending->entriesBefore + 1 <= options.maxEntries && pending->entry.bytes == 0) return;
-  auto entries = listEntries(context);
+  auto entries = listEntries(store);
   uint64_t bytes = 0;
   for (const auto& entry : entries) bytes += entry.entry.bytes;
   std::vector<std::string> dropped;
@@ -136,7 +140,7 @@ void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext&
     dropped.push_back(entry.ref);
     bytes -= entry.entry.bytes;
   }
-  deleteRefs(context, dropped);
+  deleteRefs(store, dropped);
 }
 
 // ---- undo and redo ----
@@ -144,6 +148,7 @@ void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext&
 namespace {
 
 struct Restore {
+  Store& store;
   GitOperationContext& context;
   const State& from; // what the entry left: the lease
   const State& to;   // what the undo or redo brings back
@@ -210,19 +215,8 @@ struct Restore {
       if (target) input += "update " + name + " " + *target + " " + now.value_or(zeroId) + "\n";
       else input += "delete " + name + " " + *now + "\n";
     }
-    if (!input.empty()) runGit(context, {"update-ref", "--stdin"}, input);
-
-    if (from.head != to.head && to.head != current.head) {
-      if (to.head.starts_with("ref: ")) {
-        auto target = to.head.substr(5);
-        while (!target.empty() && (target.back() == '\n' || target.back() == '\r')) target.pop_back();
-        runGit(context, {"symbolic-ref", "HEAD", target});
-      } else {
-        auto id = to.head;
-        while (!id.empty() && id.back() == '\n') id.pop_back();
-        runGit(context, {"update-ref", "--no-deref", "HEAD", id});
-      }
-    }
+    updateRefs(store, input);
+    if (from.head != to.head && to.head != current.head) writeHead(store, to.head);
     writeBranchConfig(context, changedSettings(), current.branchConfig, to.branchConfig);
     // Updating refs/stash appended to its reflog: the stash list is put back
     // as it was, byte for byte.
@@ -358,7 +352,8 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   if (!journal && context.host()) journal = std::dynamic_pointer_cast<GitUndoJournal>(context.host()->journal());
   std::unique_lock<std::mutex> held;
   if (journal) held = journal->holdEntries();
-  const auto entries = listEntries(context);
+  auto store = Store::open(context);
+  const auto entries = listEntries(store);
   const EntryRef* chosen = nullptr;
   // Undo takes the newest entry not undone; redo the one undone last, which
   // is the oldest of the undone (they are undone newest first).
@@ -370,15 +365,17 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   if (!undo && !chosen->entry.complete) throw TavrikError("Cannot redo \"" + chosen->entry.title + "\": it never finished.");
 
   context.updatedAspects.formUnion(GitAspects::all);
-  const auto stored = readEntry(context, *chosen);
+  const auto stored = readEntry(store, *chosen);
   const auto scope = chosen->entry.scope;
-  State current = readState(context, scope);
+  // An entry that left the index alone has none of it to compare or restore.
+  const bool withIndex = !stored.after || !stored.sameIndex;
+  State current = readState(store, scope, nullptr, withIndex);
   // An entry whose operation never finished has no "after": what is there
   // now stands in for it, and is journaled before it is replaced.
   const State& from = undo ? (stored.after ? *stored.after : current) : stored.before;
   const State& to = undo ? stored.before : *stored.after;
   std::string zeroId(std::max<size_t>(40, current.refs.empty() ? 40 : current.refs.begin()->second.size()), '0');
-  Restore restore{context, from, to, zeroId};
+  Restore restore{store, context, from, to, zeroId};
 
   const auto moved = restore.moved(current);
   const bool journalFirst = !moved.empty() || !stored.after;
@@ -400,7 +397,7 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   // Going back to where nothing was in progress is git's abort; an abort
   // moves HEAD and rewrites files, so the lease is then what is there now.
   const bool abort = to.progress.empty() && !current.progress.empty() && from.progress != to.progress;
-  const State now = abort && abortInProgress(context) ? readState(context, scope) : current;
+  const State now = abort && abortInProgress(context) ? readState(store, scope, nullptr, withIndex) : current;
   if (from.progress != to.progress || now.progress != to.progress) writeProgress(context, to.progress, now.progress);
   restore.refs(now);
   restore.index();
@@ -408,11 +405,10 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
 
   if (token.has_value()) {
     options.journal->operationDidRun(token, context);
-    runGit(context, {"update-ref", "-d", chosen->ref});
+    updateRefs(store, "delete " + chosen->ref + "\n");
   } else {
-    runGit(context, {"update-ref", "--stdin"},
-           "create " + refName(undo, chosen->entry.number) + " " + chosen->id + "\ndelete " + chosen->ref + " " +
-               chosen->id + "\n");
+    updateRefs(store, "create " + refName(undo, chosen->entry.number) + " " + chosen->id + "\ndelete " + chosen->ref +
+                          " " + chosen->id + "\n");
   }
   auto result = chosen->entry;
   result.undone = undo;
@@ -420,7 +416,8 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
 }
 
 std::vector<GitUndoEntry> GitUndoListOperation::execute(GitOperationContext& context) {
-  auto entries = listEntries(context);
+  auto store = Store::open(context);
+  auto entries = listEntries(store);
   std::vector<GitUndoEntry> list;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it)
     if (!it->entry.undone) list.push_back(it->entry);

@@ -1,9 +1,12 @@
 #include "JournalState.h"
 
+#include "Interfaces/Plumbing.h"
 #include "Process/GitStep.h"
+#include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -65,6 +68,9 @@ std::map<std::string, std::string> parseIndex(std::string_view text) {
   return index;
 }
 
+const std::string kEmptyBlob = "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391",
+                  kEmptyBlobSha256 = "473a0f4c3be8a93681a267e3b1e9a7dcda1185436fe141f7749120a303721813";
+
 // git's in-memory flag of an entry added with intent to add, as
 // `ls-files --debug` prints it.
 constexpr unsigned long kIntentToAddFlag = 1ul << 29;
@@ -101,7 +107,8 @@ void markIntents(GitOperationContext& context, const std::set<std::string>& cand
 // The index's records, and the flags that `-t -v` tag them with ("S" for
 // skip-worktree, lower case for assume unchanged). The tags are cut off so
 // the records stay as entries always kept them.
-void readIndex(GitOperationContext& context, State& state) {
+IndexListing readIndexListing(GitOperationContext& context) {
+  IndexListing listing;
   const auto output = runGit(context, {"ls-files", "--stage", "-t", "-v", "-z"});
   std::set<std::string> maybeIntents;
   for (auto record : split(output, '\0')) {
@@ -113,17 +120,16 @@ void readIndex(GitOperationContext& context, State& state) {
     std::string letters;
     if (tag == 'S' || tag == 's') letters += 's';
     if (std::islower(static_cast<unsigned char>(tag))) letters += 'v';
-    if (!letters.empty()) state.indexFlags[path] = letters;
+    if (!letters.empty()) listing.indexFlags[path] = letters;
     // An entry added with intent to add shows the empty blob at stage 0:
     // only those need the closer look.
     const auto fields = split(record.substr(0, tab - 2), ' ');
-    if (fields.size() == 3 && fields[2] == "0" &&
-        (fields[1] == "e69de29bb2d1d6434b8b29ae775ad8c2e48c5391" ||
-         fields[1] == "473a0f4c3be8a93681a267e3b1e9a7dcda1185436fe141f7749120a303721813"))
+    if (fields.size() == 3 && fields[2] == "0" && (fields[1] == kEmptyBlob || fields[1] == kEmptyBlobSha256))
       maybeIntents.insert(path);
-    state.index[std::move(path)] += std::string(record) + '\0';
+    listing.index[std::move(path)] += std::string(record) + '\0';
   }
-  if (!maybeIntents.empty()) markIntents(context, maybeIntents, state.indexFlags);
+  if (!maybeIntents.empty()) markIntents(context, maybeIntents, listing.indexFlags);
+  return listing;
 }
 
 // "key\nvalue\0" records (a key without a value has no line feed); the
@@ -206,6 +212,47 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
                                       .failSilently = true});
 }
 
+Store Store::open(GitOperationContext& context) {
+  Store store{context, std::nullopt};
+  // Set up on a worker beside other work, the library has corrupted the
+  // heap: the client sets it up on its own thread, and until then git runs.
+  if (!arbor::Repo::isLibraryInitialized()) return store;
+  try {
+    store.repo = arbor::Repo::openAtPath(context.requireDescriptor().gitURL.path());
+  } catch (const arbor::Error&) {
+  }
+  return store;
+}
+
+std::optional<IndexListing> readIndexInProcess(const std::string& indexFile) {
+  auto records = arbor::plumbing::readIndexFile(indexFile);
+  if (!records) return std::nullopt;
+  IndexListing listing;
+  std::set<std::string> maybeIntents;
+  for (const auto& record : *records) {
+    // As `ls-files -s -t -v` tags them: "S" only at stage 0 (unmerged
+    // entries are tagged "M"), lower case for assume unchanged.
+    std::string letters;
+    if (record.skipWorktree && record.stage == 0) letters += 's';
+    if (record.assumeUnchanged) letters += 'v';
+    if (!letters.empty()) listing.indexFlags[record.path] = letters;
+    char head[64];
+    std::snprintf(head, sizeof head, "%06o %s %d\t", record.mode, record.id.string().c_str(), record.stage);
+    if (record.stage == 0 && record.id.string() == kEmptyBlob) maybeIntents.insert(record.path);
+    auto& records = listing.index[record.path];
+    records += head;
+    records += record.path;
+    records += '\0';
+  }
+  // As markIntents does with git's listing of the candidates.
+  if (!maybeIntents.empty())
+    for (const auto& record : *records)
+      if (record.intentToAdd && maybeIntents.count(record.path)) listing.indexFlags[record.path].insert(0, "i");
+  return listing;
+}
+
+IndexListing readIndexWithGit(GitOperationContext& context) { return readIndexListing(context); }
+
 void markIndexEntries(GitOperationContext& context, char letter, bool on, const std::vector<std::string>& paths,
                       std::optional<std::string> indexFile) {
   if (paths.empty()) return;
@@ -284,53 +331,68 @@ std::string snapshotWorktree(GitOperationContext& context, const std::map<std::s
 namespace {
 
 // The branch settings of the configuration file at `path`, read by git once
-// per version of the file: git replaces the file whenever it writes it, so
-// its inode, size and times tell a version, and an entry's "before" and
-// "after" (and the next entry's) mostly share one read.
+// per content of the file: `config --local` reads that file alone, without
+// its includes, so the same bytes list the same settings, and an entry's
+// "before" and "after" (and the next entry's) mostly share one read. git
+// rewrites the file unchanged now and then (`branch -D` of a branch without
+// settings), which a cache by inode and time would take for a change.
 std::map<std::string, std::string> branchSettings(GitOperationContext& context, const std::string& path) {
-  struct Version {
-    unsigned long long inode = 0;
-    long long size = -1, modified = 0, changed = 0;
-    bool operator==(const Version&) const = default;
-  };
   struct Cached {
-    Version version;
+    std::string bytes;
     std::map<std::string, std::string> settings;
   };
   static std::mutex lock; // guards cache
   static auto* cache = new std::map<std::string, Cached>();
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
-  const Version version{info.st_ino, info.st_size, info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
-                        info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec};
+  auto bytes = readFileIfExists(path);
+  if (!bytes) return parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
   {
     std::lock_guard guard(lock);
     auto it = cache->find(path);
-    if (it != cache->end() && it->second.version == version) return it->second.settings;
+    if (it != cache->end() && it->second.bytes == *bytes) return it->second.settings;
   }
   auto settings = parseBranchConfig(runGit(context, {"config", "--local", "-z", "--list"}));
+  // Read again after git: a write between the two reads is not cached.
+  if (readFileIfExists(path) != bytes) return settings;
   std::lock_guard guard(lock);
-  (*cache)[path] = {version, settings};
+  (*cache)[path] = {std::move(*bytes), settings};
   return settings;
 }
 
 } // namespace
 
-State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs) {
+State readState(Store& store, GitJournalScope scope, std::vector<std::string>* journalRefs, bool withIndex) {
+  auto& context = store.context;
   const auto& descriptor = context.requireDescriptor();
   State state;
   state.head = readFileIfExists(descriptor.gitURL.path() + "/HEAD").value_or("");
   state.stashLog = readFileIfExists(descriptor.commonURL.path() + "/logs/refs/stash");
-  for (auto& [name, id] : parsePairs(runGit(context, {"for-each-ref", "--format=%(objectname) %(refname)"}), '\n')) {
+  std::optional<std::map<std::string, std::string>> refs;
+  if (store.repo) {
+    try {
+      refs.emplace();
+      for (auto& ref : arbor::plumbing::forEachRef(*store.repo)) refs->emplace_hint(refs->end(), std::move(ref.name), ref.id.string());
+    } catch (const arbor::Error&) {
+      refs.reset();
+    }
+  }
+  if (!refs) refs = parsePairs(runGit(context, {"for-each-ref", "--format=%(objectname) %(refname)"}), '\n');
+  for (auto& [name, id] : *refs) {
     if (name.starts_with(kJournalRefPrefix)) {
       if (journalRefs) journalRefs->push_back(name);
     } else {
-      state.refs[name] = id;
+      state.refs.emplace_hint(state.refs.end(), name, std::move(id));
     }
   }
   // Only what the scope's operations change: a branch command leaves the
   // index alone, and only branch commands and checkouts write branch.*.
-  if (scope != GitJournalScope::refs) readIndex(context, state);
+  // The working tree's snapshot needs the index's flags.
+  if (scope != GitJournalScope::refs && (withIndex || scope == GitJournalScope::workingTree)) {
+    std::optional<IndexListing> listing;
+    if (store.repo) listing = readIndexInProcess(descriptor.gitURL.path() + "/index");
+    if (!listing) listing = readIndexListing(context);
+    state.index = std::move(listing->index);
+    state.indexFlags = std::move(listing->indexFlags);
+  }
   if (scope != GitJournalScope::refsAndIndex)
     state.branchConfig = branchSettings(context, descriptor.commonURL.path() + "/config");
   state.progress = readProgress(descriptor.gitURL.path());
@@ -350,23 +412,71 @@ void addBlob(std::string& stream, std::string_view name, std::string_view bytes)
 
 } // namespace
 
-void writeState(GitOperationContext& context, const std::string& ref, const State& state, const std::string& message,
+namespace {
+
+const std::string kEmptyTree = "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
+
+// The entry's files as writeState names them, in the order it adds them.
+std::vector<std::pair<const char*, std::string>> entryFiles(const State& state) {
+  std::vector<std::pair<const char*, std::string>> files{
+      {"head", state.head}, {"refs", pairsText(state.refs, '\n')}, {"index", indexText(state.index)}};
+  if (!state.indexFlags.empty()) files.emplace_back("index-flags", pairsText(state.indexFlags, '\0'));
+  if (state.stashLog) files.emplace_back("stash-log", *state.stashLog);
+  if (!state.progress.empty()) files.emplace_back("progress", progressText(state.progress));
+  if (!state.branchConfig.empty()) files.emplace_back("branch-config", indexText(state.branchConfig));
+  return files;
+}
+
+// The commit fast-import would write, through libgit2's object database:
+// loose objects, as fast-import leaves them too.
+void writeStateInProcess(const arbor::Repo& repo, const std::string& ref, const State& state,
+                         const std::string& message, const std::optional<std::string>& parentRef) {
+  namespace plumbing = arbor::plumbing;
+  std::vector<plumbing::TreeEntry> entries;
+  for (const auto& [name, bytes] : entryFiles(state))
+    entries.push_back({name, 0100644, plumbing::writeObject(repo, "blob", bytes)});
+  // fast-import leaves an empty folder out.
+  if (state.worktree && *state.worktree != kEmptyTree) {
+    auto id = arbor::Oid::parse(*state.worktree);
+    if (!id) throw TavrikError("The undo journal's working-tree snapshot " + *state.worktree + " is not an id.");
+    entries.push_back({"worktree", 040000, *id});
+  }
+  const auto tree = plumbing::writeObject(repo, "tree", plumbing::treeBytes(std::move(entries)));
+  std::optional<arbor::Oid> parent;
+  if (parentRef) {
+    parent = plumbing::resolveRef(repo, *parentRef);
+    if (!parent) throw TavrikError("The undo journal's entry " + *parentRef + " is gone.");
+  }
+  const std::string signature = "Tavrik <tavrik@localhost> " + std::to_string(std::time(nullptr)) + " +0000\n";
+  std::string commit = "tree " + tree.string() + "\n";
+  if (parent) commit += "parent " + parent->string() + "\n";
+  commit += "author " + signature + "committer " + signature + "\n" + message;
+  const auto id = plumbing::writeObject(repo, "commit", commit);
+  // The "after" moves the entry only from its "before".
+  plumbing::updateRefs(repo, {{.name = ref, .newId = id, .oldId = parent}});
+}
+
+} // namespace
+
+void writeState(Store& store, const std::string& ref, const State& state, const std::string& message,
                 const std::optional<std::string>& parentRef) {
+  if (store.repo) {
+    try {
+      writeStateInProcess(*store.repo, ref, state, message, parentRef);
+      return;
+    } catch (const arbor::Error& error) {
+      throw TavrikError("Cannot write the undo journal's entry " + ref, error.message());
+    }
+  }
   std::string stream = "commit " + ref + "\ncommitter Tavrik <tavrik@localhost> " +
                        std::to_string(std::time(nullptr)) + " +0000\ndata " + std::to_string(message.size()) + "\n" +
                        message + "\n";
   if (parentRef) stream += "from " + *parentRef + "^0\ndeleteall\n";
-  addBlob(stream, "head", state.head);
-  addBlob(stream, "refs", pairsText(state.refs, '\n'));
-  addBlob(stream, "index", indexText(state.index));
-  if (!state.indexFlags.empty()) addBlob(stream, "index-flags", pairsText(state.indexFlags, '\0'));
-  if (state.stashLog) addBlob(stream, "stash-log", *state.stashLog);
-  if (!state.progress.empty()) addBlob(stream, "progress", progressText(state.progress));
-  if (!state.branchConfig.empty()) addBlob(stream, "branch-config", indexText(state.branchConfig));
+  for (const auto& [name, bytes] : entryFiles(state)) addBlob(stream, name, bytes);
   if (state.worktree) stream += "M 040000 " + *state.worktree + " worktree\n";
   stream += "done\n";
   // Loose objects: a pack per entry would slow every object look-up.
-  runGit(context, {"-c", "fastimport.unpackLimit=100000", "fast-import", "--quiet", "--force", "--done"}, stream);
+  runGit(store.context, {"-c", "fastimport.unpackLimit=100000", "fast-import", "--quiet", "--force", "--done"}, stream);
 }
 
 namespace {
@@ -376,7 +486,24 @@ const char* const kEntryFiles[] = {"head",     "refs",          "index",      "s
                                    "worktree", "progress",      "branch-config", "index-flags"};
 } // namespace
 
-EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
+namespace {
+
+// Puts the file `kEntryFiles[file]` of an entry, with these bytes (or for
+// the "worktree" folder, this id), into `state`.
+void readEntryFile(State& state, size_t file, std::string_view content, std::string_view id) {
+  switch (file) {
+  case 0: state.head = std::string(content); break;
+  case 1: state.refs = parsePairs(content, '\n'); break;
+  case 2: state.index = parseIndex(content); break;
+  case 3: state.stashLog = std::string(content); break;
+  case 4: state.worktree = std::string(id); break;
+  case 5: state.progress = parseProgress(content); break;
+  case 6: state.branchConfig = parseBranchConfig(content); break;
+  case 7: state.indexFlags = parsePairs(content, '\0'); break;
+  }
+}
+
+std::vector<State> readEntryWithGit(GitOperationContext& context, const EntryRef& entry) {
   const bool complete = entry.entry.complete;
   const std::string before = complete ? entry.ref + "^" : entry.ref;
   std::vector<std::string> names;
@@ -398,27 +525,72 @@ EntryStates readEntry(GitOperationContext& context, const EntryRef& entry) {
     std::from_chars(header[2].data(), header[2].data() + header[2].size(), size);
     auto content = rest.substr(0, size);
     rest.remove_prefix(std::min(size + 1, rest.size()));
-    auto& state = states[i / std::size(kEntryFiles)];
-    switch (i % std::size(kEntryFiles)) {
-    case 0: state.head = std::string(content); break;
-    case 1: state.refs = parsePairs(content, '\n'); break;
-    case 2: state.index = parseIndex(content); break;
-    case 3: state.stashLog = std::string(content); break;
-    case 4: state.worktree = std::string(header[0]); break;
-    case 5: state.progress = parseProgress(content); break;
-    case 6: state.branchConfig = parseBranchConfig(content); break;
-    case 7: state.indexFlags = parsePairs(content, '\0'); break;
-    }
+    readEntryFile(states[i / std::size(kEntryFiles)], i % std::size(kEntryFiles), content, header[0]);
   }
   // An empty working tree leaves no "worktree" folder behind.
   for (auto& state : states)
     if (entry.entry.scope == GitJournalScope::workingTree && !state.worktree)
       state.worktree = runGit(context, {"mktree"}, "");
+  return states;
+}
+
+EntryStates readEntryInProcess(const arbor::Repo& repo, const EntryRef& entry) {
+  namespace plumbing = arbor::plumbing;
+  const auto id = arbor::Oid::parse(entry.id);
+  if (!id) throw arbor::Error("not an id: " + entry.id);
+  std::vector<arbor::Oid> commits{*id};
+  if (entry.entry.complete) {
+    const auto parents = plumbing::readCommit(repo, *id).parents;
+    if (parents.empty()) throw TavrikError("The undo journal's entry " + entry.ref + " is damaged.");
+    commits.insert(commits.begin(), parents.front());
+  }
+  // Each side's files by their place in kEntryFiles.
+  std::vector<std::map<size_t, plumbing::TreeEntry>> files(commits.size());
+  for (size_t side = 0; side < commits.size(); ++side)
+    for (auto& treeEntry : plumbing::readTree(repo, plumbing::readCommit(repo, commits[side]).tree))
+      for (size_t file = 0; file < std::size(kEntryFiles); ++file)
+        if (treeEntry.name == kEntryFiles[file]) files[side][file] = std::move(treeEntry);
+  auto idOf = [&](size_t side, size_t file) {
+    auto it = files[side].find(file);
+    return it == files[side].end() ? std::optional<arbor::Oid>() : it->second.id;
+  };
+  constexpr size_t kIndex = 2, kIndexFlags = 7, kWorktree = 4;
+  EntryStates result;
+  // An entry that left the index as it was has nothing of it to restore:
+  // its listing, the largest file, is not read at all.
+  result.sameIndex = commits.size() == 2 && idOf(0, kIndex) == idOf(1, kIndex) &&
+                     idOf(0, kIndexFlags) == idOf(1, kIndexFlags);
+  std::vector<State> states(commits.size());
+  for (size_t side = 0; side < commits.size(); ++side) {
+    for (const auto& [file, treeEntry] : files[side]) {
+      if (result.sameIndex && (file == kIndex || file == kIndexFlags)) continue;
+      if (file == kWorktree) readEntryFile(states[side], file, {}, treeEntry.id.string());
+      else readEntryFile(states[side], file, plumbing::readBlob(repo, treeEntry.id), {});
+    }
+    if (entry.entry.scope == GitJournalScope::workingTree && !states[side].worktree)
+      states[side].worktree = plumbing::writeObject(repo, "tree", "").string();
+  }
+  result.before = std::move(states[0]);
+  if (states.size() == 2) result.after = std::move(states[1]);
+  return result;
+}
+
+} // namespace
+
+EntryStates readEntry(Store& store, const EntryRef& entry) {
+  if (store.repo) {
+    try {
+      return readEntryInProcess(*store.repo, entry);
+    } catch (const arbor::Error& error) {
+      throw TavrikError("Cannot read the undo journal's entry " + entry.ref, error.message());
+    }
+  }
+  auto states = readEntryWithGit(store.context, entry);
   for (auto& state : states)
     if (state.worktree)
       while (!state.worktree->empty() && state.worktree->back() == '\n') state.worktree->pop_back();
   EntryStates result{std::move(states[0]), std::nullopt};
-  if (complete) result.after = std::move(states[1]);
+  if (states.size() == 2) result.after = std::move(states[1]);
   return result;
 }
 
@@ -457,24 +629,86 @@ std::optional<GitUndoEntry> parseEntryMessage(std::string_view message) {
   return entry;
 }
 
-std::vector<EntryRef> listEntries(GitOperationContext& context) {
-  auto output =
-      runGit(context, {"for-each-ref", "--format=%(refname)%00%(objectname)%00%(contents)%00",
-                       std::string(kJournalRefPrefix)});
-  auto fields = split(output, '\0');
+std::vector<EntryRef> listEntries(Store& store) {
+  std::vector<std::array<std::string, 3>> refs; // name, id, message
+  bool listed = false;
+  if (store.repo) {
+    try {
+      for (auto& ref : arbor::plumbing::forEachRef(*store.repo, kJournalRefPrefix))
+        refs.push_back({std::move(ref.name), ref.id.string(), arbor::plumbing::readCommit(*store.repo, ref.id).message});
+      listed = true;
+    } catch (const arbor::Error&) {
+      refs.clear();
+    }
+  }
+  if (!listed) {
+    auto output = runGit(store.context, {"for-each-ref", "--format=%(refname)%00%(objectname)%00%(contents)%00",
+                                         std::string(kJournalRefPrefix)});
+    auto fields = split(output, '\0');
+    for (size_t i = 0; i + 2 < fields.size(); i += 3) {
+      auto name = fields[i];
+      while (!name.empty() && name.front() == '\n') name.remove_prefix(1);
+      refs.push_back({std::string(name), std::string(fields[i + 1]), std::string(fields[i + 2])});
+    }
+  }
   std::vector<EntryRef> entries;
-  for (size_t i = 0; i + 2 < fields.size(); i += 3) {
-    auto name = fields[i];
-    while (!name.empty() && name.front() == '\n') name.remove_prefix(1);
-    auto entry = parseEntryMessage(fields[i + 2]);
+  for (auto& [name, id, message] : refs) {
+    auto entry = parseEntryMessage(message);
     if (!entry) continue;
     entry->number = numberOf(name);
     entry->undone = name.starts_with(std::string(kJournalRefPrefix) + "redo/");
-    entries.push_back({std::string(name), std::string(fields[i + 1]), *entry});
+    entries.push_back({std::move(name), std::move(id), *entry});
   }
   std::sort(entries.begin(), entries.end(),
             [](const EntryRef& a, const EntryRef& b) { return a.entry.number < b.entry.number; });
   return entries;
+}
+
+void updateRefs(Store& store, const std::string& lines) {
+  if (lines.empty()) return;
+  if (store.repo) {
+    std::vector<arbor::plumbing::RefUpdate> updates;
+    for (auto line : split(lines, '\n')) {
+      // "update <ref> <new> [<old>]", "create <ref> <new>", "delete <ref> [<old>]"
+      const auto fields = split(line, ' ');
+      if (fields.size() < 2) continue;
+      arbor::plumbing::RefUpdate update{.name = std::string(fields[1])};
+      auto id = [&](size_t at) { return fields.size() > at ? arbor::Oid::parse(fields[at]) : std::nullopt; };
+      if (fields[0] == "delete") {
+        update.oldId = id(2);
+      } else {
+        update.newId = id(2);
+        update.oldId = fields[0] == "create" ? std::optional(arbor::Oid::zero) : id(3);
+      }
+      updates.push_back(std::move(update));
+    }
+    try {
+      arbor::plumbing::updateRefs(*store.repo, updates);
+      return;
+    } catch (const arbor::plumbing::LeaseError&) {
+      // Nothing moved. git says which ref moved, and moves a symbolic ref's
+      // target as it always has.
+    }
+  }
+  runGit(store.context, {"update-ref", "--stdin"}, lines);
+}
+
+void writeHead(Store& store, const std::string& head) {
+  std::string value = head.starts_with("ref: ") ? head.substr(5) : head;
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+  const bool symbolic = head.starts_with("ref: ");
+  if (store.repo) {
+    try {
+      if (symbolic) arbor::plumbing::setHeadSymbolic(*store.repo, value);
+      else if (auto id = arbor::Oid::parse(value)) arbor::plumbing::setHeadDetached(*store.repo, *id);
+      else throw arbor::Error("not an id: " + value);
+      return;
+    } catch (const arbor::Error&) {
+      // git's own message follows.
+    }
+  }
+  if (symbolic) runGit(store.context, {"symbolic-ref", "HEAD", value});
+  else runGit(store.context, {"update-ref", "--no-deref", "HEAD", value});
 }
 
 std::vector<TreeChange> diffTrees(GitOperationContext& context, const std::string& from, const std::string& to) {

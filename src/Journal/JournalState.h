@@ -1,8 +1,11 @@
 // The journal's own reading and writing of repository state: what an entry
-// keeps, read from the repository now or from an entry's commit, and the
-// git runs that do it. Internal to Journal/.
+// keeps, read from the repository now or from an entry's commit. Refs, the
+// index listing and the entries' objects are read and written in process
+// (Interfaces/Plumbing.h) where libgit2 can; git runs do the rest, and all
+// of it when libgit2 cannot. Internal to Journal/.
 #pragma once
 
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 
 #include <map>
@@ -46,14 +49,39 @@ struct EntryRef {
   GitUndoEntry entry;
 };
 
+/// What the reads and writes below work on: the run's context, and its
+/// repository opened in process when that can be done.
+struct Store {
+  GitOperationContext& context;
+  /// nullopt until the object-model library is set up on a client thread
+  /// (see GitUndoJournal), or when libgit2 cannot open the repository (a
+  /// ref storage or object format it does not know): git runs then.
+  std::optional<arbor::Repo> repo;
+
+  static Store open(GitOperationContext& context);
+};
+
 /// Runs git on the context's repository and returns its standard output;
 /// throws GitStdError for any failing status. `indexFile` sets GIT_INDEX_FILE.
 std::string runGit(GitOperationContext& context, std::vector<std::string> arguments,
                    std::optional<std::string> input = std::nullopt, std::optional<std::string> indexFile = std::nullopt);
 
-/// Reads the state now; the working tree only when `scope` asks for it.
-/// `journalRefs`, when given, receives the names of the journal's own refs.
-State readState(GitOperationContext& context, GitJournalScope scope, std::vector<std::string>* journalRefs = nullptr);
+/// The index's records and flags as `ls-files -s` and its flags give them,
+/// read by libgit2 from the index file; nullopt when libgit2 cannot read it
+/// as git does (a split or sparse index, a damaged file).
+struct IndexListing {
+  std::map<std::string, std::string> index, indexFlags;
+};
+std::optional<IndexListing> readIndexInProcess(const std::string& indexFile);
+
+/// The same listing read with git.
+IndexListing readIndexWithGit(GitOperationContext& context);
+
+/// Reads the state now; the working tree only when `scope` asks for it, the
+/// index unless `withIndex` is false. `journalRefs`, when given, receives
+/// the names of the journal's own refs.
+State readState(Store& store, GitJournalScope scope, std::vector<std::string>* journalRefs = nullptr,
+                bool withIndex = true);
 
 /// Sets each key of `to` that differs in `current` (removing the keys `to`
 /// lacks) in the repository's own configuration file; only `keys`.
@@ -80,20 +108,34 @@ void addWithIntent(GitOperationContext& context, const std::vector<std::string>&
 void markIndexEntries(GitOperationContext& context, char letter, bool on, const std::vector<std::string>& paths,
                       std::optional<std::string> indexFile = std::nullopt);
 
-/// Writes `state` as a commit on `ref` (the parent when given) and returns
-/// nothing; one fast-import run.
-void writeState(GitOperationContext& context, const std::string& ref, const State& state, const std::string& message,
+/// Writes `state` as a commit on `ref`; with `parentRef` (which is `ref`
+/// itself) the commit's parent is what it holds, and `ref` moves only from
+/// there.
+void writeState(Store& store, const std::string& ref, const State& state, const std::string& message,
                 const std::optional<std::string>& parentRef);
 
 /// The entry's "before" and, when it is complete, its "after".
 struct EntryStates {
   State before;
   std::optional<State> after;
+  /// The index and its flags are the same in both: they are then left
+  /// unread (empty in both), as nothing of them is to restore.
+  bool sameIndex = false;
 };
-EntryStates readEntry(GitOperationContext& context, const EntryRef& entry);
+EntryStates readEntry(Store& store, const EntryRef& entry);
 
 /// The journal's entries, oldest first.
-std::vector<EntryRef> listEntries(GitOperationContext& context);
+std::vector<EntryRef> listEntries(Store& store);
+
+/// Moves and deletes refs as `update-ref --stdin` does with these lines
+/// ("update <ref> <new> <old>", "create <ref> <new>", "delete <ref> <old>"),
+/// all or none; in process when it can. Throws TavrikError when a ref is
+/// not at the old value given.
+void updateRefs(Store& store, const std::string& lines);
+
+/// Points HEAD at `head`, the bytes of a HEAD file ("ref: refs/heads/main\n"
+/// or an id), without a lease.
+void writeHead(Store& store, const std::string& head);
 
 /// The commit message of an entry, and its parse.
 std::string entryMessage(const GitUndoEntry& entry, bool after);

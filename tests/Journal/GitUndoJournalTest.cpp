@@ -1,3 +1,4 @@
+#include "Journal/JournalState.h"
 #include "Support/Helpers.h"
 #include "Support/ScenarioRepo.h"
 
@@ -9,6 +10,7 @@
 #include "tavrik/Diff/GitExecApplyOperation.h"
 #include "tavrik/Diff/GitExecDiffOperation.h"
 #include "tavrik/Rebase/GitSocketEditor.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Journal/GitUndoJournal.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/Util/TavrikError.h"
@@ -75,6 +77,7 @@ struct JournaledRepo {
   std::shared_ptr<GitQueue> queue = readerQueue(repo);
 
   JournaledRepo() {
+    arbor::Repo::initializeLibrary(); // so that the journal works in process
     queue->setJournal(journal);
     repo.commitFile("a.txt", "one\n", "first");
     repo.commitFile("dir/b.txt", "two\n", "second");
@@ -260,6 +263,58 @@ TEST(GitUndoJournal, AnUndoAmongRunningOperationsTakesBackOneFinishedEntry) {
   auto list = j.repo.git({"tag", "--list"});
   EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 8) << list;
   for (const auto& entry : runOn(j.queue, makeOperation<GitUndoListOperation>())) EXPECT_TRUE(entry.complete);
+}
+
+// The index listed in process equals git's listing, byte for byte: random
+// indexes of every version with conflicts, flags and odd names; a split
+// index, which libgit2 cannot read, is left to git.
+TEST(GitUndoJournal, ListsTheIndexInProcessAsGitDoes) {
+  arbor::Repo::initializeLibrary();
+  const char* names[] = {"a", "b\xff", "c\nd", "e f/g", "t\tab", "\xc3\xa9/x", "z/y/x", "q\"u"};
+  const char* modes[] = {"100644", "100755", "120000", "160000"};
+  for (unsigned seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ScratchRepo repo;
+    std::mt19937 random(seed);
+    auto id = [&] {
+      std::string hex;
+      for (int i = 0; i < 40; ++i) hex += "0123456789abcdef"[random() % 16];
+      return hex;
+    };
+    std::string info;
+    std::vector<std::string> staged;
+    for (const char* name : names) {
+      if (random() % 4 == 0) continue;
+      if (random() % 3 == 0) { // a conflict: some of stages 1 to 3
+        for (int stage = 1; stage <= 3; ++stage)
+          if (random() % 3) info += std::string(modes[random() % 2]) + " " + id() + " " + std::to_string(stage) + "\t" + name + '\0';
+      } else {
+        info += std::string(modes[random() % 4]) + " " + id() + " 0\t" + name + '\0';
+        staged.push_back(name);
+      }
+    }
+    std::ofstream(repo.path() / ".git/info-input", std::ios::binary) << info;
+    runScript("git update-index -z --index-info < .git/info-input", repo.path());
+    for (const auto& name : staged) {
+      const char* flags[] = {"--skip-worktree", "--assume-unchanged"};
+      if (random() % 3 == 0) repo.git({"update-index", flags[random() % 2], "--", name});
+    }
+    repo.write("new.txt", "");
+    if (random() % 2) repo.git({"add", "-N", "new.txt"});
+    repo.git({"update-index", "--index-version", std::to_string(2 + random() % 3)});
+    auto queue = readerQueue(repo);
+    GitOperationContext context(queue);
+    const auto index = (repo.path() / ".git/index").string();
+    const auto inProcess = journal::readIndexInProcess(index);
+    const auto withGit = journal::readIndexWithGit(context);
+    ASSERT_TRUE(inProcess);
+    EXPECT_EQ(inProcess->index, withGit.index);
+    EXPECT_EQ(inProcess->indexFlags, withGit.indexFlags);
+    if (seed == 1) {
+      repo.git({"update-index", "--split-index"});
+      EXPECT_FALSE(journal::readIndexInProcess(index));
+    }
+  }
 }
 
 TEST(GitUndoJournal, RetentionDropsTheOldestAndListsStayClean) {

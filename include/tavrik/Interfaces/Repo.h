@@ -38,6 +38,10 @@ public:
   /// work runs on other threads: set up on a queue's worker beside other
   /// work (a refs refresh), it corrupted the heap now and then.
   static void initializeLibrary();
+  /// Whether the library is set up (by `initializeLibrary` or a repository
+  /// opened); any thread. Work that can do without it checks this rather
+  /// than set it up on a worker.
+  static bool isLibraryInitialized();
 
   /// The repository's git directory, without a trailing slash.
   std::string gitDirectoryPath() const;

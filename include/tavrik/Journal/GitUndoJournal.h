@@ -70,7 +70,11 @@ struct GitUndoEntry {
 };
 
 /// The journal one client keeps for its queues. Thread-safe; entries are
-/// written one at a time.
+/// written one at a time. It reads refs and the index and writes its entries
+/// in process once the client has called `arbor::Repo::initializeLibrary()`
+/// on its own thread (it never sets the library up on a worker); until then,
+/// and where libgit2 cannot (a split or sparse index, a ref storage it does
+/// not know), git runs do the same.
 class GitUndoJournal : public GitOperationJournal, public std::enable_shared_from_this<GitUndoJournal> {
 public:
   static std::shared_ptr<GitUndoJournal> make(GitUndoJournalOptions options = {});
