@@ -172,7 +172,7 @@ int main() {
               median(hookMs), fullAnswers);
   std::printf("  watcher answers %zu, of them '/' %zu\n", statistics.fsmonitorAnswers,
               statistics.fsmonitorFullAnswers);
-  std::printf("  status runs on the changed paths alone %zu, whole %zu\n", statistics.pathLimitedStatusRuns,
-              statistics.wholeStatusRuns);
+  std::printf("  status runs on the changed paths alone %zu (%zu of them without git status), whole %zu\n",
+              statistics.pathLimitedStatusRuns, statistics.inProcessStatusRuns, statistics.wholeStatusRuns);
   return 0;
 }
