@@ -225,6 +225,9 @@ public:
 
   bool covers(std::string_view path) const {
     if (files_.count(path)) return true;
+    // A pathspec naming a path that was a folder also names what was in it.
+    for (size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
+      if (files_.count(path.substr(0, slash))) return true;
     return std::any_of(folders_.begin(), folders_.end(), [path](const std::string& folder) {
       return path.starts_with(folder) || path == std::string_view(folder).substr(0, folder.size() - 1);
     });
@@ -234,6 +237,9 @@ public:
     for (auto path : files_) pathspec.push_back(":(top,literal)" + std::string(path));
     for (auto& folder : folders_) pathspec.push_back(":(top,literal)" + folder.substr(0, folder.size() - 1));
     return pathspec;
+  }
+  template <class Visit> void forEachFile(Visit&& visit) const {
+    for (auto path : files_) visit(path);
   }
   // Every changed path and unwatched folder with each of its folders.
   template <class Visit> void forEachFolder(Visit&& visit) const {
@@ -282,9 +288,20 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
         !changed.covers(entryPath(entry)))
       return std::nullopt;
   }
+  // A symbolic link that changed changes what the paths through it resolve
+  // to (a loop hides a file from git), wherever they are.
+  auto isLink = [](const std::optional<int32_t>& mode) { return mode == 120000; };
+  auto touchesLink = [&](const GitStatusEntry& e) { return isLink(e.modeIndex) || isLink(e.modeWorktree); };
+  if (std::any_of(fresh.begin(), fresh.end(), touchesLink)) return std::nullopt;
+  bool linkNow = false;
+  changed.forEachFile([&](std::string_view path) {
+    struct stat info;
+    linkNow |= ::lstat((worktree + std::string(path)).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+  });
+  if (linkNow) return std::nullopt;
   std::unordered_set<std::string_view> untrackedFolders;
   for (auto& entry : base) {
-    if (intentToAdd(entry)) return std::nullopt;
+    if (intentToAdd(entry) || (touchesLink(entry) && changed.covers(entryPath(entry)))) return std::nullopt;
     if (entry.isDirectory()) untrackedFolders.insert(entryPath(entry));
     const bool covered = changed.covers(entryPath(entry)) || (entry.oldPath && changed.covers(*entry.oldPath));
     if (covered && (pairsPaths(entry) || entry.submoduleState.isSubmodule)) return std::nullopt;
@@ -457,32 +474,18 @@ int32_t modeDigits(uint32_t mode) {
   return digits;
 }
 
-constexpr uint32_t kFileType = 0170000, kLinkType = 0120000, kRegularType = 0100000;
+constexpr uint32_t kFileType = 0170000, kRegularType = 0100000;
 
-// git's blob id of a file's bytes or a link's target; nullopt when they
-// cannot be read.
-std::optional<Oid> worktreeBlobId(const std::string& path, bool isLink) {
+// git's blob id of a file's bytes; nullopt when they cannot be read.
+std::optional<Oid> worktreeBlobId(const std::string& path) {
   std::string content;
-  if (isLink) {
-    content.resize(256);
-    for (;;) {
-      ssize_t n = ::readlink(path.c_str(), content.data(), content.size());
-      if (n < 0) return std::nullopt;
-      if (static_cast<size_t>(n) < content.size()) {
-        content.resize(static_cast<size_t>(n));
-        break;
-      }
-      content.resize(content.size() * 2);
-    }
-  } else {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) content.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
-    if (n < 0) return std::nullopt;
-  }
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char chunk[65536];
+  ssize_t n;
+  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) content.append(chunk, static_cast<size_t>(n));
+  ::close(fd);
+  if (n < 0) return std::nullopt;
   detail::Sha1 sha;
   sha.update("blob " + std::to_string(content.size()) + std::string(1, '\0'));
   sha.update(content);
@@ -498,8 +501,9 @@ std::optional<std::optional<GitStatusEntry>> fileStatus(const std::string& path,
                                                         const detail::IndexSnapshot& index,
                                                         const CompareSettings& settings) {
   const uint32_t type = entry.mode & kFileType;
-  if (entry.stage != 0 || entry.assumeValid || entry.skipWorktree || entry.intentToAdd ||
-      (type != kRegularType && type != kLinkType))
+  // Links are left to git, which looks at what the paths through them
+  // resolve to.
+  if (entry.stage != 0 || entry.assumeValid || entry.skipWorktree || entry.intentToAdd || type != kRegularType)
     return std::nullopt;
   const int32_t indexMode = modeDigits(entry.mode);
   if (last && (pairsPaths(*last) || last->hasConflict() || last->submoduleState.isSubmodule ||
@@ -524,17 +528,11 @@ std::optional<std::optional<GitStatusEntry>> fileStatus(const std::string& path,
     record.modeWorktree = 0;
     return record;
   }
-  if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) return std::nullopt;
   record.modificationDate = dateOf(info);
-  const uint32_t worktreeMode =
-      S_ISLNK(info.st_mode) ? kLinkType
-      : settings.fileMode   ? (info.st_mode & S_IXUSR ? 0100755u : 0100644u)
-      : type == kRegularType ? entry.mode
-                             : 0100644u;
-  if (S_ISLNK(info.st_mode) != (type == kLinkType)) {
-    record.worktree = GitStatus::typechange;
-    record.modeWorktree = modeDigits(worktreeMode);
-  } else if (type == kRegularType && settings.fileMode && ((entry.mode ^ info.st_mode) & S_IXUSR)) {
+  // The mode git reports: the index's where the executable bit is not trusted.
+  const uint32_t worktreeMode = !settings.fileMode ? entry.mode : info.st_mode & S_IXUSR ? 0100755u : 0100644u;
+  if (settings.fileMode && ((entry.mode ^ info.st_mode) & S_IXUSR)) {
     record.worktree = GitStatus::modified;
     record.modeWorktree = modeDigits(worktreeMode);
   } else {
@@ -556,7 +554,7 @@ std::optional<std::optional<GitStatusEntry>> fileStatus(const std::string& path,
                            (index.modifiedSeconds() == entry.mtimeSeconds &&
                             index.modifiedNanoseconds() <= entry.mtimeNanoseconds));
     if (fineChanged || racyCoarse) {
-      auto id = worktreeBlobId(fullPath, type == kLinkType);
+      auto id = worktreeBlobId(fullPath);
       if (!id) return std::nullopt;
       if (*id != entry.oid) {
         // Every build of git compares the content here, or none does.
