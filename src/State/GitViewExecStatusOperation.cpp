@@ -588,7 +588,7 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperatio
                                                                      const std::vector<std::string>& folders,
                                                                      const GitRepositoryDescriptor& descriptor,
                                                                      Memo& next) {
-  if (!folders.empty() || files.empty() || files.size() > kMaxLimitedPaths || !memo.index) return std::nullopt;
+  if (files.empty() || files.size() + folders.size() > kMaxLimitedPaths || !memo.index) return std::nullopt;
   for (auto& path : files)
     if (path.empty() || path.back() == '/' || changesOtherPaths(path)) return std::nullopt;
   // The last list's index column stands only while the index and HEAD do.
@@ -601,6 +601,12 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperatio
     if (!snapshot || snapshot->identity() != *identity) return std::nullopt;
   }
   next.snapshot = snapshot;
+  // The folders the watcher does not look into are ignored ones: git lists
+  // nothing in them but the files it tracks there.
+  for (auto& folder : folders) {
+    auto tracked = folder.ends_with('/') ? snapshot->hasEntriesUnder(folder) : std::nullopt;
+    if (tracked != false) return std::nullopt;
+  }
 
   std::optional<CompareSettings> settings;
   configQuery_ = true;
@@ -657,7 +663,10 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperatio
     if (*record) fresh.push_back(std::move(**record));
   }
   sortByPath(fresh);
-  ChangedPaths changed(files, folders);
+  // Records in the ignored folders, of files the index no longer has, are
+  // the last list's: the index and HEAD are unchanged.
+  const std::vector<std::string> noFolders;
+  ChangedPaths changed(files, noFolders);
   auto merged = mergeChanges(base, std::move(fresh), changed, worktree);
   if (!merged) return std::nullopt;
   return GitStatusList{std::move(*merged)};

@@ -144,7 +144,7 @@ bool IndexSnapshot::readEntry(uint32_t offset, std::string& path, IndexEntry* en
   return true;
 }
 
-std::optional<std::vector<IndexEntry>> IndexSnapshot::lookup(std::string_view path) const {
+std::optional<size_t> IndexSnapshot::lowerBound(std::string_view path) const {
   // The index is sorted by path bytes (unsigned), then stage.
   size_t low = 0, high = offsets_.size();
   std::string name;
@@ -156,8 +156,24 @@ std::optional<std::vector<IndexEntry>> IndexSnapshot::lookup(std::string_view pa
     else
       high = middle;
   }
+  return low;
+}
+
+std::optional<bool> IndexSnapshot::hasEntriesUnder(std::string_view folder) const {
+  auto first = lowerBound(folder);
+  if (!first) return std::nullopt;
+  if (*first == offsets_.size()) return false;
+  std::string name;
+  if (!readEntry(offsets_[*first], name, nullptr)) return std::nullopt;
+  return name.starts_with(folder);
+}
+
+std::optional<std::vector<IndexEntry>> IndexSnapshot::lookup(std::string_view path) const {
+  auto low = lowerBound(path);
+  if (!low) return std::nullopt;
+  std::string name;
   std::vector<IndexEntry> entries;
-  for (size_t i = low; i < offsets_.size(); ++i) {
+  for (size_t i = *low; i < offsets_.size(); ++i) {
     IndexEntry entry;
     if (!readEntry(offsets_[i], name, &entry)) return std::nullopt;
     if (name != path) break;

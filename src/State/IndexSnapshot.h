@@ -59,11 +59,16 @@ public:
   /// Every entry of `path` (one per stage), in stage order; nullopt when
   /// the file cannot be read back. Any thread.
   std::optional<std::vector<IndexEntry>> lookup(std::string_view path) const;
+  /// Whether some entry lies inside `folder` ("a/b/"); nullopt when the
+  /// file cannot be read back. Any thread.
+  std::optional<bool> hasEntriesUnder(std::string_view folder) const;
 
 private:
   IndexSnapshot() = default;
   // The path of the entry at `offset`; false when it cannot be read.
   bool readEntry(uint32_t offset, std::string& path, IndexEntry* entry) const;
+  // The first entry whose path is not below `path`; nullopt when unreadable.
+  std::optional<size_t> lowerBound(std::string_view path) const;
 
   int fd_ = -1;
   int version_ = 2;
