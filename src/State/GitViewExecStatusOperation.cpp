@@ -220,13 +220,14 @@ bool changesOtherPaths(std::string_view path) {
 // The changed files and the unwatched folders ("build/") a limited run reads.
 class ChangedPaths {
 public:
-  ChangedPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders)
-      : files_(files.begin(), files.end()), folders_(folders) {}
+  // `pathspec`: git answers for them, and a pathspec naming a path that
+  // was a folder also names what was in it.
+  ChangedPaths(const std::vector<std::string>& files, const std::vector<std::string>& folders, bool pathspec)
+      : files_(files.begin(), files.end()), folders_(folders), pathspec_(pathspec) {}
 
   bool covers(std::string_view path) const {
     if (files_.count(path)) return true;
-    // A pathspec naming a path that was a folder also names what was in it.
-    for (size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
+    for (size_t slash = path.find('/'); pathspec_ && slash != std::string_view::npos; slash = path.find('/', slash + 1))
       if (files_.count(path.substr(0, slash))) return true;
     return std::any_of(folders_.begin(), folders_.end(), [path](const std::string& folder) {
       return path.starts_with(folder) || path == std::string_view(folder).substr(0, folder.size() - 1);
@@ -255,6 +256,7 @@ public:
 private:
   std::unordered_set<std::string_view> files_;
   const std::vector<std::string>& folders_;
+  bool pathspec_;
 };
 
 // Whether `entry` shows that `folder` ("a/b/") holds a file of the index:
@@ -666,7 +668,7 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperatio
   // Records in the ignored folders, of files the index no longer has, are
   // the last list's: the index and HEAD are unchanged.
   const std::vector<std::string> noFolders;
-  ChangedPaths changed(files, noFolders);
+  ChangedPaths changed(files, noFolders, false);
   auto merged = mergeChanges(base, std::move(fresh), changed, worktree);
   if (!merged) return std::nullopt;
   return GitStatusList{std::move(*merged)};
@@ -693,7 +695,7 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readChanges(GitOperationC
     return std::nullopt;
   // Nothing changed: the list read last is still the answer.
   if (files.empty() && folders.empty()) return SharedValue<GitStatusList>(base);
-  ChangedPaths changed(files, folders);
+  ChangedPaths changed(files, folders, true);
   limitedPathspec_ = changed.pathspec();
   std::vector<GitStatusEntry> fresh;
   try {

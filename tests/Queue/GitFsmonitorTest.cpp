@@ -106,11 +106,12 @@ public:
 private:
   std::string change(const std::function<void()>& reattach) {
     auto files = listFiles();
-    switch (pick(24)) {
+    switch (pick(26)) {
     case 13:
     case 14:
     case 15:
     case 23:
+    case 25:
     case 0:
     case 1:
       if (files.empty()) break;
@@ -162,6 +163,18 @@ private:
       if (files.empty()) break;
       fs::remove(repo_.path() / any(files));
       return "delete";
+    case 24: {
+      // Entries with flags: an intent-to-add file, or one git is told not to look at.
+      if (files.empty()) break;
+      if (pick(2)) {
+        auto name = "i" + std::to_string(pick(100)) + ".txt";
+        repo_.write(name, "intent\n");
+        repo_.tryGit({"add", "-N", name});
+        return "intent to add";
+      }
+      repo_.tryGit({"update-index", pick(2) ? "--assume-unchanged" : "--skip-worktree", any(files)});
+      return "assume unchanged or skip worktree";
+    }
     case 20: {
       if (files.empty()) break;
       auto file = repo_.path() / any(files);
