@@ -77,8 +77,9 @@ struct FsmonitorEndpoint {
   std::mutex memoLock; // guards statusMemo; taken alone
   /// The status reader's own record of the last list it read; opaque here.
   std::shared_ptr<const void> statusMemo;
-  /// Monitored status runs limited to the changed paths, and whole ones.
-  std::atomic<size_t> pathLimitedRuns{0}, wholeRuns{0};
+  /// Monitored status runs limited to the changed paths, and whole ones;
+  /// of the limited ones, those answered without running git status.
+  std::atomic<size_t> pathLimitedRuns{0}, wholeRuns{0}, inProcessRuns{0};
 };
 
 /// The endpoint serving the working tree of `descriptor`; null when none does.

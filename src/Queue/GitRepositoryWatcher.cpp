@@ -348,6 +348,7 @@ public:
     statistics.workingTreeFallback = worktreeFallback_;
     if (endpoint_) {
       statistics.pathLimitedStatusRuns = endpoint_->pathLimitedRuns;
+      statistics.inProcessStatusRuns = endpoint_->inProcessRuns;
       statistics.wholeStatusRuns = endpoint_->wholeRuns;
     }
     return statistics;

@@ -106,10 +106,12 @@ public:
 private:
   std::string change(const std::function<void()>& reattach) {
     auto files = listFiles();
-    switch (pick(20)) {
+    switch (pick(26)) {
     case 13:
     case 14:
     case 15:
+    case 23:
+    case 25:
     case 0:
     case 1:
       if (files.empty()) break;
@@ -161,6 +163,46 @@ private:
       if (files.empty()) break;
       fs::remove(repo_.path() / any(files));
       return "delete";
+    case 24: {
+      // Entries with flags: an intent-to-add file, or one git is told not to look at.
+      if (files.empty()) break;
+      if (pick(2)) {
+        auto name = "i" + std::to_string(pick(100)) + ".txt";
+        repo_.write(name, "intent\n");
+        repo_.tryGit({"add", "-N", name});
+        return "intent to add";
+      }
+      repo_.tryGit({"update-index", pick(2) ? "--assume-unchanged" : "--skip-worktree", any(files)});
+      return "assume unchanged or skip worktree";
+    }
+    case 20: {
+      if (files.empty()) break;
+      auto file = repo_.path() / any(files);
+      if (fs::is_symlink(file)) break;
+      fs::permissions(file, fs::perms::owner_exec, pick(2) ? fs::perm_options::add : fs::perm_options::remove);
+      return "executable bit";
+    }
+    case 21:
+      // An edit, undone later: the bytes are the index's again, the times not.
+      if (undo_) {
+        repo_.write(undo_->first, undo_->second);
+        undo_.reset();
+        return "edit undone";
+      }
+      [[fallthrough]];
+    case 22: {
+      if (files.empty()) break;
+      auto file = any(files);
+      if (fs::is_symlink(repo_.path() / file)) break;
+      auto content = readFile(repo_.path() / file);
+      if (pick(2)) {
+        undo_.emplace(file, content);
+        repo_.write(file, content + "edited\n");
+        return "edit";
+      }
+      repo_.write(file, content);
+      return "same bytes saved";
+    }
     case 5: {
       if (files.empty()) break;
       auto target = any(folders()) + "r" + std::to_string(pick(1000)) + ".txt";
@@ -238,12 +280,13 @@ private:
 
   const GitDir& repo_;
   std::mt19937 random_;
+  std::optional<std::pair<std::string, std::string>> undo_; // a file and its bytes before an edit
 };
 
 } // namespace
 
 TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
-  size_t limitedRuns = 0, steps = 0;
+  size_t limitedRuns = 0, inProcessRuns = 0, steps = 0;
   for (unsigned seed : randomSeeds({1, 2, 3, 4})) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     ScratchRepo repo;
@@ -274,6 +317,7 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
       answers += statistics.fsmonitorAnswers;
       fullAnswers += statistics.fsmonitorFullAnswers;
       limitedRuns += statistics.pathLimitedStatusRuns;
+      inProcessRuns += statistics.inProcessStatusRuns;
       wholeRuns += statistics.wholeStatusRuns;
     };
     auto reattach = [&] {
@@ -305,7 +349,9 @@ TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
     EXPECT_GT(answers - fullAnswers + limitedRuns - limitedBefore, 10u) << wholeRuns << " whole";
   }
   // Most steps change the index, HEAD or folders, which need the whole tree.
-  RecordProperty("refreshesOnChangedPaths", std::to_string(limitedRuns) + " of " + std::to_string(steps));
+  RecordProperty("refreshesOnChangedPaths", std::to_string(limitedRuns) + " of " + std::to_string(steps) + ", " +
+                                                std::to_string(inProcessRuns) + " without git status");
+  EXPECT_GT(inProcessRuns, 0u) << "no refresh compared the files in process";
   EXPECT_GE(limitedRuns * 5, steps) << limitedRuns << " of " << steps << " refreshes on changed paths alone";
 }
 

@@ -106,6 +106,9 @@ public:
     /// the changed paths alone, and those that read the whole tree.
     size_t pathLimitedStatusRuns = 0;
     size_t wholeStatusRuns = 0;
+    /// Of the limited refreshes, those that compared the files with the
+    /// index in process, without running git status.
+    size_t inProcessStatusRuns = 0;
   };
 
   /// Sets the watches up (blocking while the working tree is walked) and
