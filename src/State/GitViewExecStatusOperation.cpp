@@ -347,6 +347,28 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
   return merged;
 }
 
+// The files outside the working tree that decide which paths git ignores
+// and how it compares files (configuration, exclude and attributes files,
+// the repository's, the user's and the system's). The watcher sees none of
+// them, so a list kept from before one changed is no base. A
+// core.excludesFile elsewhere is not among them.
+std::vector<std::optional<detail::IndexFileIdentity>> outsideRules(const GitRepositoryDescriptor& descriptor) {
+  const std::string common = descriptor.commonURL.path();
+  std::vector<std::string> files{common + "/config",           common + "/info/exclude",
+                                 common + "/info/attributes",  descriptor.gitURL.path() + "/config.worktree",
+                                 "/etc/gitconfig",             "/etc/gitattributes"};
+  const char* home = std::getenv("HOME");
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string user = xdg && *xdg ? std::string(xdg) + "/git/" : home ? std::string(home) + "/.config/git/" : "";
+  if (!user.empty())
+    for (const char* name : {"config", "ignore", "attributes"}) files.push_back(user + name);
+  if (home) files.push_back(std::string(home) + "/.gitconfig");
+  std::vector<std::optional<detail::IndexFileIdentity>> identities;
+  identities.reserve(files.size());
+  for (const auto& file : files) identities.push_back(detail::indexFileIdentity(file));
+  return identities;
+}
+
 // What HEAD names: its file, the branch's loose ref and the packed refs'
 // identity. Equal texts mean HEAD has not moved.
 std::string headIdentity(const GitRepositoryDescriptor& descriptor) {
@@ -478,20 +500,28 @@ int32_t modeDigits(uint32_t mode) {
 
 constexpr uint32_t kFileType = 0170000, kRegularType = 0100000;
 
-// git's blob id of a file's bytes; nullopt when they cannot be read.
-std::optional<Oid> worktreeBlobId(const std::string& path) {
-  std::string content;
+// git's blob id of a file's `size` bytes; nullopt when they cannot be read
+// or hashed, or were not `size` long (the file is changing: git decides).
+std::optional<Oid> worktreeBlobId(const std::string& path, uint64_t size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  char chunk[65536];
-  ssize_t n;
-  while ((n = ::read(fd, chunk, sizeof chunk)) > 0) content.append(chunk, static_cast<size_t>(n));
-  ::close(fd);
-  if (n < 0) return std::nullopt;
-  detail::Sha1 sha;
-  sha.update("blob " + std::to_string(content.size()) + std::string(1, '\0'));
-  sha.update(content);
-  return Oid(sha.finish());
+  try {
+    detail::Sha1 sha;
+    sha.update("blob " + std::to_string(size) + std::string(1, '\0'));
+    char chunk[65536];
+    ssize_t n;
+    uint64_t read = 0;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) {
+      sha.update(std::string_view(chunk, static_cast<size_t>(n)));
+      read += static_cast<uint64_t>(n);
+    }
+    ::close(fd);
+    if (n < 0 || read != size) return std::nullopt;
+    return Oid(sha.finish());
+  } catch (const TavrikError&) {
+    ::close(fd);
+    return std::nullopt;
+  }
 }
 
 // What git's status says of one tracked file whose index entry is `entry`
@@ -556,7 +586,7 @@ std::optional<std::optional<GitStatusEntry>> fileStatus(const std::string& path,
                            (index.modifiedSeconds() == entry.mtimeSeconds &&
                             index.modifiedNanoseconds() <= entry.mtimeNanoseconds));
     if (fineChanged || racyCoarse) {
-      auto id = worktreeBlobId(fullPath);
+      auto id = worktreeBlobId(fullPath, static_cast<uint64_t>(info.st_size));
       if (!id) return std::nullopt;
       if (*id != entry.oid) {
         // Every build of git compares the content here, or none does.
@@ -581,6 +611,7 @@ struct GitViewExecStatusOperation::Memo {
   std::shared_ptr<const GitStatusList> list;
   std::optional<detail::IndexFileIdentity> index;
   std::string head;
+  std::vector<std::optional<detail::IndexFileIdentity>> rules;
   std::shared_ptr<const detail::IndexSnapshot> snapshot;
 };
 
@@ -733,7 +764,9 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::execute(GitOperationConte
     changes = endpoint->exactChanges(memo ? memo->token : std::string());
     next->index = detail::indexFileIdentity(descriptor->gitURL.path() + "/index");
     next->head = headIdentity(*descriptor);
+    next->rules = outsideRules(*descriptor);
     if (memo) next->snapshot = memo->snapshot;
+    if (memo && memo->rules != next->rules) memo = nullptr;
   }
   SharedValue<GitStatusList> list;
   if (memo && changes.paths) {

@@ -1,77 +1,58 @@
 #include "Util/Sha1.h"
 
-#include <cstring>
+#include "tavrik/Util/TavrikError.h"
+
+#include <dlfcn.h>
+#include <glib.h>
+
+#include <optional>
 
 namespace tavrik::detail {
 
 namespace {
-inline uint32_t rotate(uint32_t value, int bits) { return (value << bits) | (value >> (32 - bits)); }
-} // namespace
 
-void Sha1::block(const unsigned char* data) {
-  uint32_t w[80];
-  for (int i = 0; i < 16; ++i)
-    w[i] = uint32_t(data[4 * i]) << 24 | uint32_t(data[4 * i + 1]) << 16 | uint32_t(data[4 * i + 2]) << 8 |
-           uint32_t(data[4 * i + 3]);
-  for (int i = 16; i < 80; ++i) w[i] = rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
-  for (int i = 0; i < 80; ++i) {
-    uint32_t f, k;
-    if (i < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5A827999u;
-    } else if (i < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ED9EBA1u;
-    } else if (i < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8F1BBCDCu;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xCA62C1D6u;
-    }
-    uint32_t next = rotate(a, 5) + f + e + k + w[i];
-    e = d;
-    d = c;
-    c = rotate(b, 30);
-    b = a;
-    a = next;
-  }
-  state_[0] += a;
-  state_[1] += b;
-  state_[2] += c;
-  state_[3] += d;
-  state_[4] += e;
+struct Checksums {
+  decltype(&::g_checksum_new) create = nullptr;
+  decltype(&::g_checksum_update) update = nullptr;
+  decltype(&::g_checksum_get_digest) digest = nullptr;
+  decltype(&::g_checksum_free) free = nullptr;
+};
+
+// Opened on first use rather than linked, which would load GLib (and its
+// constructors) in every process at start-up.
+const Checksums* checksums() {
+  static const auto functions = []() -> std::optional<Checksums> {
+    void* handle = dlopen(TAVRIK_GLIB_SONAME, RTLD_LAZY | RTLD_LOCAL);
+    if (!handle) return std::nullopt;
+    Checksums found{reinterpret_cast<decltype(&::g_checksum_new)>(dlsym(handle, "g_checksum_new")),
+                    reinterpret_cast<decltype(&::g_checksum_update)>(dlsym(handle, "g_checksum_update")),
+                    reinterpret_cast<decltype(&::g_checksum_get_digest)>(dlsym(handle, "g_checksum_get_digest")),
+                    reinterpret_cast<decltype(&::g_checksum_free)>(dlsym(handle, "g_checksum_free"))};
+    if (!found.create || !found.update || !found.digest || !found.free) return std::nullopt;
+    return found;
+  }();
+  return functions ? &*functions : nullptr;
 }
 
+} // namespace
+
+Sha1::Sha1() {
+  const auto* functions = checksums();
+  if (!functions) throw TavrikError("GLib's checksums are not available", TAVRIK_GLIB_SONAME);
+  checksum_ = functions->create(G_CHECKSUM_SHA1);
+}
+
+Sha1::~Sha1() { checksums()->free(static_cast<GChecksum*>(checksum_)); }
+
 void Sha1::update(std::string_view bytes) {
-  auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t size = bytes.size();
-  length_ += size;
-  if (buffered_) {
-    size_t take = std::min(size, sizeof buffer_ - buffered_);
-    std::memcpy(buffer_ + buffered_, data, take);
-    buffered_ += take;
-    data += take;
-    size -= take;
-    if (buffered_ < sizeof buffer_) return;
-    block(buffer_);
-    buffered_ = 0;
-  }
-  for (; size >= 64; data += 64, size -= 64) block(data);
-  std::memcpy(buffer_, data, size);
-  buffered_ = size;
+  checksums()->update(static_cast<GChecksum*>(checksum_), reinterpret_cast<const guchar*>(bytes.data()),
+                      static_cast<gssize>(bytes.size()));
 }
 
 std::array<unsigned char, 20> Sha1::finish() {
-  const uint64_t bits = length_ * 8;
-  unsigned char padding[72] = {0x80};
-  size_t padded = (buffered_ < 56 ? 56 : 120) - buffered_;
-  for (int i = 0; i < 8; ++i) padding[padded + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
-  update(std::string_view(reinterpret_cast<const char*>(padding), padded + 8));
-  std::array<unsigned char, 20> digest;
-  for (int i = 0; i < 5; ++i)
-    for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<unsigned char>(state_[i] >> (24 - 8 * j));
+  std::array<unsigned char, 20> digest{};
+  gsize length = digest.size();
+  checksums()->digest(static_cast<GChecksum*>(checksum_), digest.data(), &length);
   return digest;
 }
 
