@@ -7,6 +7,7 @@
 #include "tavrik/State/GitStatusParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -106,7 +107,7 @@ public:
 private:
   std::string change(const std::function<void()>& reattach) {
     auto files = listFiles();
-    switch (pick(26)) {
+    switch (pick(27)) {
     case 13:
     case 14:
     case 15:
@@ -239,6 +240,17 @@ private:
     case 11:
       reattach();
       return "detach and attach again";
+    case 26: {
+      // Rules outside the working tree, which the watcher does not see.
+      static const char* const kRules[] = {"", "*.moved\n", "n1*\n", "u1/\n", "*.txt\n!a.txt\n"};
+      const char* rules = kRules[pick(5)];
+      if (pick(2)) {
+        repo_.write(".git/info/exclude", rules);
+        return "exclude rules changed";
+      }
+      std::ofstream(fs::path(std::getenv("XDG_CONFIG_HOME")) / "git" / "ignore", std::ios::trunc) << rules;
+      return "the user's ignore rules changed";
+    }
     case 12: {
       // Same size, same time, in the second the index was written: only
       // git's check of racily clean entries can tell.
@@ -287,8 +299,19 @@ private:
 
 TEST(GitFsmonitor, StatusWithTheMonitorEqualsStatusWithoutAfterRandomChanges) {
   size_t limitedRuns = 0, inProcessRuns = 0, steps = 0;
+  // The user's own ignore file, which git reads whatever GIT_CONFIG_GLOBAL says.
+  TempDir userConfig;
+  fs::create_directories(userConfig.path() / "git");
+  const char* kept = std::getenv("XDG_CONFIG_HOME");
+  const std::optional<std::string> keptValue = kept ? std::optional<std::string>(kept) : std::nullopt;
+  setenv("XDG_CONFIG_HOME", userConfig.path().c_str(), 1);
+  struct Restore {
+    const std::optional<std::string>& value;
+    ~Restore() { value ? setenv("XDG_CONFIG_HOME", value->c_str(), 1) : unsetenv("XDG_CONFIG_HOME"); }
+  } restore{keptValue};
   for (unsigned seed : randomSeeds({1, 2, 3, 4})) {
     SCOPED_TRACE("seed " + std::to_string(seed));
+    std::ofstream(userConfig.path() / "git" / "ignore", std::ios::trunc);
     ScratchRepo repo;
     repo.write(".gitignore", "build/\n*.log\n");
     repo.write("logs/.keep.log", "ignored\n");
