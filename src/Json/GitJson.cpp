@@ -4,8 +4,6 @@
 #include "tavrik/Util/TavrikError.h"
 #include "tavrik/Util/StringUtilities.h"
 
-#include "Process/BackgroundExecutor.h"
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -527,17 +525,8 @@ namespace {
 // them, text that is not UTF-8 made valid by `jsonSafe`.
 class RecordWriter {
 public:
-  explicit RecordWriter(std::ostream& out) : out_(&out) { buffer_.reserve(kChunk + 4096); }
-  /// A writer that keeps its text for `take`, for values made ahead.
-  RecordWriter() : capturing_(true) {}
-  ~RecordWriter() {
-    if (out_) flush();
-  }
-  /// The text written so far; the writer starts again empty.
-  std::string take() {
-    first_ = true;
-    return std::exchange(buffer_, std::string());
-  }
+  explicit RecordWriter(std::ostream& out) : out_(out) { buffer_.reserve(kChunk + 4096); }
+  ~RecordWriter() { flush(); }
 
   void beginObject() { open('{'); }
   void endObject() { close('}'); }
@@ -668,14 +657,14 @@ private:
     buffer_ += '"';
   }
   void maybeFlush() {
-    if (out_ && !capturing_ && buffer_.size() >= kChunk) flush();
+    if (!capturing_ && buffer_.size() >= kChunk) flush();
   }
   void flush() {
-    out_->write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     buffer_.clear();
   }
 
-  std::ostream* out_ = nullptr;
+  std::ostream& out_;
   std::string buffer_;
   bool first_ = true;
   bool capturing_ = false; // while set, the buffer is not flushed
@@ -767,70 +756,28 @@ void writeDiff(RecordWriter& w, const GitDiff& d, bool withPatch) {
 
 // A list's references appear in `all` and again in their groups and as
 // `head`: each record's text is made once and repeated for its equal copies.
-// Each reference's text is made once and repeated for the copies equal to
-// it in the groups. The texts of `all`, which holds every reference, are
-// made ahead, half of them on a second core: they are most of the document's
-// cost.
 class RefTexts {
 public:
-  explicit RefTexts(const std::vector<GitRef>& all) {
-    if (all.size() < kSplitRefs) {
-      render(all.data(), all.data() + all.size(), texts_[0]);
-      return;
-    }
-    const GitRef* middle = all.data() + all.size() / 2;
-    auto second = detail::BackgroundExecutor::shared().beside([&, middle] {
-      Half half;
-      render(middle, all.data() + all.size(), half);
-      return half;
-    });
-    try {
-      render(all.data(), middle, texts_[0]);
-    } catch (...) {
-      second.wait();
-      throw;
-    }
-    texts_[1] = second.get();
-    for (const auto& written : texts_[1].refs) written_.emplace(written.ref->name, written);
-  }
-
   void write(RecordWriter& w, const GitRef& r) {
     const auto found = written_.find(r.name);
     if (found != written_.end() && *found->second.ref == r) {
-      const Written& made = found->second;
-      w.raw(std::string_view(texts_[made.half].text).substr(made.offset, made.size));
+      w.raw(std::string_view(texts_).substr(found->second.offset, found->second.size));
       return;
     }
-    w.captured([&] { writeRef(w, r); });
+    const auto text = w.captured([&] { writeRef(w, r); });
+    if (found == written_.end()) {
+      written_.emplace(r.name, Written{&r, texts_.size(), text.size()});
+      texts_ += text;
+    }
     w.flushIfFull();
   }
 
 private:
-  static constexpr size_t kSplitRefs = 512;
   struct Written {
     const GitRef* ref;
-    size_t half, offset, size;
+    size_t offset, size;
   };
-  struct Half {
-    std::string text;
-    std::vector<Written> refs;
-  };
-
-  void render(const GitRef* begin, const GitRef* end, Half& half) {
-    const size_t index = &half == &texts_[0] ? 0 : 1;
-    RecordWriter w;
-    half.refs.reserve(static_cast<size_t>(end - begin));
-    for (const GitRef* r = begin; r != end; ++r) {
-      const size_t offset = half.text.size();
-      writeRef(w, *r);
-      half.text += w.take();
-      half.refs.push_back({r, index, offset, half.text.size() - offset});
-    }
-    if (index == 0)
-      for (const auto& written : half.refs) written_.emplace(written.ref->name, written);
-  }
-
-  Half texts_[2];
+  std::string texts_;
   std::unordered_map<std::string_view, Written> written_; // keys view the names of the list written
 };
 
@@ -875,7 +822,7 @@ void writeEntry(RecordWriter& w, const GitStatusEntry& e) {
 
 void writeJson(std::ostream& out, const GitRefList& l) {
   RecordWriter w(out);
-  RefTexts texts(l.all);
+  RefTexts texts;
   w.beginObject();
   writeRefs(w, texts, "all", l.all);
   writeRefs(w, texts, "branch", l.branch);

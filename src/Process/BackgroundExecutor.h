@@ -9,10 +9,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <future>
-#include <memory>
 #include <mutex>
-#include <type_traits>
 
 namespace tavrik::detail {
 
@@ -24,16 +21,6 @@ public:
 
   /// Runs `work` on a worker thread; starts a new worker when none is idle.
   void submit(std::function<void()> work);
-
-  /// Runs `work` on a worker and hands back its result (or exception)
-  /// through the future: for splitting one computation over two cores while
-  /// the caller does the other half.
-  template <class Work> std::future<std::invoke_result_t<Work&>> beside(Work work) {
-    auto task = std::make_shared<std::packaged_task<std::invoke_result_t<Work&>()>>(std::move(work));
-    auto result = task->get_future();
-    submit([task] { (*task)(); });
-    return result;
-  }
 
   /// Number of worker threads alive (for tests).
   size_t threadCount();

@@ -2,19 +2,9 @@
 
 #include "tavrik/Util/HashCombine.h"
 
-#include "Process/BackgroundExecutor.h"
-
 #include <algorithm>
-#include <future>
 
 namespace tavrik {
-
-namespace {
-
-// Below this many references a second thread costs more than it saves.
-constexpr size_t kBesideRefs = 512;
-
-} // namespace
 
 GitRefList GitRefList::from(std::vector<GitRef> refs) {
   GitRefList list;
@@ -37,34 +27,6 @@ GitRefList GitRefList::from(std::vector<GitRef> refs) {
     if (keys[a].rank != keys[b].rank) return keys[a].rank < keys[b].rank;
     return keys[a].shorthand < keys[b].shorthand;
   });
-  // By commit, each commit's references still in sorted order; every
-  // vector is made at its final size and the map filled in key order, so
-  // no record is copied twice by a vector growing. A long list builds this
-  // on a second core while this thread fills the groups.
-  auto byCommit = [&refs](std::vector<size_t> order) {
-    std::map<Oid, std::vector<GitRef>> targets;
-    std::erase_if(order, [&](size_t index) { return !refs[index].commit; });
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return *refs[a].commit < *refs[b].commit; });
-    for (size_t first = 0; first < order.size();) {
-      const Oid& commit = *refs[order[first]].commit;
-      size_t last = first;
-      while (last < order.size() && *refs[order[last]].commit == commit) ++last;
-      auto& group = targets.emplace_hint(targets.end(), commit, std::vector<GitRef>())->second;
-      group.reserve(last - first);
-      for (size_t i = first; i < last; ++i) group.push_back(refs[order[i]]);
-      first = last;
-    }
-    return targets;
-  };
-  std::future<std::map<Oid, std::vector<GitRef>>> targets;
-  if (refs.size() >= kBesideRefs) targets = detail::BackgroundExecutor::shared().beside([&byCommit, order] { return byCommit(order); });
-  // The worker reads `refs`: nothing leaves before it has finished.
-  struct Join {
-    std::future<std::map<Oid, std::vector<GitRef>>>& targets;
-    ~Join() {
-      if (targets.valid()) targets.wait();
-    }
-  } join{targets};
   size_t counts[3] = {0, 0, 0};
   size_t symbolicCount = 0;
   for (const auto& ref : refs) {
@@ -89,7 +51,20 @@ GitRefList GitRefList::from(std::vector<GitRef> refs) {
     }
     (ref.symbolicTarget ? list.symbolic : list.direct).push_back(ref);
   }
-  list.targets = targets.valid() ? targets.get() : byCommit(std::move(order));
+  // By commit, each commit's references still in sorted order; every
+  // vector is made at its final size and the map filled in key order, so
+  // no record is copied twice by a vector growing.
+  std::erase_if(order, [&](size_t index) { return !refs[index].commit; });
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return *refs[a].commit < *refs[b].commit; });
+  for (size_t first = 0; first < order.size();) {
+    const Oid& commit = *refs[order[first]].commit;
+    size_t last = first;
+    while (last < order.size() && *refs[order[last]].commit == commit) ++last;
+    auto& group = list.targets.emplace_hint(list.targets.end(), commit, std::vector<GitRef>())->second;
+    group.reserve(last - first);
+    for (size_t i = first; i < last; ++i) group.push_back(refs[order[i]]);
+    first = last;
+  }
   list.all = std::move(refs);
   return list;
 }

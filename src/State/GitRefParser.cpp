@@ -2,8 +2,6 @@
 
 #include "tavrik/Util/StringUtilities.h"
 
-#include "Process/BackgroundExecutor.h"
-
 #include <algorithm>
 
 namespace tavrik {
@@ -73,64 +71,22 @@ std::optional<GitRef> GitRefParser::parseLine(std::string_view line, const std::
   return refFromLine(line, slotsFor(fieldNames));
 }
 
-namespace {
-
-// The records of a stretch of NUL-ended output.
-void parseRecords(std::string_view text, const Slots& slots, std::vector<GitRef>& refs) {
-  while (!text.empty()) {
-    const size_t end = text.find('\0');
-    std::string_view record = text.substr(0, end);
-    // git ends each formatted record with its own line feed, after the NUL.
-    if (!record.empty() && record.front() == '\n') record.remove_prefix(1);
-    if (auto ref = refFromLine(record, slots)) refs.push_back(std::move(*ref));
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
-}
-
-// Below this many records a second thread costs more than it saves.
-constexpr size_t kSplitRecords = 512;
-
-} // namespace
-
 std::vector<GitRef> GitRefParser::parse(GitBuffer& buffer, const std::vector<std::string>& fieldNames) {
   std::vector<GitRef> refs;
   const std::string_view rest = buffer.remaining();
+  refs.reserve(countOf(rest, '\n') + 1);
   const Slots slots = slotsFor(fieldNames);
   if (rest.find('\0') == std::string_view::npos) {
-    refs.reserve(countOf(rest, '\n') + 1);
     while (auto line = buffer.scanToEOL()) {
       if (auto ref = refFromLine(*line, slots)) refs.push_back(std::move(*ref));
     }
     return refs;
   }
-  const size_t records = countOf(rest, '\0') + 1;
-  buffer.advance(rest.size());
-  const size_t middle = rest.find('\0', rest.size() / 2);
-  if (records < kSplitRecords || middle == std::string_view::npos) {
-    refs.reserve(records);
-    parseRecords(rest, slots, refs);
-    return refs;
+  while (auto record = buffer.scanToNull()) {
+    // git ends each formatted record with its own line feed, after the NUL.
+    if (!record->empty() && record->front() == '\n') record->remove_prefix(1);
+    if (auto ref = refFromLine(*record, slots)) refs.push_back(std::move(*ref));
   }
-  // git has finished by now and the other core is idle: the second half of
-  // the records is parsed there while this thread parses the first.
-  const std::string_view secondHalf = rest.substr(middle + 1);
-  auto second = detail::BackgroundExecutor::shared().beside([secondHalf, &slots, records] {
-    std::vector<GitRef> half;
-    half.reserve(records / 2 + 1);
-    parseRecords(secondHalf, slots, half);
-    return half;
-  });
-  refs.reserve(records);
-  try {
-    parseRecords(rest.substr(0, middle + 1), slots, refs);
-  } catch (...) {
-    // The worker reads `slots` and the buffer: it must finish first.
-    second.wait();
-    throw;
-  }
-  auto tail = second.get();
-  refs.insert(refs.end(), std::make_move_iterator(tail.begin()), std::make_move_iterator(tail.end()));
   return refs;
 }
 
