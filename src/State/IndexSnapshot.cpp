@@ -1,5 +1,7 @@
 #include "State/IndexSnapshot.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,7 +75,10 @@ std::shared_ptr<const IndexSnapshot> IndexSnapshot::open(const std::string& path
   if (snapshot->version_ != 2 && snapshot->version_ != 3) return nullptr;
   const uint32_t count = word(bytes + 8);
   const size_t end = size - kChecksumSize;
-  snapshot->offsets_.reserve(count);
+  // Entries are found by 32-bit offsets; a larger file is left to git. The
+  // count is the file's word: no more entries than fit are reserved.
+  if (size > UINT32_MAX) return nullptr;
+  snapshot->offsets_.reserve(std::min<size_t>(count, (end - kHeaderSize) / kFixedSize));
   size_t at = kHeaderSize;
   for (uint32_t i = 0; i < count; ++i) {
     if (at + kFixedSize > end) return nullptr;
@@ -96,9 +101,8 @@ std::shared_ptr<const IndexSnapshot> IndexSnapshot::open(const std::string& path
   // Extensions: a split index keeps its entries elsewhere.
   while (at + 8 <= end) {
     if (std::memcmp(bytes + at, "link", 4) == 0) return nullptr;
-    at += 8 + word(bytes + at + 4);
+    at += size_t{8} + word(bytes + at + 4);
   }
-  if (size > UINT32_MAX) return nullptr;
   return snapshot;
 }
 
