@@ -91,6 +91,11 @@ std::vector<std::string> GitExecCheckoutOperation::arguments(GitOperationContext
 
 void GitExecCheckoutOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(treeish); }
 
+std::optional<std::vector<std::string>> GitExecCheckoutOperation::journalPaths() const {
+  if (paths.empty()) return std::nullopt;
+  return std::vector<std::string>(paths.begin(), paths.end());
+}
+
 GitAspects GitExecCheckoutOperation::aspects() const {
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};
 }

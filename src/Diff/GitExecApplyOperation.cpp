@@ -27,4 +27,13 @@ void GitExecApplyOperation::validate(GitOperationContext&) {
   throw TavrikError("Nothing to apply", "The selection holds no added or deleted line of the file.");
 }
 
+std::optional<std::vector<std::string>> GitExecApplyOperation::journalPaths() const {
+  if (!diff) return std::nullopt;
+  std::vector<std::string> paths;
+  for (const auto* file : {&diff->oldFile, &diff->newFile})
+    if (file->path && (paths.empty() || paths.front() != *file->path)) paths.push_back(*file->path);
+  if (paths.empty()) return std::nullopt;
+  return paths;
+}
+
 } // namespace tavrik

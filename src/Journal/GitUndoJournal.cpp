@@ -30,6 +30,8 @@ struct Pending {
   GitUndoEntry entry;
   /// The journal's refs when the entry was begun, itself not counted.
   size_t entriesBefore = 0;
+  /// What the "before" kept of the working tree, for the "after" to match.
+  std::optional<std::vector<std::string>> worktreePaths;
 };
 
 std::string refName(bool undone, uint64_t number) {
@@ -83,11 +85,17 @@ std::shared_ptr<GitUndoJournal> GitUndoJournal::make(GitUndoJournalOptions optio
 
 std::any GitUndoJournal::operationWillRun(const GitQueueOperation& operation, GitJournalScope scope,
                                           GitOperationContext& context) {
-  return record(operation.title().value_or(operation.typeName()), scope, context);
+  return begin(operation.title().value_or(operation.typeName()), scope, operation.journalPaths(), context, {});
 }
 
 std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope, GitOperationContext& context,
                                 std::unique_lock<std::mutex> held) {
+  return begin(title, scope, std::nullopt, context, std::move(held));
+}
+
+std::any GitUndoJournal::begin(const std::string& title, GitJournalScope scope,
+                               const std::optional<std::vector<std::string>>& paths, GitOperationContext& context,
+                               std::unique_lock<std::mutex> held) {
   if (held.owns_lock() && held.mutex() != &writeLock_)
     throw std::logic_error("GitUndoJournal::record: a lock that holdEntries did not give");
   const auto* descriptor = context.effectiveDescriptor();
@@ -97,7 +105,7 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
   auto store = Store::open(context);
   pending->repo = store.repo;
   std::vector<std::string> journalRefs;
-  const State state = readState(store, scope, &journalRefs);
+  const State state = readState(store, scope, &journalRefs, true, paths);
   uint64_t last = 0;
   std::vector<std::string> redo;
   for (const auto& ref : journalRefs) {
@@ -111,9 +119,12 @@ std::any GitUndoJournal::record(const std::string& title, GitJournalScope scope,
                     .title = title,
                     .time = std::time(nullptr),
                     .scope = scope,
-                    .bytes = state.worktree ? keptBytes(context, *state.worktree) : 0};
+                    .bytes = state.worktreeBytes ? *state.worktreeBytes
+                             : state.worktree    ? keptBytes(context, *state.worktree)
+                                                 : 0};
   pending->ref = refName(false, pending->entry.number);
   pending->entriesBefore = journalRefs.size() - redo.size();
+  pending->worktreePaths = state.worktreePaths;
   writeState(store, pending->ref, state, entryMessage(pending->entry, false), std::nullopt);
   recorded_.fetch_add(1, std::memory_order_relaxed);
   return pending;
@@ -123,7 +134,7 @@ void GitUndoJournal::operationDidRun(const std::any& token, GitOperationContext&
   auto pending = std::any_cast<std::shared_ptr<Pending>>(token);
   if (!pending || !pending->lock.owns_lock()) return;
   Store store{context, pending->repo};
-  const State state = readState(store, pending->entry.scope);
+  const State state = readState(store, pending->entry.scope, nullptr, true, pending->worktreePaths);
   writeState(store, pending->ref, state, entryMessage(pending->entry, true), pending->ref);
   pending->lock.unlock();
 
@@ -369,7 +380,9 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   const auto scope = chosen->entry.scope;
   // An entry that left the index alone has none of it to compare or restore.
   const bool withIndex = !stored.after || !stored.sameIndex;
-  State current = readState(store, scope, nullptr, withIndex);
+  // The files now at the paths the entry kept, and only those.
+  const auto& paths = stored.before.worktreePaths;
+  State current = readState(store, scope, nullptr, withIndex, paths);
   // An entry whose operation never finished has no "after": what is there
   // now stands in for it, and is journaled before it is replaced.
   const State& from = undo ? (stored.after ? *stored.after : current) : stored.before;
@@ -397,7 +410,7 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   // Going back to where nothing was in progress is git's abort; an abort
   // moves HEAD and rewrites files, so the lease is then what is there now.
   const bool abort = to.progress.empty() && !current.progress.empty() && from.progress != to.progress;
-  const State now = abort && abortInProgress(context) ? readState(store, scope, nullptr, withIndex) : current;
+  const State now = abort && abortInProgress(context) ? readState(store, scope, nullptr, withIndex, paths) : current;
   if (from.progress != to.progress || now.progress != to.progress) writeProgress(context, to.progress, now.progress);
   restore.refs(now);
   restore.index();

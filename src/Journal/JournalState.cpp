@@ -6,6 +6,7 @@
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -330,6 +331,183 @@ std::string snapshotWorktree(GitOperationContext& context, const std::map<std::s
 
 namespace {
 
+// A path the journal can look up as it stands. An absolute path, or one
+// with "." or ".." steps, git would take in and resolve; such paths are left
+// to the whole tree's snapshot rather than resolved a second way here.
+bool isPlainPath(std::string_view path) {
+  if (path.empty() || path.front() == '/' || path.back() == '/') return false;
+  for (auto part : split(path, '/'))
+    if (part.empty() || part == "." || part == ".." || part == ".git") return false;
+  return true;
+}
+
+struct DiskFile {
+  std::string path;
+  bool link = false, executable = false;
+  uint64_t size = 0;
+  std::string id;
+};
+
+// The files `git add --all` would take at `paths` and under those that are
+// folders: tracked or untracked, not ignored, nothing beyond a symbolic
+// link, no repository inside. Sorted by path.
+std::vector<DiskFile> filesAt(GitOperationContext& context, const std::string& root,
+                              const std::vector<std::string>& paths) {
+  std::vector<DiskFile> files;
+  std::vector<std::string> folders;
+  std::map<std::string, bool> linkFolders; // a leading folder: is it a symbolic link?
+  auto take = [&](const std::string& path, bool listFolder) {
+    for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+      auto [it, added] = linkFolders.try_emplace(path.substr(0, slash), false);
+      struct stat info {};
+      if (added) it->second = ::lstat((root + "/" + it->first).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+      if (it->second) return;
+    }
+    struct stat info {};
+    if (::lstat((root + "/" + path).c_str(), &info) != 0) return;
+    if (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))
+      files.push_back({.path = path, .link = S_ISLNK(info.st_mode), .executable = (info.st_mode & S_IXUSR) != 0,
+                       .size = uint64_t(info.st_size)});
+    else if (S_ISDIR(info.st_mode) && listFolder) folders.push_back(path);
+  };
+  for (const auto& path : paths) take(path, true);
+  if (!folders.empty()) {
+    std::vector<std::string> arguments{"--literal-pathspecs", "ls-files", "-z", "--cached", "--others",
+                                       "--exclude-standard", "--"};
+    arguments.insert(arguments.end(), folders.begin(), folders.end());
+    const auto output = runGit(context, std::move(arguments));
+    std::set<std::string_view> listed; // an unmerged path is listed once per stage
+    for (auto name : split(output, '\0'))
+      if (!name.ends_with('/')) listed.insert(name);
+    for (auto name : listed) take(std::string(name), false);
+  }
+  std::sort(files.begin(), files.end(), [](const DiskFile& a, const DiskFile& b) { return a.path < b.path; });
+  files.erase(std::unique(files.begin(), files.end(), [](const DiskFile& a, const DiskFile& b) { return a.path == b.path; }),
+              files.end());
+  return files;
+}
+
+std::string readLink(const std::string& full) {
+  std::string target(256, '\0');
+  for (;;) {
+    const auto length = ::readlink(full.c_str(), target.data(), target.size());
+    if (length < 0) throw TavrikError("Cannot read the link " + full + " for the undo journal", std::strerror(errno));
+    if (size_t(length) < target.size()) return target.substr(0, size_t(length));
+    target.resize(target.size() * 2);
+  }
+}
+
+const char* treeMode(const DiskFile& file) { return file.link ? "120000" : file.executable ? "100755" : "100644"; }
+
+// Writes the tree of `files[begin, end)`, which share the first `prefix`
+// bytes of their paths, and the trees below it.
+arbor::Oid writeTreeOf(const arbor::Repo& repo, const std::vector<DiskFile>& files, size_t begin, size_t end,
+                       size_t prefix) {
+  std::vector<arbor::plumbing::TreeEntry> entries;
+  for (size_t i = begin; i < end;) {
+    const std::string_view rest = std::string_view(files[i].path).substr(prefix);
+    const auto slash = rest.find('/');
+    if (slash == std::string_view::npos) {
+      entries.push_back({std::string(rest), uint32_t(std::strtoul(treeMode(files[i]), nullptr, 8)), *arbor::Oid::parse(files[i].id)});
+      ++i;
+      continue;
+    }
+    // Sorted by bytes, the paths under one folder follow one another.
+    const std::string_view folder = std::string_view(files[i].path).substr(0, prefix + slash + 1);
+    size_t j = i;
+    while (j < end && std::string_view(files[j].path).starts_with(folder)) ++j;
+    entries.push_back({std::string(rest.substr(0, slash)), 040000, writeTreeOf(repo, files, i, j, folder.size())});
+    i = j;
+  }
+  return arbor::plumbing::writeObject(repo, "tree", arbor::plumbing::treeBytes(std::move(entries)));
+}
+
+// A path as hash-object --stdin-paths reads a line: C-quoted when it would
+// not survive as one.
+std::string pathLine(const std::string& path) {
+  if (path.find('\n') == std::string::npos && !path.starts_with('"')) return path + '\n';
+  std::string line = "\"";
+  for (char c : path) line += c == '\n' ? std::string("\\n") : c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
+  return line + "\"\n";
+}
+
+// The same objects written by git: hash-object without filters for the
+// blobs, and a private index for the trees.
+std::string writeTreeWithGit(GitOperationContext& context, const std::string& root, std::vector<DiskFile>& files) {
+  std::string paths;
+  for (const auto& file : files)
+    if (!file.link) paths += pathLine(file.path);
+  std::string_view ids;
+  const auto output = paths.empty() ? std::string() : runGit(context, {"hash-object", "-w", "--no-filters", "--stdin-paths"}, paths);
+  ids = output;
+  for (auto& file : files) {
+    if (file.link) {
+      file.id = runGit(context, {"hash-object", "-w", "--stdin"}, readLink(root + "/" + file.path));
+      while (!file.id.empty() && file.id.back() == '\n') file.id.pop_back();
+      continue;
+    }
+    const auto newline = ids.find('\n');
+    if (newline == std::string_view::npos) throw TavrikError("git hash-object gave fewer ids than files for the undo journal.");
+    file.id = std::string(ids.substr(0, newline));
+    ids.remove_prefix(newline + 1);
+  }
+  static std::atomic<unsigned> counter{0};
+  const std::string privateIndex = gitDir(context) + "/tavrik-journal-paths-" + std::to_string(getpid()) + "-" +
+                                   std::to_string(counter++);
+  struct Remove {
+    std::string path;
+    ~Remove() { std::remove(path.c_str()); }
+  } remove{privateIndex};
+  std::string records;
+  for (const auto& file : files) records += std::string(treeMode(file)) + " " + file.id + "\t" + file.path + '\0';
+  runGit(context, {"update-index", "-z", "--index-info"}, records, privateIndex);
+  auto tree = runGit(context, {"write-tree"}, std::nullopt, privateIndex);
+  while (!tree.empty() && tree.back() == '\n') tree.pop_back();
+  return tree;
+}
+
+} // namespace
+
+std::optional<PathSnapshot> snapshotPaths(Store& store, const std::vector<std::string>& paths,
+                                          const std::map<std::string, std::string>& index) {
+  if (!std::all_of(paths.begin(), paths.end(), isPlainPath)) return std::nullopt;
+  auto& context = store.context;
+  const auto root = context.requireDescriptor().url.path();
+  auto files = filesAt(context, root, paths);
+  PathSnapshot snapshot;
+  if (store.repo) {
+    try {
+      for (auto& file : files) {
+        const auto full = root + "/" + file.path;
+        std::string bytes;
+        if (file.link) {
+          bytes = readLink(full);
+        } else if (auto read = readFileIfExists(full)) {
+          bytes = std::move(*read);
+        } else {
+          throw TavrikError("Cannot read " + file.path + " for the undo journal", std::strerror(errno));
+        }
+        file.id = arbor::plumbing::writeObject(*store.repo, "blob", bytes).string();
+      }
+      snapshot.tree = files.empty() ? arbor::plumbing::writeObject(*store.repo, "tree", "").string()
+                                    : writeTreeOf(*store.repo, files, 0, files.size(), 0).string();
+    } catch (const arbor::Error& error) {
+      throw TavrikError("Cannot keep the files for the undo journal", error.message());
+    }
+  } else {
+    snapshot.tree = files.empty() ? runGit(context, {"mktree"}, "") : writeTreeWithGit(context, root, files);
+    while (!snapshot.tree.empty() && snapshot.tree.back() == '\n') snapshot.tree.pop_back();
+  }
+  // The bytes of files whose content differs from their index entry's.
+  for (const auto& file : files) {
+    auto it = index.find(file.path);
+    if (it == index.end() || it->second.compare(7, file.id.size(), file.id) != 0) snapshot.keptBytes += file.size;
+  }
+  return snapshot;
+}
+
+namespace {
+
 // The branch settings of the configuration file at `path`, read by git once
 // per content of the file: `config --local` reads that file alone, without
 // its includes, so the same bytes list the same settings, and an entry's
@@ -360,7 +538,8 @@ std::map<std::string, std::string> branchSettings(GitOperationContext& context, 
 
 } // namespace
 
-State readState(Store& store, GitJournalScope scope, std::vector<std::string>* journalRefs, bool withIndex) {
+State readState(Store& store, GitJournalScope scope, std::vector<std::string>* journalRefs, bool withIndex,
+                const std::optional<std::vector<std::string>>& worktreePaths) {
   auto& context = store.context;
   const auto& descriptor = context.requireDescriptor();
   State state;
@@ -396,7 +575,16 @@ State readState(Store& store, GitJournalScope scope, std::vector<std::string>* j
   if (scope != GitJournalScope::refsAndIndex)
     state.branchConfig = branchSettings(context, descriptor.commonURL.path() + "/config");
   state.progress = readProgress(descriptor.gitURL.path());
-  if (scope == GitJournalScope::workingTree) state.worktree = snapshotWorktree(context, state.indexFlags);
+  if (scope != GitJournalScope::workingTree) return state;
+  if (worktreePaths) {
+    if (auto snapshot = snapshotPaths(store, *worktreePaths, state.index)) {
+      state.worktree = std::move(snapshot->tree);
+      state.worktreePaths = worktreePaths;
+      state.worktreeBytes = snapshot->keptBytes;
+      return state;
+    }
+  }
+  state.worktree = snapshotWorktree(context, state.indexFlags);
   return state;
 }
 
@@ -424,6 +612,11 @@ std::vector<std::pair<const char*, std::string>> entryFiles(const State& state) 
   if (state.stashLog) files.emplace_back("stash-log", *state.stashLog);
   if (!state.progress.empty()) files.emplace_back("progress", progressText(state.progress));
   if (!state.branchConfig.empty()) files.emplace_back("branch-config", indexText(state.branchConfig));
+  if (state.worktreePaths) {
+    std::string paths;
+    for (const auto& path : *state.worktreePaths) paths += path + '\0';
+    files.emplace_back("worktree-paths", std::move(paths));
+  }
   return files;
 }
 
@@ -482,8 +675,8 @@ void writeState(Store& store, const std::string& ref, const State& state, const 
 namespace {
 // The files of an entry's tree, in the order readEntry's switch reads them;
 // entries written before a file existed simply lack it.
-const char* const kEntryFiles[] = {"head",     "refs",          "index",      "stash-log",
-                                   "worktree", "progress",      "branch-config", "index-flags"};
+const char* const kEntryFiles[] = {"head",     "refs",     "index",         "stash-log",   "worktree",
+                                   "progress", "branch-config", "index-flags", "worktree-paths"};
 } // namespace
 
 namespace {
@@ -500,6 +693,11 @@ void readEntryFile(State& state, size_t file, std::string_view content, std::str
   case 5: state.progress = parseProgress(content); break;
   case 6: state.branchConfig = parseBranchConfig(content); break;
   case 7: state.indexFlags = parsePairs(content, '\0'); break;
+  case 8: {
+    state.worktreePaths.emplace();
+    for (auto path : split(content, '\0')) state.worktreePaths->emplace_back(path);
+    break;
+  }
   }
 }
 

@@ -39,7 +39,14 @@ struct State {
   /// renamed branch takes them along.
   std::map<std::string, std::string> branchConfig;
   /// The tree of every tracked and untracked file; nullopt when not kept.
+  /// With `worktreePaths`, of the files at those paths and under them only.
   std::optional<std::string> worktree;
+  /// The paths `worktree` covers (each with what is under it), from the
+  /// operation's `journalPaths`; nullopt for the whole tree.
+  std::optional<std::vector<std::string>> worktreePaths;
+  /// Not kept in the entry: the bytes of the files `worktree` holds that
+  /// the index does not, when the snapshot worked them out.
+  std::optional<uint64_t> worktreeBytes;
 };
 
 /// A journal ref and the entry it holds.
@@ -77,11 +84,12 @@ std::optional<IndexListing> readIndexInProcess(const std::string& indexFile);
 /// The same listing read with git.
 IndexListing readIndexWithGit(GitOperationContext& context);
 
-/// Reads the state now; the working tree only when `scope` asks for it, the
-/// index unless `withIndex` is false. `journalRefs`, when given, receives
-/// the names of the journal's own refs.
+/// Reads the state now; the working tree only when `scope` asks for it (and
+/// then only at `worktreePaths` when given), the index unless `withIndex` is
+/// false. `journalRefs`, when given, receives the names of the journal's own
+/// refs.
 State readState(Store& store, GitJournalScope scope, std::vector<std::string>* journalRefs = nullptr,
-                bool withIndex = true);
+                bool withIndex = true, const std::optional<std::vector<std::string>>& worktreePaths = std::nullopt);
 
 /// Sets each key of `to` that differs in `current` (removing the keys `to`
 /// lacks) in the repository's own configuration file; only `keys`.
@@ -97,6 +105,20 @@ void writeProgress(GitOperationContext& context, const std::map<std::string, std
 /// `indexFlags` are the index's flags: flagged files are hashed from the
 /// disk all the same.
 std::string snapshotWorktree(GitOperationContext& context, const std::map<std::string, std::string>& indexFlags);
+
+/// The tree of the files at `paths` and, for a folder, of the tracked and
+/// untracked files under it (ignored ones left out), with their bytes as
+/// they are on disk (no filters) and their mode from the disk; in process
+/// when `store` has the repository. `index` is the index's listing, for the
+/// bytes the tree holds beyond it. nullopt when a path is not a plain one
+/// (absolute, with "." or ".." steps, inside .git): the whole tree's
+/// snapshot covers those.
+struct PathSnapshot {
+  std::string tree;
+  uint64_t keptBytes = 0;
+};
+std::optional<PathSnapshot> snapshotPaths(Store& store, const std::vector<std::string>& paths,
+                                          const std::map<std::string, std::string>& index);
 
 /// Adds `paths` to the index with intent to add, each with the mode of its
 /// record in `index`, whatever the working tree holds.

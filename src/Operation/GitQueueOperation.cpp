@@ -22,6 +22,8 @@ bool GitQueueOperation::needsIndexLock() const { return false; }
 
 GitJournalScope GitQueueOperation::journalScope() const { return GitJournalScope::none; }
 
+std::optional<std::vector<std::string>> GitQueueOperation::journalPaths() const { return std::nullopt; }
+
 std::shared_ptr<GitTask> GitQueueOperation::task() const {
   if (!_task || isFinished() || !title()) return nullptr;
   return _task;

@@ -32,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace tavrik::testing;
+using namespace std::string_view_literals;
 
 // Everything an undo must bring back, read with plain git and the file
 // system: refs outside the journal's own, HEAD, the stash list, the index
@@ -65,8 +66,10 @@ std::string snapshot(const GitDir& repo) {
     ::lstat(it->path().c_str(), &info);
     if (S_ISDIR(info.st_mode)) continue;
     std::ifstream in(it->path(), std::ios::binary);
-    text += fs::relative(it->path(), repo.path()).string() + " " + gitMode(info.st_mode) + " " +
-            std::string(std::istreambuf_iterator<char>(in), {}) + "\n";
+    // A link's bytes are its target, which may be a folder.
+    const auto bytes = S_ISLNK(info.st_mode) ? fs::read_symlink(it->path()).string()
+                                              : std::string(std::istreambuf_iterator<char>(in), {});
+    text += fs::relative(it->path(), repo.path()).string() + " " + gitMode(info.st_mode) + " " + bytes + "\n";
   }
   return text;
 }
@@ -122,7 +125,11 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
     std::vector<std::function<void()>> steps = {
         [&] { run(q, makeOperation<GitExecAddOperation>(std::set{path()})); },
         [&] { run(q, makeOperation<GitExecResetOperation>({.paths = std::set{path()}})); },
-        [&] { run(q, makeOperation<GitExecCheckoutOperation>({.paths = std::set{path()}})); },
+        [&] { // discard of files or folders, from the index or a commit: only those paths are kept
+          std::set<std::string> chosen{path(), random() % 2 ? path() : random() % 2 ? "dir" : "n1"};
+          auto from = random() % 3 ? std::nullopt : std::optional<std::string>("side");
+          run(q, makeOperation<GitExecCheckoutOperation>({.treeish = from, .paths = chosen}));
+        },
         [&] {
           const GitExecResetMode modes[] = {GitExecResetMode::soft, GitExecResetMode::mixed, GitExecResetMode::hard};
           run(q, makeOperation<GitExecResetOperation>({.mode = modes[random() % 3], .treeish = "HEAD~1"}));
@@ -143,7 +150,7 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
         [&] { run(q, makeOperation<GitExecRevertOperation>({.oid = Oid::parse(j.repo.rev("HEAD"))})); },
         [&] { run(q, makeOperation<GitExecRebaseOperation>({.refish = random() % 2 ? "side" : "main"})); },
         [&] { run(q, makeOperation<GitFixupOperation>(GitFixupOptions{.commit = "HEAD~1"})); },
-        [&] { run(q, makeOperation<GitTrashAction>(std::set{path()})); },
+        [&] { run(q, makeOperation<GitTrashAction>(std::set{random() % 3 ? path() : random() % 2 ? "dir" : "n1"})); },
         [&] { // discard --lines
           auto list = runOn(q, makeOperation<GitExecDiffOperation>({.paths = {random() % 2 ? "a.txt" : path()}}));
           if (list.diffs.empty()) return;
@@ -209,6 +216,48 @@ TEST(GitUndoJournal, RefusesOutsideChangesUnlessForced) {
   EXPECT_EQ(snapshot(j.repo), start);
   j.undo();
   EXPECT_EQ(snapshot(j.repo), outside);
+}
+
+// An operation that names its paths keeps only the files there, and under
+// the folders among them: in process and through git the same tree, with
+// untracked files but no ignored ones, nothing beyond a symbolic link, odd
+// names kept. Its undo leaves every other file as it is by then.
+TEST(GitUndoJournal, KeepsOnlyTheFilesAtTheOperationsPaths) {
+  JournaledRepo j;
+  runScript("echo '*.log' > .gitignore; mkdir -p dir/sub real; echo u > dir/sub/u.txt; echo l > dir/x.log;"
+            "printf q > 'dir/\"q'; printf nl > 'dir/n\nl'; printf ff > \"$(printf 'dir/\\377')\";"
+            "ln -s ../a.txt dir/link; ln -s real linked; echo r > real/r.txt; git init -q dir/inner; chmod +x dir/b.txt",
+            j.repo.path());
+  GitOperationContext context(j.queue);
+  const std::vector<std::string> paths{"dir", "tool.sh", "gone.txt", "linked/r.txt", "a.txt"};
+  const auto index = journal::readIndexWithGit(context).index;
+  auto inProcess = journal::Store::open(context);
+  journal::Store withGit{context, std::nullopt};
+  ASSERT_TRUE(inProcess.repo);
+  const auto kept = journal::snapshotPaths(inProcess, paths, index), keptByGit = journal::snapshotPaths(withGit, paths, index);
+  ASSERT_TRUE(kept && keptByGit);
+  EXPECT_EQ(kept->tree, keptByGit->tree);
+  std::string listing; // "<mode> <path>\0", as -z gives the path unquoted
+  const auto records = j.repo.git({"ls-tree", "-r", "-z", kept->tree});
+  for (size_t at = 0, end; (end = records.find('\0', at)) != std::string::npos; at = end + 1)
+    listing += records.substr(at, 7) + records.substr(records.find('\t', at) + 1, end - records.find('\t', at)); 
+  EXPECT_EQ(listing,
+            std::string("100644 a.txt\0" "100644 dir/\"q\0" "100755 dir/b.txt\0" "120000 dir/link\0" "100644 dir/n\nl\0"
+                        "100644 dir/sub/u.txt\0" "100644 dir/\xff\0" "100755 tool.sh\0"sv));
+  // All but dir/b.txt, whose bytes the index holds: 8 + 1 + 8 + 2 + 2 + 2 + 10.
+  EXPECT_EQ(kept->keptBytes, 33u);
+  EXPECT_EQ(keptByGit->keptBytes, 33u);
+  for (const char* odd : {"/abs", "./a.txt", "dir/../a.txt", "dir/", ".git/config"})
+    EXPECT_FALSE(journal::snapshotPaths(withGit, {odd}, index)) << odd;
+
+  const auto start = snapshot(j.repo);
+  runOn(j.queue, makeOperation<GitExecCheckoutOperation>({.paths = {"a.txt", "dir"}}));
+  j.repo.write("new.txt", "edited since\n");
+  j.undo();
+  std::ifstream edited(j.repo.path() / "new.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(edited), {}), "edited since\n");
+  j.repo.write("new.txt", "untracked\n");
+  EXPECT_EQ(snapshot(j.repo), start);
 }
 
 // A process killed outright while its discard runs (git waits in a hook,

@@ -135,6 +135,8 @@ public:
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
   void validate(GitOperationContext& context) override;
+  /// `paths`, when there are any: a checkout of paths writes only those.
+  std::optional<std::vector<std::string>> journalPaths() const override;
 
 protected:
   bool passesPaths() const override { return true; }

@@ -91,6 +91,10 @@ public:
   /// It unstages: the index lock is taken for the whole run, before the
   /// journal's, as every index writer takes it.
   bool needsIndexLock() const override { return true; }
+  /// Only `paths` leave the working tree.
+  std::optional<std::vector<std::string>> journalPaths() const override {
+    return std::vector<std::string>(paths.begin(), paths.end());
+  }
 
   /// Throws TavrikError::invalidWorktree without a working tree,
   /// TavrikError for a refused path, the reset's error, or the first
@@ -111,6 +115,7 @@ public:
   const std::string path;
   const bool useOurs;
 
+  std::optional<std::vector<std::string>> journalPaths() const override { return std::vector{path}; }
   pledge::Void execute(GitOperationContext& context) override;
 };
 

@@ -44,6 +44,8 @@ public:
   GitJournalScope journalScope() const override {
     return cached ? GitJournalScope::refsAndIndex : GitJournalScope::workingTree;
   }
+  /// The diff's file, on both sides of a rename.
+  std::optional<std::vector<std::string>> journalPaths() const override;
   /// Refuses a selection that names no addition or deletion of the diff.
   void validate(GitOperationContext& context) override;
 };

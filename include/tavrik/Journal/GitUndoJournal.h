@@ -10,10 +10,12 @@
 // "<id> <name>" lines), "index" (`git ls-files -s -z`, unmerged stages
 // included), "index-flags" (the entries added with intent to add, marked
 // skip-worktree or assume unchanged, when there are any), "branch-config"
-// (the branch.* settings) and, for operations
-// that may rewrite the working tree, "worktree" (a tree of every tracked
-// and untracked file, ignored ones left out). The entry is written before the operation runs; a second
-// commit, whose parent is the first, records the state after it and marks
+// (the branch.* settings) and, for operations that may rewrite the working
+// tree, "worktree" (a tree of every tracked and untracked file, ignored ones
+// left out; only of the files at the paths in "worktree-paths", and under
+// them, when the operation names its paths). The entry is written before
+// the operation runs; a second commit, whose parent is the first, records
+// the state after it and marks
 // the entry complete. Because the entries are refs, `git gc` keeps their
 // objects until retention drops them, oldest first.
 //
@@ -30,6 +32,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,10 @@ public:
   uint64_t recordedEntries() const { return recorded_.load(std::memory_order_relaxed); }
 
 private:
+  /// `record`, keeping only the files at `paths` when given.
+  std::any begin(const std::string& title, GitJournalScope scope, const std::optional<std::vector<std::string>>& paths,
+                 GitOperationContext& context, std::unique_lock<std::mutex> held);
+
   std::atomic<uint64_t> recorded_{0};
   // Held from an entry's "before" to its "after", so entries never
   // interleave, and by an undo for its whole run. Lock order: the queue's

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 namespace tavrik {
 
@@ -50,6 +51,11 @@ public:
   /// What of the repository the undo journal records before the operation
   /// runs on a queue that keeps one; the base, `none`, records nothing.
   virtual GitJournalScope journalScope() const;
+  /// The working-tree paths a `workingTree`-scoped operation may change,
+  /// when it knows them (relative to the top of the working tree): the
+  /// journal then keeps the files at those paths and under them rather than
+  /// the whole tree. The base, nullopt, may change any file.
+  virtual std::optional<std::vector<std::string>> journalPaths() const;
   /// False for an operation that a journaled one runs as its part (the
   /// children of a compound action), so one user action is one entry.
   bool isJournaled() const { return journaled_.load(std::memory_order_relaxed); }
