@@ -115,6 +115,7 @@ FORWARD(void, git_odb_backend_data_free, (git_odb_backend *backend, void *data),
 FORWARD(void, git_odb_free, (git_odb *db), (db))
 FORWARD(int, git_odb_init_backend, (git_odb_backend *backend, unsigned int version), (backend, version))
 FORWARD(int, git_odb_write, (git_oid *out, git_odb *odb, const void *data, size_t len, git_object_t type), (out, odb, data, len, type))
+FORWARD(int, git_odb_exists, (git_odb *db, const git_oid *id), (db, id))
 FORWARD(int, git_oid_equal, (const git_oid *a, const git_oid *b), (a, b))
 FORWARD(int, git_oid_fromraw, (git_oid *out, const unsigned char *raw), (out, raw))
 FORWARD(char *, git_oid_tostr, (char *out, size_t n, const git_oid *id), (out, n, id))

@@ -87,6 +87,14 @@ Oid writeObject(const Repo& repo, std::string_view type, std::string_view bytes)
   return detail::toOid(&id);
 }
 
+bool hasObject(const Repo& repo, const Oid& id) {
+  git_odb* raw = nullptr;
+  check(git_repository_odb(&raw, repo.handle()), "git_repository_odb");
+  OdbPtr odb(raw);
+  git_oid oid = detail::toGitOid(id);
+  return git_odb_exists(raw, &oid) == 1;
+}
+
 std::string readBlob(const Repo& repo, const Oid& id) {
   git_oid oid = detail::toGitOid(id);
   git_blob* raw = nullptr;

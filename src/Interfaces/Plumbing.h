@@ -60,6 +60,9 @@ std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path);
 /// is not written again.
 Oid writeObject(const Repo& repo, std::string_view type, std::string_view bytes);
 
+/// Whether the object database holds `id`.
+bool hasObject(const Repo& repo, const Oid& id);
+
 /// The bytes of the blob `id`.
 std::string readBlob(const Repo& repo, const Oid& id);
 

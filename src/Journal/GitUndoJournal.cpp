@@ -382,7 +382,12 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   const bool withIndex = !stored.after || !stored.sameIndex;
   // The files now at the paths the entry kept, and only those.
   const auto& paths = stored.before.worktreePaths;
-  State current = readState(store, scope, nullptr, withIndex, paths);
+  auto readNow = [&] {
+    auto state = readState(store, scope, nullptr, withIndex, paths);
+    readIndexMap(state);
+    return state;
+  };
+  State current = readNow();
   // An entry whose operation never finished has no "after": what is there
   // now stands in for it, and is journaled before it is replaced.
   const State& from = undo ? (stored.after ? *stored.after : current) : stored.before;
@@ -410,7 +415,7 @@ GitUndoEntry GitUndoOperation::execute(GitOperationContext& context) {
   // Going back to where nothing was in progress is git's abort; an abort
   // moves HEAD and rewrites files, so the lease is then what is there now.
   const bool abort = to.progress.empty() && !current.progress.empty() && from.progress != to.progress;
-  const State now = abort && abortInProgress(context) ? readState(store, scope, nullptr, withIndex, paths) : current;
+  const State now = abort && abortInProgress(context) ? readNow() : current;
   if (from.progress != to.progress || now.progress != to.progress) writeProgress(context, to.progress, now.progress);
   restore.refs(now);
   restore.index();

@@ -28,7 +28,13 @@ struct State {
   /// (MERGE_HEAD, rebase-merge/..., relative to the git directory).
   std::map<std::string, std::string> progress;
   /// Path to its `ls-files -s -z` records (several for an unmerged path).
+  /// Empty when the state was read in process: `indexText` holds the
+  /// records then, and `readIndexMap` fills this from it for an undo.
   std::map<std::string, std::string> index;
+  /// The same records in order, as one text (the entry's "index" file), when
+  /// the state was read in process: a map of 100,000 entries costs more to
+  /// build than the rest of an entry, and an entry only writes the text.
+  std::string indexText;
   /// Path to the flags of its entry that those records leave out, as
   /// letters: "i" added with intent to add, "s" skip-worktree, "v" assume
   /// unchanged. Paths without flags are absent (as in entries written
@@ -78,11 +84,20 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
 /// as git does (a split or sparse index, a damaged file).
 struct IndexListing {
   std::map<std::string, std::string> index, indexFlags;
+  /// The records as one text, in order; in process this is filled instead
+  /// of `index`.
+  std::string text;
 };
 std::optional<IndexListing> readIndexInProcess(const std::string& indexFile);
 
 /// The same listing read with git.
 IndexListing readIndexWithGit(GitOperationContext& context);
+
+/// The records of `index` as one text, in path order.
+std::string indexText(const std::map<std::string, std::string>& index);
+
+/// Fills `state.index` from `state.indexText` when only the text was read.
+void readIndexMap(State& state);
 
 /// Reads the state now; the working tree only when `scope` asks for it (and
 /// then only at `worktreePaths` when given), the index unless `withIndex` is
@@ -109,16 +124,23 @@ std::string snapshotWorktree(GitOperationContext& context, const std::map<std::s
 /// The tree of the files at `paths` and, for a folder, of the tracked and
 /// untracked files under it (ignored ones left out), with their bytes as
 /// they are on disk (no filters) and their mode from the disk; in process
-/// when `store` has the repository. `index` is the index's listing, for the
-/// bytes the tree holds beyond it. nullopt when a path is not a plain one
+/// when `store` has the repository. nullopt when a path is not a plain one
 /// (absolute, with "." or ".." steps, inside .git): the whole tree's
 /// snapshot covers those.
 struct PathSnapshot {
+  struct File {
+    std::string path, id;
+    uint64_t size = 0;
+  };
   std::string tree;
-  uint64_t keptBytes = 0;
+  /// The files in the tree, in path order.
+  std::vector<File> files;
 };
-std::optional<PathSnapshot> snapshotPaths(Store& store, const std::vector<std::string>& paths,
-                                          const std::map<std::string, std::string>& index);
+std::optional<PathSnapshot> snapshotPaths(Store& store, const std::vector<std::string>& paths);
+
+/// The bytes of the snapshot's files whose content no stage-0 entry of the
+/// index listing `indexText` (as `State::indexText`) holds.
+uint64_t bytesBeyondIndex(const PathSnapshot& snapshot, std::string_view indexText);
 
 /// Adds `paths` to the index with intent to add, each with the mode of its
 /// record in `index`, whatever the working tree holds.
