@@ -613,7 +613,42 @@ struct GitViewExecStatusOperation::Memo {
   std::string head;
   std::vector<std::optional<detail::IndexFileIdentity>> rules;
   std::shared_ptr<const detail::IndexSnapshot> snapshot;
+  /// git's answer to the query of core.* settings, kept while `rules` (the
+  /// configuration files among them) stand; nullopt when not asked yet or
+  /// when git may read settings from elsewhere.
+  std::optional<std::string> coreSettings;
 };
+
+namespace {
+
+// Whether core.* settings can come only from the files `outsideRules`
+// watches: no configuration in the environment, and no file that includes
+// another (any mention of "include" counts).
+bool configComesFromWatchedFiles(const GitRepositoryDescriptor& descriptor) {
+  for (const char* name : {"GIT_CONFIG_PARAMETERS", "GIT_CONFIG_COUNT", "GIT_CONFIG", "GIT_CONFIG_GLOBAL", "GIT_CONFIG_SYSTEM"})
+    if (std::getenv(name)) return false;
+  const char* home = std::getenv("HOME");
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::vector<std::string> files{descriptor.commonURL.path() + "/config", descriptor.gitURL.path() + "/config.worktree",
+                                 "/etc/gitconfig"};
+  if (xdg && *xdg) files.push_back(std::string(xdg) + "/git/config");
+  else if (home) files.push_back(std::string(home) + "/.config/git/config");
+  if (home) files.push_back(std::string(home) + "/.gitconfig");
+  for (const auto& file : files) {
+    std::optional<std::string> bytes;
+    try {
+      bytes = readFileIfExists(file);
+    } catch (const std::exception&) {
+      return false;
+    }
+    if (!bytes) continue;
+    for (auto& c : *bytes) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (bytes->find("include") != std::string::npos) return false;
+  }
+  return true;
+}
+
+} // namespace
 
 SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperationContext& context,
                                                                      const Memo& memo,
@@ -641,17 +676,25 @@ SharedValue<GitStatusList> GitViewExecStatusOperation::readInProcess(GitOperatio
     if (tracked != false) return std::nullopt;
   }
 
-  std::optional<CompareSettings> settings;
-  configQuery_ = true;
-  try {
-    runCommand(context);
-    configQuery_ = false;
-    settings = compareSettings(stdOutBuffer->remaining());
-  } catch (const GitStdError&) {
-    configQuery_ = false;
-    return std::nullopt;
+  // The settings git answered for the last list stand while the files they
+  // come from do (the caller dropped a memo whose files changed).
+  std::optional<std::string> listing = memo.coreSettings;
+  if (!listing) {
+    configQuery_ = true;
+    try {
+      runCommand(context);
+      configQuery_ = false;
+      listing = std::string(stdOutBuffer->remaining());
+    } catch (const GitStdError&) {
+      configQuery_ = false;
+      return std::nullopt;
+    }
+    *stdOutBuffer = GitBuffer();
+    if (configComesFromWatchedFiles(descriptor)) next.coreSettings = listing;
+  } else {
+    next.coreSettings = listing;
   }
-  *stdOutBuffer = GitBuffer();
+  auto settings = compareSettings(*listing);
   if (!settings) return std::nullopt;
 
   const std::string worktree = descriptor.url.path() + "/";

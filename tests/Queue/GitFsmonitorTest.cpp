@@ -244,7 +244,11 @@ private:
       // Rules outside the working tree, which the watcher does not see.
       static const char* const kRules[] = {"", "*.moved\n", "n1*\n", "u1/\n", "*.txt\n!a.txt\n"};
       const char* rules = kRules[pick(5)];
-      if (pick(2)) {
+      if (const auto which = pick(3); which == 2) {
+        // How files compare, which a refresh in process reads from the configuration.
+        repo_.git({"config", "core.fileMode", pick(2) ? "false" : "true"});
+        return "core.fileMode changed";
+      } else if (which == 1) {
         repo_.write(".git/info/exclude", rules);
         return "exclude rules changed";
       }
