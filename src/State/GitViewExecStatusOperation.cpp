@@ -347,6 +347,24 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
   return merged;
 }
 
+// The user's git folder: "$XDG_CONFIG_HOME/git/", else "~/.config/git/";
+// empty without either variable.
+std::string userGitFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg) return std::string(xdg) + "/git/";
+  const char* home = std::getenv("HOME");
+  return home ? std::string(home) + "/.config/git/" : "";
+}
+
+// The configuration files git reads for the repository.
+std::vector<std::string> configFiles(const GitRepositoryDescriptor& descriptor) {
+  std::vector<std::string> files{"/etc/gitconfig", descriptor.commonURL.path() + "/config",
+                                 descriptor.gitURL.path() + "/config.worktree"};
+  if (auto user = userGitFolder(); !user.empty()) files.push_back(user + "config");
+  if (const char* home = std::getenv("HOME")) files.push_back(std::string(home) + "/.gitconfig");
+  return files;
+}
+
 // The files outside the working tree that decide which paths git ignores
 // and how it compares files (configuration, exclude and attributes files,
 // the repository's, the user's and the system's). The watcher sees none of
@@ -354,15 +372,11 @@ std::optional<std::vector<GitStatusEntry>> mergeChanges(const std::vector<GitSta
 // core.excludesFile elsewhere is not among them.
 std::vector<std::optional<detail::IndexFileIdentity>> outsideRules(const GitRepositoryDescriptor& descriptor) {
   const std::string common = descriptor.commonURL.path();
-  std::vector<std::string> files{common + "/config",           common + "/info/exclude",
-                                 common + "/info/attributes",  descriptor.gitURL.path() + "/config.worktree",
-                                 "/etc/gitconfig",             "/etc/gitattributes"};
-  const char* home = std::getenv("HOME");
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string user = xdg && *xdg ? std::string(xdg) + "/git/" : home ? std::string(home) + "/.config/git/" : "";
-  if (!user.empty())
-    for (const char* name : {"config", "ignore", "attributes"}) files.push_back(user + name);
-  if (home) files.push_back(std::string(home) + "/.gitconfig");
+  auto files = configFiles(descriptor);
+  for (auto file : {common + "/info/exclude", common + "/info/attributes", std::string("/etc/gitattributes")})
+    files.push_back(std::move(file));
+  if (auto user = userGitFolder(); !user.empty())
+    for (const char* name : {"ignore", "attributes"}) files.push_back(user + name);
   std::vector<std::optional<detail::IndexFileIdentity>> identities;
   identities.reserve(files.size());
   for (const auto& file : files) identities.push_back(detail::indexFileIdentity(file));
@@ -627,14 +641,7 @@ namespace {
 bool configComesFromWatchedFiles(const GitRepositoryDescriptor& descriptor) {
   for (const char* name : {"GIT_CONFIG_PARAMETERS", "GIT_CONFIG_COUNT", "GIT_CONFIG", "GIT_CONFIG_GLOBAL", "GIT_CONFIG_SYSTEM"})
     if (std::getenv(name)) return false;
-  const char* home = std::getenv("HOME");
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::vector<std::string> files{descriptor.commonURL.path() + "/config", descriptor.gitURL.path() + "/config.worktree",
-                                 "/etc/gitconfig"};
-  if (xdg && *xdg) files.push_back(std::string(xdg) + "/git/config");
-  else if (home) files.push_back(std::string(home) + "/.config/git/config");
-  if (home) files.push_back(std::string(home) + "/.gitconfig");
-  for (const auto& file : files) {
+  for (const auto& file : configFiles(descriptor)) {
     std::optional<std::string> bytes;
     try {
       bytes = readFileIfExists(file);
