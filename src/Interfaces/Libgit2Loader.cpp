@@ -135,6 +135,7 @@ FORWARD(int, git_reference_symbolic_create, (git_reference **out, git_repository
 FORWARD(const char *, git_reference_symbolic_target, (const git_reference *ref), (ref))
 FORWARD(const git_oid *, git_reference_target, (const git_reference *ref), (ref))
 FORWARD(git_reference_t, git_reference_type, (const git_reference *ref), (ref))
+FORWARD(int, git_reflog_delete, (git_repository *repo, const char *name), (repo, name))
 FORWARD(const git_reflog_entry *, git_reflog_entry_byindex, (const git_reflog *reflog, size_t idx), (reflog, idx))
 FORWARD(const git_signature *, git_reflog_entry_committer, (const git_reflog_entry *entry), (entry))
 FORWARD(const git_oid *, git_reflog_entry_id_new, (const git_reflog_entry *entry), (entry))

@@ -156,6 +156,45 @@ std::optional<Oid> resolveRef(const Repo& repo, const std::string& name) {
   return detail::toOid(&id);
 }
 
+namespace {
+
+bool refExists(const Repo& repo, const std::string& name, const std::vector<RefUpdate>& updates) {
+  for (const auto& update : updates)
+    if (update.name == name && update.newId) return true;
+  git_reference* raw = nullptr;
+  const int rc = git_reference_lookup(&raw, repo.handle(), name.c_str());
+  detail::ReferencePtr owner(raw);
+  if (rc == GIT_ENOTFOUND || rc == GIT_EINVALIDSPEC) {
+    git_error_clear();
+    return false;
+  }
+  check(rc, "git_reference_lookup");
+  return true;
+}
+
+void refuseFolderClash(const Repo& repo, const std::vector<RefUpdate>& updates, const std::string& name) {
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+    if (const auto folder = name.substr(0, slash); refExists(repo, folder, updates))
+      throw LeaseError("cannot create " + name + ": " + folder + " exists");
+  const std::string folder = name + "/";
+  for (const auto& update : updates)
+    if (update.newId && update.name.starts_with(folder))
+      throw LeaseError("cannot create " + name + ": " + update.name + " is created too");
+  git_reference_iterator* raw = nullptr;
+  check(git_reference_iterator_glob_new(&raw, repo.handle(), (folder + "*").c_str()), "git_reference_iterator_glob_new");
+  IteratorPtr iterator(raw);
+  git_reference* next = nullptr;
+  int rc = 0;
+  while ((rc = git_reference_next(&next, raw)) == 0) {
+    detail::ReferencePtr ref(next);
+    const std::string inside = git_reference_name(next);
+    if (inside.starts_with(folder)) throw LeaseError("cannot create " + name + ": " + inside + " exists");
+  }
+  if (rc != GIT_ITEROVER) check(rc, "git_reference_next");
+}
+
+} // namespace
+
 void updateRefs(const Repo& repo, const std::vector<RefUpdate>& updates) {
   if (updates.empty()) return;
   git_transaction* raw = nullptr;
@@ -178,6 +217,12 @@ void updateRefs(const Repo& repo, const std::vector<RefUpdate>& updates) {
       throw LeaseError("the ref " + update.name + " is at " + now.string() + ", not " + update.oldId->string());
     present.push_back(current != nullptr);
   }
+  // A new name whose folder is a ref, or that is the folder of one, fails
+  // only as the transaction is written, with some refs already moved: it is
+  // refused here, as git refuses it, even when the other ref goes in the
+  // same transaction.
+  for (size_t i = 0; i < updates.size(); ++i)
+    if (updates[i].newId && !present[i]) refuseFolderClash(repo, updates, updates[i].name);
   bool changes = false;
   for (size_t i = 0; i < updates.size(); ++i) {
     const auto& update = updates[i];
@@ -190,7 +235,16 @@ void updateRefs(const Repo& repo, const std::vector<RefUpdate>& updates) {
       changes = true;
     }
   }
-  if (changes) check(git_transaction_commit(raw), "git_transaction_commit");
+  if (!changes) return;
+  check(git_transaction_commit(raw), "git_transaction_commit");
+  // git drops a deleted ref's reflog; libgit2's transaction keeps it, where
+  // it would block a ref named below it and join the next ref of its name.
+  for (size_t i = 0; i < updates.size(); ++i) {
+    if (updates[i].newId || !present[i]) continue;
+    const int rc = git_reflog_delete(repo.handle(), updates[i].name.c_str());
+    if (rc != 0 && rc != GIT_ENOTFOUND) check(rc, "git_reflog_delete");
+    git_error_clear();
+  }
 }
 
 void setHeadSymbolic(const Repo& repo, const std::string& target) {

@@ -99,8 +99,9 @@ struct RefUpdate {
   std::optional<Oid> oldId;
 };
 
-/// The lease of a ref did not hold, or a ref named is symbolic (git's
-/// `update-ref` would move its target instead); nothing was changed.
+/// The lease of a ref did not hold, a ref named is symbolic (git's
+/// `update-ref` would move its target instead), or a new ref's name clashes
+/// with a ref's folder (which git refuses too); nothing was changed.
 class LeaseError : public Error {
 public:
   using Error::Error;
@@ -108,7 +109,8 @@ public:
 
 /// Moves refs as one `update-ref --stdin` transaction does: every ref is
 /// locked and its lease checked before any is written. Throws `LeaseError`
-/// (nothing changed) when a lease fails or a ref is symbolic; `Error` for
+/// (nothing changed) when a lease fails, a ref is symbolic or a new name
+/// clashes with another ref's folder; `Error` for
 /// other failures, which may leave part of the moves done.
 void updateRefs(const Repo& repo, const std::vector<RefUpdate>& updates);
 
