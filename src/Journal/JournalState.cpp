@@ -4,6 +4,7 @@
 #include "Process/GitStep.h"
 #include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Util/FileSystem.h"
+#include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
 
 #include <algorithm>
@@ -434,21 +435,12 @@ arbor::Oid writeTreeOf(const arbor::Repo& repo, const std::vector<DiskFile>& fil
   return arbor::plumbing::writeObject(repo, "tree", arbor::plumbing::treeBytes(std::move(entries)));
 }
 
-// A path as hash-object --stdin-paths reads a line: C-quoted when it would
-// not survive as one.
-std::string pathLine(const std::string& path) {
-  if (path.find('\n') == std::string::npos && !path.starts_with('"')) return path + '\n';
-  std::string line = "\"";
-  for (char c : path) line += c == '\n' ? std::string("\\n") : c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
-  return line + "\"\n";
-}
-
 // The same objects written by git: hash-object without filters for the
 // blobs, and a private index for the trees.
 std::string writeTreeWithGit(GitOperationContext& context, const std::string& root, std::vector<DiskFile>& files) {
   std::string paths;
   for (const auto& file : files)
-    if (!file.link) paths += pathLine(file.path);
+    if (!file.link) paths += gitQuotedPath(file.path) + '\n'; // hash-object unquotes a quoted line
   std::string_view ids;
   const auto output = paths.empty() ? std::string() : runGit(context, {"hash-object", "-w", "--no-filters", "--stdin-paths"}, paths);
   ids = output;
