@@ -1,6 +1,8 @@
 #include "tavrik/Commands/IndexCommands.h"
 
+#include "Interfaces/Plumbing.h"
 #include "Process/GitStep.h"
+#include "tavrik/Interfaces/ArborError.h"
 #include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -91,12 +93,62 @@ std::vector<std::string> GitExecCheckoutOperation::arguments(GitOperationContext
 
 void GitExecCheckoutOperation::validate(GitOperationContext&) { TavrikError::refuseOptionLikeName(treeish); }
 
+namespace {
+
+// Below this many paths git's own matching costs less than the extra run
+// the hook needs.
+constexpr size_t kFewPaths = 8;
+
+// HEAD's commit as checkout hands it to the post-checkout hook: zeros
+// when the branch is unborn.
+std::string headForHook(const arbor::Repo& repo) {
+  auto head = arbor::plumbing::resolveRef(repo, "HEAD");
+  return head ? head->string() : std::string(40, '0');
+}
+
+} // namespace
+
+pledge::Void GitExecCheckoutOperation::execute(GitOperationContext& context) {
+  const bool fromIndex = !treeish && !ours && !theirs && !createBranch && !track && paths.size() >= kFewPaths;
+  if (!fromIndex || !arbor::Repo::isLibraryInitialized()) return GitExecCommandOperation::execute(context);
+  std::optional<arbor::Repo> repo;
+  const auto gitDirectory = context.requireDescriptor().gitURL.path();
+  try {
+    const std::vector<std::string> names(paths.begin(), paths.end());
+    if (arbor::plumbing::arePlainIndexFiles(gitDirectory + "/index", names) != true)
+      return GitExecCommandOperation::execute(context);
+    repo = arbor::Repo::openAtPath(gitDirectory);
+  } catch (const arbor::Error&) {
+    return GitExecCommandOperation::execute(context);
+  }
+  std::string input;
+  for (const auto& path : paths) input.append(path).push_back('\0');
+  // checkout runs the hook whether or not every file could be written.
+  std::exception_ptr failure;
+  try {
+    detail::runGitStep(context, {.arguments = {"checkout-index", "--force", "--index", "-z", "--stdin"},
+                                 .input = std::move(input),
+                                 .access = GitExecAccess::write});
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  const auto head = headForHook(*repo);
+  detail::runGitStep(context, {.arguments = {"hook", "run", "--ignore-missing", "post-checkout", "--", head, head, "0"},
+                               .access = GitExecAccess::write});
+  if (failure) std::rethrow_exception(failure);
+  context.updatedAspects.formUnion(aspects());
+  return {};
+}
+
 std::optional<std::vector<std::string>> GitExecCheckoutOperation::journalPaths() const {
   if (paths.empty()) return std::nullopt;
   return std::vector<std::string>(paths.begin(), paths.end());
 }
 
 GitAspects GitExecCheckoutOperation::aspects() const {
+  // Restoring paths moves no ref and not HEAD: refreshing refs would cost a
+  // large repository as much as the restore.
+  if (!paths.empty()) return {GitAspects::status, GitAspects::submodules};
   return {GitAspects::head, GitAspects::status, GitAspects::refs, GitAspects::reflogs};
 }
 

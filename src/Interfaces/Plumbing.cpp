@@ -77,6 +77,30 @@ std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
   return records;
 }
 
+std::optional<bool> arePlainIndexFiles(const std::string& path, const std::vector<std::string>& paths) {
+  (void)detail::libraryToken();
+  git_index* raw = nullptr;
+  if (git_index_open(&raw, path.c_str()) != 0) {
+    git_error_clear();
+    return std::nullopt;
+  }
+  IndexPtr index(raw);
+  auto plain = [&](const std::string& name) {
+    const git_index_entry* entry = git_index_get_bypath(raw, name.c_str(), 0);
+    if (!entry || (entry->mode != 0100644 && entry->mode != 0100755 && entry->mode != 0120000)) return false;
+    if ((entry->flags_extended & (GIT_INDEX_ENTRY_INTENT_TO_ADD | GIT_INDEX_ENTRY_SKIP_WORKTREE)) != 0 ||
+        (entry->flags & GIT_INDEX_ENTRY_VALID) != 0)
+      return false;
+    for (int stage = 1; stage <= 3; ++stage)
+      if (git_index_get_bypath(raw, name.c_str(), stage)) return false;
+    size_t at = 0;
+    return git_index_find_prefix(&at, raw, (name + "/").c_str()) == GIT_ENOTFOUND;
+  };
+  const bool all = std::all_of(paths.begin(), paths.end(), plain);
+  git_error_clear(); // a path not found leaves its message behind
+  return all;
+}
+
 Oid writeObject(const Repo& repo, std::string_view type, std::string_view bytes) {
   git_odb* raw = nullptr;
   check(git_repository_odb(&raw, repo.handle()), "git_repository_odb");

@@ -3,9 +3,14 @@
 #include "tavrik/Commands/BranchCommands.h"
 
 #include "Support/Helpers.h"
+#include "Support/RandomSeeds.h"
+#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/State/GitStatusEntry.h"
 #include "tavrik/Util/TavrikError.h"
+
+#include <random>
+#include <regex>
 
 using namespace tavrik;
 using namespace tavrik::testing;
@@ -43,7 +48,75 @@ struct PatternRepo : ScratchRepo {
   }
 };
 
+// What a checkout of paths may change: the index with its flags, every
+// file's kind, mode and bytes, and what the post-checkout hook was given.
+std::string checkoutState(const GitDir& repo) {
+  return repo.git({"ls-files", "-s", "-t", "-v"}) + repo.git({"status", "--porcelain=v2", "--untracked-files=all"}) +
+         runScript("find . -path ./.git -prune -o ! -type d -printf '%y %M %p %l\\n' | LC_ALL=C sort;"
+                   "find . -path ./.git -prune -o -type f -print0 | LC_ALL=C sort -z | xargs -0 -r md5sum;"
+                   "cat .git/hook-log 2>/dev/null || true",
+                   repo.path());
+}
+
 } // namespace
+
+// Many paths discarded at once (which take a quicker route than git's own
+// checkout) leave files, index and hook exactly as `git checkout -- <paths>`
+// does, and fail where it fails: files edited, deleted, made executable or
+// replaced by a folder or a link, changes both staged and not, and now and
+// then an unmerged, skip-worktree, assume-unchanged or intent-to-add entry,
+// a folder, or a name git does not know.
+TEST(IndexCommands, ManyPathsDiscardAsGitCheckoutDoes) {
+  arbor::Repo::initializeLibrary(); // the quicker route reads the index in process
+  // Shell steps on the file "@"; the rare ones leave git a path it refuses.
+  const std::vector<std::string> edits{
+      "echo changed > @", "rm @", "chmod +x @", "rm @ && mkdir @ && echo in the way > @/inside",
+      "rm @ && ln -s elsewhere @", "echo staged > @ && git add @ && echo then changed >> @"};
+  const std::vector<std::string> rareEdits{
+      "git update-index --skip-worktree @", "git update-index --assume-unchanged @",
+      "b=$(git rev-parse HEAD:@) && printf '0 %040d\\t@\\n100644 %s 1\\t@\\n100644 %s 2\\t@\\n' 0 $b $b | "
+      "git update-index --index-info",
+      "echo new > @.new && git add -N @.new"};
+  for (unsigned seed : randomSeeds({1, 2, 3, 4, 5, 6, 7, 8})) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    ScratchRepo repo;
+    runScript("mkdir d0 d1 d2 d3 && for i in $(seq 0 29); do echo $i > d$((i % 4))/f$i; echo $i > f$i; done && "
+              "git add . && git commit -qm files && printf '#!/bin/sh\\necho \"$*\" >> .git/hook-log\\n' > "
+              ".git/hooks/post-checkout && chmod +x .git/hooks/post-checkout",
+              repo.path());
+    std::set<std::string> paths;
+    std::string script = "true";
+    while (paths.size() < 8 + random() % 10) {
+      const unsigned file = random() % 30;
+      const std::string path = (random() % 2 ? "f" : "d" + std::to_string(file % 4) + "/f") + std::to_string(file);
+      const unsigned rare = random() % 150; // most seeds have none of the rare cases
+      if (!paths.insert(path).second) continue;
+      std::string step = edits[random() % edits.size()];
+      if (rare < rareEdits.size()) step += " && " + rareEdits[rare];
+      if (rare == rareEdits.size() - 1) paths.insert(path + ".new");
+      if (rare == rareEdits.size()) paths.insert("d1"); // a folder
+      if (rare == rareEdits.size() + 1) paths.insert("no such file");
+      script += " && " + std::regex_replace(step, std::regex("@"), path);
+    }
+    runScript(script, repo.path());
+    TempDir copyDir;
+    runScript("cp -a . '" + copyDir.path().string() + "/repo'", repo.path());
+    GitDir copy(copyDir.path() / "repo");
+
+    std::vector<std::string> args{"--literal-pathspecs", "checkout", "--"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    const auto git = copy.tryGit(args);
+    bool failed = false;
+    try {
+      runOn(readerQueue(repo), makeOperation<GitExecCheckoutOperation>({.paths = paths}));
+    } catch (const std::exception&) {
+      failed = true;
+    }
+    EXPECT_EQ(failed, git.status != 0) << git.err;
+    EXPECT_EQ(checkoutState(repo), checkoutState(copy));
+  }
+}
 
 // Paths name files, never patterns: "*" is one file, "[ab].txt" is not
 // a.txt, ":(top)x" is not x.

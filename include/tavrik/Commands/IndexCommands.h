@@ -135,6 +135,11 @@ public:
   GitAspects aspects() const override;
   bool needsIndexLock() const override { return true; }
   void validate(GitOperationContext& context) override;
+  /// Runs the checkout. Many paths restored from the index, each one plain
+  /// file of it, go through `git checkout-index` and then the
+  /// post-checkout hook as checkout runs it: the same files, index and hook,
+  /// without git matching every entry of the index against every path.
+  pledge::Void execute(GitOperationContext& context) override;
   /// `paths`, when there are any: a checkout of paths writes only those.
   std::optional<std::vector<std::string>> journalPaths() const override;
 
