@@ -52,14 +52,25 @@ std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix) {
   return refs;
 }
 
-std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
+namespace {
+
+// The index file at `path`, or null when libgit2 cannot read it as git would.
+IndexPtr openIndex(const std::string& path) {
   (void)detail::libraryToken();
   git_index* raw = nullptr;
   if (git_index_open(&raw, path.c_str()) != 0) {
     git_error_clear();
-    return std::nullopt;
+    return nullptr;
   }
-  IndexPtr index(raw);
+  return IndexPtr(raw);
+}
+
+} // namespace
+
+std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
+  IndexPtr index = openIndex(path);
+  if (!index) return std::nullopt;
+  git_index* raw = index.get();
   const size_t count = git_index_entrycount(raw);
   std::vector<IndexRecord> records;
   records.reserve(count);
@@ -78,13 +89,9 @@ std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
 }
 
 std::optional<bool> arePlainIndexFiles(const std::string& path, const std::vector<std::string>& paths) {
-  (void)detail::libraryToken();
-  git_index* raw = nullptr;
-  if (git_index_open(&raw, path.c_str()) != 0) {
-    git_error_clear();
-    return std::nullopt;
-  }
-  IndexPtr index(raw);
+  IndexPtr index = openIndex(path);
+  if (!index) return std::nullopt;
+  git_index* raw = index.get();
   auto plain = [&](const std::string& name) {
     const git_index_entry* entry = git_index_get_bypath(raw, name.c_str(), 0);
     if (!entry || (entry->mode != 0100644 && entry->mode != 0100755 && entry->mode != 0120000)) return false;
