@@ -1,12 +1,12 @@
 #include "tavrik/Commands/IndexCommands.h"
 
-#include "Interfaces/Plumbing.h"
 #include "Process/GitStep.h"
-#include "tavrik/Interfaces/ArborError.h"
+#include "State/IndexSnapshot.h"
 #include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tavrik {
@@ -99,28 +99,29 @@ namespace {
 // the hook needs.
 constexpr size_t kFewPaths = 8;
 
-// HEAD's commit as checkout hands it to the post-checkout hook: zeros
-// when the branch is unborn.
-std::string headForHook(const arbor::Repo& repo) {
-  auto head = arbor::plumbing::resolveRef(repo, "HEAD");
-  return head ? head->string() : std::string(40, '0');
+// Whether every path names one plain entry of the index: a file or link at
+// stage 0 only, not intent-to-add, skip-worktree or assume-unchanged, with
+// nothing below it. checkout-index writes such an entry as a checkout of its
+// path does; for anything else git's checkout decides (and may refuse).
+bool arePlainIndexFiles(const std::string& indexFile, const std::set<std::string>& paths) {
+  auto index = detail::IndexSnapshot::open(indexFile);
+  if (!index) return false;
+  return std::all_of(paths.begin(), paths.end(), [&](const std::string& path) {
+    auto entries = index->lookup(path);
+    if (!entries || entries->size() != 1) return false;
+    const auto& entry = entries->front();
+    const bool plainMode = entry.mode == 0100644 || entry.mode == 0100755 || entry.mode == 0120000;
+    return plainMode && entry.stage == 0 && !entry.assumeValid && !entry.skipWorktree && !entry.intentToAdd &&
+           index->hasEntriesUnder(path + "/") == false;
+  });
 }
 
 } // namespace
 
 pledge::Void GitExecCheckoutOperation::execute(GitOperationContext& context) {
   const bool fromIndex = !treeish && !ours && !theirs && !createBranch && !track && paths.size() >= kFewPaths;
-  if (!fromIndex || !arbor::Repo::isLibraryInitialized()) return GitExecCommandOperation::execute(context);
-  std::optional<arbor::Repo> repo;
-  const auto gitDirectory = context.requireDescriptor().gitURL.path();
-  try {
-    const std::vector<std::string> names(paths.begin(), paths.end());
-    if (arbor::plumbing::arePlainIndexFiles(gitDirectory + "/index", names) != true)
-      return GitExecCommandOperation::execute(context);
-    repo = arbor::Repo::openAtPath(gitDirectory);
-  } catch (const arbor::Error&) {
+  if (!fromIndex || !arePlainIndexFiles(context.requireDescriptor().gitURL.path() + "/index", paths))
     return GitExecCommandOperation::execute(context);
-  }
   std::string input;
   for (const auto& path : paths) input.append(path).push_back('\0');
   // checkout runs the hook whether or not every file could be written.
@@ -132,7 +133,10 @@ pledge::Void GitExecCheckoutOperation::execute(GitOperationContext& context) {
   } catch (...) {
     failure = std::current_exception();
   }
-  const auto head = headForHook(*repo);
+  // HEAD's commit, zeros on an unborn branch, as checkout hands it over.
+  auto head = trimmed(detail::runGitStep(context, {.arguments = {"rev-parse", "-q", "--verify", "HEAD^{commit}"},
+                                                   .successStatuses = {0, 1}}));
+  if (head.empty()) head = std::string(40, '0');
   detail::runGitStep(context, {.arguments = {"hook", "run", "--ignore-missing", "post-checkout", "--", head, head, "0"},
                                .access = GitExecAccess::write});
   if (failure) std::rethrow_exception(failure);

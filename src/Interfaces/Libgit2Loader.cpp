@@ -102,7 +102,6 @@ FORWARD(int, git_error_set_str, (int error_class, const char *string), (error_cl
 FORWARD(int, git_ignore_path_is_ignored, (int *ignored, git_repository *repo, const char *path), (ignored, repo, path))
 FORWARD(size_t, git_index_entrycount, (const git_index *index), (index))
 FORWARD(void, git_index_free, (git_index *index), (index))
-FORWARD(int, git_index_find_prefix, (size_t *at_pos, git_index *index, const char *prefix), (at_pos, index, prefix))
 FORWARD(const git_index_entry *, git_index_get_byindex, (git_index *index, size_t n), (index, n))
 FORWARD(const git_index_entry *, git_index_get_bypath, (git_index *index, const char *path, int stage), (index, path, stage))
 FORWARD(int, git_index_open, (git_index **out, const char *index_path), (out, index_path))

@@ -52,25 +52,14 @@ std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix) {
   return refs;
 }
 
-namespace {
-
-// The index file at `path`, or null when libgit2 cannot read it as git would.
-IndexPtr openIndex(const std::string& path) {
+std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
   (void)detail::libraryToken();
   git_index* raw = nullptr;
   if (git_index_open(&raw, path.c_str()) != 0) {
     git_error_clear();
-    return nullptr;
+    return std::nullopt;
   }
-  return IndexPtr(raw);
-}
-
-} // namespace
-
-std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
-  IndexPtr index = openIndex(path);
-  if (!index) return std::nullopt;
-  git_index* raw = index.get();
+  IndexPtr index(raw);
   const size_t count = git_index_entrycount(raw);
   std::vector<IndexRecord> records;
   records.reserve(count);
@@ -86,26 +75,6 @@ std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path) {
                        .assumeUnchanged = (entry->flags & GIT_INDEX_ENTRY_VALID) != 0});
   }
   return records;
-}
-
-std::optional<bool> arePlainIndexFiles(const std::string& path, const std::vector<std::string>& paths) {
-  IndexPtr index = openIndex(path);
-  if (!index) return std::nullopt;
-  git_index* raw = index.get();
-  auto plain = [&](const std::string& name) {
-    const git_index_entry* entry = git_index_get_bypath(raw, name.c_str(), 0);
-    if (!entry || (entry->mode != 0100644 && entry->mode != 0100755 && entry->mode != 0120000)) return false;
-    if ((entry->flags_extended & (GIT_INDEX_ENTRY_INTENT_TO_ADD | GIT_INDEX_ENTRY_SKIP_WORKTREE)) != 0 ||
-        (entry->flags & GIT_INDEX_ENTRY_VALID) != 0)
-      return false;
-    for (int stage = 1; stage <= 3; ++stage)
-      if (git_index_get_bypath(raw, name.c_str(), stage)) return false;
-    size_t at = 0;
-    return git_index_find_prefix(&at, raw, (name + "/").c_str()) == GIT_ENOTFOUND;
-  };
-  const bool all = std::all_of(paths.begin(), paths.end(), plain);
-  git_error_clear(); // a path not found leaves its message behind
-  return all;
 }
 
 Oid writeObject(const Repo& repo, std::string_view type, std::string_view bytes) {

@@ -55,14 +55,6 @@ struct IndexRecord {
 /// writes the file.
 std::optional<std::vector<IndexRecord>> readIndexFile(const std::string& path);
 
-/// Whether every one of `paths` names one plain entry of the index file at
-/// `path`: a file or symbolic link at stage 0 only, not intent-to-add,
-/// skip-worktree or assume-unchanged, with nothing below it. An entry that is
-/// none of these gets the same treatment from `checkout-index` as from a
-/// `checkout` of its path. nullopt when libgit2 cannot read the file as git
-/// would.
-std::optional<bool> arePlainIndexFiles(const std::string& path, const std::vector<std::string>& paths);
-
 /// Writes an object of `type` ("blob", "tree", "commit") with these bytes to
 /// the object database (loose) and returns its id; an object already there
 /// is not written again.

@@ -4,7 +4,6 @@
 
 #include "Support/Helpers.h"
 #include "Support/RandomSeeds.h"
-#include "tavrik/Interfaces/Repo.h"
 #include "tavrik/Process/GitStdError.h"
 #include "tavrik/State/GitStatusEntry.h"
 #include "tavrik/Util/TavrikError.h"
@@ -67,7 +66,6 @@ std::string checkoutState(const GitDir& repo) {
 // then an unmerged, skip-worktree, assume-unchanged or intent-to-add entry,
 // a folder, or a name git does not know.
 TEST(IndexCommands, ManyPathsDiscardAsGitCheckoutDoes) {
-  arbor::Repo::initializeLibrary(); // the quicker route reads the index in process
   // Shell steps on the file "@"; the rare ones leave git a path it refuses.
   const std::vector<std::string> edits{
       "echo changed > @", "rm @", "chmod +x @", "rm @ && mkdir @ && echo in the way > @/inside",
