@@ -1,7 +1,7 @@
-// Feeds arbitrary bytes to the index reader as an index file, then looks up
-// every path it listed and a few it did not: reading must end with a
-// snapshot or none, and a lookup with entries or none, never crash, hang or
-// read out of bounds.
+// Feeds arbitrary bytes to the index reader as an index file, lists every
+// entry, then looks up every path it listed and a few it did not: reading
+// must end with a snapshot or none, and a lookup with entries or none, never
+// crash, hang or read out of bounds.
 #include "FuzzSupport.h"
 #include "State/IndexSnapshot.h"
 
@@ -22,6 +22,9 @@ const std::filesystem::path& indexFile() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ofstream(indexFile(), std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  size_t pathBytes = 0;
+  (void)tavrik::detail::IndexSnapshot::forEachEntry(
+      indexFile().string(), [&](std::string_view path, const auto&) { pathBytes += path.size(); });
   const auto snapshot = tavrik::detail::IndexSnapshot::open(indexFile().string());
   if (!snapshot) return 0;
   // Paths cut from the input itself reach the entries a mutation made.

@@ -80,8 +80,9 @@ std::string runGit(GitOperationContext& context, std::vector<std::string> argume
                    std::optional<std::string> input = std::nullopt, std::optional<std::string> indexFile = std::nullopt);
 
 /// The index's records and flags as `ls-files -s` and its flags give them,
-/// read by libgit2 from the index file; nullopt when libgit2 cannot read it
-/// as git does (a split or sparse index, a damaged file).
+/// read in process from the index file (by libgit2 for a version 4 file,
+/// once the client has set it up); nullopt when neither reads it as git does
+/// (a split or sparse index, a damaged file).
 struct IndexListing {
   std::map<std::string, std::string> index, indexFlags;
   /// The records as one text, in order; in process this is filled instead

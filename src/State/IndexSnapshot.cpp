@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,17 +34,6 @@ IndexFileIdentity identityOf(const struct stat& info) {
   return identity;
 }
 
-bool readFully(int fd, char* into, size_t size, off_t offset) {
-  while (size) {
-    ssize_t n = ::pread(fd, into, size, offset);
-    if (n <= 0) return false;
-    into += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
 } // namespace
 
 std::optional<IndexFileIdentity> indexFileIdentity(const std::string& path) {
@@ -56,54 +46,128 @@ IndexSnapshot::~IndexSnapshot() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::shared_ptr<const IndexSnapshot> IndexSnapshot::open(const std::string& path) {
-  std::shared_ptr<IndexSnapshot> snapshot(new IndexSnapshot());
-  snapshot->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info;
-  if (snapshot->fd_ < 0 || ::fstat(snapshot->fd_, &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_size < static_cast<off_t>(kHeaderSize + kChecksumSize))
-    return nullptr;
-  snapshot->identity_ = identityOf(info);
-  snapshot->modifiedSeconds_ = info.st_mtim.tv_sec;
-  snapshot->modifiedNanosecondsPart_ = static_cast<uint32_t>(info.st_mtim.tv_nsec);
-  const size_t size = static_cast<size_t>(info.st_size);
-  std::string content(size, '\0');
-  if (!readFully(snapshot->fd_, content.data(), size, 0)) return nullptr;
+namespace {
+
+// The version and the offset of every entry of the index file `content`;
+// false for a file this reader leaves to git.
+bool parseLayout(std::string_view content, int& version, std::vector<uint32_t>& offsets) {
+  const size_t size = content.size();
   auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
-  if (std::memcmp(bytes, "DIRC", 4) != 0) return nullptr;
-  snapshot->version_ = static_cast<int>(word(bytes + 4));
-  if (snapshot->version_ != 2 && snapshot->version_ != 3) return nullptr;
+  if (size < kHeaderSize + kChecksumSize || std::memcmp(bytes, "DIRC", 4) != 0) return false;
+  version = static_cast<int>(word(bytes + 4));
+  if (version != 2 && version != 3) return false;
   const uint32_t count = word(bytes + 8);
   const size_t end = size - kChecksumSize;
   // Entries are found by 32-bit offsets; a larger file is left to git. The
   // count is the file's word: no more entries than fit are reserved.
-  if (size > UINT32_MAX) return nullptr;
-  snapshot->offsets_.reserve(std::min<size_t>(count, (end - kHeaderSize) / kFixedSize));
+  if (size > UINT32_MAX) return false;
+  offsets.reserve(std::min<size_t>(count, (end - kHeaderSize) / kFixedSize));
   size_t at = kHeaderSize;
   for (uint32_t i = 0; i < count; ++i) {
-    if (at + kFixedSize > end) return nullptr;
+    if (at + kFixedSize > end) return false;
     const uint16_t flags = half(bytes + at + kFixedSize - 2);
     size_t nameAt = at + kFixedSize;
     if (flags & kExtended) {
-      if (snapshot->version_ < 3) return nullptr;
+      if (version < 3) return false;
       nameAt += 2;
     }
     size_t length = flags & kNameMask;
     if (length == kNameMask) {
       auto* nul = static_cast<const unsigned char*>(std::memchr(bytes + nameAt, 0, end - std::min(end, nameAt)));
-      if (!nul) return nullptr;
+      if (!nul) return false;
       length = static_cast<size_t>(nul - (bytes + nameAt));
     }
-    snapshot->offsets_.push_back(static_cast<uint32_t>(at));
+    offsets.push_back(static_cast<uint32_t>(at));
     at = at + ((nameAt - at + length + 8) & ~size_t(7));
-    if (at > end) return nullptr;
+    if (at > end) return false;
   }
-  // Extensions: a split index keeps its entries elsewhere.
+  // Extensions: one git must understand is named in lower case, as a split
+  // index ("link", its entries kept elsewhere) and a sparse one ("sdir",
+  // folders as entries) are.
   while (at + 8 <= end) {
-    if (std::memcmp(bytes + at, "link", 4) == 0) return nullptr;
+    if (bytes[at] >= 'a' && bytes[at] <= 'z') return false;
     at += size_t{8} + word(bytes + at + 4);
   }
+  return true;
+}
+
+// The fields of the entry at `head`, whose fixed part is all there; returns
+// where its name starts.
+size_t decodeEntry(const unsigned char* head, IndexEntry& entry) {
+  const uint16_t flags = half(head + kFixedSize - 2);
+  const uint16_t extended = flags & kExtended ? half(head + kFixedSize) : 0;
+  uint32_t* fields[] = {&entry.ctimeSeconds, &entry.ctimeNanoseconds, &entry.mtimeSeconds, &entry.mtimeNanoseconds,
+                        &entry.device,       &entry.inode,            &entry.mode,         &entry.uid,
+                        &entry.gid,          &entry.size};
+  for (size_t i = 0; i < std::size(fields); ++i) *fields[i] = word(head + 4 * i);
+  entry.oid = arbor::Oid::fromRaw(head + 40);
+  entry.stage = (flags >> 12) & 3;
+  entry.assumeValid = flags & kAssumeValid;
+  entry.skipWorktree = extended & kSkipWorktree;
+  entry.intentToAdd = extended & kIntentToAdd;
+  return flags & kExtended ? kFixedSize + 2 : kFixedSize;
+}
+
+// The file open as `fd`, mapped read-only, as git maps an index: reading it
+// into fresh memory costs more than the parse on a large index (every page
+// zeroed, copied and faulted in). git replaces an index by renaming a new
+// file over it, so the mapped bytes stay as they are.
+class MappedFile {
+public:
+  MappedFile(int fd, struct stat& info) {
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return;
+    void* at = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (at == MAP_FAILED) return;
+    at_ = at;
+    size_ = static_cast<size_t>(info.st_size);
+  }
+  ~MappedFile() {
+    if (at_) ::munmap(at_, size_);
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  /// Empty when the file could not be mapped.
+  std::string_view bytes() const { return {static_cast<const char*>(at_), at_ ? size_ : 0}; }
+
+private:
+  void* at_ = nullptr;
+  size_t size_ = 0;
+};
+
+} // namespace
+
+std::shared_ptr<const IndexSnapshot> IndexSnapshot::open(const std::string& path) {
+  std::shared_ptr<IndexSnapshot> snapshot(new IndexSnapshot());
+  snapshot->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  MappedFile file(snapshot->fd_, info);
+  if (!parseLayout(file.bytes(), snapshot->version_, snapshot->offsets_)) return nullptr;
+  snapshot->identity_ = identityOf(info);
+  snapshot->modifiedSeconds_ = info.st_mtim.tv_sec;
+  snapshot->modifiedNanosecondsPart_ = static_cast<uint32_t>(info.st_mtim.tv_nsec);
   return snapshot;
+}
+
+bool IndexSnapshot::forEachEntry(const std::string& path,
+                                 const std::function<void(std::string_view, const IndexEntry&)>& visit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  MappedFile file(fd, info);
+  if (fd >= 0) ::close(fd); // the mapping stays
+  int version = 0;
+  std::vector<uint32_t> offsets;
+  if (!parseLayout(file.bytes(), version, offsets)) return false;
+  auto* bytes = reinterpret_cast<const unsigned char*>(file.bytes().data());
+  IndexEntry entry;
+  for (uint32_t offset : offsets) {
+    // parseLayout checked that each entry and its name lie in the file.
+    const unsigned char* head = bytes + offset;
+    const size_t nameAt = decodeEntry(head, entry);
+    size_t length = half(head + kFixedSize - 2) & kNameMask;
+    if (length == kNameMask) length = std::strlen(reinterpret_cast<const char*>(head + nameAt));
+    visit(std::string_view(reinterpret_cast<const char*>(head + nameAt), length), entry);
+  }
+  return true;
 }
 
 bool IndexSnapshot::readEntry(uint32_t offset, std::string& path, IndexEntry* entry) const {
@@ -112,10 +176,8 @@ bool IndexSnapshot::readEntry(uint32_t offset, std::string& path, IndexEntry* en
   if (got < static_cast<ssize_t>(kFixedSize)) return false;
   const uint16_t flags = half(head + kFixedSize - 2);
   size_t nameAt = kFixedSize;
-  uint16_t extended = 0;
   if (flags & kExtended) {
     if (got < static_cast<ssize_t>(kFixedSize + 2)) return false;
-    extended = half(head + kFixedSize);
     nameAt += 2;
   }
   size_t length = flags & kNameMask;
@@ -134,17 +196,7 @@ bool IndexSnapshot::readEntry(uint32_t offset, std::string& path, IndexEntry* en
       return false;
     }
   }
-  if (entry) {
-    uint32_t* fields[] = {&entry->ctimeSeconds, &entry->ctimeNanoseconds, &entry->mtimeSeconds,
-                          &entry->mtimeNanoseconds, &entry->device, &entry->inode, &entry->mode, &entry->uid,
-                          &entry->gid, &entry->size};
-    for (size_t i = 0; i < std::size(fields); ++i) *fields[i] = word(head + 4 * i);
-    entry->oid = arbor::Oid::fromRaw(head + 40);
-    entry->stage = (flags >> 12) & 3;
-    entry->assumeValid = flags & kAssumeValid;
-    entry->skipWorktree = extended & kSkipWorktree;
-    entry->intentToAdd = extended & kIntentToAdd;
-  }
+  if (entry) decodeEntry(head, *entry);
   return true;
 }
 

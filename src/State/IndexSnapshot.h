@@ -13,6 +13,7 @@
 #include "tavrik/Interfaces/Oid.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,13 @@ public:
   /// entries); null for a file that is missing, malformed or of a form this
   /// reader leaves to git: version 4 (compressed paths) and split indexes.
   static std::shared_ptr<const IndexSnapshot> open(const std::string& path);
+  /// Reads the whole index file at `path` once and calls `visit` with each
+  /// entry and its path, in the file's order (blocking, the caller's
+  /// thread). False, having called `visit` for none, for a file `open`
+  /// refuses. For readers of every entry, where a lookup each would cost a
+  /// read each.
+  static bool forEachEntry(const std::string& path,
+                           const std::function<void(std::string_view path, const IndexEntry& entry)>& visit);
   ~IndexSnapshot();
   IndexSnapshot(const IndexSnapshot&) = delete;
   IndexSnapshot& operator=(const IndexSnapshot&) = delete;
