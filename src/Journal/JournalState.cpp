@@ -529,7 +529,10 @@ uint64_t bytesBeyondIndex(const PathSnapshot& snapshot, std::string_view indexTe
   // Both lists are in path order: one pass over the records finds them.
   uint64_t bytes = 0;
   auto file = snapshot.files.begin();
-  for (auto record : split(indexText, '\0')) {
+  // Walked in place: a list of 100,000 records is not worth copying.
+  for (size_t at = 0, end = 0; at < indexText.size(); at = end + 1) {
+    end = std::min(indexText.find('\0', at), indexText.size());
+    const auto record = indexText.substr(at, end - at);
     const auto tab = record.find('\t');
     if (tab == std::string_view::npos || tab < 2) continue;
     const auto path = record.substr(tab + 1);
