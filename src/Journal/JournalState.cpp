@@ -16,6 +16,7 @@
 #include <cstring>
 #include <charconv>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -652,20 +653,31 @@ namespace {
 const std::string kEmptyTree = "4b825dc642cb6eb9a060e54bf8d69288fbee4904";
 
 // The entry's files as writeState names them, in the order it adds them.
-std::vector<std::pair<const char*, std::string>> entryFiles(const State& state) {
-  std::vector<std::pair<const char*, std::string>> files{
-      {"head", state.head}, {"refs", pairsText(state.refs, '\n')},
-      {"index", state.index.empty() ? state.indexText : indexText(state.index)}};
-  if (!state.indexFlags.empty()) files.emplace_back("index-flags", pairsText(state.indexFlags, '\0'));
-  if (state.stashLog) files.emplace_back("stash-log", *state.stashLog);
-  if (!state.progress.empty()) files.emplace_back("progress", progressText(state.progress));
-  if (!state.branchConfig.empty()) files.emplace_back("branch-config", indexText(state.branchConfig));
+// The index listing, megabytes on a large repository, is not copied.
+struct EntryFiles {
+  std::deque<std::string> made; // grows without moving what the views below point into
+  std::vector<std::pair<const char*, std::string_view>> files;
+  void add(const char* name, std::string bytes) { files.emplace_back(name, made.emplace_back(std::move(bytes))); }
+};
+
+EntryFiles entryFiles(const State& state) {
+  EntryFiles entry;
+  entry.add("head", state.head);
+  entry.add("refs", pairsText(state.refs, '\n'));
+  if (state.index.empty())
+    entry.files.emplace_back("index", state.indexText);
+  else
+    entry.add("index", indexText(state.index));
+  if (!state.indexFlags.empty()) entry.add("index-flags", pairsText(state.indexFlags, '\0'));
+  if (state.stashLog) entry.add("stash-log", *state.stashLog);
+  if (!state.progress.empty()) entry.add("progress", progressText(state.progress));
+  if (!state.branchConfig.empty()) entry.add("branch-config", indexText(state.branchConfig));
   if (state.worktreePaths) {
     std::string paths;
     for (const auto& path : *state.worktreePaths) paths += path + '\0';
-    files.emplace_back("worktree-paths", std::move(paths));
+    entry.add("worktree-paths", std::move(paths));
   }
-  return files;
+  return entry;
 }
 
 // The "index" file an entry wrote last, with its id: an entry's "after"
@@ -678,7 +690,7 @@ struct LastIndexBlob {
   std::optional<arbor::Oid> id;
 };
 
-arbor::Oid writeIndexBlob(const arbor::Repo& repo, std::string bytes) {
+arbor::Oid writeIndexBlob(const arbor::Repo& repo, std::string_view bytes) {
   // Small listings (and the empty one of a refs-only entry) cost nothing
   // to write, and would push the large one out.
   if (bytes.size() < 65536) return arbor::plumbing::writeObject(repo, "blob", bytes);
@@ -693,7 +705,7 @@ arbor::Oid writeIndexBlob(const arbor::Repo& repo, std::string bytes) {
   const auto id = arbor::plumbing::writeObject(repo, "blob", bytes);
   std::lock_guard guard(last->lock);
   last->gitDir = gitDir;
-  last->bytes = std::move(bytes);
+  last->bytes.assign(bytes);
   last->id = id;
   return id;
 }
@@ -704,9 +716,10 @@ void writeStateInProcess(const arbor::Repo& repo, const std::string& ref, const 
                          const std::string& message, const std::optional<std::string>& parentRef) {
   namespace plumbing = arbor::plumbing;
   std::vector<plumbing::TreeEntry> entries;
-  for (auto& [name, bytes] : entryFiles(state))
+  const auto files = entryFiles(state);
+  for (const auto& [name, bytes] : files.files)
     entries.push_back({name, 0100644,
-                       name == std::string_view("index") ? writeIndexBlob(repo, std::move(bytes))
+                       name == std::string_view("index") ? writeIndexBlob(repo, bytes)
                                                          : plumbing::writeObject(repo, "blob", bytes)});
   // fast-import leaves an empty folder out.
   if (state.worktree && *state.worktree != kEmptyTree) {
@@ -745,7 +758,8 @@ void writeState(Store& store, const std::string& ref, const State& state, const 
                        std::to_string(std::time(nullptr)) + " +0000\ndata " + std::to_string(message.size()) + "\n" +
                        message + "\n";
   if (parentRef) stream += "from " + *parentRef + "^0\ndeleteall\n";
-  for (const auto& [name, bytes] : entryFiles(state)) addBlob(stream, name, bytes);
+  const auto files = entryFiles(state);
+  for (const auto& [name, bytes] : files.files) addBlob(stream, name, bytes);
   if (state.worktree) stream += "M 040000 " + *state.worktree + " worktree\n";
   stream += "done\n";
   // Loose objects: a pack per entry would slow every object look-up.
