@@ -6,6 +6,7 @@
 #include "tavrik/Util/FileSystem.h"
 #include "tavrik/Util/TavrikError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -218,15 +219,36 @@ struct Restore {
   }
 
   void refs(const State& current) const {
-    std::string input;
+    std::string deletes, updates;
+    std::vector<std::string> deleted, written;
     for (const auto& name : changedRefs()) {
       auto now = valueIn(current.refs, name);
       auto target = valueIn(to.refs, name);
       if (now == target) continue;
-      if (target) input += "update " + name + " " + *target + " " + now.value_or(zeroId) + "\n";
-      else input += "delete " + name + " " + *now + "\n";
+      if (target) {
+        updates += "update " + name + " " + *target + " " + now.value_or(zeroId) + "\n";
+        written.push_back(name);
+      } else {
+        deletes += "delete " + name + " " + *now + "\n";
+        deleted.push_back(name);
+      }
     }
-    updateRefs(store, input);
+    // git refuses to delete a ref and create one in its folder (or the
+    // folder's ref) in one transaction: undoing `branch -m a a/b` takes the
+    // deletions first, each step under its leases.
+    auto inFolder = [](const std::string& inner, const std::string& outer) {
+      return inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/';
+    };
+    const bool clash = std::any_of(deleted.begin(), deleted.end(), [&](const std::string& gone) {
+      return std::any_of(written.begin(), written.end(),
+                         [&](const std::string& name) { return inFolder(name, gone) || inFolder(gone, name); });
+    });
+    if (clash) {
+      updateRefs(store, deletes);
+      updateRefs(store, updates);
+    } else {
+      updateRefs(store, deletes + updates);
+    }
     if (from.head != to.head && to.head != current.head) writeHead(store, to.head);
     writeBranchConfig(context, changedSettings(), current.branchConfig, to.branchConfig);
     // Updating refs/stash appended to its reflog: the stash list is put back

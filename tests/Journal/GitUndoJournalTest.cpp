@@ -197,6 +197,21 @@ TEST(GitUndoJournal, UndoesAndRedoesRandomSequences) {
   }
 }
 
+// A branch moved into its own folder (side to side/x) and back: git takes
+// no deletion of a ref with a creation in its folder in one transaction.
+TEST(GitUndoJournal, UndoesABranchMovedIntoItsOwnFolder) {
+  JournaledRepo j;
+  for (auto [from, to] : {std::pair{"side", "side/x"}, std::pair{"side/x", "side"}}) {
+    const auto before = snapshot(j.repo);
+    runOn(j.queue, GitExecBranchOperation::moveBranch(from, to, false));
+    const auto after = snapshot(j.repo);
+    j.undo();
+    EXPECT_EQ(snapshot(j.repo), before) << from << " to " << to;
+    j.undo(GitUndoDirection::redo);
+    EXPECT_EQ(snapshot(j.repo), after);
+  }
+}
+
 // A change made outside the engine since the entry: the undo refuses, naming
 // it; forced, it journals what is there first, so it can be undone in turn.
 TEST(GitUndoJournal, RefusesOutsideChangesUnlessForced) {
