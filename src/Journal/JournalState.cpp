@@ -589,7 +589,7 @@ State readState(Store& store, GitJournalScope scope, std::vector<std::string>* j
   // The working tree's snapshot needs the index's flags.
   const bool withIndexFile = scope != GitJournalScope::refs && (withIndex || scope == GitJournalScope::workingTree);
   // Read beside the rest, as on a large index it is the longest part: a
-  // file libgit2 reads on its own, which nothing else here touches.
+  // file read on its own, which nothing else here touches.
   std::future<std::optional<IndexListing>> inProcess;
   if (withIndexFile)
     inProcess = std::async(std::launch::async, readIndexInProcess, descriptor.gitURL.path() + "/index");
