@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   size_t pathBytes = 0;
   (void)tavrik::detail::IndexSnapshot::forEachEntry(
-      indexFile().string(), [&](std::string_view path, const auto&) { pathBytes += path.size(); });
+      indexFile().string(), [&](std::string_view path, const tavrik::detail::IndexEntry&) { pathBytes += path.size(); });
   const auto snapshot = tavrik::detail::IndexSnapshot::open(indexFile().string());
   if (!snapshot) return 0;
   // Paths cut from the input itself reach the entries a mutation made.

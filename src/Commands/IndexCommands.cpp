@@ -112,9 +112,9 @@ bool arePlainIndexFiles(const std::string& indexFile, const std::set<std::string
   auto path = paths.begin();
   auto folder = folders.begin();
   bool plain = true, found = false; // found: the entry for *path was seen
-  const bool read = detail::IndexSnapshot::forEachEntry(indexFile, [&](std::string_view name, const auto& entry) {
-    for (; plain && path != paths.end() && *path < name; ++path, found = false) plain = found;
-    if (plain && path != paths.end() && *path == name) {
+  const bool read = detail::IndexSnapshot::forEachEntry(indexFile, [&](std::string_view name, const detail::IndexEntry& entry) {
+    for (; plain && path != paths.end() && std::string_view(*path) < name; ++path, found = false) plain = found;
+    if (plain && path != paths.end() && std::string_view(*path) == name) {
       const bool plainMode = entry.mode == 0100644 || entry.mode == 0100755 || entry.mode == 0120000;
       plain = !found && plainMode && entry.stage == 0 && !entry.assumeValid && !entry.skipWorktree &&
               !entry.intentToAdd;
@@ -122,7 +122,8 @@ bool arePlainIndexFiles(const std::string& indexFile, const std::set<std::string
     }
     // The entries inside a folder follow one another: one past the folder
     // without being inside it ends the folder's range.
-    for (; plain && folder != folders.end() && *folder < name; ++folder) plain = !name.starts_with(*folder);
+    for (; plain && folder != folders.end() && std::string_view(*folder) < name; ++folder)
+      plain = !name.starts_with(*folder);
   });
   for (; plain && path != paths.end(); ++path, found = false) plain = found;
   return read && plain;

@@ -258,7 +258,7 @@ std::optional<IndexListing> readIndexInProcess(const std::string& indexFile) {
   if (auto identity = detail::indexFileIdentity(indexFile)) listing.text.reserve(size_t(std::max(0LL, identity->size)));
   // The engine's own reader first: libgit2 checks the file's hash and
   // builds a map, about 40 ms on 100,000 entries; this reads it in a few.
-  const bool read = detail::IndexSnapshot::forEachEntry(indexFile, [&](std::string_view path, const auto& entry) {
+  const bool read = detail::IndexSnapshot::forEachEntry(indexFile, [&](std::string_view path, const detail::IndexEntry& entry) {
     addIndexRecord(listing, path, entry.mode, entry.oid, entry.stage, entry.skipWorktree, entry.assumeValid,
                    entry.intentToAdd);
   });
