@@ -58,14 +58,18 @@ std::vector<std::string> GitExecShowHeadOperation::arguments(GitOperationContext
   case Step::show:
     break;
   }
+  // `git log --no-walk` prints the commit as `git show --no-patch` does
+  // without computing its diff, which show still does and throws away: on a
+  // merge, or a commit touching a thousand files, that diff is most of
+  // show's time.
   // Pinned against the user's configuration: log.decorate and
   // log.excludeDecoration (or log.initialDecorationSet) would rename or hide
   // the "HEAD -> branch" entry, log.showSignature prints gpg's report ahead of
   // the hash, and colour, notes and i18n.logOutputEncoding change the bytes.
   // "--" keeps a working-tree file named like the head from making the
   // revision ambiguous.
-  return {"show",
-          "--no-patch",
+  return {"log",
+          "--no-walk",
           "--decorate=short",
           "--decorate-refs=HEAD",
           "--decorate-refs=refs/heads/",

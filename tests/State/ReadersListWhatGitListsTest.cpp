@@ -46,7 +46,7 @@ echo y > "$c" && git add -A && git commit -q -m y && ! git merge -q "$a" >/dev/n
 const char* kHostile[] = {
     "log.decorate full", "log.excludeDecoration refs/heads/*", "log.excludeDecoration HEAD",
     "log.initialDecorationSet all", "log.showSignature true", "log.abbrevCommit true", "log.date relative",
-    "log.mailmap true", "color.ui always", "column.ui always", "status.showUntrackedFiles no", "status.showStash true",
+    "log.mailmap true", "log.showRoot false", "log.follow true", "color.ui always", "column.ui always", "status.showUntrackedFiles no", "status.showStash true",
     "status.renames false", "status.branch true", "status.short true", "status.aheadBehind false",
     "status.relativePaths false", "diff.renames false", "diff.noprefix true", "diff.relative true",
     "core.quotePath false", "core.abbrev 7", "format.pretty oneline", "i18n.logOutputEncoding ISO-8859-1",

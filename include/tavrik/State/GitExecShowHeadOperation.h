@@ -24,7 +24,7 @@ public:
   /// %H, %D, %an, %ae, %aI, %B.
   std::vector<GitFormatField> formatFields;
 
-  /// "show", "--no-patch", the printing options pinned against the user's
+  /// "log", "--no-walk", the printing options pinned against the user's
   /// configuration, "--format=%H%x00%D%x00...", the file's name, "--".
   std::vector<std::string> arguments(GitOperationContext& context) override;
   /// {0}, and {0, 1} while asking which branch HEAD names.
@@ -37,7 +37,7 @@ public:
 
 private:
   enum class Step { show, symbolicRef, verifyBranch };
-  /// The fields asked of git show: for HEAD, without the decoration.
+  /// The fields asked of git: for HEAD, without the decoration.
   std::vector<GitFormatField> showFields() const;
 
   Step step_ = Step::show;
