@@ -115,7 +115,7 @@ void printRefs(std::ostream& out, const GitRefList& refs) {
   // Each row is put together first and written once: a stream's insertion
   // costs more than the bytes it inserts, many times per row.
   std::string row;
-  auto group = [&](const char* heading, const std::vector<GitRef>& list) {
+  auto group = [&](const char* heading, const auto& list) {
     if (list.empty()) return;
     out << heading << ":\n";
     for (const auto& ref : list) {
@@ -139,9 +139,9 @@ void printRefs(std::ostream& out, const GitRefList& refs) {
       out << row;
     }
   };
-  group("Branches", refs.branch);
-  group("Remote branches", refs.remote);
-  group("Tags", refs.tag);
+  group("Branches", refs.branches());
+  group("Remote branches", refs.remoteBranches());
+  group("Tags", refs.tags());
   std::vector<GitRef> other;
   for (const auto& ref : refs.all)
     if (ref.type == GitRefType::note || ref.type == GitRefType::unknown) other.push_back(ref);
@@ -254,11 +254,10 @@ std::string decorations(const Oid& commit, bool isHeadCommit, const GitRefList& 
     names.push_back(painted("HEAD", "1;36", colored) +
                     (headBranch ? " -> " + painted(refs.head->shorthand, "1;32", colored) : ""));
   }
-  auto found = refs.targets.find(commit);
-  if (found != refs.targets.end()) {
+  if (const auto found = refs.pointingAt(commit); !found.empty()) {
     // Branches, then remote branches, then tags, as git lists them.
     for (auto type : {GitRefType::branch, GitRefType::remote, GitRefType::tag, GitRefType::unknown}) {
-      for (const auto& ref : found->second) {
+      for (const auto& ref : found) {
         if (ref.type != type || ref.name == headBranch) continue;
         if (type == GitRefType::branch) names.push_back(painted(ref.shorthand, "1;32", colored));
         else if (type == GitRefType::remote) names.push_back(painted(ref.shorthand, "1;31", colored));

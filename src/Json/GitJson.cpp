@@ -760,7 +760,8 @@ class RefTexts {
 public:
   void write(RecordWriter& w, const GitRef& r) {
     const auto found = written_.find(r.name);
-    if (found != written_.end() && *found->second.ref == r) {
+    // A group's record is the one in `all`; equal copies (a head) reuse it too.
+    if (found != written_.end() && (found->second.ref == &r || *found->second.ref == r)) {
       w.raw(std::string_view(texts_).substr(found->second.offset, found->second.size));
       return;
     }
@@ -781,7 +782,7 @@ private:
   std::unordered_map<std::string_view, Written> written_; // keys view the names of the list written
 };
 
-void writeRefs(RecordWriter& w, RefTexts& texts, std::string_view name, const std::vector<GitRef>& refs) {
+template <typename Refs> void writeRefs(RecordWriter& w, RefTexts& texts, std::string_view name, const Refs& refs) {
   w.key(name).beginArray();
   for (const auto& r : refs) texts.write(w, r);
   w.endArray();
@@ -825,22 +826,22 @@ void writeJson(std::ostream& out, const GitRefList& l) {
   RefTexts texts;
   w.beginObject();
   writeRefs(w, texts, "all", l.all);
-  writeRefs(w, texts, "branch", l.branch);
-  writeRefs(w, texts, "direct", l.direct);
+  writeRefs(w, texts, "branch", l.branches());
+  writeRefs(w, texts, "direct", l.direct());
   if (l.head) {
     w.key("head");
     texts.write(w, *l.head);
   }
-  writeRefs(w, texts, "remote", l.remote);
-  writeRefs(w, texts, "symbolic", l.symbolic);
-  writeRefs(w, texts, "tag", l.tag);
+  writeRefs(w, texts, "remote", l.remoteBranches());
+  writeRefs(w, texts, "symbolic", l.symbolic());
+  writeRefs(w, texts, "tag", l.tags());
   // The dictionary from commit to references, with reference names as values
   // (the full records are already listed above). Object ids order as their
   // hex forms do.
   w.key("targets").beginObject();
-  for (const auto& [oid, list] : l.targets) {
+  for (const auto& oid : l.targetCommits()) {
     w.key(oid.string()).beginArray();
-    for (const auto& r : list) w.string(r.name);
+    for (const auto& r : l.pointingAt(oid)) w.string(r.name);
     w.endArray();
   }
   w.endObject();

@@ -120,7 +120,7 @@ TEST(GitJson, ArrayWriterWritesOneArray) {
 }
 
 // A list written record by record reads as the document of its records,
-// a group's record that differs from its copy in `all` included.
+// a head that differs from its record in `all` included.
 TEST(GitJson, RefListIsTheDocumentOfItsRecords) {
   const auto id = *Oid::parse("0123456789abcdef0123456789abcdef01234567");
   const auto other = *Oid::parse("89abcdef0123456789abcdef0123456789abcdef");
@@ -132,20 +132,20 @@ TEST(GitJson, RefListIsTheDocumentOfItsRecords) {
   refs[0].isHead = true;
   refs[0].creatorDate = timestamp("2023-05-06T07:08:09+05:30");
   GitRefList list = GitRefList::from(refs);
-  list.branch[0].upstreamCount = {1, 2}; // no longer the record in `all`
+  list.head->upstreamCount = {1, 2}; // no longer the record in `all`
   std::ostringstream out;
   writeJson(out, list);
 
-  auto records = [](const std::vector<GitRef>& group) {
+  auto records = [](const auto& group) {
     auto array = nlohmann::json::array();
     for (const auto& ref : group) array.push_back(nlohmann::json::parse(toJson(ref)));
     return array;
   };
-  nlohmann::json expected = {{"all", records(list.all)},       {"branch", records(list.branch)},
-                             {"direct", records(list.direct)}, {"head", nlohmann::json::parse(toJson(*list.head))},
-                             {"remote", records(list.remote)}, {"symbolic", records(list.symbolic)},
-                             {"tag", records(list.tag)},       {"targets", nlohmann::json::object()}};
-  for (const auto& [commit, group] : list.targets)
-    for (const auto& ref : group) expected["targets"][commit.string()].push_back(nlohmann::json::parse(toJson(ref))["name"]);
+  nlohmann::json expected = {{"all", records(list.all)},       {"branch", records(list.branches())},
+                             {"direct", records(list.direct())}, {"head", nlohmann::json::parse(toJson(*list.head))},
+                             {"remote", records(list.remoteBranches())}, {"symbolic", records(list.symbolic())},
+                             {"tag", records(list.tags())},       {"targets", nlohmann::json::object()}};
+  for (const auto& commit : list.targetCommits())
+    for (const auto& ref : list.pointingAt(commit)) expected["targets"][commit.string()].push_back(nlohmann::json::parse(toJson(ref))["name"]);
   EXPECT_EQ(out.str(), expected.dump());
 }

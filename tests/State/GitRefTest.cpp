@@ -91,7 +91,7 @@ TEST(GitRef, OrdersMasterThenDevelopThenByShorthand) {
   const auto grouped = GitRefList::from(refs);
   std::stable_sort(refs.begin(), refs.end());
   EXPECT_EQ(shorthands(refs), (Strings{"master", "master", "develop", "B", "a-branch", "origin/a", "zeta", "zeta"}));
-  EXPECT_EQ(grouped.direct, refs);
+  EXPECT_EQ(grouped.direct().toVector(), refs);
   EXPECT_FALSE(refs[0] < refs[0]);
   EXPECT_FALSE(refs[1] < refs[0]);
 }
@@ -106,14 +106,16 @@ TEST(GitRefList, GroupsRefsAndListsAnnotatedTagsUnderTheirCommit) {
                              ref("refs/remotes/origin/main"), ref("refs/tags/v1", kB, {{"*objectname", kA}})};
   auto list = GitRefList::from(all);
   EXPECT_EQ(list.head->name, "refs/heads/main");
-  EXPECT_EQ(shorthands(list.branch), (Strings{"feature", "main"}));
-  EXPECT_EQ(shorthands(list.symbolic), (Strings{"origin/HEAD"}));
+  EXPECT_EQ(shorthands(list.branches().toVector()), (Strings{"feature", "main"}));
+  EXPECT_EQ(shorthands(list.symbolic().toVector()), (Strings{"origin/HEAD"}));
   EXPECT_EQ(shorthands(list.directLocalAndRemoteBranches()), (Strings{"feature", "main", "origin/main"}));
   EXPECT_EQ(shorthands(list.graphRefs()), (Strings{"feature", "main", "origin/main", "v1"}));
   EXPECT_EQ(list.aheadUpstreamTotal(), 3);
   EXPECT_EQ(list.behindUpstreamTotal(), 3);
-  EXPECT_EQ(shorthands(list.targets.at(*Oid::parse(kA))), (Strings{"main", "origin/HEAD", "origin/main", "v1"}));
-  EXPECT_EQ(shorthands(list.targets.at(*Oid::parse(kB))), (Strings{"commits", "feature"}));
+  EXPECT_EQ(shorthands(list.pointingAt(*Oid::parse(kA)).toVector()), (Strings{"main", "origin/HEAD", "origin/main", "v1"}));
+  EXPECT_EQ(shorthands(list.pointingAt(*Oid::parse(kB)).toVector()), (Strings{"commits", "feature"}));
+  EXPECT_TRUE(list.pointingAt(*Oid::parse("89abcdef0123456789abcdef0123456789abcdef")).empty());
+  EXPECT_EQ(list.targetCommits(), (std::vector<Oid>{*Oid::parse(kA), *Oid::parse(kB)}));
   EXPECT_FALSE(GitRefList::from({ref("refs/heads/main")}).head); // detached
 }
 
