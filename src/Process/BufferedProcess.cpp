@@ -142,11 +142,12 @@ std::shared_ptr<BufferedProcess::Task> BufferedProcess::launch(bool standardInpu
     sigaddset(&defaults, sig);
   setup.check(posix_spawnattr_setsigmask(&setup.attributes, &empty), "posix_spawnattr_setsigmask");
   setup.check(posix_spawnattr_setsigdefault(&setup.attributes, &defaults), "posix_spawnattr_setsigdefault");
-  // A session of its own has no controlling terminal, so ssh's questions
-  // reach the askpass companion and a client in a background job is never
-  // stopped by SIGTTIN; the child's group is also what interrupt() signals.
+  // A session, or a process group, of its own (see `ownSession`); the
+  // child's group is what interrupt() signals.
+  if (!ownSession) setup.check(posix_spawnattr_setpgroup(&setup.attributes, 0), "posix_spawnattr_setpgroup");
   setup.check(posix_spawnattr_setflags(&setup.attributes,
-                                       POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID),
+                                       POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                           (ownSession ? POSIX_SPAWN_SETSID : POSIX_SPAWN_SETPGROUP)),
               "posix_spawnattr_setflags");
 
   const std::string& path = executableURL.path();

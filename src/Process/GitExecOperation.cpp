@@ -162,6 +162,8 @@ std::map<std::string, std::string> GitExecRunner::environment(GitOperationContex
 
 GitExecAccess GitExecRunner::access() const { return GitExecAccess::read; }
 
+bool GitExecRunner::needsOwnSession() const { return access() != GitExecAccess::read || signingAuth != nullptr; }
+
 std::map<std::string, std::string> GitExecRunner::childEnvironment(GitOperationContext& context) {
   auto variables = environment(context);
   if (access() == GitExecAccess::read) variables["GIT_OPTIONAL_LOCKS"] = "0";
@@ -211,6 +213,7 @@ void GitExecRunner::runCommand(GitOperationContext& context) {
   if (auto directory = workingDirectoryURL(context)) process.currentDirectoryURL = *directory;
   process.arguments = std::move(commandLine);
   process.environment = std::move(environmentVariables);
+  process.ownSession = needsOwnSession();
 
   auto onStdOut = [run](std::optional<std::string_view> chunk) {
     if (chunk) run->logChunk("stdout", *chunk);

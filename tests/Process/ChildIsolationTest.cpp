@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -20,14 +21,17 @@ namespace {
 
 // Git's standard output; status 1 passes, as `git config --get` of a missing key needs.
 struct RawOperation : GitExecOperation<std::string> {
-  explicit RawOperation(std::vector<std::string> args) : args(std::move(args)) {}
+  explicit RawOperation(std::vector<std::string> args, GitExecAccess access = GitExecAccess::read)
+      : args(std::move(args)), access_(access) {}
   std::vector<std::string> arguments(GitOperationContext&) override { return args; }
+  GitExecAccess access() const override { return access_; }
   std::set<int> successStatuses() const override { return {0, 1}; }
   std::string execute(GitOperationContext& context) override {
     runCommand(context);
     return stdOutBuffer->utf8String().value_or("");
   }
   std::vector<std::string> args;
+  GitExecAccess access_;
 };
 
 // The engine's own environment as a hook or a German shell leaves it.
@@ -87,28 +91,43 @@ TEST_F(ChildIsolation, MessageThatIsNotUTF8AndDeathBySignalFail) {
   EXPECT_EQ(run({"-c", "alias.die=!kill -KILL $PPID", "die"}), "error: git was killed by signal SIGKILL");
 }
 
-// Outside our session git has no controlling terminal to prompt on.
-TEST_F(ChildIsolation, GitRunsInASessionOfItsOwn) {
-  auto sid = run({"-c", "alias.sid=!cut -d' ' -f6 /proc/$$/stat", "sid"});
-  EXPECT_NE(std::stol(sid), static_cast<long>(::getsid(0))) << sid;
+// A command that may change something runs outside our session, with no
+// controlling terminal for a hook or a signing tool to prompt on; a reader
+// stays in our session (the scheduler then shares the CPU among readers by
+// thread) but always leads a process group of its own.
+TEST_F(ChildIsolation, GitRunsInASessionOrAGroupOfItsOwn) {
+  const std::vector<std::string> ids{"-c", "alias.ids=!cut -d' ' -f5,6 /proc/$PPID/stat", "ids"};
+  for (auto access : {GitExecAccess::read, GitExecAccess::write}) {
+    auto future = makeOperation<RawOperation>(ids, access)->enqueue(queue());
+    std::istringstream read(future.wait(60s).value);
+    long group = 0, session = 0;
+    read >> group >> session;
+    ASSERT_GT(group, 0);
+    EXPECT_NE(group, static_cast<long>(::getpgrp()));
+    EXPECT_EQ(session == static_cast<long>(::getsid(0)), access == GitExecAccess::read) << session;
+  }
 }
 
 // The alias's shell waits for an inner shell that becomes `sleep`: git would
 // pass an interrupt to its own child only, so the sleep hears of the cancel
 // only if the whole process group is interrupted.
 TEST_F(ChildIsolation, CancelReachesGrandchildren) {
-  auto pidFile = b.path() / "sleep.pid";
   auto queue = this->queue();
-  auto op = makeOperation<RawOperation>(std::vector<std::string>{
-      "-c", "alias.nap=!sh -c 'echo $$ > \"" + pidFile.string() + "\"; exec sleep 30' >/dev/null 2>&1; true", "nap"});
-  auto future = op->enqueue(queue);
-  pid_t sleeper = 0;
-  for (int i = 0; i < 2000 && !(std::ifstream(pidFile) >> sleeper); ++i) std::this_thread::sleep_for(5ms);
-  ASSERT_GT(sleeper, 0);
-  op->cancel();
-  EXPECT_THROW(future.wait(60s), pledge::CancelledError);
-  for (int i = 0; i < 1000 && !tavrik::testing::processIsGone(sleeper); ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(tavrik::testing::processIsGone(sleeper)) << "sleep " << sleeper << " outlived the cancel";
-  if (!tavrik::testing::processIsGone(sleeper)) ::kill(sleeper, SIGKILL);
+  for (auto access : {GitExecAccess::read, GitExecAccess::write}) {
+    auto pidFile = b.path() / ("sleep.pid." + std::to_string(static_cast<int>(access)));
+    auto op = makeOperation<RawOperation>(
+        std::vector<std::string>{
+            "-c", "alias.nap=!sh -c 'echo $$ > \"" + pidFile.string() + "\"; exec sleep 30' >/dev/null 2>&1; true", "nap"},
+        access);
+    auto future = op->enqueue(queue);
+    pid_t sleeper = 0;
+    for (int i = 0; i < 2000 && !(std::ifstream(pidFile) >> sleeper); ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_GT(sleeper, 0);
+    op->cancel();
+    EXPECT_THROW(future.wait(60s), pledge::CancelledError);
+    for (int i = 0; i < 1000 && !tavrik::testing::processIsGone(sleeper); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(tavrik::testing::processIsGone(sleeper)) << "sleep " << sleeper << " outlived the cancel";
+    if (!tavrik::testing::processIsGone(sleeper)) ::kill(sleeper, SIGKILL);
+  }
   queue->waitUntilAllOperationsAreFinished();
 }

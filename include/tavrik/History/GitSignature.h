@@ -92,6 +92,8 @@ public:
   std::vector<std::string> arguments(GitOperationContext& context) override;
   std::optional<std::string> standardInputData() override;
   std::vector<GitSignatureStatus> execute(GitOperationContext& context) override;
+  /// The signing tool runs without a terminal, as when signing.
+  bool needsOwnSession() const override { return true; }
 
   /// Parses git's records: id, letter, signer and key, each followed by a
   /// NUL. nullopt when malformed. Exposed for the fuzz target.
@@ -114,6 +116,7 @@ public:
   std::set<int> successStatuses() const override;
   void checkStatus(int status, const std::optional<std::string>& text) override;
   GitSignatureStatus execute(GitOperationContext& context) override;
+  bool needsOwnSession() const override { return true; }
 
   /// Reads what `verify-tag --raw` wrote to its standard error (GnuPG's
   /// status lines, or ssh-keygen's and git's messages) with its exit status.

@@ -84,6 +84,16 @@ public:
   /// for standard error's drain, so read to the end (or close the file)
   /// before waiting.
   bool pullsStandardOutput = false;
+  /// When true (the default) the child starts a session of its own: no
+  /// controlling terminal, so ssh's and gpg's questions go to the askpass
+  /// companion and a client in a background job is never stopped by SIGTTIN.
+  /// When false it gets only a process group of its own, in this process's
+  /// session: where the scheduler groups by session (autogroup), children
+  /// in one session share the CPU by thread, so a multi-threaded git (status
+  /// preloading the index) is not cut to one session's share by a
+  /// single-threaded one beside it. Either way the group is what
+  /// Task::interrupt() signals.
+  bool ownSession = true;
 
   /// Starts the child. Standard input is a pipe (Task::standardInputFile())
   /// when `standardInput` is true, otherwise /dev/null. Missing buffers are

@@ -78,6 +78,8 @@ public:
   virtual void validate(GitOperationContext&) {}
   /// A transfer that changes nothing (a listing of the remote) is a read.
   GitExecAccess access() const override { return aspects().isEmpty() ? GitExecAccess::read : GitExecAccess::write; }
+  /// Always: ssh may ask, even on a read.
+  bool needsOwnSession() const override { return true; }
 
   std::map<std::string, std::string> environment(GitOperationContext& context) override {
     return detail::authenticatedEnvironment(GitExecRunner::environment(context), auth.get());

@@ -109,6 +109,11 @@ public:
   /// Whether this operation reads or may change the repository; base `read`,
   /// so a reader cannot forget it. Commands that change something say so.
   virtual GitExecAccess access() const;
+  /// Whether git runs in a session of its own (`BufferedProcess::ownSession`):
+  /// base, unless this is a read that signs nothing, since only a command
+  /// that changes something runs hooks or signs, and a transfer (which may
+  /// ask through ssh) or a signature check says so itself.
+  virtual bool needsOwnSession() const;
   /// What the child gets: `environment(context)`, with GIT_OPTIONAL_LOCKS=0
   /// for a read whatever an override of `environment` returned.
   std::map<std::string, std::string> childEnvironment(GitOperationContext& context);
