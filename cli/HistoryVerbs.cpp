@@ -16,6 +16,7 @@
 #include "tavrik/Util/TavrikError.h"
 #include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"
+#include "tavrik/State/GitRefNamesOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
@@ -401,9 +402,16 @@ std::vector<VerbSpec> historyVerbs() {
            // default history need none, so the first page waits for no refs.
            const bool namesGiven = !o->refs.empty() || isReflog;
            using Refs = SharedValue<GitRefList>;
+           // Names given are looked up among the full list; rows alone are
+           // labelled from the names read in process, which costs a clone
+           // with a thousand tags a few milliseconds instead of tens.
+           auto readRefs = [&]() -> std::shared_ptr<GitViewRefsOperation> {
+             if (namesGiven) return makeOperation<GitViewRefsOperation>();
+             return makeOperation<GitRefNamesOperation>();
+           };
            pledge::Future<Refs> refsRead =
                asJson && !namesGiven ? pledge::Future<Refs>::resolved(Refs(GitRefList{}))
-                                     : makeOperation<GitViewRefsOperation>()->enqueue(queue).map(
+                                     : readRefs()->enqueue(queue).map(
                                            [](const GitQueueValue<Refs>& read) { return read.value; });
            GitRefList refs;
            if (namesGiven) refs = *refsRead.wait();

@@ -21,14 +21,17 @@ using BlobPtr = Owned<git_blob, git_blob_free>;
 
 } // namespace
 
-std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix) {
+namespace {
+
+// Calls visit(name, resolved ref, symbolic target or null) for each ref
+// whose name starts with `prefix`, as for-each-ref walks them.
+template <class Visit> void visitRefs(const Repo& repo, std::string_view prefix, Visit visit) {
   if (repo.gitDirectoryPath() != repo.commonDirectoryPath())
     throw Error("the refs of a linked worktree are listed by git", Error::Code::invalid);
   git_reference_iterator* raw = nullptr;
   const std::string glob = std::string(prefix) + "*";
   check(git_reference_iterator_glob_new(&raw, repo.handle(), glob.c_str()), "git_reference_iterator_glob_new");
   IteratorPtr iterator(raw);
-  std::vector<RefRecord> refs;
   git_reference* next = nullptr;
   int rc = 0;
   while ((rc = git_reference_next(&next, raw)) == 0) {
@@ -42,13 +45,58 @@ std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix) {
         continue;
       }
       detail::ReferencePtr owner(resolved);
-      refs.push_back({name, detail::toOid(git_reference_target(resolved))});
-    } else if (const git_oid* target = git_reference_target(next)) {
-      refs.push_back({name, detail::toOid(target)});
+      visit(name, resolved, git_reference_symbolic_target(next));
+    } else if (git_reference_target(next)) {
+      visit(name, next, static_cast<const char*>(nullptr));
     }
   }
   if (rc != GIT_ITEROVER) check(rc, "git_reference_next");
-  std::sort(refs.begin(), refs.end(), [](const RefRecord& a, const RefRecord& b) { return a.name < b.name; });
+}
+
+template <class Record> void sortByName(std::vector<Record>& refs) {
+  std::sort(refs.begin(), refs.end(), [](const Record& a, const Record& b) { return a.name < b.name; });
+}
+
+} // namespace
+
+std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix) {
+  std::vector<RefRecord> refs;
+  visitRefs(repo, prefix, [&](const char* name, git_reference* resolved, const char*) {
+    refs.push_back({name, detail::toOid(git_reference_target(resolved))});
+  });
+  sortByName(refs);
+  return refs;
+}
+
+std::vector<PeeledRefRecord> forEachPeeledRef(const Repo& repo) {
+  git_odb* rawOdb = nullptr;
+  check(git_repository_odb(&rawOdb, repo.handle()), "git_repository_odb");
+  OdbPtr odb(rawOdb);
+  std::vector<PeeledRefRecord> refs;
+  visitRefs(repo, "refs/", [&](const char* name, git_reference* resolved, const char* symbolicTarget) {
+    const git_oid* id = git_reference_target(resolved);
+    PeeledRefRecord record{name, detail::toOid(id), detail::toOid(id), std::nullopt};
+    if (symbolicTarget) record.symbolicTarget = symbolicTarget;
+    if (const git_oid* peeled = git_reference_target_peel(resolved)) {
+      record.peeled = detail::toOid(peeled);
+    } else {
+      size_t size = 0;
+      git_object_t type = GIT_OBJECT_INVALID;
+      if (git_odb_read_header(&size, &type, rawOdb, id) != 0) {
+        git_error_clear(); // a missing object: the ref still names it
+      } else if (type == GIT_OBJECT_TAG) {
+        git_object* object = nullptr;
+        if (git_reference_peel(&object, resolved, GIT_OBJECT_ANY) == 0) {
+          detail::ObjectPtr owner(object);
+          record.peeled = detail::toOid(git_object_id(object));
+        } else {
+          git_error_clear();
+        }
+      }
+    }
+    refs.push_back(std::move(record));
+  });
+  sortByName(refs);
   return refs;
 }
 

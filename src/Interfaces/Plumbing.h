@@ -36,6 +36,26 @@ struct RefRecord {
 /// (refs/bisect/...) libgit2 does not list.
 std::vector<RefRecord> forEachRef(const Repo& repo, std::string_view prefix = "refs/");
 
+/// A ref with the commit it leads to, as a history view labels rows.
+struct PeeledRefRecord {
+  std::string name;
+  /// The object the ref names (a symbolic ref resolved).
+  Oid id;
+  /// What `id` leads to once every tag on the way is peeled; `id` itself
+  /// when it is not a tag.
+  Oid peeled;
+  /// The ref a symbolic ref names.
+  std::optional<std::string> symbolicTarget;
+  bool operator==(const PeeledRefRecord&) const = default;
+};
+
+/// Every ref under "refs/" as `forEachRef` lists them, each with what it
+/// leads to. A tag is peeled from the packed-refs file where it records the
+/// peeled id (`pack-refs` writes it for every tag), so a clone's hundreds of
+/// annotated tags cost no object reads; other refs cost at most a look at
+/// the object's header. Same refusals as `forEachRef`.
+std::vector<PeeledRefRecord> forEachPeeledRef(const Repo& repo);
+
 /// One entry of the index, with the flags `ls-files -s` leaves out.
 struct IndexRecord {
   uint32_t mode = 0;
