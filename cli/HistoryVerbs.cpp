@@ -17,7 +17,6 @@
 #include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"
 #include "tavrik/State/GitRefNamesOperation.h"
-#include "tavrik/State/GitViewRefsOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -402,16 +401,12 @@ std::vector<VerbSpec> historyVerbs() {
            // default history need none, so the first page waits for no refs.
            const bool namesGiven = !o->refs.empty() || isReflog;
            using Refs = SharedValue<GitRefList>;
-           // Names given are looked up among the full list; rows alone are
-           // labelled from the names read in process, which costs a clone
-           // with a thousand tags a few milliseconds instead of tens.
-           auto readRefs = [&]() -> std::shared_ptr<GitViewRefsOperation> {
-             if (namesGiven) return makeOperation<GitViewRefsOperation>();
-             return makeOperation<GitRefNamesOperation>();
-           };
+           // Names and the commits they lead to are all either needs: read in
+           // process, they cost a clone with a thousand tags a few
+           // milliseconds where the full reader costs tens.
            pledge::Future<Refs> refsRead =
                asJson && !namesGiven ? pledge::Future<Refs>::resolved(Refs(GitRefList{}))
-                                     : readRefs()->enqueue(queue).map(
+                                     : makeOperation<GitRefNamesOperation>()->enqueue(queue).map(
                                            [](const GitQueueValue<Refs>& read) { return read.value; });
            GitRefList refs;
            if (namesGiven) refs = *refsRead.wait();
