@@ -6,6 +6,8 @@
 //   - a refs refresh against the one for-each-ref it needs (counts
 //     included), and the old way of counting (one rev-list per tracking
 //     branch) for comparison;
+//   - the names a history view labels rows with, read in process, against
+//     `git show-ref -d`;
 //   - the peak heap of a status refresh, in bytes per status entry, counted
 //     by this executable's own operator new/delete.
 //   - opening a repository: head, status and refs together on a new queue
@@ -16,6 +18,7 @@
 
 #include "tavrik/Queue/GitQueue.h"
 #include "tavrik/Queue/GitViewHeadOperation.h"
+#include "tavrik/State/GitRefNamesOperation.h"
 #include "tavrik/State/GitRefParser.h"
 #include "tavrik/State/GitViewExecStatusOperation.h"
 #include "tavrik/State/GitViewRefsOperation.h"
@@ -141,6 +144,25 @@ void BM_RefsGitCountEachBranch(benchmark::State& state) {
   state.counters["tracking"] = static_cast<double>(ranges.size());
 }
 BENCHMARK(BM_RefsGitCountEachBranch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The names a history view labels its rows with, read in process, beside
+// git's lightest listing of the same names and peeled ids (show-ref -d).
+void BM_RefNames(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  auto queue = benchQueue();
+  size_t refs = 0;
+  for (auto _ : state) refs = makeOperation<GitRefNamesOperation>()->enqueue(queue).wait().value->all.size();
+  state.counters["refs"] = static_cast<double>(refs);
+}
+BENCHMARK(BM_RefNames)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+
+void BM_RefNamesGitShowRef(benchmark::State& state) {
+  if (!benchRepo()) return state.SkipWithError("TAVRIK_BENCH_REPO not set");
+  size_t bytes = 0;
+  for (auto _ : state) bytes = spawnGit({"show-ref", "-d"}).size();
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_RefNamesGitShowRef)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 
 // Peak heap above the starting level during one status refresh, per entry:
 // 0: the first refresh of a queue (no status yet), enqueued and waited for;
