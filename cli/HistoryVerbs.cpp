@@ -14,9 +14,9 @@
 #include "tavrik/History/GitLogWalkerOperation.h"
 #include "tavrik/Operation/GitTask.h"
 #include "tavrik/Util/TavrikError.h"
+#include "tavrik/State/GitRefNamesOperation.h"
 #include "tavrik/State/GitRefShortName.h"
 #include "tavrik/State/GitViewReflogOperation.h"
-#include "tavrik/State/GitRefNamesOperation.h"
 #include "tavrik/State/GitViewStashesOperation.h"
 #include "tavrik/Util/StringUtilities.h"
 #include "tavrik/Util/TavrikError.h"
@@ -401,9 +401,9 @@ std::vector<VerbSpec> historyVerbs() {
            // default history need none, so the first page waits for no refs.
            const bool namesGiven = !o->refs.empty() || isReflog;
            using Refs = SharedValue<GitRefList>;
-           // Names and the commits they lead to are all either needs: read in
-           // process, they cost a clone with a thousand tags a few
-           // milliseconds where the full reader costs tens.
+           // Both need only the names and the commits they lead to, which
+           // are read in process: a few milliseconds on a clone with a
+           // thousand tags, where the full reader's for-each-ref takes tens.
            pledge::Future<Refs> refsRead =
                asJson && !namesGiven ? pledge::Future<Refs>::resolved(Refs(GitRefList{}))
                                      : makeOperation<GitRefNamesOperation>()->enqueue(queue).map(
