@@ -18,8 +18,6 @@ SharedValue<GitRefList> GitRefNamesOperation::execute(GitOperationContext& conte
     auto records = arbor::plumbing::forEachPeeledRef(repo);
     refs.reserve(records.size());
     for (auto& record : records) {
-      // The journal's private refs are not the user's (see the full reader).
-      if (record.name.starts_with("refs/tavrik/")) continue;
       GitRef ref = GitRef::named(std::move(record.name));
       ref.isHead = ref.name == headName;
       ref.symbolicTarget = std::move(record.symbolicTarget);
@@ -30,7 +28,7 @@ SharedValue<GitRefList> GitRefNamesOperation::execute(GitOperationContext& conte
   } catch (const arbor::Error&) {
     return GitViewRefsOperation::execute(context);
   }
-  return SharedValue<GitRefList>(GitRefList::from(std::move(refs)));
+  return userRefList(std::move(refs));
 }
 
 } // namespace tavrik

@@ -20,7 +20,10 @@ std::vector<std::string> GitViewRefsOperation::arguments(GitOperationContext&) {
 
 SharedValue<GitRefList> GitViewRefsOperation::execute(GitOperationContext& context) {
   runCommand(context);
-  auto refs = GitRefParser::parse(*stdOutBuffer, fieldNames);
+  return userRefList(GitRefParser::parse(*stdOutBuffer, fieldNames));
+}
+
+SharedValue<GitRefList> GitViewRefsOperation::userRefList(std::vector<GitRef> refs) {
   // The undo journal's private refs are the engine's bookkeeping, not the
   // user's: no list, and no history walk started from the list, shows them.
   std::erase_if(refs, [](const GitRef& ref) { return ref.name.starts_with("refs/tavrik/"); });

@@ -32,6 +32,11 @@ public:
   /// GitStdError); unreadable lines are skipped and a count that cannot be
   /// had stays zero.
   SharedValue<GitRefList> execute(GitOperationContext& context) override;
+
+protected:
+  /// `refs` grouped into the list a reader returns, without the undo
+  /// journal's private refs.
+  static SharedValue<GitRefList> userRefList(std::vector<GitRef> refs);
 };
 
 } // namespace tavrik
